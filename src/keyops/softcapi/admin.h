@@ -1,0 +1,75 @@
+// Administration of the software key store, as certutil is on Windows: identities (a key in a
+// container and a certificate bound to it), PKCS#12 import, and the certificates of system
+// stores. Every call is one transaction: it changes everything it says or nothing, and throws
+// AdminError with a one-line reason when it cannot.
+#pragma once
+
+#include <optional>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "keyops/softcapi/wintypes.h"
+
+namespace softcapi::admin {
+
+class AdminError : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+enum class KeyType { Rsa1024, Rsa2048, Rsa3072, Rsa4096, Dsa1024 };
+
+// "rsa-2048", "dsa-1024", ...; false for another text.
+bool parseKeyType(const std::string& text, KeyType& type);
+
+struct KeyBindingInfo {
+    std::string container;
+    std::string provider;
+    DWORD providerType = 0;
+    DWORD keySpec = 0;
+};
+
+// Where a new key goes and how its certificate is bound to it. Empty fields take defaults: a
+// generated container name, the family's provider ("Microsoft Enhanced RSA and AES Cryptographic
+// Provider" or the DSS/DH one), the exchange key for RSA and the signature key for DSA, no PIN.
+struct KeyPlacement {
+    DWORD keySpec = 0;
+    std::string container;
+    std::string provider;  // any name, a legacy or unknown one included
+    std::string pin;
+    std::string store = "My";
+};
+
+struct IdentityOptions {
+    std::string subject;  // "CN=Alice" or "CN=Alice,O=Example"
+    KeyType keyType = KeyType::Rsa2048;
+    KeyPlacement placement;
+};
+
+struct Identity {
+    std::vector<BYTE> certificate;
+    std::string thumbprint;  // SHA-1, upper-case hexadecimal
+    KeyBindingInfo binding;
+};
+
+Identity createIdentity(const IdentityOptions& options);
+// Reads the key and its certificate from a PKCS#12 file, the older encryption Windows exports
+// included.
+Identity importPkcs12(const std::vector<BYTE>& pkcs12, const std::string& password,
+                      const KeyPlacement& placement);
+
+struct CertificateEntry {
+    std::vector<BYTE> encoded;
+    std::string thumbprint;
+    std::string subject;
+    std::optional<KeyBindingInfo> binding;
+};
+
+std::vector<CertificateEntry> storeContents(const std::string& store);
+std::vector<std::string> storeNames();
+std::vector<BYTE> exportCertificate(const std::string& store, const std::string& thumbprint);
+void addCertificate(const std::string& store, const std::vector<BYTE>& encoded);
+void deleteCertificate(const std::string& store, const std::string& thumbprint);
+
+}  // namespace softcapi::admin

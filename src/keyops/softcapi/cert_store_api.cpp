@@ -1,0 +1,164 @@
+// Certificate stores: open, enumerate, duplicate, free, close, add and delete.
+#include <openssl/x509.h>
+
+#include <mutex>
+#include <unordered_set>
+
+#include "keyops/softcapi/keystore_cache.h"
+#include "keyops/softcapi/keystore_file.h"
+#include "keyops/softcapi/last_error.h"
+#include "keyops/softcapi/openssl_util.h"
+#include "keyops/softcapi/text_encoding.h"
+
+using namespace softcapi;
+
+namespace {
+
+const DWORD kLocationMask = 0x00FF0000;
+
+// An open store: a reference to the snapshot taken when it was opened.
+struct SoftStore {
+    StoreSnapshot* snapshot;
+};
+
+// Live store handles, so that a stale or foreign handle is an error and not a crash.
+std::mutex gStoresMutex;
+std::unordered_set<const void*> gStores;
+
+HCERTSTORE openStore(const std::string& name, bool readOnly) {
+    DWORD error = ERROR_SUCCESS;
+    StoreSnapshot* snapshot = openStoreSnapshot(name, readOnly, error);
+    if (snapshot == nullptr) return failWithNull<void>(error);
+    auto* store = new SoftStore{snapshot};
+    std::lock_guard<std::mutex> lock(gStoresMutex);
+    gStores.insert(store);
+    return store;
+}
+
+SoftStore* takeStore(HCERTSTORE handle) {
+    std::lock_guard<std::mutex> lock(gStoresMutex);
+    if (gStores.erase(handle) == 0) return nullptr;
+    return static_cast<SoftStore*>(handle);
+}
+
+StoreSnapshot* snapshotOf(HCERTSTORE handle) {
+    std::lock_guard<std::mutex> lock(gStoresMutex);
+    return gStores.count(handle) != 0 ? static_cast<SoftStore*>(handle)->snapshot : nullptr;
+}
+
+DWORD certificateParseError(const BYTE* encoded, DWORD length) {
+    if (length < 2) return CRYPT_E_ASN1_EOD;
+    if (encoded[0] != 0x30) return CRYPT_E_ASN1_BADTAG;
+    return CRYPT_E_ASN1_CORRUPT;
+}
+
+}  // namespace
+
+HCERTSTORE WINAPI CertOpenStore(LPCSTR lpszStoreProvider, DWORD dwEncodingType,
+                                HCRYPTPROV_LEGACY hCryptProv, DWORD dwFlags, const void* pvPara) {
+    if (lpszStoreProvider != CERT_STORE_PROV_SYSTEM_W && lpszStoreProvider != CERT_STORE_PROV_SYSTEM_A)
+        return failWithNull<void>(ERROR_FILE_NOT_FOUND);
+    // Only the current user's stores exist here.
+    if ((dwFlags & kLocationMask) != CERT_SYSTEM_STORE_CURRENT_USER)
+        return failWithNull<void>(E_INVALIDARG);
+    std::string name;
+    bool valid = lpszStoreProvider == CERT_STORE_PROV_SYSTEM_W
+                     ? storeNameFromWide(static_cast<const WCHAR*>(pvPara), name)
+                     : storeNameFromAnsi(static_cast<const char*>(pvPara), name);
+    if (!valid) return failWithNull<void>(E_INVALIDARG);
+    return openStore(name, (dwFlags & CERT_STORE_READONLY_FLAG) != 0);
+}
+
+HCERTSTORE WINAPI CertOpenSystemStoreA(HCRYPTPROV_LEGACY hProv, LPCSTR szSubsystemProtocol) {
+    std::string name;
+    if (!storeNameFromAnsi(szSubsystemProtocol, name)) return failWithNull<void>(E_INVALIDARG);
+    return openStore(name, false);
+}
+
+PCCERT_CONTEXT WINAPI CertEnumCertificatesInStore(HCERTSTORE hCertStore,
+                                                  PCCERT_CONTEXT pPrevCertContext) {
+    StoreSnapshot* snapshot = snapshotOf(hCertStore);
+    const SoftCertContext* previous = softContext(pPrevCertContext);
+    if (snapshot == nullptr || (pPrevCertContext != nullptr && previous == nullptr) ||
+        (previous != nullptr && previous->snapshot != snapshot)) {
+        // The previous context is given back whatever happens, as Windows does.
+        if (previous != nullptr) releaseSnapshot(previous->snapshot);
+        return failWithNull<const CERT_CONTEXT>(E_INVALIDARG);
+    }
+    size_t next = previous != nullptr ? previous->index + 1 : 0;
+    if (next >= snapshot->contexts.size()) {
+        if (previous != nullptr) releaseSnapshot(snapshot);
+        return failWithNull<const CERT_CONTEXT>(CRYPT_E_NOT_FOUND);
+    }
+    // Moving from one context to the next hands the reference over; only the first takes one.
+    if (previous == nullptr) retainSnapshot(snapshot);
+    return &snapshot->contexts[next].context;
+}
+
+PCCERT_CONTEXT WINAPI CertDuplicateCertificateContext(PCCERT_CONTEXT pCertContext) {
+    const SoftCertContext* context = softContext(pCertContext);
+    if (context == nullptr) return nullptr;
+    retainSnapshot(context->snapshot);
+    return pCertContext;
+}
+
+BOOL WINAPI CertFreeCertificateContext(PCCERT_CONTEXT pCertContext) {
+    if (pCertContext == nullptr) return TRUE;
+    const SoftCertContext* context = softContext(pCertContext);
+    if (context == nullptr) return failWith(E_INVALIDARG);
+    releaseSnapshot(context->snapshot);
+    return TRUE;
+}
+
+BOOL WINAPI CertCloseStore(HCERTSTORE hCertStore, DWORD dwFlags) {
+    if (hCertStore == nullptr) return TRUE;
+    SoftStore* store = takeStore(hCertStore);
+    if (store == nullptr) return failWith(ERROR_INVALID_HANDLE);
+    releaseSnapshot(store->snapshot);
+    delete store;
+    return TRUE;
+}
+
+BOOL WINAPI CertAddEncodedCertificateToSystemStoreA(LPCSTR szCertStoreName,
+                                                    const BYTE* pbCertEncoded,
+                                                    DWORD cbCertEncoded) {
+    std::string name;
+    if (!storeNameFromAnsi(szCertStoreName, name)) return failWith(E_INVALIDARG);
+    if (pbCertEncoded == nullptr && cbCertEncoded != 0) return failWith(E_INVALIDARG);
+    OpenSslErrorScope scope;
+    const unsigned char* in = pbCertEncoded;
+    X509Ptr certificate(d2i_X509(nullptr, &in, static_cast<long>(cbCertEncoded)));
+    if (!certificate || in != pbCertEncoded + cbCertEncoded)
+        return failWith(certificateParseError(pbCertEncoded, cbCertEncoded));
+    std::vector<BYTE> encoded(pbCertEncoded, pbCertEncoded + cbCertEncoded);
+    try {
+        KeystoreWriter writer;
+        putCertificate(writer.connection(), name, encoded, sha1Of(encoded.data(), encoded.size()),
+                       nullptr);
+        writer.commit();
+    } catch (const DatabaseError& failure) {
+        return failWith(failure.code);
+    }
+    return TRUE;
+}
+
+BOOL WINAPI CertDeleteCertificateFromStore(PCCERT_CONTEXT pCertContext) {
+    const SoftCertContext* context = softContext(pCertContext);
+    if (context == nullptr) return failWith(E_INVALIDARG);
+    StoreSnapshot* snapshot = context->snapshot;
+    DWORD error = ERROR_SUCCESS;
+    if (snapshot->readOnly) {
+        error = E_ACCESSDENIED;
+    } else {
+        try {
+            KeystoreWriter writer;
+            deleteCertificateRow(writer.connection(), snapshot->records[context->index].id);
+            writer.commit();
+        } catch (const DatabaseError& failure) {
+            error = failure.code;
+        }
+    }
+    // The context is freed whether or not the deletion succeeded.
+    releaseSnapshot(snapshot);
+    return error == ERROR_SUCCESS ? TRUE : failWith(error);
+}

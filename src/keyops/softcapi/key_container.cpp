@@ -1,0 +1,87 @@
+#include "keyops/softcapi/key_container.h"
+
+#include <openssl/crypto.h>
+#include <openssl/hmac.h>
+#include <openssl/rand.h>
+
+#include "keyops/softcapi/last_error.h"
+
+namespace softcapi {
+
+namespace {
+
+// The PIN is remembered only as HMAC-SHA-256 under a key that lives and dies with the process.
+const std::array<unsigned char, 32>& processPinKey() {
+    static const std::array<unsigned char, 32> kKey = [] {
+        std::array<unsigned char, 32> key{};
+        RAND_bytes(key.data(), static_cast<int>(key.size()));
+        return key;
+    }();
+    return kKey;
+}
+
+std::array<unsigned char, 32> pinDigest(const char* pin, size_t pinLength) {
+    std::array<unsigned char, 32> digest{};
+    unsigned int size = 0;
+    const auto& key = processPinKey();
+    HMAC(EVP_sha256(), key.data(), static_cast<int>(key.size()),
+         reinterpret_cast<const unsigned char*>(pin), pinLength, digest.data(), &size);
+    return digest;
+}
+
+}  // namespace
+
+std::shared_ptr<const LoadedContainer> LoadedContainer::load(const ContainerRecord& record,
+                                                             DWORD& error) {
+    OpenSslErrorScope scope;
+    auto container = std::make_shared<LoadedContainer>();
+    container->family_ = record.family;
+    container->name_ = record.name;
+    container->pinProtected_ = record.pinProtected;
+    for (const auto& [spec, stored] : record.keys) {
+        ContainerKey key;
+        key.publicKey = shareKey(decodePublicKey(stored.publicKey));
+        if (record.pinProtected) {
+            key.encrypted = SecureBytes(stored.pkcs8.data(), stored.pkcs8.size());
+        } else {
+            key.privateKey = shareKey(decodePrivateKey(stored.pkcs8));
+        }
+        if (!key.publicKey || (!record.pinProtected && !key.privateKey)) {
+            error = windowsErrorForOpenSsl(NTE_BAD_KEY);
+            return nullptr;
+        }
+        container->keys_.emplace(spec, std::move(key));
+    }
+    return container;
+}
+
+const ContainerKey* LoadedContainer::key(DWORD keySpec) const {
+    auto found = keys_.find(keySpec);
+    return found != keys_.end() ? &found->second : nullptr;
+}
+
+DWORD LoadedContainer::unlock(const char* pin, size_t pinLength,
+                              std::map<DWORD, SharedKey>& keys) const {
+    OpenSslErrorScope scope;
+    PinDigest digest = pinDigest(pin, pinLength);
+    std::lock_guard<std::mutex> lock(unlockMutex_);
+    if (unlocked_ && CRYPTO_memcmp(digest.data(), verifiedPin_.data(), digest.size()) == 0) {
+        keys = unlockedKeys_;
+        return ERROR_SUCCESS;
+    }
+    std::map<DWORD, SharedKey> opened;
+    for (const auto& [spec, key] : keys_) {
+        PkeyPtr privateKey = decryptPrivateKey(key.encrypted, pin, pinLength);
+        // A wrong PIN can, rarely, decrypt to well-formed garbage: the key must match its public half.
+        if (!privateKey || EVP_PKEY_eq(privateKey.get(), key.publicKey.get()) != 1)
+            return SCARD_W_WRONG_CHV;
+        opened.emplace(spec, shareKey(std::move(privateKey)));
+    }
+    unlocked_ = true;
+    verifiedPin_ = digest;
+    unlockedKeys_ = opened;
+    keys = std::move(opened);
+    return ERROR_SUCCESS;
+}
+
+}  // namespace softcapi

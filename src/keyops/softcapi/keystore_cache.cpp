@@ -1,0 +1,181 @@
+#include "keyops/softcapi/keystore_cache.h"
+
+#include <sys/stat.h>
+
+#include <map>
+#include <mutex>
+
+#include "keyops/softcapi/keystore_file.h"
+
+namespace softcapi {
+
+namespace {
+
+const int64_t kNoVersion = -1;
+
+// What is known of one key store file.
+struct FileState {
+    Connection watch;  // kept open so that SQLite can tell whether another connection wrote
+    dev_t device = 0;
+    ino_t inode = 0;
+    int64_t version = kNoVersion;
+    std::map<std::string, StoreSnapshot*> snapshots;
+    std::map<std::string, std::shared_ptr<const LoadedContainer>> containers;
+
+    void forget() {
+        for (auto& [key, snapshot] : snapshots) releaseSnapshot(snapshot);
+        snapshots.clear();
+        containers.clear();
+    }
+};
+
+std::mutex gMutex;
+
+std::map<std::string, FileState>& fileStates() {
+    static auto* states = new std::map<std::string, FileState>();  // lives as long as the process
+    return *states;
+}
+
+std::string foldAscii(const std::string& name) {
+    std::string folded = name;
+    for (char& c : folded) {
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    }
+    return folded;
+}
+
+// Drops what was read when the file has been replaced or written since. Throws DatabaseError.
+void refresh(FileState& state, const std::string& path) {
+    struct stat info;
+    if (path.empty() || stat(path.c_str(), &info) != 0) {
+        if (state.watch.isOpen() || state.version != kNoVersion) state.forget();
+        state.watch = Connection();
+        state.version = kNoVersion;
+        return;
+    }
+    if (!state.watch.isOpen() || info.st_dev != state.device || info.st_ino != state.inode) {
+        state.forget();
+        state.watch = openKeystoreForReading(path);
+        state.device = info.st_dev;
+        state.inode = info.st_ino;
+        state.version = kNoVersion;
+    }
+    if (!state.watch.isOpen()) return;
+    int64_t version = state.watch.queryInteger("PRAGMA data_version");
+    if (version != state.version) {
+        state.forget();
+        state.version = version;
+    }
+}
+
+// Reads under a read transaction, then makes sure what was read belongs to the version the
+// caches are tagged with.
+template <typename Read>
+void readConsistently(FileState& state, Read read) {
+    Transaction transaction(state.watch, Transaction::Kind::Read);
+    bool ours = hasKeystoreSchema(state.watch);
+    read(ours);
+    int64_t version = state.watch.queryInteger("PRAGMA data_version");
+    transaction.commit();
+    if (version != state.version) {
+        state.forget();
+        state.version = version;
+    }
+}
+
+StoreSnapshot* buildSnapshot(const std::string& storeName, bool readOnly,
+                             std::vector<CertificateRecord> records) {
+    auto* snapshot = new StoreSnapshot();
+    snapshot->storeName = storeName;
+    snapshot->readOnly = readOnly;
+    snapshot->records = std::move(records);
+    snapshot->contexts.resize(snapshot->records.size());
+    for (size_t i = 0; i < snapshot->records.size(); ++i) {
+        CertificateRecord& record = snapshot->records[i];
+        SoftCertContext& context = snapshot->contexts[i];
+        context.context.dwCertEncodingType = X509_ASN_ENCODING | PKCS_7_ASN_ENCODING;
+        context.context.pbCertEncoded = record.encoded.data();
+        context.context.cbCertEncoded = static_cast<DWORD>(record.encoded.size());
+        context.context.pCertInfo = nullptr;
+        // Contexts are shared by every handle on the snapshot, so none of them is "the" store.
+        context.context.hCertStore = nullptr;
+        context.magic = kCertContextMagic;
+        context.snapshot = snapshot;
+        context.index = i;
+    }
+    return snapshot;
+}
+
+}  // namespace
+
+const SoftCertContext* softContext(PCCERT_CONTEXT context) {
+    const auto* soft = reinterpret_cast<const SoftCertContext*>(context);
+    return soft != nullptr && soft->magic == kCertContextMagic ? soft : nullptr;
+}
+
+void retainSnapshot(StoreSnapshot* snapshot) {
+    snapshot->references.fetch_add(1, std::memory_order_relaxed);
+}
+
+void releaseSnapshot(StoreSnapshot* snapshot) {
+    if (snapshot->references.fetch_sub(1, std::memory_order_acq_rel) == 1) delete snapshot;
+}
+
+StoreSnapshot* openStoreSnapshot(const std::string& storeName, bool readOnly, DWORD& error) {
+    std::string path = keystorePath();
+    std::string key = foldAscii(storeName) + (readOnly ? "\n r" : "\n w");
+    std::lock_guard<std::mutex> lock(gMutex);
+    FileState& state = fileStates()[path];
+    try {
+        refresh(state, path);
+        auto cached = state.snapshots.find(key);
+        if (cached == state.snapshots.end()) {
+            std::vector<CertificateRecord> records;
+            if (state.watch.isOpen()) {
+                readConsistently(state, [&](bool ours) {
+                    if (ours) records = loadCertificates(state.watch, storeName);
+                });
+            }
+            cached = state.snapshots.emplace(key, buildSnapshot(storeName, readOnly,
+                                                                std::move(records))).first;
+        }
+        retainSnapshot(cached->second);
+        return cached->second;
+    } catch (const DatabaseError& failure) {
+        error = failure.code;
+        return nullptr;
+    }
+}
+
+std::shared_ptr<const LoadedContainer> findContainer(KeyFamily family, const std::string& name,
+                                                     DWORD& error) {
+    std::string path = keystorePath();
+    std::string key = std::to_string(static_cast<int>(family)) + "\n" + foldAscii(name);
+    std::lock_guard<std::mutex> lock(gMutex);
+    FileState& state = fileStates()[path];
+    try {
+        refresh(state, path);
+        auto cached = state.containers.find(key);
+        if (cached != state.containers.end()) return cached->second;
+        if (!state.watch.isOpen()) {
+            error = NTE_BAD_KEYSET;
+            return nullptr;
+        }
+        std::optional<ContainerRecord> record;
+        readConsistently(state, [&](bool ours) {
+            if (ours) record = loadContainer(state.watch, family, name);
+        });
+        if (!record) {
+            error = NTE_BAD_KEYSET;
+            return nullptr;
+        }
+        std::shared_ptr<const LoadedContainer> container = LoadedContainer::load(*record, error);
+        if (container) state.containers.emplace(key, container);
+        return container;
+    } catch (const DatabaseError& failure) {
+        error = failure.code;
+        return nullptr;
+    }
+}
+
+}  // namespace softcapi

@@ -1,0 +1,97 @@
+#include "keyops/softcapi/providers.h"
+
+#include <strings.h>
+
+namespace softcapi {
+
+namespace {
+
+const AlgorithmInfo kSha1 = {CALG_SHA1, 160, "SHA-1"};
+const AlgorithmInfo kMd5 = {CALG_MD5, 128, "MD5"};
+const AlgorithmInfo kShaMd5 = {CALG_SSL3_SHAMD5, 288, "SSL3 SHAMD5"};
+const AlgorithmInfo kSha256 = {CALG_SHA_256, 256, "SHA-256"};
+const AlgorithmInfo kSha384 = {CALG_SHA_384, 384, "SHA-384"};
+const AlgorithmInfo kSha512 = {CALG_SHA_512, 512, "SHA-512"};
+
+std::vector<AlgorithmInfo> rsaAlgorithms(DWORD keyBits, bool sha2) {
+    std::vector<AlgorithmInfo> algorithms = {kSha1, kMd5, kShaMd5};
+    if (sha2) algorithms.insert(algorithms.end(), {kSha256, kSha384, kSha512});
+    algorithms.push_back({CALG_RSA_SIGN, keyBits, "RSA_SIGN"});
+    algorithms.push_back({CALG_RSA_KEYX, keyBits, "RSA_KEYX"});
+    return algorithms;
+}
+
+std::vector<AlgorithmInfo> dssAlgorithms() {
+    return {kSha1, kMd5, {CALG_DSS_SIGN, 1024, "DSA_SIGN"}};
+}
+
+const std::vector<ProviderInfo>& providers() {
+    static const std::vector<ProviderInfo> kProviders = {
+        {"Microsoft Base Cryptographic Provider v1.0", PROV_RSA_FULL, KeyFamily::Rsa,
+         rsaAlgorithms(512, false)},
+        {"Microsoft Strong Cryptographic Provider", PROV_RSA_FULL, KeyFamily::Rsa,
+         rsaAlgorithms(1024, false)},
+        {"Microsoft Enhanced Cryptographic Provider v1.0", PROV_RSA_FULL, KeyFamily::Rsa,
+         rsaAlgorithms(1024, false)},
+        {"Microsoft RSA SChannel Cryptographic Provider", PROV_RSA_SCHANNEL, KeyFamily::Rsa,
+         rsaAlgorithms(1024, false)},
+        {"Microsoft Enhanced RSA and AES Cryptographic Provider", PROV_RSA_AES, KeyFamily::Rsa,
+         rsaAlgorithms(1024, true)},
+        {"Microsoft Base DSS Cryptographic Provider", PROV_DSS, KeyFamily::Dss, dssAlgorithms()},
+        {"Microsoft Base DSS and Diffie-Hellman Cryptographic Provider", PROV_DSS_DH,
+         KeyFamily::Dss, dssAlgorithms()},
+    };
+    return kProviders;
+}
+
+}  // namespace
+
+const ProviderInfo* findProvider(const char* name) {
+    for (const ProviderInfo& provider : providers()) {
+        if (strcasecmp(provider.name, name) == 0) return &provider;
+    }
+    return nullptr;
+}
+
+const ProviderInfo* defaultProvider(DWORD type) {
+    const char* name = nullptr;
+    switch (type) {
+        case PROV_RSA_FULL: name = "Microsoft Strong Cryptographic Provider"; break;
+        case PROV_RSA_SCHANNEL: name = "Microsoft RSA SChannel Cryptographic Provider"; break;
+        case PROV_RSA_AES: name = "Microsoft Enhanced RSA and AES Cryptographic Provider"; break;
+        case PROV_DSS: name = "Microsoft Base DSS Cryptographic Provider"; break;
+        case PROV_DSS_DH: name = "Microsoft Base DSS and Diffie-Hellman Cryptographic Provider"; break;
+        default: return nullptr;
+    }
+    return findProvider(name);
+}
+
+bool isKnownProviderType(DWORD type) {
+    return defaultProvider(type) != nullptr;
+}
+
+bool offersAlgorithm(const ProviderInfo& provider, ALG_ID algorithm) {
+    for (const AlgorithmInfo& info : provider.algorithms) {
+        if (info.id == algorithm) return true;
+    }
+    return false;
+}
+
+const EVP_MD* digestFor(ALG_ID algorithm) {
+    switch (algorithm) {
+        case CALG_MD5: return EVP_md5();
+        case CALG_SHA1: return EVP_sha1();
+        case CALG_SHA_256: return EVP_sha256();
+        case CALG_SHA_384: return EVP_sha384();
+        case CALG_SHA_512: return EVP_sha512();
+        default: return nullptr;
+    }
+}
+
+DWORD digestSize(ALG_ID algorithm) {
+    if (algorithm == CALG_SSL3_SHAMD5) return 36;
+    const EVP_MD* digest = digestFor(algorithm);
+    return digest != nullptr ? static_cast<DWORD>(EVP_MD_get_size(digest)) : 0;
+}
+
+}  // namespace softcapi

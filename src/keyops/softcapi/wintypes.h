@@ -1,0 +1,182 @@
+// The Windows types and constants the library uses, with Windows' own names and values, for
+// builds where <windows.h> and <wincrypt.h> are absent. Only what the core, the software
+// CryptoAPI and their tests need is here.
+#pragma once
+
+#include <cstdint>
+
+#define WINAPI
+#define CONST const
+#define TRUE 1
+#define FALSE 0
+
+typedef int BOOL;
+typedef unsigned char BYTE;
+typedef uint32_t DWORD;
+typedef int32_t LONG;
+typedef int32_t HRESULT;
+typedef char CHAR;
+// CryptoAPI's wide characters are UTF-16 units; wchar_t is 32 bits here.
+typedef char16_t WCHAR;
+typedef const char* LPCSTR;
+typedef char* LPSTR;
+typedef WCHAR* LPWSTR;
+typedef const WCHAR* LPCWSTR;
+typedef uintptr_t ULONG_PTR;
+typedef unsigned int ALG_ID;
+
+typedef ULONG_PTR HCRYPTPROV;
+typedef ULONG_PTR HCRYPTPROV_LEGACY;
+typedef ULONG_PTR HCRYPTKEY;
+typedef ULONG_PTR HCRYPTHASH;
+typedef void* HCERTSTORE;
+typedef struct HWND__* HWND;
+
+typedef struct _CERT_INFO* PCERT_INFO;
+
+typedef struct _CERT_CONTEXT {
+    DWORD dwCertEncodingType;
+    BYTE* pbCertEncoded;
+    DWORD cbCertEncoded;
+    PCERT_INFO pCertInfo;  // never filled here: certificates are not decoded
+    HCERTSTORE hCertStore;
+} CERT_CONTEXT, *PCERT_CONTEXT;
+typedef const CERT_CONTEXT* PCCERT_CONTEXT;
+
+typedef struct _CRYPT_KEY_PROV_PARAM {
+    DWORD dwParam;
+    BYTE* pbData;
+    DWORD cbData;
+    DWORD dwFlags;
+} CRYPT_KEY_PROV_PARAM, *PCRYPT_KEY_PROV_PARAM;
+
+typedef struct _CRYPT_KEY_PROV_INFO {
+    LPWSTR pwszContainerName;
+    LPWSTR pwszProvName;
+    DWORD dwProvType;
+    DWORD dwFlags;
+    DWORD cProvParam;
+    PCRYPT_KEY_PROV_PARAM rgProvParam;
+    DWORD dwKeySpec;
+} CRYPT_KEY_PROV_INFO, *PCRYPT_KEY_PROV_INFO;
+
+typedef struct _PROV_ENUMALGS {
+    ALG_ID aiAlgid;
+    DWORD dwBitLen;
+    DWORD dwNameLen;
+    CHAR szName[20];
+} PROV_ENUMALGS;
+
+#define _HRESULT_TYPEDEF_(x) ((HRESULT)(x))
+
+// Win32 errors
+#define ERROR_SUCCESS 0
+#define ERROR_FILE_NOT_FOUND 2
+#define ERROR_ACCESS_DENIED 5
+#define ERROR_INVALID_HANDLE 6
+#define ERROR_NOT_ENOUGH_MEMORY 8
+#define ERROR_INVALID_PARAMETER 87
+#define ERROR_MORE_DATA 234
+#define ERROR_NO_MORE_ITEMS 259
+#define ERROR_FILE_CORRUPT 1392
+#define E_ACCESSDENIED _HRESULT_TYPEDEF_(0x80070005)
+#define E_OUTOFMEMORY _HRESULT_TYPEDEF_(0x8007000E)
+#define E_INVALIDARG _HRESULT_TYPEDEF_(0x80070057)
+
+// CryptoAPI provider errors
+#define NTE_BAD_UID _HRESULT_TYPEDEF_(0x80090001)
+#define NTE_BAD_HASH _HRESULT_TYPEDEF_(0x80090002)
+#define NTE_BAD_KEY _HRESULT_TYPEDEF_(0x80090003)
+#define NTE_BAD_LEN _HRESULT_TYPEDEF_(0x80090004)
+#define NTE_BAD_DATA _HRESULT_TYPEDEF_(0x80090005)
+#define NTE_BAD_SIGNATURE _HRESULT_TYPEDEF_(0x80090006)
+#define NTE_BAD_ALGID _HRESULT_TYPEDEF_(0x80090008)
+#define NTE_BAD_FLAGS _HRESULT_TYPEDEF_(0x80090009)
+#define NTE_BAD_TYPE _HRESULT_TYPEDEF_(0x8009000A)
+#define NTE_BAD_KEY_STATE _HRESULT_TYPEDEF_(0x8009000B)
+#define NTE_BAD_HASH_STATE _HRESULT_TYPEDEF_(0x8009000C)
+#define NTE_NO_KEY _HRESULT_TYPEDEF_(0x8009000D)
+#define NTE_NO_MEMORY _HRESULT_TYPEDEF_(0x8009000E)
+#define NTE_EXISTS _HRESULT_TYPEDEF_(0x8009000F)
+#define NTE_BAD_KEYSET _HRESULT_TYPEDEF_(0x80090016)
+#define NTE_PROV_TYPE_NOT_DEF _HRESULT_TYPEDEF_(0x80090017)
+#define NTE_KEYSET_NOT_DEF _HRESULT_TYPEDEF_(0x80090019)
+#define NTE_PROV_TYPE_NO_MATCH _HRESULT_TYPEDEF_(0x8009001B)
+#define NTE_FAIL _HRESULT_TYPEDEF_(0x80090020)
+
+// Certificate store errors
+#define CRYPT_E_FILE_ERROR _HRESULT_TYPEDEF_(0x80092003)
+#define CRYPT_E_NOT_FOUND _HRESULT_TYPEDEF_(0x80092004)
+#define CRYPT_E_ASN1_EOD _HRESULT_TYPEDEF_(0x80093102)
+#define CRYPT_E_ASN1_CORRUPT _HRESULT_TYPEDEF_(0x80093103)
+#define CRYPT_E_ASN1_BADTAG _HRESULT_TYPEDEF_(0x8009310B)
+
+// Smart-card style PIN errors
+#define SCARD_W_WRONG_CHV _HRESULT_TYPEDEF_(0x8010006B)
+#define SCARD_W_CARD_NOT_AUTHENTICATED _HRESULT_TYPEDEF_(0x8010006F)
+
+// Algorithm identifiers
+#define ALG_CLASS_SIGNATURE (1 << 13)
+#define ALG_CLASS_DATA_ENCRYPT (3 << 13)
+#define ALG_CLASS_HASH (4 << 13)
+#define ALG_CLASS_KEY_EXCHANGE (5 << 13)
+#define GET_ALG_CLASS(x) ((x) & (7 << 13))
+#define CALG_MD5 0x00008003
+#define CALG_SHA1 0x00008004
+#define CALG_SHA CALG_SHA1
+#define CALG_SSL3_SHAMD5 0x00008008
+#define CALG_SHA_256 0x0000800c
+#define CALG_SHA_384 0x0000800d
+#define CALG_SHA_512 0x0000800e
+#define CALG_RSA_SIGN 0x00002400
+#define CALG_RSA_KEYX 0x0000a400
+#define CALG_DSS_SIGN 0x00002200
+#define CALG_DH_SF 0x0000aa01
+
+// Provider types and key specifications
+#define PROV_RSA_FULL 1
+#define PROV_DSS 3
+#define PROV_RSA_SCHANNEL 12
+#define PROV_DSS_DH 13
+#define PROV_RSA_AES 24
+#define AT_KEYEXCHANGE 1
+#define AT_SIGNATURE 2
+
+// CryptAcquireContext flags
+#define CRYPT_VERIFYCONTEXT 0xF0000000
+#define CRYPT_NEWKEYSET 0x00000008
+#define CRYPT_DELETEKEYSET 0x00000010
+#define CRYPT_SILENT 0x00000040
+
+// Provider, hash and key parameters
+#define PP_CLIENT_HWND 1
+#define PP_ENUMALGS 1
+#define PP_NAME 4
+#define PP_CONTAINER 6
+#define PP_PROVTYPE 16
+#define PP_SIGNATURE_PIN 33
+#define CRYPT_FIRST 1
+#define CRYPT_NEXT 2
+#define HP_ALGID 0x0001
+#define HP_HASHVAL 0x0002
+#define HP_HASHSIZE 0x0004
+#define KP_PADDING 3
+#define KP_MODE 4
+#define PKCS5_PADDING 1
+#define CRYPT_MODE_CBC 1
+#define CRYPT_MODE_ECB 2
+#define CRYPT_NOHASHOID 0x00000001
+#define CRYPT_OAEP 0x00000040
+
+// Certificate stores
+#define CERT_STORE_PROV_SYSTEM_A ((LPCSTR)9)
+#define CERT_STORE_PROV_SYSTEM_W ((LPCSTR)10)
+#define CERT_SYSTEM_STORE_CURRENT_USER 0x00010000
+#define CERT_STORE_READONLY_FLAG 0x00008000
+#define CERT_STORE_OPEN_EXISTING_FLAG 0x00004000
+#define CERT_CLOSE_STORE_FORCE_FLAG 0x00000001
+#define CERT_CLOSE_STORE_CHECK_FLAG 0x00000002
+#define CERT_KEY_PROV_INFO_PROP_ID 2
+#define CERT_SHA1_HASH_PROP_ID 3
+#define X509_ASN_ENCODING 0x00000001
+#define PKCS_7_ASN_ENCODING 0x00010000
