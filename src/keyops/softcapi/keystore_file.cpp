@@ -44,9 +44,7 @@ const char kSchema[] =
     "  key_spec INTEGER NOT NULL,"
     "  public_key BLOB NOT NULL,"
     "  pkcs8 BLOB NOT NULL,"
-    "  PRIMARY KEY(container_id, key_spec));"
-    "PRAGMA application_id = 1363428677;"
-    "PRAGMA user_version = 1;";
+    "  PRIMARY KEY(container_id, key_spec));";
 
 std::string dataHome() {
     const char* xdg = std::getenv("XDG_DATA_HOME");
@@ -135,7 +133,11 @@ KeystoreWriter::KeystoreWriter() {
     connection_ = Connection(path, SQLITE_OPEN_READWRITE);
     connection_.execute("PRAGMA foreign_keys = ON");
     transaction_ = std::make_unique<Transaction>(connection_, Transaction::Kind::Write);
-    if (!hasKeystoreSchema(connection_)) connection_.execute(kSchema);
+    if (!hasKeystoreSchema(connection_)) {
+        connection_.execute(kSchema);
+        connection_.execute(("PRAGMA application_id = " + std::to_string(kApplicationId)).c_str());
+        connection_.execute(("PRAGMA user_version = " + std::to_string(kSchemaVersion)).c_str());
+    }
 }
 
 }  // namespace softcapi

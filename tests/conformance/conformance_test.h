@@ -1,0 +1,65 @@
+// The base of every conformance test: a fixture with a key store of its own, and small owners
+// for the handles the tests open.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "conformance/crypto_fixture.h"
+
+// Written into the last error before a call, to prove the call set it.
+const DWORD kUnsetError = 0xdeadbeef;
+
+class ConformanceTest : public ::testing::Test {
+protected:
+    void SetUp() override { fixture_ = makeCryptoFixture(); }
+    void TearDown() override { fixture_.reset(); }
+
+    std::unique_ptr<CryptoFixture> fixture_;
+};
+
+struct StoreGuard {
+    HCERTSTORE handle = nullptr;
+    ~StoreGuard() {
+        if (handle != nullptr) CertCloseStore(handle, 0);
+    }
+};
+
+struct ProviderGuard {
+    HCRYPTPROV handle = 0;
+    ~ProviderGuard() {
+        if (handle != 0) CryptReleaseContext(handle, 0);
+    }
+};
+
+struct HashGuard {
+    HCRYPTHASH handle = 0;
+    ~HashGuard() {
+        if (handle != 0) CryptDestroyHash(handle);
+    }
+};
+
+struct KeyGuard {
+    HCRYPTKEY handle = 0;
+    ~KeyGuard() {
+        if (handle != 0) CryptDestroyKey(handle);
+    }
+};
+
+// Opens the identity's container as its key-provider property names it; fails the test if not.
+inline void acquireIdentity(const TestIdentity& identity, ProviderGuard& provider) {
+    ASSERT_TRUE(CryptAcquireContextA(&provider.handle, identity.container.c_str(),
+                                     identity.provider.c_str(), identity.providerType, 0))
+        << std::hex << GetLastError();
+}
+
+// The encodings a store enumerates, in order.
+inline std::vector<Bytes> enumerateStore(HCERTSTORE store) {
+    std::vector<Bytes> encodings;
+    PCCERT_CONTEXT context = nullptr;
+    while ((context = CertEnumCertificatesInStore(store, context)) != nullptr)
+        encodings.emplace_back(context->pbCertEncoded,
+                               context->pbCertEncoded + context->cbCertEncoded);
+    return encodings;
+}

@@ -1,0 +1,54 @@
+// What the conformance tests need beyond the API under test: identities to work on, and an
+// independent judge of signatures and maker of ciphertexts. One implementation makes them in the
+// software key store and judges with OpenSSL; another makes them through CryptoAPI itself.
+#pragma once
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "keyops/capi.h"
+
+using Bytes = std::vector<BYTE>;
+
+extern const char kAesProvider[];
+extern const char kDssDhProvider[];
+
+enum class FixtureKey { Rsa1024, Rsa2048, Dsa1024 };
+
+struct IdentityRequest {
+    FixtureKey key = FixtureKey::Rsa2048;
+    DWORD keySpec = AT_KEYEXCHANGE;
+    std::string provider = kAesProvider;
+    std::string pin;  // none when empty
+    std::string store = "My";
+};
+
+// A key container and a certificate for its key, in a store with its key-provider property.
+struct TestIdentity {
+    Bytes certificate;
+    std::string container;
+    std::string provider;
+    DWORD providerType = 0;
+    DWORD keySpec = 0;
+};
+
+class CryptoFixture {
+public:
+    virtual ~CryptoFixture() = default;
+
+    virtual TestIdentity createIdentity(const IdentityRequest& request) = 0;
+    // A certificate with no key in any container, for store maintenance.
+    virtual Bytes createCertificate(const std::string& subject) = 0;
+
+    // Whether `signature`, as the provider wrote it (least significant byte first), is a valid
+    // signature of `message` hashed with `hashAlgorithm` by the certificate's key. For
+    // CALG_SSL3_SHAMD5 `message` is the 36-byte hash value itself.
+    virtual bool verifySignature(const Bytes& certificate, ALG_ID hashAlgorithm,
+                                 const Bytes& message, const Bytes& signature) = 0;
+    // `plainText` encrypted for the certificate's RSA key, most significant byte first.
+    virtual Bytes encryptFor(const Bytes& certificate, const Bytes& plainText, bool oaep) = 0;
+};
+
+// The fixture of this platform, over a key store of its own that lives as long as it does.
+std::unique_ptr<CryptoFixture> makeCryptoFixture();

@@ -1,0 +1,91 @@
+// Decryption with a container's exchange key: ciphertexts made elsewhere, given least
+// significant byte first, with PKCS #1 v1.5 and with OAEP.
+#include <algorithm>
+
+#include "conformance/conformance_test.h"
+
+namespace {
+
+const Bytes kSecret = {'t', 'o', 'p', ' ', 's', 'e', 'c', 'r', 'e', 't'};
+
+using RsaDecryption = ConformanceTest;
+
+// Decrypts a most-significant-first ciphertext in place; the plaintext, or nothing with the
+// error left in GetLastError.
+bool decryptWith(HCRYPTKEY key, const Bytes& cipherText, DWORD flags, Bytes& plainText) {
+    plainText.assign(cipherText.rbegin(), cipherText.rend());
+    DWORD length = static_cast<DWORD>(plainText.size());
+    if (!CryptDecrypt(key, 0, TRUE, flags, plainText.data(), &length)) return false;
+    plainText.resize(length);
+    return true;
+}
+
+class RsaDecryptionTest : public ConformanceTest {
+protected:
+    void SetUp() override {
+        ConformanceTest::SetUp();
+        identity_ = fixture_->createIdentity({});
+        acquireIdentity(identity_, provider_);
+        ASSERT_TRUE(CryptGetUserKey(provider_.handle, AT_KEYEXCHANGE, &key_.handle))
+            << std::hex << GetLastError();
+    }
+
+    TestIdentity identity_;
+    ProviderGuard provider_;
+    KeyGuard key_;
+};
+
+TEST_F(RsaDecryptionTest, Pkcs1CipherTextDecrypts) {
+    Bytes plainText;
+    ASSERT_TRUE(decryptWith(key_.handle, fixture_->encryptFor(identity_.certificate, kSecret, false),
+                            0, plainText))
+        << std::hex << GetLastError();
+    EXPECT_EQ(plainText, kSecret);
+}
+
+TEST_F(RsaDecryptionTest, OaepCipherTextDecryptsWithTheOaepFlagOnly) {
+    // PKCS #1 v1.5 padding accepts a random block about once in a few hundred: such a
+    // ciphertext would not tell the two paddings apart, so another is drawn.
+    Bytes cipherText;
+    Bytes plainText;
+    for (int attempt = 0; attempt < 8; ++attempt) {
+        cipherText = fixture_->encryptFor(identity_.certificate, kSecret, true);
+        SetLastError(kUnsetError);
+        if (!decryptWith(key_.handle, cipherText, 0, plainText)) break;
+    }
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(NTE_BAD_DATA));
+    ASSERT_TRUE(decryptWith(key_.handle, cipherText, CRYPT_OAEP, plainText))
+        << std::hex << GetLastError();
+    EXPECT_EQ(plainText, kSecret);
+}
+
+TEST_F(RsaDecryptionTest, WrongLengthIsBadData) {
+    Bytes cipherText = fixture_->encryptFor(identity_.certificate, kSecret, false);
+    cipherText.pop_back();
+    Bytes plainText;
+    SetLastError(kUnsetError);
+    EXPECT_FALSE(decryptWith(key_.handle, cipherText, 0, plainText));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(NTE_BAD_DATA));
+}
+
+TEST_F(RsaDecryptionTest, EmptyPlainTextDecryptsToNothing) {
+    Bytes plainText = {1};
+    ASSERT_TRUE(decryptWith(key_.handle, fixture_->encryptFor(identity_.certificate, {}, false), 0,
+                            plainText))
+        << std::hex << GetLastError();
+    EXPECT_TRUE(plainText.empty());
+}
+
+TEST_F(RsaDecryption, SignatureKeyCannotBeTakenAsExchangeKey) {
+    IdentityRequest request;
+    request.keySpec = AT_SIGNATURE;
+    TestIdentity identity = fixture_->createIdentity(request);
+    ProviderGuard provider;
+    acquireIdentity(identity, provider);
+    HCRYPTKEY key = 0;
+    SetLastError(kUnsetError);
+    EXPECT_FALSE(CryptGetUserKey(provider.handle, AT_KEYEXCHANGE, &key));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(NTE_NO_KEY));
+}
+
+}  // namespace
