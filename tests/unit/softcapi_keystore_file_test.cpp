@@ -1,0 +1,150 @@
+// The software key store's file: where it lives, who may read it, and what a damaged or
+// foreign file does to the calls that read and write it.
+#include <gtest/gtest.h>
+#include <sqlite3.h>
+#include <sys/stat.h>
+
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+
+#include "keyops/softcapi/admin.h"
+#include "keyops/softcapi/wincapi.h"
+#include "support/temp_profile.h"
+
+namespace {
+
+using Bytes = std::vector<BYTE>;
+namespace fs = std::filesystem;
+
+const DWORD kUnsetError = 0xdeadbeef;
+
+Bytes readFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return Bytes(std::istreambuf_iterator<char>(in), {});
+}
+
+void writeFile(const std::string& path, const Bytes& bytes) {
+    fs::create_directories(fs::path(path).parent_path());
+    std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()),
+                                                static_cast<std::streamsize>(bytes.size()));
+}
+
+Bytes newCertificate(const char* store = "Scratch") {
+    softcapi::admin::IdentityOptions options;
+    options.subject = "CN=File";
+    options.keyType = softcapi::admin::KeyType::Rsa1024;
+    options.placement.store = store;
+    return softcapi::admin::createIdentity(options).certificate;
+}
+
+// Opening "My" read-only and adding to a store: both must fail with `error` and leave the file
+// as it was.
+void expectRefusedAndUntouched(const TempProfile& profile, DWORD error) {
+    Bytes before = readFile(profile.keystorePath());
+    SetLastError(kUnsetError);
+    EXPECT_EQ(CertOpenSystemStoreA(0, "My"), nullptr);
+    EXPECT_EQ(GetLastError(), error);
+    const BYTE certificate[] = {0x30, 0x03, 0x02, 0x01, 0x01};
+    EXPECT_FALSE(CertAddEncodedCertificateToSystemStoreA("My", certificate, sizeof(certificate)));
+    HCRYPTPROV provider = 0;
+    SetLastError(kUnsetError);
+    EXPECT_FALSE(CryptAcquireContextA(&provider, "any", nullptr, PROV_RSA_AES, 0));
+    EXPECT_EQ(GetLastError(), error);
+    EXPECT_EQ(readFile(profile.keystorePath()), before);
+}
+
+TEST(KeystoreFile, MissingFileIsAnEmptyStoreAndStaysMissing) {
+    TempProfile profile;
+    HCERTSTORE store = CertOpenSystemStoreA(0, "My");
+    ASSERT_NE(store, nullptr);
+    SetLastError(kUnsetError);
+    EXPECT_EQ(CertEnumCertificatesInStore(store, nullptr), nullptr);
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(CRYPT_E_NOT_FOUND));
+    EXPECT_TRUE(CertCloseStore(store, 0));
+    EXPECT_FALSE(fs::exists(profile.path() + "/.local"));
+}
+
+TEST(KeystoreFile, FolderAndFileArePrivateWhateverTheUmask) {
+    TempProfile profile;
+    mode_t previous = umask(0);
+    newCertificate();
+    umask(previous);
+    struct stat info;
+    ASSERT_EQ(stat(fs::path(profile.keystorePath()).parent_path().c_str(), &info), 0);
+    EXPECT_EQ(info.st_mode & 0777, 0700u);
+    ASSERT_EQ(stat(profile.keystorePath().c_str(), &info), 0);
+    EXPECT_EQ(info.st_mode & 0777, 0600u);
+}
+
+TEST(KeystoreFile, FileThatIsNotSqliteIsRefusedAndKept) {
+    TempProfile profile;
+    writeFile(profile.keystorePath(), Bytes(8192, 'x'));
+    expectRefusedAndUntouched(profile, ERROR_FILE_CORRUPT);
+}
+
+TEST(KeystoreFile, TruncatedFileIsRefusedAndKept) {
+    TempProfile profile;
+    for (int i = 0; i < 12; ++i) newCertificate("My");
+    Bytes whole = readFile(profile.keystorePath());
+    ASSERT_GT(whole.size(), 8192u);
+    writeFile(profile.keystorePath(), Bytes(whole.begin(), whole.begin() + whole.size() / 2));
+    Bytes before = readFile(profile.keystorePath());
+    SetLastError(kUnsetError);
+    EXPECT_EQ(CertOpenSystemStoreA(0, "My"), nullptr);
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_FILE_CORRUPT));
+    EXPECT_EQ(readFile(profile.keystorePath()), before);
+}
+
+TEST(KeystoreFile, ForeignDatabaseIsRefusedAndKept) {
+    TempProfile profile;
+    fs::create_directories(fs::path(profile.keystorePath()).parent_path());
+    sqlite3* db = nullptr;
+    ASSERT_EQ(sqlite3_open(profile.keystorePath().c_str(), &db), SQLITE_OK);
+    ASSERT_EQ(sqlite3_exec(db, "CREATE TABLE notes(text TEXT); INSERT INTO notes VALUES ('mine')",
+                           nullptr, nullptr, nullptr),
+              SQLITE_OK);
+    sqlite3_close(db);
+    expectRefusedAndUntouched(profile, ERROR_FILE_CORRUPT);
+}
+
+TEST(KeystoreFile, KeystoreWithATableMissingIsRefused) {
+    TempProfile profile;
+    newCertificate();
+    sqlite3* db = nullptr;
+    ASSERT_EQ(sqlite3_open(profile.keystorePath().c_str(), &db), SQLITE_OK);
+    ASSERT_EQ(sqlite3_exec(db, "DROP TABLE container_keys", nullptr, nullptr, nullptr), SQLITE_OK);
+    sqlite3_close(db);
+    expectRefusedAndUntouched(profile, ERROR_FILE_CORRUPT);
+}
+
+TEST(KeystoreFile, PinProtectedKeyIsStoredUnderPbes2) {
+    TempProfile profile;
+    softcapi::admin::IdentityOptions options;
+    options.subject = "CN=Pin";
+    options.keyType = softcapi::admin::KeyType::Rsa1024;
+    options.placement.pin = "s3cret";
+    softcapi::admin::createIdentity(options);
+
+    sqlite3* db = nullptr;
+    ASSERT_EQ(sqlite3_open(profile.keystorePath().c_str(), &db), SQLITE_OK);
+    sqlite3_stmt* query = nullptr;
+    ASSERT_EQ(sqlite3_prepare_v2(db, "SELECT pkcs8 FROM container_keys", -1, &query, nullptr),
+              SQLITE_OK);
+    ASSERT_EQ(sqlite3_step(query), SQLITE_ROW);
+    const BYTE* blob = static_cast<const BYTE*>(sqlite3_column_blob(query, 0));
+    Bytes stored(blob, blob + sqlite3_column_bytes(query, 0));
+    sqlite3_finalize(query);
+    sqlite3_close(db);
+    // The encrypted form names PBES2 (1.2.840.113549.1.5.13) and AES-256-CBC (2.16.840.1.101.3.4.1.42).
+    const Bytes pbes2 = {0x2a, 0x86, 0x48, 0x86, 0xf7, 0x0d, 0x01, 0x05, 0x0d};
+    const Bytes aes256 = {0x60, 0x86, 0x48, 0x01, 0x65, 0x03, 0x04, 0x01, 0x2a};
+    EXPECT_NE(std::search(stored.begin(), stored.end(), pbes2.begin(), pbes2.end()), stored.end());
+    EXPECT_NE(std::search(stored.begin(), stored.end(), aes256.begin(), aes256.end()), stored.end());
+    // A plain PKCS#8 RSA key carries the rsaEncryption OID (1.2.840.113549.1.1.1) in the clear.
+    const Bytes rsaEncryption = {0x2a, 0x86, 0x48, 0x86, 0xf7, 0x0d, 0x01, 0x01, 0x01};
+    EXPECT_EQ(std::search(stored.begin(), stored.end(), rsaEncryption.begin(), rsaEncryption.end()),
+              stored.end());
+}
+
+}  // namespace
