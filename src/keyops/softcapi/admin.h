@@ -70,6 +70,8 @@ std::vector<CertificateEntry> storeContents(const std::string& store);
 std::vector<std::string> storeNames();
 std::vector<BYTE> exportCertificate(const std::string& store, const std::string& thumbprint);
 void addCertificate(const std::string& store, const std::vector<BYTE>& encoded);
+// Many at once, in one transaction.
+void addCertificates(const std::string& store, const std::vector<std::vector<BYTE>>& encodings);
 void deleteCertificate(const std::string& store, const std::string& thumbprint);
 
 }  // namespace softcapi::admin

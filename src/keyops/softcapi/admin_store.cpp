@@ -37,14 +37,21 @@ std::vector<BYTE> exportCertificate(const std::string& store, const std::string&
 }
 
 void addCertificate(const std::string& store, const std::vector<BYTE>& encoded) {
+    addCertificates(store, {encoded});
+}
+
+void addCertificates(const std::string& store, const std::vector<std::vector<BYTE>>& encodings) {
     checkStoreName(store);
     OpenSslErrorScope scope;
-    const unsigned char* in = encoded.data();
-    X509Ptr certificate(d2i_X509(nullptr, &in, static_cast<long>(encoded.size())));
-    if (!certificate || in != encoded.data() + encoded.size())
-        throw AdminError("the file is not a DER-encoded X.509 certificate");
+    for (const std::vector<BYTE>& encoded : encodings) {
+        const unsigned char* in = encoded.data();
+        X509Ptr certificate(d2i_X509(nullptr, &in, static_cast<long>(encoded.size())));
+        if (!certificate || in != encoded.data() + encoded.size())
+            throw AdminError("the file is not a DER-encoded X.509 certificate");
+    }
     changeKeystore([&](Connection& db) {
-        putCertificate(db, store, encoded, sha1Of(encoded.data(), encoded.size()), nullptr);
+        for (const std::vector<BYTE>& encoded : encodings)
+            putCertificate(db, store, encoded, sha1Of(encoded.data(), encoded.size()), nullptr);
     });
 }
 

@@ -16,8 +16,11 @@ namespace {
 
 const DWORD kLocationMask = 0x00FF0000;
 
+const uint32_t kStoreMagic = 0x53544f52;  // "STOR"
+
 // An open store: a reference to the snapshot taken when it was opened.
 struct SoftStore {
+    uint32_t magic;
     StoreSnapshot* snapshot;
 };
 
@@ -29,7 +32,7 @@ HCERTSTORE openStore(const std::string& name, bool readOnly) {
     DWORD error = ERROR_SUCCESS;
     StoreSnapshot* snapshot = openStoreSnapshot(name, readOnly, error);
     if (snapshot == nullptr) return failWithNull<void>(error);
-    auto* store = new SoftStore{snapshot};
+    auto* store = new SoftStore{kStoreMagic, snapshot};
     std::lock_guard<std::mutex> lock(gStoresMutex);
     gStores.insert(store);
     return store;
@@ -41,9 +44,11 @@ SoftStore* takeStore(HCERTSTORE handle) {
     return static_cast<SoftStore*>(handle);
 }
 
+// Enumeration runs once per certificate, so it checks the handle's mark, as CRYPT32 does, rather
+// than take the lock of the handle set.
 StoreSnapshot* snapshotOf(HCERTSTORE handle) {
-    std::lock_guard<std::mutex> lock(gStoresMutex);
-    return gStores.count(handle) != 0 ? static_cast<SoftStore*>(handle)->snapshot : nullptr;
+    const auto* store = static_cast<const SoftStore*>(handle);
+    return store != nullptr && store->magic == kStoreMagic ? store->snapshot : nullptr;
 }
 
 DWORD certificateParseError(const BYTE* encoded, DWORD length) {
@@ -114,6 +119,7 @@ BOOL WINAPI CertCloseStore(HCERTSTORE hCertStore, DWORD dwFlags) {
     if (hCertStore == nullptr) return TRUE;
     SoftStore* store = takeStore(hCertStore);
     if (store == nullptr) return failWith(ERROR_INVALID_HANDLE);
+    store->magic = 0;
     releaseSnapshot(store->snapshot);
     delete store;
     return TRUE;

@@ -1,0 +1,15 @@
+#!/usr/bin/env bash
+# Configures, builds and runs every test of the linux and linux-asan presets, and builds the
+# windows preset. Stops at the first failure.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+jobs=$(nproc)
+for preset in linux linux-asan; do
+  echo "== $preset"
+  cmake --preset "$preset"
+  cmake --build --preset "$preset" -j "$jobs"
+  ctest --preset "$preset" -j "$jobs"
+done
+echo "== windows"
+cmake --preset windows
+cmake --build --preset windows -j "$jobs"
