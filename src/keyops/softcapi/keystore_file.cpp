@@ -45,7 +45,7 @@ const char kSchema[] =
     "  public_key BLOB NOT NULL,"
     "  pkcs8 BLOB NOT NULL,"
     "  PRIMARY KEY(container_id, key_spec));"
-    "PRAGMA application_id = 1363428677;"
+    "PRAGMA application_id = 1363429701;"
     "PRAGMA user_version = 1;";
 
 std::string dataHome() {
