@@ -113,6 +113,8 @@ void addExtension(X509* certificate, int nid, const char* value) {
     X509_EXTENSION_free(extension);
 }
 
+// Read as RFC 2253 and Windows read a name: the last RDN written is the first one encoded, so
+// that "CN=Alice,O=Example" prints back the same way.
 X509_NAME* parseSubject(const std::string& subject) {
     X509_NAME* name = X509_NAME_new();
     size_t start = 0;
@@ -126,7 +128,7 @@ X509_NAME* parseSubject(const std::string& subject) {
         if (field.empty() || equals + 1 >= part.size() ||
             X509_NAME_add_entry_by_txt(name, field.c_str(), MBSTRING_UTF8,
                                        reinterpret_cast<const unsigned char*>(part.c_str() + equals + 1),
-                                       -1, -1, 0) != 1) {
+                                       -1, 0, 0) != 1) {
             X509_NAME_free(name);
             windowsErrorForOpenSsl(NTE_FAIL);
             throw AdminError("subject '" + subject + "' is not of the form CN=Name[,O=Org...]");
