@@ -6,8 +6,6 @@
 #include <openssl/rand.h>
 #include <openssl/x509v3.h>
 
-#include <mutex>
-
 #include "keyops/softcapi/admin_support.h"
 #include "keyops/softcapi/openssl_util.h"
 #include "keyops/softcapi/providers.h"
@@ -194,13 +192,27 @@ Identity storeIdentity(EVP_PKEY* key, const std::vector<BYTE>& certificate,
 }
 
 // The older PKCS#12 encryption (RC2, 3DES with SHA-1) lives in OpenSSL's legacy provider, which
-// is loaded only for a file that needs it.
+// is loaded only for a file that needs it. Loading a provider turns off the implicit default
+// one, so that is loaded too; both are unloaded at exit, before OpenSSL's own cleanup.
+class LegacyProviders {
+public:
+    LegacyProviders()
+        : default_(OSSL_PROVIDER_load(nullptr, "default")),
+          legacy_(OSSL_PROVIDER_load(nullptr, "legacy")) {}
+    ~LegacyProviders() {
+        if (legacy_ != nullptr) OSSL_PROVIDER_unload(legacy_);
+        if (default_ != nullptr) OSSL_PROVIDER_unload(default_);
+    }
+    LegacyProviders(const LegacyProviders&) = delete;
+    LegacyProviders& operator=(const LegacyProviders&) = delete;
+
+private:
+    OSSL_PROVIDER* default_;
+    OSSL_PROVIDER* legacy_;
+};
+
 void loadLegacyProvider() {
-    static std::once_flag once;
-    std::call_once(once, [] {
-        OSSL_PROVIDER_load(nullptr, "default");
-        OSSL_PROVIDER_load(nullptr, "legacy");
-    });
+    static LegacyProviders providers;
 }
 
 bool macMatches(PKCS12* pkcs12, const std::string& password) {
