@@ -138,10 +138,10 @@ X509_NAME* parseSubject(const std::string& subject) {
 }
 
 std::vector<BYTE> selfSignedCertificate(EVP_PKEY* key, const std::string& subject, DWORD keySpec) {
+    unsigned char serial[16];
+    if (RAND_bytes(serial, sizeof(serial)) != 1) failOpenSsl("no random bytes for a serial number");
     X509_NAME* name = parseSubject(subject);
     X509Ptr certificate(X509_new());
-    unsigned char serial[16];
-    RAND_bytes(serial, sizeof(serial));
     serial[0] &= 0x7F;
     BIGNUM* serialNumber = BN_bin2bn(serial, sizeof(serial), nullptr);
     bool built = certificate && serialNumber != nullptr &&
