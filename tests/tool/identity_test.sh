@@ -60,6 +60,7 @@ refused 1 "container taken" new-identity --subject "CN=X" --key dsa-1024 --conta
 grep -q "$pin" "$WORK/err" && fail "an error line showed the PIN"
 refused 1 "bad store" new-identity --subject "CN=X" --key rsa-1024 --store "a/b"
 refused 1 "unwritable --out" new-identity --subject "CN=X" --key rsa-1024 --out "$WORK/none/x.der"
+refused 1 "--out a folder" new-identity --subject "CN=X" --key rsa-1024 --out "$WORK"
 cp a.der keep.der
 refused 1 "bad subject with --out" new-identity --subject "CN=" --key rsa-1024 --out a.der
 cmp -s a.der keep.der || fail "a refused new-identity overwrote its --out file"

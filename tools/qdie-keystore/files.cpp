@@ -74,6 +74,10 @@ std::vector<BYTE> readInputFile(const std::string& path) {
 }
 
 OutputFile::OutputFile(const std::string& path) : path_(path), temporaryPath_(path + ".XXXXXX") {
+    // rename() would refuse it only after the work is done.
+    struct stat info;
+    if (stat(path_.c_str(), &info) == 0 && S_ISDIR(info.st_mode))
+        throw FileError("cannot write " + path_ + ": it is a folder");
     fd_ = mkstemp(temporaryPath_.data());
     if (fd_ < 0) failFile("write", path_, errno);
     // mkstemp makes the file private; a certificate is public, so it gets the usual mode.
