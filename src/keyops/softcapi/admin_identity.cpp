@@ -6,8 +6,6 @@
 #include <openssl/rand.h>
 #include <openssl/x509v3.h>
 
-#include <mutex>
-
 #include "keyops/softcapi/admin_support.h"
 #include "keyops/softcapi/openssl_util.h"
 #include "keyops/softcapi/providers.h"
@@ -113,6 +111,8 @@ void addExtension(X509* certificate, int nid, const char* value) {
     X509_EXTENSION_free(extension);
 }
 
+// Read as RFC 2253 and Windows read a name: the last RDN written is the first one encoded, so
+// that "CN=Alice,O=Example" prints back the same way.
 X509_NAME* parseSubject(const std::string& subject) {
     X509_NAME* name = X509_NAME_new();
     size_t start = 0;
@@ -126,7 +126,7 @@ X509_NAME* parseSubject(const std::string& subject) {
         if (field.empty() || equals + 1 >= part.size() ||
             X509_NAME_add_entry_by_txt(name, field.c_str(), MBSTRING_UTF8,
                                        reinterpret_cast<const unsigned char*>(part.c_str() + equals + 1),
-                                       -1, -1, 0) != 1) {
+                                       -1, 0, 0) != 1) {
             X509_NAME_free(name);
             windowsErrorForOpenSsl(NTE_FAIL);
             throw AdminError("subject '" + subject + "' is not of the form CN=Name[,O=Org...]");
@@ -138,10 +138,10 @@ X509_NAME* parseSubject(const std::string& subject) {
 }
 
 std::vector<BYTE> selfSignedCertificate(EVP_PKEY* key, const std::string& subject, DWORD keySpec) {
+    unsigned char serial[16];
+    if (RAND_bytes(serial, sizeof(serial)) != 1) failOpenSsl("no random bytes for a serial number");
     X509_NAME* name = parseSubject(subject);
     X509Ptr certificate(X509_new());
-    unsigned char serial[16];
-    RAND_bytes(serial, sizeof(serial));
     serial[0] &= 0x7F;
     BIGNUM* serialNumber = BN_bin2bn(serial, sizeof(serial), nullptr);
     bool built = certificate && serialNumber != nullptr &&
@@ -192,13 +192,27 @@ Identity storeIdentity(EVP_PKEY* key, const std::vector<BYTE>& certificate,
 }
 
 // The older PKCS#12 encryption (RC2, 3DES with SHA-1) lives in OpenSSL's legacy provider, which
-// is loaded only for a file that needs it.
+// is loaded only for a file that needs it. Loading a provider turns off the implicit default
+// one, so that is loaded too; both are unloaded at exit, before OpenSSL's own cleanup.
+class LegacyProviders {
+public:
+    LegacyProviders()
+        : default_(OSSL_PROVIDER_load(nullptr, "default")),
+          legacy_(OSSL_PROVIDER_load(nullptr, "legacy")) {}
+    ~LegacyProviders() {
+        if (legacy_ != nullptr) OSSL_PROVIDER_unload(legacy_);
+        if (default_ != nullptr) OSSL_PROVIDER_unload(default_);
+    }
+    LegacyProviders(const LegacyProviders&) = delete;
+    LegacyProviders& operator=(const LegacyProviders&) = delete;
+
+private:
+    OSSL_PROVIDER* default_;
+    OSSL_PROVIDER* legacy_;
+};
+
 void loadLegacyProvider() {
-    static std::once_flag once;
-    std::call_once(once, [] {
-        OSSL_PROVIDER_load(nullptr, "default");
-        OSSL_PROVIDER_load(nullptr, "legacy");
-    });
+    static LegacyProviders providers;
 }
 
 bool macMatches(PKCS12* pkcs12, const std::string& password) {

@@ -1,0 +1,69 @@
+#!/bin/bash
+# new-identity: the certificate it writes is the one it lists, bound to a key as asked; a
+# refused identity changes nothing and never shows the PIN.
+source "$(dirname "$0")/tool_test_lib.sh" "$1"
+
+guid='\{[0-9A-F]{8}-[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{12}\}'
+rsa_default='provider="Microsoft Enhanced RSA and AES Cryptographic Provider" type=24 spec=exchange'
+
+# Defaults: rsa-2048, store My, a generated container, the RSA provider, the exchange key.
+run_ok "new-identity" new-identity --subject "CN=Alice" --out a.der
+thumbprint=$(openssl_thumbprint a.der)
+grep -Eq "^$thumbprint  container=$guid $rsa_default\$" "$WORK/out" ||
+    fail "new-identity result line: $(cat "$WORK/out")"
+bits=$(openssl x509 -inform DER -in a.der -noout -text | grep -o 'Public-Key: (2048 bit)')
+expect_equal "default key size" "$bits" "Public-Key: (2048 bit)"
+run_ok "list" list
+grep -Eq "^$thumbprint  CN=Alice  container=$guid $rsa_default\$" "$WORK/out" ||
+    fail "list line for Alice: $(cat "$WORK/out")"
+ls -l a.der | grep -q '^-rw-r--r--' || fail "--out file mode: $(ls -l a.der)"
+
+# A subject of several names lists back as it was written, and openssl reads it the same way.
+run_ok "two-part subject" new-identity --subject "CN=Bob,O=Example Corp" --key rsa-1024 --out b.der
+expect_equal "openssl reads the subject" \
+    "$(openssl x509 -inform DER -in b.der -noout -subject -nameopt RFC2253)" "subject=CN=Bob,O=Example Corp"
+run_ok "list" list
+grep -q "  CN=Bob,O=Example Corp  " "$WORK/out" || fail "list of Bob: $(cat "$WORK/out")"
+
+# DSA, a named container with a space, a PIN and another store.
+pin=Sesame-4711
+run_ok "dsa identity" new-identity --subject "CN=Dora" --key dsa-1024 --container "Dora Box" \
+    --pin "$pin" --store Signing --out d.der
+grep -q "$pin" "$WORK/out" && fail "new-identity printed the PIN"
+run_ok "list Signing" list --store signing
+expect_equal "dsa list line" "$(cat "$WORK/out")" "$(openssl_thumbprint d.der)  CN=Dora  container=\"Dora Box\" provider=\"Microsoft Base DSS and Diffie-Hellman Cryptographic Provider\" type=13 spec=signature"
+
+# Any provider name may be bound, an unknown one included; RSA signature keys are chosen so.
+run_ok "legacy provider" new-identity --subject "CN=Old" --key rsa-1024 --key-spec signature \
+    --provider "Microsoft Base Cryptographic Provider v1.0" --store Legacy
+run_ok "unknown provider" new-identity --subject "CN=Lost" --key rsa-1024 \
+    --provider "Contoso Vanished Provider" --container lost --store Legacy
+run_ok "list Legacy" list --store Legacy
+grep -Eq "  CN=Old  container=$guid provider=\"Microsoft Base Cryptographic Provider v1.0\" type=1 spec=signature\$" \
+    "$WORK/out" || fail "legacy binding: $(cat "$WORK/out")"
+grep -q "  CN=Lost  container=lost provider=\"Contoso Vanished Provider\" type=24 spec=exchange\$" \
+    "$WORK/out" || fail "unknown provider binding: $(cat "$WORK/out")"
+expect_equal "Legacy lines" "$(wc -l <"$WORK/out")" 2
+
+# Refusals: usage errors exit 2, failures 1; none changes the store or the --out file.
+refused 2 "no subject" new-identity --key rsa-1024
+refused 2 "bad key type" new-identity --subject "CN=X" --key rsa-512
+refused 2 "bad key spec" new-identity --subject "CN=X" --key-spec both
+refused 2 "empty pin" new-identity --subject "CN=X" --pin ""
+refused 1 "bad subject" new-identity --subject "Alice" --key rsa-1024
+refused 1 "unknown subject field" new-identity --subject "XX=Alice" --key rsa-1024
+refused 1 "dsa exchange key" new-identity --subject "CN=X" --key dsa-1024 --key-spec exchange
+refused 1 "rsa key for a dss provider" new-identity --subject "CN=X" --key rsa-1024 \
+    --provider "Microsoft Base DSS Cryptographic Provider"
+refused 1 "container taken" new-identity --subject "CN=X" --key dsa-1024 --container "dora box" \
+    --pin "$pin"
+grep -q "$pin" "$WORK/err" && fail "an error line showed the PIN"
+refused 1 "bad store" new-identity --subject "CN=X" --key rsa-1024 --store "a/b"
+refused 1 "unwritable --out" new-identity --subject "CN=X" --key rsa-1024 --out "$WORK/none/x.der"
+refused 1 "--out a folder" new-identity --subject "CN=X" --key rsa-1024 --out "$WORK"
+cp a.der keep.der
+refused 1 "bad subject with --out" new-identity --subject "CN=" --key rsa-1024 --out a.der
+cmp -s a.der keep.der || fail "a refused new-identity overwrote its --out file"
+[ -z "$(ls "$WORK" | grep '\.der\.')" ] || fail "temporary --out files left: $(ls "$WORK")"
+
+finish

@@ -1,0 +1,42 @@
+#!/bin/bash
+# import-pfx: PKCS#12 files as openssl makes them, with today's and with the older (legacy)
+# encryption, bind the certificate to a new container; a wrong password changes nothing.
+source "$(dirname "$0")/tool_test_lib.sh" "$1"
+
+openssl req -x509 -newkey rsa:2048 -nodes -keyout user.key -out user.pem -subj "/CN=Pfx User" \
+    -days 2 2>/dev/null || fail "openssl req"
+openssl pkcs12 -export -inkey user.key -in user.pem -out modern.p12 -passout pass:s3cret ||
+    fail "openssl pkcs12"
+openssl pkcs12 -export -legacy -inkey user.key -in user.pem -out legacy.p12 -passout pass:s3cret ||
+    fail "openssl pkcs12 -legacy"
+openssl pkcs12 -export -inkey user.key -in user.pem -out nopassword.p12 -passout pass: ||
+    fail "openssl pkcs12 without password"
+thumbprint=$(openssl x509 -in user.pem -noout -fingerprint -sha1 | sed 's/.*=//; s/://g')
+
+# Each file goes to its own store, so each import is seen on its own.
+for file in modern legacy; do
+    refused 1 "$file.p12, wrong password" import-pfx $file.p12 --password wrong --store $file
+    refused 1 "$file.p12, no password" import-pfx $file.p12 --store $file
+    grep -q "s3cret" "$WORK/err" && fail "an error line showed the password"
+    run_ok "$file.p12" import-pfx $file.p12 --password s3cret --store $file
+    grep -Eq "^$thumbprint  container=\{[0-9A-F-]{36}\} provider=\"Microsoft Enhanced RSA and AES Cryptographic Provider\" type=24 spec=exchange\$" \
+        "$WORK/out" || fail "$file.p12 result line: $(cat "$WORK/out")"
+    run_ok "list $file" list --store $file
+    grep -q "^$thumbprint  CN=Pfx User  container=" "$WORK/out" ||
+        fail "$file.p12 not listed: $(cat "$WORK/out")"
+done
+
+run_ok "file without password" import-pfx nopassword.p12 --container "Imported" \
+    --key-spec signature --pin 1234 --store Plain
+expect_equal "binding as asked" "$(cat "$WORK/out")" \
+    "$thumbprint  container=Imported provider=\"Microsoft Enhanced RSA and AES Cryptographic Provider\" type=24 spec=signature"
+
+refused 1 "container taken" import-pfx modern.p12 --password s3cret --container imported
+refused 1 "not PKCS#12" import-pfx user.pem
+refused 1 "missing file" import-pfx "$WORK/absent.p12"
+refused 1 "a folder" import-pfx "$WORK"
+refused 2 "no file" import-pfx --password s3cret
+refused 2 "two files" import-pfx modern.p12 legacy.p12
+refused 2 "--out is no option" import-pfx modern.p12 --password s3cret --out x.der
+
+finish

@@ -1,0 +1,87 @@
+# Shared by the qdie-keystore tests (sourced): a throwaway profile, the tool, and checks that
+# count failures instead of stopping at the first one.
+# Usage from a test: source tool_test_lib.sh "$1"   (the path of the qdie-keystore binary)
+
+TOOL=$1
+WORK=$(mktemp -d)
+trap 'rm -rf "$WORK"' EXIT
+export HOME=$WORK/home
+unset XDG_DATA_HOME
+# The profile folder is found under any spelling of "userprofile", as on Windows.
+while IFS= read -r name; do unset "$name"; done < <(env | grep -io '^userprofile=' | tr -d '=')
+mkdir -p "$HOME"
+DB=$HOME/.local/share/qdie-keystore/keystore.db
+cd "$WORK" || exit 1
+failures=0
+
+fail() {
+    echo "FAIL: $*" >&2
+    failures=$((failures + 1))
+}
+
+# Runs the tool; its output lands in $WORK/out and $WORK/err, its exit status in $status.
+run() {
+    "$TOOL" "$@" >"$WORK/out" 2>"$WORK/err"
+    status=$?
+}
+
+# run_ok LABEL ARGS...: the tool succeeds and prints nothing on stderr.
+run_ok() {
+    local label=$1
+    shift
+    run "$@"
+    if [ "$status" -ne 0 ] || [ -s "$WORK/err" ]; then
+        fail "$label: exit $status, stderr: $(cat "$WORK/err")"
+    fi
+}
+
+snapshot_store() {
+    rm -f "$WORK/before.db"
+    if [ -e "$DB" ]; then cp "$DB" "$WORK/before.db"; fi
+}
+
+store_unchanged() {
+    if [ -e "$WORK/before.db" ]; then
+        cmp -s "$WORK/before.db" "$DB"
+    else
+        [ ! -e "$DB" ]
+    fi
+}
+
+# refused STATUS LABEL ARGS...: the tool exits with STATUS, prints nothing on stdout and one
+# "qdie-keystore: " line on stderr, and leaves the key store file byte for byte as it was.
+refused() {
+    local want=$1 label=$2
+    shift 2
+    snapshot_store
+    run "$@"
+    [ "$status" -eq "$want" ] || fail "$label: exit $status, wanted $want"
+    [ ! -s "$WORK/out" ] || fail "$label: printed on stdout: $(cat "$WORK/out")"
+    [ "$(wc -l <"$WORK/err")" -eq 1 ] || fail "$label: stderr is not one line: $(cat "$WORK/err")"
+    grep -q '^qdie-keystore: ' "$WORK/err" || fail "$label: stderr lacks the tool's name: $(cat "$WORK/err")"
+    store_unchanged || fail "$label: the key store file changed"
+}
+
+# expect_equal LABEL ACTUAL WANTED
+expect_equal() {
+    [ "$2" = "$3" ] || fail "$1: got '$2', wanted '$3'"
+}
+
+# The SHA-1 thumbprint of a DER certificate as the list prints it, by openssl.
+openssl_thumbprint() {
+    openssl x509 -inform DER -in "$1" -noout -fingerprint -sha1 | sed 's/.*=//; s/://g'
+}
+
+# make_certificate NAME CN: NAME.key (PEM) and NAME.der, self-signed, by openssl.
+make_certificate() {
+    openssl req -x509 -newkey rsa:1024 -nodes -keyout "$1.key" -outform DER -out "$1.der" \
+        -subj "/CN=$2" -days 2 2>/dev/null || fail "openssl req for $2"
+}
+
+finish() {
+    if [ "$failures" -ne 0 ]; then
+        echo "$failures check(s) failed" >&2
+        exit 1
+    fi
+    echo "all checks passed"
+}

@@ -1,0 +1,114 @@
+// new-identity and import-pfx: a key in a container, and its certificate bound to it in a store.
+#include <iostream>
+#include <optional>
+
+#include "commands.h"
+#include "files.h"
+#include "output.h"
+
+namespace qdie_tool {
+
+namespace {
+
+namespace admin = softcapi::admin;
+
+const char kSubjectOption[] = "--subject";
+const char kKeyOption[] = "--key";
+const char kPasswordOption[] = "--password";
+
+const char kNewIdentityUsage[] =
+    "Usage: qdie-keystore new-identity --subject \"CN=Alice\" [options]\n"
+    "\n"
+    "Makes a key in a key container and a self-signed certificate for it, and adds the\n"
+    "certificate to a store, bound to the key. Prints the certificate's SHA-1 thumbprint and\n"
+    "the binding.\n"
+    "\n"
+    "Options:\n"
+    "  --subject DN      subject and issuer, e.g. \"CN=Alice\" or \"CN=Alice,O=Example\" (required)\n"
+    "  --key TYPE        rsa-2048 (default), rsa-3072, rsa-4096, rsa-1024 or dsa-1024\n"
+    "  --key-spec SPEC   exchange (default for RSA) or signature (the only one for DSA)\n"
+    "  --container NAME  key container (default: a generated {GUID} name)\n"
+    "  --provider NAME   provider the binding names; any name, a legacy or unknown one included\n"
+    "                    (default: the Enhanced RSA and AES provider for RSA, the DSS and\n"
+    "                    Diffie-Hellman provider for DSA)\n"
+    "  --pin PIN         protect the key with a PIN\n"
+    "  --store NAME      system store (default: My)\n"
+    "  --out FILE        also write the certificate, DER-encoded, to FILE\n";
+
+const char kImportPfxUsage[] =
+    "Usage: qdie-keystore import-pfx FILE.p12 [options]\n"
+    "\n"
+    "Imports the key and certificate of a PKCS#12 file (the older encryption Windows exports\n"
+    "included) into a new key container, and adds the certificate to a store, bound to the key.\n"
+    "Prints the certificate's SHA-1 thumbprint and the binding.\n"
+    "\n"
+    "Options:\n"
+    "  --password PW     the file's password (default: empty)\n"
+    "  --key-spec SPEC   exchange (default for RSA) or signature (the only one for DSA)\n"
+    "  --container NAME  key container (default: a generated {GUID} name)\n"
+    "  --provider NAME   provider the binding names; any name, a legacy or unknown one included\n"
+    "  --pin PIN         protect the key with a PIN\n"
+    "  --store NAME      system store (default: My)\n";
+
+admin::KeyPlacement placementFrom(const Arguments& arguments) {
+    admin::KeyPlacement placement;
+    if (arguments.has(kKeySpecOption)) placement.keySpec = parseKeySpec(arguments.value(kKeySpecOption));
+    placement.container = arguments.value(kContainerOption);
+    placement.provider = arguments.value(kProviderOption);
+    placement.pin = arguments.value(kPinOption);
+    // An empty PIN would silently leave the key unprotected.
+    if (arguments.has(kPinOption) && placement.pin.empty())
+        throw UsageError("option --pin needs a PIN that is not empty");
+    placement.store = arguments.value(kStoreOption, placement.store);
+    return placement;
+}
+
+void printIdentity(const admin::Identity& identity) {
+    std::cout << identity.thumbprint << "  " << describeBinding(identity.binding) << "\n";
+}
+
+void runNewIdentity(const Arguments& arguments) {
+    admin::IdentityOptions options;
+    options.subject = arguments.required(kSubjectOption);
+    std::string keyType = arguments.value(kKeyOption, "rsa-2048");
+    if (!admin::parseKeyType(keyType, options.keyType))
+        throw UsageError("unknown key type '" + keyType +
+                         "' (rsa-1024, rsa-2048, rsa-3072, rsa-4096 or dsa-1024)");
+    options.placement = placementFrom(arguments);
+    // Opened first, so an unwritable --out stops the command before the store changes.
+    std::optional<OutputFile> out;
+    if (arguments.has(kOutOption)) out.emplace(arguments.value(kOutOption));
+    admin::Identity identity = admin::createIdentity(options);
+    if (out) out->commit(identity.certificate);
+    printIdentity(identity);
+}
+
+void runImportPfx(const Arguments& arguments) {
+    admin::KeyPlacement placement = placementFrom(arguments);
+    std::vector<BYTE> pkcs12 = readInputFile(arguments.positionals()[0]);
+    printIdentity(admin::importPkcs12(pkcs12, arguments.value(kPasswordOption), placement));
+}
+
+}  // namespace
+
+const std::vector<Command>& identityCommands() {
+    static const std::vector<Command> kCommands = {
+        {"new-identity", "make a key and a self-signed certificate bound to it", kNewIdentityUsage,
+         {{kSubjectOption, kKeyOption, kKeySpecOption, kContainerOption, kProviderOption, kPinOption,
+           kStoreOption, kOutOption},
+          {kPinOption},
+          0,
+          ""},
+         runNewIdentity},
+        {"import-pfx", "import a key and its certificate from a PKCS#12 file", kImportPfxUsage,
+         {{kPasswordOption, kKeySpecOption, kContainerOption, kProviderOption, kPinOption,
+           kStoreOption},
+          {kPinOption, kPasswordOption},
+          1,
+          "FILE.p12"},
+         runImportPfx},
+    };
+    return kCommands;
+}
+
+}  // namespace qdie_tool

@@ -1,0 +1,92 @@
+// list, export, add, delete and stores: the certificates of the system stores.
+#include <iostream>
+
+#include "commands.h"
+#include "files.h"
+#include "output.h"
+
+namespace qdie_tool {
+
+namespace {
+
+namespace admin = softcapi::admin;
+
+const char kThumbprintOption[] = "--thumbprint";
+const char kDefaultStore[] = "My";
+
+const char kListUsage[] =
+    "Usage: qdie-keystore list [--store NAME]\n"
+    "\n"
+    "Lists the certificates of a store (default: My), one a line:\n"
+    "  <SHA-1 thumbprint>  <subject>  <key binding, or \"no key\">\n"
+    "where the key binding reads: container=NAME provider=\"NAME\" type=N spec=exchange|signature\n";
+
+const char kExportUsage[] =
+    "Usage: qdie-keystore export --store NAME --thumbprint HEX --out FILE.der\n"
+    "\n"
+    "Writes the certificate with that SHA-1 thumbprint (40 hexadecimal digits, ':' allowed\n"
+    "between them) to FILE.der as it is stored, DER-encoded.\n";
+
+const char kAddUsage[] =
+    "Usage: qdie-keystore add --store NAME FILE.der\n"
+    "\n"
+    "Adds a DER-encoded certificate to a store, which is made when it does not exist. The\n"
+    "certificate gets no key binding; adding one the store holds already changes nothing.\n";
+
+const char kDeleteUsage[] =
+    "Usage: qdie-keystore delete --store NAME --thumbprint HEX\n"
+    "\n"
+    "Removes the certificate with that SHA-1 thumbprint from a store. Its key container, if any,\n"
+    "is kept.\n";
+
+const char kStoresUsage[] =
+    "Usage: qdie-keystore stores\n"
+    "\n"
+    "Lists the names of the system stores the key store holds, one a line.\n";
+
+void runList(const Arguments& arguments) {
+    for (const admin::CertificateEntry& entry :
+         admin::storeContents(arguments.value(kStoreOption, kDefaultStore)))
+        std::cout << describeCertificate(entry) << "\n";
+}
+
+void runExport(const Arguments& arguments) {
+    std::string store = arguments.required(kStoreOption);
+    std::string thumbprint = arguments.required(kThumbprintOption);
+    std::string path = arguments.required(kOutOption);
+    std::vector<BYTE> encoded = admin::exportCertificate(store, thumbprint);
+    OutputFile(path).commit(encoded);
+}
+
+void runAdd(const Arguments& arguments) {
+    std::string store = arguments.required(kStoreOption);
+    admin::addCertificate(store, readInputFile(arguments.positionals()[0]));
+}
+
+void runDelete(const Arguments& arguments) {
+    std::string store = arguments.required(kStoreOption);
+    admin::deleteCertificate(store, arguments.required(kThumbprintOption));
+}
+
+void runStores(const Arguments&) {
+    for (const std::string& name : admin::storeNames()) std::cout << escapeControls(name) << "\n";
+}
+
+}  // namespace
+
+const std::vector<Command>& storeCommands() {
+    static const std::vector<Command> kCommands = {
+        {"list", "list the certificates of a store", kListUsage, {{kStoreOption}, {}, 0, ""},
+         runList},
+        {"export", "write a certificate of a store to a file", kExportUsage,
+         {{kStoreOption, kThumbprintOption, kOutOption}, {}, 0, ""}, runExport},
+        {"add", "add a certificate file to a store", kAddUsage, {{kStoreOption}, {}, 1, "FILE.der"},
+         runAdd},
+        {"delete", "remove a certificate from a store", kDeleteUsage,
+         {{kStoreOption, kThumbprintOption}, {}, 0, ""}, runDelete},
+        {"stores", "list the system stores", kStoresUsage, {{}, {}, 0, ""}, runStores},
+    };
+    return kCommands;
+}
+
+}  // namespace qdie_tool
