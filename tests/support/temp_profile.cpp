@@ -16,32 +16,30 @@ namespace {
 
 const char kProfileVariable[] = "userprofile";
 
-bool isProfileVariable(const std::string& name) {
-    return strcasecmp(name.c_str(), kProfileVariable) == 0 || name == "HOME";
+// Every spelling of `userprofile`, and HOME, now set in the environment.
+std::vector<std::string> profileVariablesSet() {
+    std::vector<std::string> names;
+    for (char** entry = environ; *entry != nullptr; ++entry) {
+        const char* equals = std::strchr(*entry, '=');
+        if (equals == nullptr) continue;
+        std::string name(*entry, equals - *entry);
+        if (strcasecmp(name.c_str(), kProfileVariable) == 0 || name == "HOME") names.push_back(name);
+    }
+    return names;
 }
 
 }  // namespace
 
 ScopedProfileEnvironment::ScopedProfileEnvironment() {
-    for (char** entry = environ; *entry != nullptr; ++entry) {
-        const char* equals = std::strchr(*entry, '=');
-        if (equals == nullptr) continue;
-        std::string name(*entry, equals - *entry);
-        if (isProfileVariable(name)) saved_.emplace_back(name, equals + 1);
+    for (const std::string& name : profileVariablesSet()) {
+        saved_.emplace_back(name, getenv(name.c_str()));
+        unsetenv(name.c_str());
     }
-    for (const auto& variable : saved_) unsetenv(variable.first.c_str());
 }
 
 ScopedProfileEnvironment::~ScopedProfileEnvironment() {
     // Tests may have set other spellings; clear them before putting the saved ones back.
-    std::vector<std::string> set;
-    for (char** entry = environ; *entry != nullptr; ++entry) {
-        const char* equals = std::strchr(*entry, '=');
-        if (equals == nullptr) continue;
-        std::string name(*entry, equals - *entry);
-        if (isProfileVariable(name)) set.push_back(name);
-    }
-    for (const auto& name : set) unsetenv(name.c_str());
+    for (const std::string& name : profileVariablesSet()) unsetenv(name.c_str());
     for (const auto& variable : saved_) setenv(variable.first.c_str(), variable.second.c_str(), 1);
 }
 

@@ -76,21 +76,6 @@ TEST(LogFileFormat, LinesAreAppendedAndATrailingNewlineLeavesAnEmptyLine) {
     EXPECT_EQ(messageOf(lines[3]), "Decrypt finished");
 }
 
-TEST(LogFileFormat, FormattedMessagesUseThePrintfConversions) {
-    TempProfile profile;
-    writeLogFormatted(nullptr, "CryptAcquireContext error: %x", 0x80090016u);
-    writeLogFormatted(nullptr, "CALG %8.8x", 0x8004u);
-    writeLogFormatted(nullptr, "[%-4d] Provider: %s", 7, "Microsoft Strong Cryptographic Provider");
-    writeLogFormatted(nullptr, "Percent %% and %s", "%s kept");
-
-    const std::vector<std::string> lines = splitLines(profile.readLog());
-    ASSERT_EQ(lines.size(), 4u);
-    EXPECT_EQ(messageOf(lines[0]), "CryptAcquireContext error: 80090016");
-    EXPECT_EQ(messageOf(lines[1]), "CALG 00008004");
-    EXPECT_EQ(messageOf(lines[2]), "[7   ] Provider: Microsoft Strong Cryptographic Provider");
-    EXPECT_EQ(messageOf(lines[3]), "Percent % and %s kept");
-}
-
 TEST(LogFileFormat, MessagesLongerThan511BytesAreCut) {
     TempProfile profile;
     const std::string longName(700, 'n');

@@ -60,15 +60,4 @@ TEST(LogFileTrim, MissingFileIsNotCreated) {
     EXPECT_TRUE(fileExists(logFolderOf(profile.folder())));
 }
 
-// The log's name taken by a folder: neither trimmed nor written through.
-TEST(LogFileTrim, FolderInPlaceOfTheLogIsLeftAlone) {
-    TempProfile profile;
-    std::filesystem::create_directory(profile.logPath());
-    writeFileOfSize(profile.logPath() + "/inside", kLimit + 1);
-    trimLogFile();
-    writeLog("Sign start", nullptr);
-    EXPECT_TRUE(std::filesystem::is_directory(profile.logPath()));
-    EXPECT_TRUE(fileExists(profile.logPath() + "/inside"));
-}
-
 }  // namespace
