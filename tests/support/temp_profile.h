@@ -1,28 +1,63 @@
-// A throwaway user profile for one test: HOME points at a fresh folder, userprofile and
-// XDG_DATA_HOME are unset, and everything comes back (and the folder goes) afterwards.
+// Scratch profile folders for tests. The log and the software key store find the profile through
+// the `userprofile` variable (any spelling) or HOME, and the key store through XDG_DATA_HOME
+// first, so these set those aside and restore them.
 #pragma once
 
-#include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
-class TempProfile {
+// Removes every spelling of `userprofile`, HOME and XDG_DATA_HOME from the environment for its
+// lifetime.
+class ScopedProfileEnvironment {
 public:
-    TempProfile();
-    ~TempProfile();
-    TempProfile(const TempProfile&) = delete;
-    TempProfile& operator=(const TempProfile&) = delete;
+    ScopedProfileEnvironment();
+    ~ScopedProfileEnvironment();
+    ScopedProfileEnvironment(const ScopedProfileEnvironment&) = delete;
+    ScopedProfileEnvironment& operator=(const ScopedProfileEnvironment&) = delete;
+
+private:
+    std::vector<std::pair<std::string, std::string>> saved_;
+};
+
+// A fresh temporary folder, removed with everything in it on destruction.
+class TempFolder {
+public:
+    TempFolder();
+    ~TempFolder();
+    TempFolder(const TempFolder&) = delete;
+    TempFolder& operator=(const TempFolder&) = delete;
 
     const std::string& path() const { return path_; }
-    // The key store file of this profile.
+
+private:
+    std::string path_;
+};
+
+// Creates nested folders below base so that the deepest one's path is exactly length characters.
+std::string makeFolderOfLength(const std::string& base, size_t length);
+
+// The log's place below a profile folder, and its folder.
+std::string logFolderOf(const std::string& profile);
+std::string logPathOf(const std::string& profile);
+
+// The whole file as bytes; empty when it does not exist.
+std::string readWholeFile(const std::string& path);
+bool fileExists(const std::string& path);
+
+// A temporary profile named by `userprofile`, with or without the log's folder; the software key
+// store of the user lives in it.
+class TempProfile {
+public:
+    enum class LogFolder { Present, Absent };
+    explicit TempProfile(LogFolder logFolder = LogFolder::Present);
+
+    const std::string& folder() const { return folder_.path(); }
+    std::string logPath() const { return logPathOf(folder()); }
+    std::string readLog() const { return readWholeFile(logPath()); }
     std::string keystorePath() const;
 
 private:
-    struct SavedVariable {
-        std::string name;
-        std::optional<std::string> value;
-    };
-
-    std::string path_;
-    std::vector<SavedVariable> saved_;
+    ScopedProfileEnvironment environment_;
+    TempFolder folder_;
 };

@@ -62,7 +62,7 @@ TEST(KeystoreFile, MissingFileIsAnEmptyStoreAndStaysMissing) {
     EXPECT_EQ(CertEnumCertificatesInStore(store, nullptr), nullptr);
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(CRYPT_E_NOT_FOUND));
     EXPECT_TRUE(CertCloseStore(store, 0));
-    EXPECT_FALSE(fs::exists(profile.path() + "/.local"));
+    EXPECT_FALSE(fs::exists(profile.folder() + "/.local"));
 }
 
 TEST(KeystoreFile, FolderAndFileArePrivateWhateverTheUmask) {

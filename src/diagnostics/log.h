@@ -1,0 +1,28 @@
+// The diagnostic log: one line per event in <profile>/.quendrilax/jni.log, each line also handed
+// to the Java method QDBrowserProvider.logJNI. Logging is on exactly while that folder exists;
+// every failure inside the log is silent.
+#pragma once
+
+#include <cstddef>
+
+#include "diagnostics/jni_env.h"
+
+// Callers format each message into a buffer of this size; longer messages are cut to fit.
+constexpr size_t kLogMessageCapacity = 512;
+
+// Appends "MM/DD/YY HH:MM:SS - message" to the file and, when env is not null, forwards the
+// message to Java. Nothing is forwarded when the file could not be opened. No Java exception
+// is left pending on return.
+void writeLog(const char* message, JNIEnv* env);
+
+// Deletes the log file when it has grown past 512 KiB (524,288 bytes; that size itself stays).
+void trimLogFile();
+
+#if defined(__GNUC__)
+#define QDIE_PRINTF_FORMAT(formatIndex, firstArg) __attribute__((format(printf, formatIndex, firstArg)))
+#else
+#define QDIE_PRINTF_FORMAT(formatIndex, firstArg)
+#endif
+
+// printf-style: formats into a kLogMessageCapacity buffer (cut at 511 bytes) and calls writeLog.
+void writeLogFormatted(JNIEnv* env, const char* format, ...) QDIE_PRINTF_FORMAT(2, 3);

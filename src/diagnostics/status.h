@@ -1,0 +1,28 @@
+// The two process-wide words Java reads after a failed call: the status word (the outcome the
+// last operation recorded) and the provider-error word (the Windows error of the last signing
+// that failed in the provider). Both start at 0; the last writer wins.
+#pragma once
+
+#include <cstdint>
+
+constexpr uint32_t kStatusSuccess = 0;
+constexpr uint32_t kStatusHashNotDestroyed = 3;
+constexpr uint32_t kStatusHashNotCreated = 4;
+constexpr uint32_t kStatusContextNotReleased = 5;
+constexpr uint32_t kStatusNoKeyContainer = 6;
+constexpr uint32_t kStatusStoreNotOpened = 7;
+constexpr uint32_t kStatusCertificateNotFound = 8;
+constexpr uint32_t kStatusStoreNotClosed = 9;
+constexpr uint32_t kStatusKeyProvInfoUnreadable = 10;
+constexpr uint32_t kStatusSignatureFailed = 11;
+constexpr uint32_t kStatusSignatureSizeUnknown = 13;
+constexpr uint32_t kStatusKeyProvInfoSizeUnknown = 14;
+constexpr uint32_t kStatusHashNotReady = 15;
+constexpr uint32_t kStatusDecryptionFailed = 22;
+constexpr uint32_t kStatusNoExchangeKey = 23;
+
+void recordStatus(uint32_t code);
+uint32_t lastStatus();
+
+void recordProviderError(uint32_t error);
+uint32_t providerError();

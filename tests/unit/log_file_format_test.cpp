@@ -1,0 +1,174 @@
+// The log file: where it goes, what a line looks like, and what is written when.
+#include <gtest/gtest.h>
+#include <stdlib.h>
+
+#include <ctime>
+#include <filesystem>
+#include <regex>
+#include <set>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "diagnostics/log.h"
+#include "diagnostics/log_path.h"
+#include "support/temp_profile.h"
+
+namespace {
+
+std::vector<std::string> splitLines(const std::string& text) {
+    std::vector<std::string> lines;
+    size_t start = 0;
+    for (size_t end = text.find('\n'); end != std::string::npos; end = text.find('\n', start)) {
+        lines.push_back(text.substr(start, end - start));
+        start = end + 1;
+    }
+    EXPECT_EQ(start, text.size()) << "the file must end with a complete line";
+    return lines;
+}
+
+// The message part of a line "MM/DD/YY HH:MM:SS - message"; fails the test on any other shape.
+std::string messageOf(const std::string& line) {
+    static const std::regex kShape(R"(\d\d/\d\d/\d\d \d\d:\d\d:\d\d - (.*))");
+    std::smatch match;
+    EXPECT_TRUE(std::regex_match(line, match, kShape)) << "line: " << line;
+    return match.size() > 1 ? match[1].str() : "";
+}
+
+std::string formatClock(time_t when, const char* format) {
+    struct tm local = {};
+    localtime_r(&when, &local);
+    char text[32];
+    strftime(text, sizeof(text), format, &local);
+    return text;
+}
+
+TEST(LogFileFormat, LineIsLocalDateTimeDashMessage) {
+    TempProfile profile;
+    const time_t before = time(nullptr);
+    writeLog("CertOpenStore success", nullptr);
+    const time_t after = time(nullptr);
+
+    std::set<std::string> dates, times;
+    for (time_t second = before; second <= after; ++second) {
+        dates.insert(formatClock(second, "%m/%d/%y"));
+        times.insert(formatClock(second, "%H:%M:%S"));
+    }
+    const std::string text = profile.readLog();
+    ASSERT_EQ(text.size(), strlen("03/05/24 14:07:09 - CertOpenStore success\n")) << text;
+    EXPECT_EQ(dates.count(text.substr(0, 8)), 1u) << text;
+    EXPECT_EQ(text[8], ' ');
+    EXPECT_EQ(times.count(text.substr(9, 8)), 1u) << text;
+    EXPECT_EQ(text.substr(17), " - CertOpenStore success\n");
+}
+
+TEST(LogFileFormat, LinesAreAppendedAndATrailingNewlineLeavesAnEmptyLine) {
+    TempProfile profile;
+    writeLog("Decrypt start", nullptr);
+    writeLog("CryptDecrypt success\n", nullptr);
+    writeLog("Decrypt finished", nullptr);
+
+    const std::vector<std::string> lines = splitLines(profile.readLog());
+    ASSERT_EQ(lines.size(), 4u);
+    EXPECT_EQ(messageOf(lines[0]), "Decrypt start");
+    EXPECT_EQ(messageOf(lines[1]), "CryptDecrypt success");
+    EXPECT_EQ(lines[2], "");
+    EXPECT_EQ(messageOf(lines[3]), "Decrypt finished");
+}
+
+TEST(LogFileFormat, MessagesLongerThan511BytesAreCut) {
+    TempProfile profile;
+    const std::string longName(700, 'n');
+    writeLogFormatted(nullptr, "Provider: %s", longName.c_str());
+    writeLog(longName.c_str(), nullptr);
+    const std::string exact(511, 'x');
+    writeLog(exact.c_str(), nullptr);
+
+    const std::vector<std::string> lines = splitLines(profile.readLog());
+    ASSERT_EQ(lines.size(), 3u);
+    EXPECT_EQ(messageOf(lines[0]), "Provider: " + std::string(511 - 10, 'n'));
+    EXPECT_EQ(messageOf(lines[1]), std::string(511, 'n'));
+    EXPECT_EQ(messageOf(lines[2]), exact);
+}
+
+TEST(LogFileFormat, ConcurrentWritersLoseNoLineAndKeepEachThreadsOrder) {
+    TempProfile profile;
+    constexpr int kThreads = 4;
+    constexpr int kLinesEach = 150;
+    std::vector<std::thread> writers;
+    for (int thread = 0; thread < kThreads; ++thread) {
+        writers.emplace_back([thread] {
+            for (int line = 0; line < kLinesEach; ++line) writeLogFormatted(nullptr, "writer %d line %d", thread, line);
+        });
+    }
+    for (auto& writer : writers) writer.join();
+
+    std::vector<int> nextLine(kThreads, 0);
+    const std::vector<std::string> lines = splitLines(profile.readLog());
+    ASSERT_EQ(lines.size(), static_cast<size_t>(kThreads * kLinesEach));
+    for (const std::string& line : lines) {
+        int thread = -1, number = -1;
+        ASSERT_EQ(sscanf(messageOf(line).c_str(), "writer %d line %d", &thread, &number), 2) << line;
+        ASSERT_TRUE(thread >= 0 && thread < kThreads) << line;
+        EXPECT_EQ(number, nextLine[thread]++) << line;
+    }
+}
+
+TEST(LogFileLocation, NothingIsWrittenOrCreatedWithoutTheLogFolder) {
+    TempProfile profile(TempProfile::LogFolder::Absent);
+    writeLog("CertOpenStore success", nullptr);
+    trimLogFile();
+    EXPECT_FALSE(fileExists(logFolderOf(profile.folder())));
+}
+
+TEST(LogFileLocation, ProfileOf239CharactersLogsAndOneOf240DoesNot) {
+    TempProfile scratch;
+    for (size_t length : {239u, 240u}) {
+        SCOPED_TRACE(length);
+        const std::string profile = makeFolderOfLength(scratch.folder(), length);
+        std::filesystem::create_directory(logFolderOf(profile));
+        setenv("userprofile", profile.c_str(), 1);
+
+        char path[kLogPathCapacity];
+        const bool composed = composeLogPath(path);
+        writeLog("CertOpenStore success", nullptr);
+
+        if (length == 239) {
+            ASSERT_TRUE(composed);
+            EXPECT_EQ(std::string(path), logPathOf(profile));
+            EXPECT_TRUE(fileExists(logPathOf(profile)));
+        } else {
+            EXPECT_FALSE(composed);
+            EXPECT_FALSE(fileExists(logPathOf(profile)));
+        }
+    }
+}
+
+TEST(LogFileLocation, NoProfileMeansNoLogPath) {
+    ScopedProfileEnvironment noProfile;
+    char path[kLogPathCapacity];
+    EXPECT_FALSE(composeLogPath(path));
+    // An empty value must not put the log at the root of the file system.
+    setenv("userprofile", "", 1);
+    EXPECT_FALSE(composeLogPath(path));
+}
+
+TEST(LogFileLocation, UserprofileInAnySpellingComesBeforeHome) {
+    ScopedProfileEnvironment environment;
+    TempFolder profile, home;
+    for (const TempFolder* folder : {&profile, &home})
+        std::filesystem::create_directory(logFolderOf(folder->path()));
+    setenv("HOME", home.path().c_str(), 1);
+
+    setenv("UserProfile", profile.path().c_str(), 1);
+    writeLog("to the profile", nullptr);
+    unsetenv("UserProfile");
+    writeLog("to home", nullptr);
+
+    EXPECT_EQ(splitLines(readWholeFile(logPathOf(profile.path()))).size(), 1u);
+    const std::vector<std::string> homeLines = splitLines(readWholeFile(logPathOf(home.path())));
+    ASSERT_EQ(homeLines.size(), 1u);
+    EXPECT_EQ(messageOf(homeLines[0]), "to home");
+}
+
+}  // namespace
