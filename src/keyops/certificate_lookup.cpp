@@ -1,0 +1,109 @@
+#include "keyops/certificate_lookup.h"
+
+#include <cstring>
+#include <memory>
+#include <new>
+
+#include "diagnostics/log.h"
+
+const char kCertificateFoundForSigning[] = "Certificate found.";
+const char kCertificateFoundForDecryption[] = "Certificate found";
+
+namespace {
+
+const char kStoreOpenError[] = "CertOpenStore error: %x";
+const char kStoreOpened[] = "CertOpenStore success";
+const char kCertificateNotFound[] = "Certificate not found";
+const char kPropertySizeError[] = "CertGetCertificateContextProperty# error: %x";
+const char kPropertySizeRead[] = "CertGetCertificateContextProperty# success";
+const char kPropertyError[] = "CertGetCertificateContextProperty error: %x";
+const char kPropertyRead[] = "CertGetCertificateContextProperty success";
+
+const char16_t kPersonalStore[] = u"My";
+
+bool sameEncoding(PCCERT_CONTEXT context, const BYTE* encoding, DWORD length) {
+    return context->cbCertEncoded == length &&
+           (length == 0 || std::memcmp(context->pbCertEncoded, encoding, length) == 0);
+}
+
+// The property record, or null with the Windows error when it cannot be read whole. A record
+// too short for CRYPT_KEY_PROV_INFO, or naming no container or provider, is as unreadable as one
+// that cannot be read at all: signing with some other key is not an option.
+std::unique_ptr<BYTE[]> readKeyProvInfo(PCCERT_CONTEXT certificate, DWORD size, DWORD& error) {
+    std::unique_ptr<BYTE[]> buffer(new (std::nothrow) BYTE[size]);
+    if (!buffer) {
+        error = ERROR_NOT_ENOUGH_MEMORY;
+        return nullptr;
+    }
+    const CryptoPlatform& platform = cryptoPlatform();
+    if (!platform.CertGetCertificateContextProperty(certificate, CERT_KEY_PROV_INFO_PROP_ID,
+                                                    buffer.get(), &size)) {
+        error = platform.GetLastError();
+        return nullptr;
+    }
+    const auto* info = reinterpret_cast<const CRYPT_KEY_PROV_INFO*>(buffer.get());
+    if (size < sizeof(CRYPT_KEY_PROV_INFO) || info->pwszContainerName == nullptr ||
+        info->pwszProvName == nullptr) {
+        error = static_cast<DWORD>(CRYPT_E_NOT_FOUND);
+        return nullptr;
+    }
+    return buffer;
+}
+
+}  // namespace
+
+std::string toNarrow(const WCHAR* wide) {
+    std::string narrow;
+    for (size_t i = 0; wide[i] != 0; ++i) narrow += static_cast<char>(wide[i] & 0xFF);
+    return narrow;
+}
+
+bool findCertificateKey(JNIEnv* env, const BYTE* encoding, DWORD length,
+                        const char* foundMessage, CertificateKey& found, Outcome& outcome) {
+    const CryptoPlatform& platform = cryptoPlatform();
+    found.store.reset(platform.CertOpenStore(
+        CERT_STORE_PROV_SYSTEM_W, 0, 0, CERT_SYSTEM_STORE_CURRENT_USER | CERT_STORE_READONLY_FLAG,
+        kPersonalStore));
+    if (!found.store.valid()) {
+        writeLogFormatted(env, kStoreOpenError, static_cast<unsigned>(platform.GetLastError()));
+        outcome.record(kStatusStoreNotOpened);
+        return false;
+    }
+    writeLog(kStoreOpened, env);
+
+    PCCERT_CONTEXT context = nullptr;
+    while ((context = platform.CertEnumCertificatesInStore(found.store.get(), context)) != nullptr) {
+        if (sameEncoding(context, encoding, length)) break;
+    }
+    if (context == nullptr) {
+        writeLog(kCertificateNotFound, env);
+        outcome.record(kStatusCertificateNotFound);
+        return false;
+    }
+    found.certificate.reset(context);
+    writeLog(foundMessage, env);
+
+    DWORD size = 0;
+    if (!platform.CertGetCertificateContextProperty(context, CERT_KEY_PROV_INFO_PROP_ID, nullptr,
+                                                    &size)) {
+        writeLogFormatted(env, kPropertySizeError, static_cast<unsigned>(platform.GetLastError()));
+        outcome.record(kStatusKeyProvInfoSizeUnknown);
+        return false;
+    }
+    writeLog(kPropertySizeRead, env);
+
+    DWORD error = ERROR_SUCCESS;
+    std::unique_ptr<BYTE[]> record = readKeyProvInfo(context, size, error);
+    if (!record) {
+        writeLogFormatted(env, kPropertyError, static_cast<unsigned>(error));
+        outcome.record(kStatusKeyProvInfoUnreadable);
+        return false;
+    }
+    writeLog(kPropertyRead, env);
+
+    const auto* info = reinterpret_cast<const CRYPT_KEY_PROV_INFO*>(record.get());
+    found.binding.containerName = toNarrow(info->pwszContainerName);
+    found.binding.providerName = toNarrow(info->pwszProvName);
+    found.binding.providerType = info->dwProvType;
+    return true;
+}

@@ -1,0 +1,36 @@
+// Finding a certificate of the user's personal store by its encoding, and the key container its
+// key-provider property names.
+#pragma once
+
+#include <string>
+
+#include "diagnostics/jni_env.h"
+#include "keyops/handles.h"
+#include "keyops/outcome.h"
+
+// Each UTF-16 unit's low byte, as an 8-bit string: no code page, so characters outside Latin-1
+// lose their high byte.
+std::string toNarrow(const WCHAR* wide);
+
+struct KeyBinding {
+    std::string containerName;
+    std::string providerName;
+    DWORD providerType = 0;
+};
+
+// What a lookup holds: the store stays open for the caller to close, found or not.
+struct CertificateKey {
+    ScopedStore store;
+    ScopedCertContext certificate;
+    KeyBinding binding;
+};
+
+// The log's word for a found certificate: signing and decryption word it differently.
+extern const char kCertificateFoundForSigning[];
+extern const char kCertificateFoundForDecryption[];
+
+// Opens "My" read-only, finds the certificate whose encoding equals the given bytes and reads
+// its key binding, logging each step. On failure it has recorded a status in `outcome` and
+// logged why; `found.store` is still open if the store could be opened.
+bool findCertificateKey(JNIEnv* env, const BYTE* encoding, DWORD length,
+                        const char* foundMessage, CertificateKey& found, Outcome& outcome);
