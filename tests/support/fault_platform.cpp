@@ -219,14 +219,14 @@ const char* platformOpName(PlatformOp op) {
 }
 
 FaultInjectingPlatform::FaultInjectingPlatform(const CryptoPlatform& inner)
-    : inner_(inner), previous_(nullptr) {
+    : inner_(inner), previous_(nullptr), previousActive_(gActive) {
     gActive = this;
     previous_ = installCryptoPlatform(&kTrampolines);
 }
 
 FaultInjectingPlatform::~FaultInjectingPlatform() {
     installCryptoPlatform(previous_ == &defaultCryptoPlatform() ? nullptr : previous_);
-    gActive = nullptr;
+    gActive = previousActive_;
 }
 
 void FaultInjectingPlatform::failCall(PlatformOp op, int nth, DWORD error) {

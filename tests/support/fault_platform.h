@@ -85,6 +85,7 @@ private:
 
     const CryptoPlatform& inner_;
     const CryptoPlatform* previous_;
+    FaultInjectingPlatform* previousActive_;
     mutable std::mutex mutex_;
     std::vector<Fault> faults_;
     int counts_[static_cast<int>(PlatformOp::Count)] = {};

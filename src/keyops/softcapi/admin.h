@@ -37,6 +37,9 @@ struct KeyPlacement {
     DWORD keySpec = 0;
     std::string container;
     std::string provider;  // any name, a legacy or unknown one included
+    // The provider type the certificate names; 0 for the named provider's own (an unknown name
+    // takes the family's default type). Another type binds the certificate to a mismatch.
+    DWORD providerType = 0;
     std::string pin;
     std::string store = "My";
 };

@@ -91,8 +91,9 @@ KeyBindingInfo resolveBinding(const KeyPlacement& placement, KeyFamily family) {
     if (known != nullptr && known->family != family)
         throw AdminError("provider '" + binding.provider + "' does not hold " +
                          (family == KeyFamily::Rsa ? "RSA" : "DSA") + " keys");
-    binding.providerType = known != nullptr ? known->type
-                                            : (family == KeyFamily::Rsa ? PROV_RSA_AES : PROV_DSS_DH);
+    DWORD ownType = known != nullptr ? known->type
+                                     : (family == KeyFamily::Rsa ? PROV_RSA_AES : PROV_DSS_DH);
+    binding.providerType = placement.providerType != 0 ? placement.providerType : ownType;
     binding.keySpec = placement.keySpec != 0
                           ? placement.keySpec
                           : (family == KeyFamily::Rsa ? AT_KEYEXCHANGE : AT_SIGNATURE);
