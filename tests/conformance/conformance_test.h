@@ -1,4 +1,4 @@
-// The base of every conformance test: a fixture with a key store of its own, and small owners
+// The base of every conformance test: a profile and fixture of its own, and small owners
 // for the handles the tests open.
 #pragma once
 
@@ -6,7 +6,8 @@
 
 #include <string>
 
-#include "conformance/crypto_fixture.h"
+#include "support/crypto_fixture.h"
+#include "support/temp_profile.h"
 
 // Written into the last error before a call, to prove the call set it.
 const DWORD kUnsetError = 0xdeadbeef;
@@ -16,6 +17,7 @@ protected:
     void SetUp() override { fixture_ = makeCryptoFixture(); }
     void TearDown() override { fixture_.reset(); }
 
+    TempProfile profile_;
     std::unique_ptr<CryptoFixture> fixture_;
 };
 

@@ -7,8 +7,6 @@
 
 namespace {
 
-using softcapi::admin::KeyPlacement;
-using softcapi::admin::KeyType;
 
 const char* const kLegacyRsaProviders[] = {
     "Microsoft Base Cryptographic Provider v1.0",
@@ -47,9 +45,9 @@ protected:
 TEST_F(ProviderSubstitution, LegacyRsaProvidersMoveToTheAesProviderWithRsa) {
     for (const char* legacy : kLegacyRsaProviders) {
         SCOPED_TRACE(legacy);
-        KeyPlacement placement;
-        placement.provider = legacy;
-        softcapi::admin::Identity identity = makeIdentity(placement);
+        IdentityRequest wanted = smallKey();
+        wanted.provider = legacy;
+        TestIdentity identity = makeIdentity(wanted);
         gAcquisitions.clear();
         FaultInjectingPlatform platform(recording_);
         SignRequest request;
@@ -58,7 +56,7 @@ TEST_F(ProviderSubstitution, LegacyRsaProvidersMoveToTheAesProviderWithRsa) {
         ASSERT_EQ(gAcquisitions.size(), 1u);
         EXPECT_EQ(gAcquisitions[0].provider, kAesProvider);
         EXPECT_EQ(gAcquisitions[0].type, static_cast<DWORD>(PROV_RSA_AES));
-        EXPECT_EQ(gAcquisitions[0].container, identity.binding.container);
+        EXPECT_EQ(gAcquisitions[0].container, identity.container);
         std::vector<std::string> lines = log();
         auto provider = std::find(lines.begin(), lines.end(), std::string("Provider: ") + legacy);
         ASSERT_NE(provider, lines.end());
@@ -68,9 +66,11 @@ TEST_F(ProviderSubstitution, LegacyRsaProvidersMoveToTheAesProviderWithRsa) {
 }
 
 TEST_F(ProviderSubstitution, LegacyDssProviderMovesToTheDssDhProviderWithDsa) {
-    KeyPlacement placement;
-    placement.provider = "Microsoft Base DSS Cryptographic Provider";
-    softcapi::admin::Identity identity = makeIdentity(placement, KeyType::Dsa1024);
+    IdentityRequest wanted;
+    wanted.key = FixtureKey::Dsa1024;
+    wanted.keySpec = AT_SIGNATURE;
+    wanted.provider = "Microsoft Base DSS Cryptographic Provider";
+    TestIdentity identity = makeIdentity(wanted);
     FaultInjectingPlatform platform(recording_);
     SignRequest request;
     request.keyAlgorithm = "DSA";
@@ -86,9 +86,9 @@ TEST_F(ProviderSubstitution, LegacyDssProviderMovesToTheDssDhProviderWithDsa) {
 }
 
 TEST_F(ProviderSubstitution, OtherKeyAlgorithmNamesAreRefusedWithoutAMessage) {
-    KeyPlacement placement;
-    placement.provider = "Microsoft Strong Cryptographic Provider";
-    softcapi::admin::Identity identity = makeIdentity(placement);
+    IdentityRequest wanted = smallKey();
+    wanted.provider = "Microsoft Strong Cryptographic Provider";
+    TestIdentity identity = makeIdentity(wanted);
     for (const char* keyAlgorithm : {"rsa", "ECDSA", "RSA ", "", static_cast<const char*>(nullptr)}) {
         SCOPED_TRACE(keyAlgorithm != nullptr ? keyAlgorithm : "(null)");
         FaultInjectingPlatform platform(recording_);
@@ -107,7 +107,7 @@ TEST_F(ProviderSubstitution, OtherKeyAlgorithmNamesAreRefusedWithoutAMessage) {
 }
 
 TEST_F(ProviderSubstitution, OtherProvidersKeepTheirNameAndTypeWhateverTheKeyAlgorithm) {
-    softcapi::admin::Identity identity = makeIdentity();
+    TestIdentity identity = makeIdentity();
     for (const char* keyAlgorithm : {"RSA", "DSA", "anything"}) {
         SCOPED_TRACE(keyAlgorithm);
         FaultInjectingPlatform platform(recording_);
@@ -125,10 +125,10 @@ TEST_F(ProviderSubstitution, OtherProvidersKeepTheirNameAndTypeWhateverTheKeyAlg
 TEST_F(ProviderSubstitution, MissingKeysetsFallBackToPrototypeThenStandardProvider) {
     // An unknown provider of type 1: its own name and the prototype are unknown, the standard
     // provider opens the container.
-    KeyPlacement placement;
-    placement.provider = "Contoso Cryptographic Provider";
-    placement.providerType = PROV_RSA_FULL;
-    softcapi::admin::Identity identity = makeIdentity(placement);
+    IdentityRequest wanted = smallKey();
+    wanted.provider = "Contoso Cryptographic Provider";
+    wanted.providerType = PROV_RSA_FULL;
+    TestIdentity identity = makeIdentity(wanted);
     FaultInjectingPlatform platform(recording_);
     ASSERT_EQ(sign(identity.certificate), 0) << lastStatus();
     ASSERT_EQ(gAcquisitions.size(), 3u);
@@ -137,7 +137,7 @@ TEST_F(ProviderSubstitution, MissingKeysetsFallBackToPrototypeThenStandardProvid
               "Microsoft Enhanced RSA and AES Cryptographic Provider (Prototype)");
     EXPECT_EQ(gAcquisitions[2].provider, "Microsoft Enhanced Cryptographic Provider v1.0");
     for (const Acquisition& acquisition : gAcquisitions) {
-        EXPECT_EQ(acquisition.container, identity.binding.container);
+        EXPECT_EQ(acquisition.container, identity.container);
         EXPECT_EQ(acquisition.type, static_cast<DWORD>(PROV_RSA_FULL));
     }
     std::vector<std::string> lines = logWithoutAlgorithms();
@@ -150,7 +150,7 @@ TEST_F(ProviderSubstitution, MissingKeysetsFallBackToPrototypeThenStandardProvid
 }
 
 TEST_F(ProviderSubstitution, FallbacksRunForBadKeysetAndKeysetNotDefinedOnly) {
-    softcapi::admin::Identity identity = makeIdentity();
+    TestIdentity identity = makeIdentity();
     struct Case {
         DWORD error;
         size_t attempts;
@@ -185,7 +185,7 @@ HWND WINAPI someWindow() {
 }
 
 TEST_F(ProviderSubstitution, ForegroundWindowIsGivenToTheProvider) {
-    softcapi::admin::Identity identity = makeIdentity();
+    TestIdentity identity = makeIdentity();
     CryptoPlatform withWindow = defaultCryptoPlatform();
     withWindow.GetForegroundWindow = someWindow;
     FaultInjectingPlatform platform(withWindow);

@@ -56,7 +56,7 @@ struct FailurePoint {
 using SigningFailures = SigningTest;
 
 TEST_F(SigningFailures, EachFailurePointRecordsItsStatusAndLogsItsLines) {
-    softcapi::admin::Identity identity = makeIdentity();
+    TestIdentity identity = makeIdentity();
     const std::string close = "CertCloseStore success";
     const std::string release = "CryptRelaseContext success";
     const FailurePoint points[] = {
@@ -105,7 +105,7 @@ TEST_F(SigningFailures, EachFailurePointRecordsItsStatusAndLogsItsLines) {
 }
 
 TEST_F(SigningFailures, NoKeyForEitherSpecificationIsStatus13WithTheSecondError) {
-    softcapi::admin::Identity identity = makeIdentity();
+    TestIdentity identity = makeIdentity();
     FaultInjectingPlatform platform;
     platform.failCall(PlatformOp::CryptSignHashA, 1, 0x80090001);
     platform.failCall(PlatformOp::CryptSignHashA, 2, kInjected);
@@ -118,7 +118,7 @@ TEST_F(SigningFailures, NoKeyForEitherSpecificationIsStatus13WithTheSecondError)
 }
 
 TEST_F(SigningFailures, LaterReleaseFailuresReplaceEarlierCodes) {
-    softcapi::admin::Identity identity = makeIdentity();
+    TestIdentity identity = makeIdentity();
     FaultInjectingPlatform platform;
     platform.failCall(PlatformOp::CryptDestroyHash, 1, kInjected);
     platform.failCall(PlatformOp::CryptReleaseContext, 1, kInjected);
@@ -128,7 +128,7 @@ TEST_F(SigningFailures, LaterReleaseFailuresReplaceEarlierCodes) {
 }
 
 TEST_F(SigningFailures, StoreThatCannotBeClosedKeepsAnEarlierCode) {
-    softcapi::admin::Identity identity = makeIdentity();
+    TestIdentity identity = makeIdentity();
     Bytes other = identity.certificate;
     other.back() ^= 0x01;
     FaultInjectingPlatform platform;
@@ -140,7 +140,7 @@ TEST_F(SigningFailures, StoreThatCannotBeClosedKeepsAnEarlierCode) {
 }
 
 TEST_F(SigningFailures, ReleasesRunHashThenContextThenStore) {
-    softcapi::admin::Identity identity = makeIdentity();
+    TestIdentity identity = makeIdentity();
     FaultInjectingPlatform platform;
     ASSERT_EQ(sign(identity.certificate), 0);
     std::vector<PlatformOp> releases;
@@ -156,7 +156,7 @@ TEST_F(SigningFailures, ReleasesRunHashThenContextThenStore) {
 }
 
 TEST_F(SigningFailures, CertificateDifferingInOneByteOrInLengthIsNotFound) {
-    softcapi::admin::Identity identity = makeIdentity();
+    TestIdentity identity = makeIdentity();
     Bytes changed = identity.certificate;
     changed[changed.size() / 2] ^= 0x40;
     Bytes longer = identity.certificate;
@@ -173,7 +173,7 @@ TEST_F(SigningFailures, CertificateDifferingInOneByteOrInLengthIsNotFound) {
 }
 
 TEST_F(SigningFailures, EveryPlatformCallFailingInTurnReleasesEverything) {
-    softcapi::admin::Identity identity = makeIdentity();
+    TestIdentity identity = makeIdentity();
     int calls = 0;
     {
         FaultInjectingPlatform platform;

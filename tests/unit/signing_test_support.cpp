@@ -2,8 +2,6 @@
 
 #include <cstdio>
 
-const char kAesProvider[] = "Microsoft Enhanced RSA and AES Cryptographic Provider";
-const char kDssDhProvider[] = "Microsoft Base DSS and Diffie-Hellman Cryptographic Provider";
 const Bytes kData = {'d', 'a', 't', 'a', ' ', 't', 'o', ' ', 's', 'i', 'g', 'n'};
 
 SigningTest::SigningTest() {
@@ -11,13 +9,14 @@ SigningTest::SigningTest() {
     recordProviderError(kUntouchedProviderError);
 }
 
-softcapi::admin::Identity SigningTest::makeIdentity(softcapi::admin::KeyPlacement placement,
-                                                    softcapi::admin::KeyType type) {
-    softcapi::admin::IdentityOptions options;
-    options.subject = "CN=Signer";
-    options.keyType = type;
-    options.placement = std::move(placement);
-    return softcapi::admin::createIdentity(options);
+IdentityRequest SigningTest::smallKey() {
+    IdentityRequest request;
+    request.key = FixtureKey::Rsa1024;
+    return request;
+}
+
+TestIdentity SigningTest::makeIdentity(const IdentityRequest& request) {
+    return fixture_->createIdentity(request);
 }
 
 int SigningTest::sign(const Bytes& certificate, const SignRequest& request) {

@@ -1,4 +1,4 @@
-// What the signing tests share: a profile whose log is on, identities made in its key store,
+// What the signing tests share: a profile whose log is on, identities made in the key store,
 // and a call of signWithCertificate whose log and status are read back.
 #pragma once
 
@@ -9,15 +9,13 @@
 
 #include "diagnostics/status.h"
 #include "keyops/sign.h"
-#include "keyops/softcapi/admin.h"
+#include "support/crypto_fixture.h"
 #include "support/fault_platform.h"
 #include "support/log_lines.h"
 #include "support/temp_profile.h"
 
 using Bytes = std::vector<BYTE>;
 
-extern const char kAesProvider[];
-extern const char kDssDhProvider[];
 extern const Bytes kData;
 
 // A provider error no step of a signing produces, to see whether one was written.
@@ -35,9 +33,9 @@ class SigningTest : public ::testing::Test {
 protected:
     SigningTest();
 
-    softcapi::admin::Identity makeIdentity(softcapi::admin::KeyPlacement placement = {},
-                                           softcapi::admin::KeyType type =
-                                               softcapi::admin::KeyType::Rsa1024);
+    // An RSA-1024 exchange key of the AES provider unless the request says otherwise.
+    static IdentityRequest smallKey();
+    TestIdentity makeIdentity(const IdentityRequest& request = smallKey());
     // Runs the signing with the certificate's encoding; the log is emptied first.
     int sign(const Bytes& certificate, const SignRequest& request = {});
 
@@ -46,6 +44,7 @@ protected:
     std::vector<std::string> logWithoutAlgorithms() const;
 
     TempProfile profile_;
+    std::unique_ptr<CryptoFixture> fixture_ = makeCryptoFixture();
     Bytes signature_;
 };
 

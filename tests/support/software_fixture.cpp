@@ -1,11 +1,10 @@
-// The conformance fixture over the software key store: identities made by the administration
-// API in a throwaway profile, signatures and ciphertexts judged and made by OpenSSL.
+// The test fixture over the software key store of the current profile: identities made by the
+// administration API, signatures and ciphertexts judged and made by OpenSSL.
 #include <stdexcept>
 
-#include "conformance/crypto_fixture.h"
+#include "support/crypto_fixture.h"
 #include "keyops/softcapi/admin.h"
 #include "support/openssl_check.h"
-#include "support/temp_profile.h"
 
 namespace {
 
@@ -28,6 +27,7 @@ public:
         options.keyType = keyTypeOf(request.key);
         options.placement.keySpec = request.keySpec;
         options.placement.provider = request.provider;
+        options.placement.providerType = request.providerType;
         options.placement.pin = request.pin;
         options.placement.store = request.store;
         softcapi::admin::Identity made = softcapi::admin::createIdentity(options);
@@ -51,9 +51,6 @@ public:
     Bytes encryptFor(const Bytes& certificate, const Bytes& plainText, bool oaep) override {
         return opensslEncrypt(certificate, plainText, oaep);
     }
-
-private:
-    TempProfile profile_;
 };
 
 }  // namespace

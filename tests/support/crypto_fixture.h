@@ -1,4 +1,4 @@
-// What the conformance tests need beyond the API under test: identities to work on, and an
+// What the tests need beyond the API under test: identities to work on, and an
 // independent judge of signatures and maker of ciphertexts. One implementation makes them in the
 // software key store and judges with OpenSSL; another makes them through CryptoAPI itself.
 #pragma once
@@ -20,7 +20,8 @@ struct IdentityRequest {
     FixtureKey key = FixtureKey::Rsa2048;
     DWORD keySpec = AT_KEYEXCHANGE;
     std::string provider = kAesProvider;
-    std::string pin;  // none when empty
+    DWORD providerType = 0;  // the named provider's own type when 0
+    std::string pin;         // none when empty
     std::string store = "My";
 };
 
@@ -50,5 +51,6 @@ public:
     virtual Bytes encryptFor(const Bytes& certificate, const Bytes& plainText, bool oaep) = 0;
 };
 
-// The fixture of this platform, over a key store of its own that lives as long as it does.
+// The fixture of this platform. Its identities live in the current user's key store: the tests
+// give each case a profile of its own.
 std::unique_ptr<CryptoFixture> makeCryptoFixture();
