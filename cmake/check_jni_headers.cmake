@@ -1,0 +1,25 @@
+# Runs `javac -h` over the Java sources and fails when the headers differ from those checked in
+# under include/, either way round.
+file(REMOVE_RECURSE "${WORK}")
+string(REPLACE "|" ";" sources "${SOURCES}")
+execute_process(
+  COMMAND "${JAVAC}" -h "${WORK}/headers" -d "${WORK}/classes" ${sources}
+  RESULT_VARIABLE result)
+if(NOT result EQUAL 0)
+  message(FATAL_ERROR "javac -h failed on the Java sources")
+endif()
+file(GLOB generated RELATIVE "${WORK}/headers" "${WORK}/headers/*.h")
+file(GLOB checked_in RELATIVE "${CHECKED_IN}" "${CHECKED_IN}/*.h")
+list(SORT generated)
+list(SORT checked_in)
+if(NOT generated STREQUAL checked_in)
+  message(FATAL_ERROR "include/ holds ${checked_in} but javac -h makes ${generated}; regenerate with: javac -h include -d <tmp> $(find java -name '*.java')")
+endif()
+foreach(header IN LISTS generated)
+  file(READ "${WORK}/headers/${header}" made)
+  file(READ "${CHECKED_IN}/${header}" kept)
+  if(NOT made STREQUAL kept)
+    message(FATAL_ERROR "include/${header} differs from what javac -h makes of java/; regenerate it")
+  endif()
+endforeach()
+file(TOUCH "${STAMP}")

@@ -1,0 +1,35 @@
+// RSACipher's natives: decryption with a certificate's key-exchange key.
+#include "com_quendrilax_browser_cipher_RSACipher.h"
+
+#include "jni/java_host.h"
+#include "keyops/decrypt.h"
+
+namespace {
+
+jbyteArray decryptCipherText(JNIEnv* env, jbyteArray certificate, jbyteArray cipherText) {
+    JavaBytes cipherBytes(env, cipherText);
+    JavaBytes certificateBytes(env, certificate);
+    if (!cipherBytes.valid() || !certificateBytes.valid()) return nullptr;
+    SecureBytes plainText;
+    if (decryptWithCertificate(env, certificateBytes.data(), certificateBytes.size(),
+                               cipherBytes.data(), cipherBytes.size(), plainText) != 0)
+        return nullptr;
+    return newJavaBytes(env, plainText.data(), plainText.size());
+}
+
+}  // namespace
+
+extern "C" {
+
+// The password plays no part: decryption sets no PIN on the provider.
+JNIEXPORT jbyteArray JNICALL Java_com_quendrilax_browser_cipher_RSACipher_decryptWithPassword(
+    JNIEnv* env, jclass, jbyteArray certificate, jbyteArray cipherText, jbyteArray) {
+    return decryptCipherText(env, certificate, cipherText);
+}
+
+JNIEXPORT jbyteArray JNICALL Java_com_quendrilax_browser_cipher_RSACipher_decrypt(
+    JNIEnv* env, jclass, jbyteArray certificate, jbyteArray cipherText) {
+    return decryptCipherText(env, certificate, cipherText);
+}
+
+}  // extern "C"
