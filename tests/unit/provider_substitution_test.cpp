@@ -3,7 +3,7 @@
 #include <cstring>
 #include <mutex>
 
-#include "unit/signing_test_support.h"
+#include "unit/keyops_test_support.h"
 
 namespace {
 

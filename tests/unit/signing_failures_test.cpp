@@ -1,6 +1,6 @@
 // Every point at which a signing can fail: its status, its log lines, its result, the provider
 // error word, and every acquisition released.
-#include "unit/signing_test_support.h"
+#include "unit/keyops_test_support.h"
 
 namespace {
 

@@ -6,7 +6,7 @@
 #include <iterator>
 
 #include "support/openssl_check.h"
-#include "unit/signing_test_support.h"
+#include "unit/keyops_test_support.h"
 
 namespace {
 

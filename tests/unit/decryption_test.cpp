@@ -1,0 +1,192 @@
+// Decryption: PKCS #1 v1.5 and OAEP ciphertexts made by OpenSSL, every failure point with its
+// status and log lines, and every acquisition released.
+#include "support/openssl_check.h"
+#include "unit/keyops_test_support.h"
+
+namespace {
+
+const DWORD kInjected = 0x80090020;
+const Bytes kSecret = {'p', 'l', 'a', 'i', 'n', ' ', 't', 'e', 'x', 't'};
+
+std::string with(const char* message, unsigned error = kInjected) {
+    char text[128];
+    std::snprintf(text, sizeof(text), message, error);
+    return text;
+}
+
+const std::vector<std::string> kUpToKey = {
+    "########## Decrypt ##########",
+    "CertOpenStore success",
+    "Certificate found",
+    "CertGetCertificateContextProperty# success",
+    "CertGetCertificateContextProperty success",
+    "CryptAcquireContext success",
+    "CryptGetUserKey success",
+};
+
+std::vector<std::string> firstLinesThen(size_t count, std::vector<std::string> rest) {
+    std::vector<std::string> lines(kUpToKey.begin(), kUpToKey.begin() + count);
+    lines.insert(lines.end(), rest.begin(), rest.end());
+    return lines;
+}
+
+using DecryptionFailures = DecryptionTest;
+
+class Decryption : public DecryptionTest {
+protected:
+    // An OAEP ciphertext that PKCS #1 v1.5 unpadding refuses, as nearly all are: about one in a
+    // few hundred unpads as PKCS #1 v1.5 into garbage, which no provider can tell from a message.
+    Bytes oaepCipherTextRefusedAsPkcs1(const TestIdentity& identity) {
+        Bytes cipherText;
+        for (int attempt = 0; attempt < 16; ++attempt) {
+            cipherText = opensslEncrypt(identity.certificate, kSecret, true);
+            FaultInjectingPlatform platform;
+            if (decrypt(identity.certificate, cipherText) != 0 ||
+                platform.calls(PlatformOp::CryptDecrypt) == 2)
+                break;
+        }
+        return cipherText;
+    }
+};
+
+TEST_F(Decryption, Pkcs1CipherTextDecryptsAndLogsEveryStep) {
+    TestIdentity identity = makeIdentity();
+    FaultInjectingPlatform platform;
+    ASSERT_EQ(decrypt(identity.certificate, opensslEncrypt(identity.certificate, kSecret, false)), 0);
+    EXPECT_EQ(plainText_, kSecret);
+    EXPECT_EQ(lastStatus(), kStatusSuccess);
+    EXPECT_EQ(log(), (std::vector<std::string>{
+                         "########## Decrypt ##########", "CertOpenStore success", "Certificate found",
+                         "CertGetCertificateContextProperty# success",
+                         "CertGetCertificateContextProperty success", "CryptAcquireContext success",
+                         "CryptGetUserKey success", "CryptDecrypt success",
+                         "CryptReleaseContext success", "Decrypt finished"}));
+    EXPECT_EQ(providerError(), kUntouchedProviderError);
+    EXPECT_ALL_RELEASED(platform);
+}
+
+TEST_F(Decryption, OaepCipherTextDecryptsOnTheSecondAttempt) {
+    TestIdentity identity = makeIdentity();
+    Bytes cipherText = oaepCipherTextRefusedAsPkcs1(identity);
+    FaultInjectingPlatform platform;
+    ASSERT_EQ(decrypt(identity.certificate, cipherText), 0) << lastStatus();
+    EXPECT_EQ(plainText_, kSecret);
+    EXPECT_EQ(log(), firstLinesThen(7, {with("CryptDecrypt error: %x => Test with CRYPT_OAEP",
+                                             static_cast<unsigned>(NTE_BAD_DATA)),
+                                        "CryptDecrypt success", "", "CryptReleaseContext success",
+                                        "Decrypt finished"}));
+    EXPECT_ALL_RELEASED(platform);
+}
+
+TEST_F(Decryption, EmptyPlainTextIsASuccess) {
+    TestIdentity identity = makeIdentity();
+    ASSERT_EQ(decrypt(identity.certificate, opensslEncrypt(identity.certificate, {}, false)), 0);
+    EXPECT_TRUE(plainText_.empty());
+    EXPECT_EQ(lastStatus(), kStatusSuccess);
+}
+
+TEST_F(Decryption, LegacyProviderIsUsedAsNamed) {
+    IdentityRequest request = smallKey();
+    request.provider = "Microsoft Strong Cryptographic Provider";
+    TestIdentity identity = makeIdentity(request);
+    ASSERT_EQ(decrypt(identity.certificate, opensslEncrypt(identity.certificate, kSecret, false)), 0);
+    EXPECT_EQ(plainText_, kSecret);
+    for (const std::string& line : log()) EXPECT_EQ(line.find("New provider"), std::string::npos);
+}
+
+TEST_F(DecryptionFailures, EachFailurePointRecordsItsStatusAndLogsItsLines) {
+    TestIdentity identity = makeIdentity();
+    Bytes cipherText = opensslEncrypt(identity.certificate, kSecret, false);
+    const std::string finished = "Decrypt finished";
+    const std::string released = "CryptReleaseContext success";
+    struct FailurePoint {
+        const char* label;
+        PlatformOp op;
+        int nth;
+        uint32_t status;
+        std::vector<std::string> log;
+    };
+    const FailurePoint points[] = {
+        {"store", PlatformOp::CertOpenStore, 1, kStatusStoreNotOpened,
+         {kUpToKey[0], with("CertOpenStore error: %x"), finished}},
+        {"property size", PlatformOp::CertGetCertificateContextProperty, 1,
+         kStatusKeyProvInfoSizeUnknown,
+         firstLinesThen(3, {with("CertGetCertificateContextProperty# error: %x"), finished})},
+        {"property", PlatformOp::CertGetCertificateContextProperty, 2, kStatusKeyProvInfoUnreadable,
+         firstLinesThen(4, {with("CertGetCertificateContextProperty error: %x"), finished})},
+        {"acquisition", PlatformOp::CryptAcquireContextA, 1, kStatusKeyProvInfoUnreadable,
+         firstLinesThen(5, {with("CryptAcquireContext error: %x"), finished})},
+        {"key", PlatformOp::CryptGetUserKey, 1, kStatusNoExchangeKey,
+         firstLinesThen(6, {with("CryptGetUserKey (AT_KEYEXCHANGE) error: %x"), released, finished})},
+        {"release", PlatformOp::CryptReleaseContext, 1, kStatusContextNotReleased,
+         firstLinesThen(7, {"CryptDecrypt success", finished})},
+    };
+    for (const FailurePoint& point : points) {
+        SCOPED_TRACE(point.label);
+        FaultInjectingPlatform platform;
+        platform.failCall(point.op, point.nth, kInjected);
+        EXPECT_EQ(decrypt(identity.certificate, cipherText), -1);
+        EXPECT_TRUE(plainText_.empty());
+        EXPECT_EQ(lastStatus(), point.status);
+        EXPECT_EQ(log(), point.log);
+        EXPECT_EQ(providerError(), kUntouchedProviderError);
+        EXPECT_ALL_RELEASED(platform);
+    }
+}
+
+TEST_F(DecryptionFailures, BothPaddingsRefusedIsStatus22) {
+    TestIdentity identity = makeIdentity();
+    FaultInjectingPlatform platform;
+    platform.failCall(PlatformOp::CryptDecrypt, 1, kInjected);
+    platform.failCall(PlatformOp::CryptDecrypt, 2, 0x80090005);
+    EXPECT_EQ(decrypt(identity.certificate, opensslEncrypt(identity.certificate, kSecret, false)), -1);
+    EXPECT_EQ(lastStatus(), kStatusDecryptionFailed);
+    EXPECT_EQ(log(), firstLinesThen(7, {with("CryptDecrypt error: %x => Test with CRYPT_OAEP"),
+                                        with("CryptDecrypt error: %x", 0x80090005),
+                                        "CryptReleaseContext success", "Decrypt finished"}));
+    EXPECT_ALL_RELEASED(platform);
+}
+
+TEST_F(DecryptionFailures, SignatureOnlyContainerHasNoExchangeKey) {
+    IdentityRequest request = smallKey();
+    request.keySpec = AT_SIGNATURE;
+    TestIdentity identity = makeIdentity(request);
+    FaultInjectingPlatform platform;
+    EXPECT_EQ(decrypt(identity.certificate, opensslEncrypt(identity.certificate, kSecret, false)), -1);
+    EXPECT_EQ(lastStatus(), kStatusNoExchangeKey);
+    EXPECT_ALL_RELEASED(platform);
+}
+
+TEST_F(DecryptionFailures, EmptyCipherTextReachesTheProviderAndIsRefused) {
+    TestIdentity identity = makeIdentity();
+    FaultInjectingPlatform platform;
+    EXPECT_EQ(decrypt(identity.certificate, {}), -1);
+    EXPECT_EQ(platform.calls(PlatformOp::CryptDecrypt), 2);
+    EXPECT_EQ(lastStatus(), kStatusDecryptionFailed);
+    EXPECT_ALL_RELEASED(platform);
+}
+
+TEST_F(DecryptionFailures, EveryPlatformCallFailingInTurnReleasesEverything) {
+    TestIdentity identity = makeIdentity();
+    Bytes cipherText = opensslEncrypt(identity.certificate, kSecret, false);
+    int calls = 0;
+    {
+        FaultInjectingPlatform platform;
+        ASSERT_EQ(decrypt(identity.certificate, cipherText), 0);
+        calls = platform.failableCalls();
+    }
+    for (int nth = 1; nth <= calls; ++nth) {
+        SCOPED_TRACE(nth);
+        FaultInjectingPlatform platform;
+        platform.failOverallCall(nth, kInjected);
+        int result = decrypt(identity.certificate, cipherText);
+        EXPECT_EQ(result == 0, lastStatus() == kStatusSuccess);
+        if (result == 0) {
+            EXPECT_EQ(plainText_, kSecret);
+        }
+        EXPECT_EQ(log().back(), "Decrypt finished");
+        EXPECT_ALL_RELEASED(platform);
+    }
+}
+
+}  // namespace

@@ -1,0 +1,50 @@
+#include "unit/keyops_test_support.h"
+
+#include <cstdio>
+
+const Bytes kData = {'d', 'a', 't', 'a', ' ', 't', 'o', ' ', 's', 'i', 'g', 'n'};
+
+KeyopsTest::KeyopsTest() {
+    recordStatus(kStatusSuccess);
+    recordProviderError(kUntouchedProviderError);
+}
+
+IdentityRequest KeyopsTest::smallKey() {
+    IdentityRequest request;
+    request.key = FixtureKey::Rsa1024;
+    return request;
+}
+
+TestIdentity KeyopsTest::makeIdentity(const IdentityRequest& request) {
+    return fixture_->createIdentity(request);
+}
+
+std::vector<std::string> KeyopsTest::logWithoutAlgorithms() const {
+    std::vector<std::string> kept;
+    for (const std::string& line : log()) {
+        if (line.rfind("    ", 0) != 0) kept.push_back(line);
+    }
+    return kept;
+}
+
+void KeyopsTest::forgetLog() const {
+    std::remove(profile_.logPath().c_str());
+}
+
+int SigningTest::sign(const Bytes& certificate, const SignRequest& request) {
+    forgetLog();
+    return signWithCertificate(nullptr, certificate.data(), static_cast<DWORD>(certificate.size()),
+                               request.digestAlgorithm, request.keyAlgorithm, request.data.data(),
+                               static_cast<DWORD>(request.data.size()), signature_, request.pin,
+                               request.dataIsHash);
+}
+
+int DecryptionTest::decrypt(const Bytes& certificate, const Bytes& cipherText) {
+    forgetLog();
+    SecureBytes plainText;
+    int result = decryptWithCertificate(nullptr, certificate.data(),
+                                        static_cast<DWORD>(certificate.size()), cipherText.data(),
+                                        static_cast<DWORD>(cipherText.size()), plainText);
+    plainText_.assign(plainText.data(), plainText.data() + plainText.size());
+    return result;
+}

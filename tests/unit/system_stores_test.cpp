@@ -1,0 +1,125 @@
+// Store maintenance: listing order and the "MY" filter, additions and deletions, what is and is
+// not recorded, and every acquisition released.
+#include <filesystem>
+#include <fstream>
+
+#include "keyops/system_stores.h"
+#include "unit/keyops_test_support.h"
+
+namespace {
+
+using SystemStores = KeyopsTest;
+
+const uint32_t kEarlierStatus = kStatusSignatureFailed;
+
+TEST_F(SystemStores, ListRunsFromTheLastAddedToTheFirst) {
+    Bytes a = fixture_->createCertificate("A");
+    Bytes b = fixture_->createCertificate("B");
+    Bytes c = fixture_->createCertificate("C");
+    FaultInjectingPlatform platform;
+    for (const Bytes& certificate : {a, b, c})
+        addCertificate("Qdie", certificate.data(), static_cast<DWORD>(certificate.size()));
+    EXPECT_EQ(listCertificates("Qdie"), (CertificateList{c, b, a}));
+    EXPECT_ALL_RELEASED(platform);
+}
+
+TEST_F(SystemStores, UpperCaseMyListsOnlyCertificatesWithAKey) {
+    TestIdentity withKey = makeIdentity();
+    Bytes withoutKey = fixture_->createCertificate("NoKey");
+    addCertificate("My", withoutKey.data(), static_cast<DWORD>(withoutKey.size()));
+    FaultInjectingPlatform platform;
+    EXPECT_EQ(listCertificates("MY"), (CertificateList{withKey.certificate}));
+    EXPECT_EQ(listCertificates("My"), (CertificateList{withoutKey, withKey.certificate}));
+    EXPECT_EQ(listCertificates("my"), (CertificateList{withoutKey, withKey.certificate}));
+    EXPECT_ALL_RELEASED(platform);
+}
+
+TEST_F(SystemStores, StoreThatCannotBeOpenedIsStatus7AndNothingElse) {
+    Bytes certificate = fixture_->createCertificate("Any");
+    FaultInjectingPlatform platform;
+    platform.failCall(PlatformOp::CertOpenSystemStoreA, 1, 0x80070057);
+    platform.failCall(PlatformOp::CertOpenSystemStoreA, 2, 0x80070057);
+    platform.failCall(PlatformOp::CertOpenSystemStoreA, 3, 0x80070057);
+    EXPECT_TRUE(listCertificates("Qdie").empty());
+    EXPECT_EQ(lastStatus(), kStatusStoreNotOpened);
+    recordStatus(kEarlierStatus);
+    addCertificate("Qdie", certificate.data(), static_cast<DWORD>(certificate.size()));
+    EXPECT_EQ(lastStatus(), kStatusStoreNotOpened);
+    recordStatus(kEarlierStatus);
+    deleteCertificate("Qdie", certificate.data(), static_cast<DWORD>(certificate.size()));
+    EXPECT_EQ(lastStatus(), kStatusStoreNotOpened);
+    EXPECT_EQ(platform.calls(PlatformOp::CertAddEncodedCertificateToSystemStoreA), 0);
+    EXPECT_ALL_RELEASED(platform);
+}
+
+TEST_F(SystemStores, SuccessesAndRefusalsLeaveTheEarlierStatus) {
+    Bytes kept = fixture_->createCertificate("Kept");
+    Bytes other = fixture_->createCertificate("Other");
+    const BYTE malformed[] = {0x30, 0x03, 0x01, 0x02, 0x03};
+    recordStatus(kEarlierStatus);
+    FaultInjectingPlatform platform;
+    addCertificate("Qdie", kept.data(), static_cast<DWORD>(kept.size()));
+    addCertificate("Qdie", malformed, sizeof(malformed));
+    deleteCertificate("Qdie", other.data(), static_cast<DWORD>(other.size()));
+    EXPECT_EQ(listCertificates("Qdie"), (CertificateList{kept}));
+    EXPECT_EQ(lastStatus(), kEarlierStatus);
+    EXPECT_ALL_RELEASED(platform);
+}
+
+TEST_F(SystemStores, DeleteRemovesTheCertificateWithThatEncoding) {
+    Bytes first = fixture_->createCertificate("First");
+    Bytes second = fixture_->createCertificate("Second");
+    for (const Bytes& certificate : {first, second})
+        addCertificate("Qdie", certificate.data(), static_cast<DWORD>(certificate.size()));
+    FaultInjectingPlatform platform;
+    Bytes truncated(second.begin(), second.end() - 1);
+    deleteCertificate("Qdie", truncated.data(), static_cast<DWORD>(truncated.size()));
+    EXPECT_EQ(listCertificates("Qdie"), (CertificateList{second, first}));
+    deleteCertificate("Qdie", second.data(), static_cast<DWORD>(second.size()));
+    EXPECT_EQ(listCertificates("Qdie"), (CertificateList{first}));
+    EXPECT_ALL_RELEASED(platform);
+}
+
+TEST_F(SystemStores, NeitherLogNorTrimTheLog) {
+    Bytes certificate = fixture_->createCertificate("Quiet");
+    {
+        std::ofstream big(profile_.logPath(), std::ios::binary);
+        big << std::string(600000, 'x');
+    }
+    addCertificate("Qdie", certificate.data(), static_cast<DWORD>(certificate.size()));
+    listCertificates("Qdie");
+    deleteCertificate("Qdie", certificate.data(), static_cast<DWORD>(certificate.size()));
+    EXPECT_EQ(std::filesystem::file_size(profile_.logPath()), 600000u);
+}
+
+TEST_F(SystemStores, EveryPlatformCallFailingInTurnReleasesEverything) {
+    Bytes a = fixture_->createCertificate("A");
+    Bytes b = fixture_->createCertificate("B");
+    for (const Bytes& certificate : {a, b})
+        addCertificate("Qdie", certificate.data(), static_cast<DWORD>(certificate.size()));
+    auto operations = [&] {
+        listCertificates("Qdie");
+        listCertificates("MY");
+        addCertificate("Qdie", a.data(), static_cast<DWORD>(a.size()));
+        deleteCertificate("Qdie", b.data(), static_cast<DWORD>(b.size()));
+    };
+    int calls = 0;
+    {
+        TempProfile scratch;
+        std::unique_ptr<CryptoFixture> fixture = makeCryptoFixture();
+        for (const Bytes& certificate : {a, b})
+            addCertificate("Qdie", certificate.data(), static_cast<DWORD>(certificate.size()));
+        FaultInjectingPlatform platform;
+        operations();
+        calls = platform.failableCalls();
+    }
+    for (int nth = 1; nth <= calls; ++nth) {
+        SCOPED_TRACE(nth);
+        FaultInjectingPlatform platform;
+        platform.failOverallCall(nth, 0x80090020);
+        operations();
+        EXPECT_ALL_RELEASED(platform);
+    }
+}
+
+}  // namespace
