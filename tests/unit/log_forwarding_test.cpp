@@ -1,5 +1,5 @@
-// The log's forwarding to Java, against a real JVM running with -Xcheck:jni. The JVM can be
-// created once per process, so every test here shares it.
+// The log's forwarding to Java, against a real JVM running with -Xcheck:jni, shared by every
+// test here.
 #include <gtest/gtest.h>
 #include <jni.h>
 
@@ -7,30 +7,14 @@
 #include <vector>
 
 #include "diagnostics/log.h"
+#include "support/embedded_jvm.h"
 #include "support/temp_profile.h"
 
 namespace {
 
 const char kRecorderClass[] = "com/quendrilax/browser/keystore/provider/LogLineRecorder";
 
-JavaVM* javaVm = nullptr;
-JNIEnv* javaEnv = nullptr;
-
-class JvmEnvironment : public ::testing::Environment {
-public:
-    void SetUp() override {
-        std::string classPath = std::string("-Djava.class.path=") + QDIE_TEST_CLASS_PATH;
-        std::string checkJni = "-Xcheck:jni";
-        JavaVMOption options[] = {{classPath.data(), nullptr}, {checkJni.data(), nullptr}};
-        JavaVMInitArgs arguments = {JNI_VERSION_1_8, 2, options, JNI_FALSE};
-        ASSERT_EQ(JNI_CreateJavaVM(&javaVm, reinterpret_cast<void**>(&javaEnv), &arguments), JNI_OK);
-    }
-    void TearDown() override {
-        if (javaVm != nullptr) javaVm->DestroyJavaVM();
-    }
-};
-
-const auto* const jvmEnvironment = ::testing::AddGlobalTestEnvironment(new JvmEnvironment);
+JNIEnv* const javaEnv = testJvm();
 
 // Calls a static void method of the recorder, failing the test on any Java exception.
 void callRecorder(const char* method) {
