@@ -2,6 +2,7 @@
 
 #include <jni.h>
 
+#include "diagnostics/java_exceptions.h"
 #include "diagnostics/log.h"
 
 namespace {
@@ -47,14 +48,6 @@ private:
     JNIEnv* env_;
     Ref ref_;
 };
-
-// Discards any pending exception, so the Java caller never sees one from the log. True when
-// there was one.
-bool clearPendingException(JNIEnv* env) {
-    if (!env->ExceptionCheck()) return false;
-    env->ExceptionClear();
-    return true;
-}
 
 }  // namespace
 
