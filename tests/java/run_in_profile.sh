@@ -9,11 +9,15 @@ java=$1 console=$2 classpath=$3 library_dir=$4 tool=$5 test_class=$6
 profile=$(mktemp -d)
 trap 'rm -rf "$profile"' EXIT
 mkdir "$profile/.quendrilax"
-export HOME="$profile" userprofile="$profile"
+# The library and the key store take the profile from `userprofile` in any spelling, else HOME.
+for name in $(compgen -e); do
+  if [[ ${name,,} == userprofile ]]; then unset "$name"; fi
+done
 unset XDG_DATA_HOME
+export HOME="$profile" userprofile="$profile"
 
-# The launcher's report lists the tests by name; nothing in it may read as a JVM warning, which
-# is what the ctest pass/fail rule looks for.
+# ctest fails the run on "WARNING", the word -Xcheck:jni prints; the launcher's report holds
+# only test names and results, and no test is named with it.
 env ${QDIE_JVM_PRELOAD:+LD_PRELOAD="$QDIE_JVM_PRELOAD"} \
   "$java" -Xcheck:jni -Djava.library.path="$library_dir" -Dqdie.keystoreTool="$tool" \
   -jar "$console" --disable-banner --disable-ansi-colors --details=tree --fail-if-no-tests \
