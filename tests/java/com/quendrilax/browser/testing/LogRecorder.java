@@ -25,15 +25,6 @@ public final class LogRecorder implements AutoCloseable {
         return new ArrayList<>(messages);
     }
 
-    /** The messages received since the last "##########" banner, the last call's own trace. */
-    public List<String> lastCall() {
-        List<String> all = messages();
-        int start = 0;
-        for (int i = 0; i < all.size(); ++i)
-            if (all.get(i).startsWith("##########")) start = i;
-        return all.subList(start, all.size());
-    }
-
     @Override
     public void close() {
         QDBrowserProvider.removeLogListener(listener);
