@@ -13,6 +13,7 @@ import com.quendrilax.browser.testing.Identity;
 import com.quendrilax.browser.testing.LogRecorder;
 import com.quendrilax.browser.testing.Status;
 import com.quendrilax.browser.testing.TestProfile;
+import java.util.Arrays;
 import java.util.List;
 import java.util.Random;
 import java.util.function.Supplier;
@@ -161,6 +162,22 @@ class RSACipherTest {
         byte[] cipherText = CipherTexts.encrypt(CipherTexts.PKCS1, alice.publicKey(), SECRET);
         assertArrayEquals(SECRET, RSACipher.decrypt(alice.encoding(), cipherText));
         assertEquals(Status.SUCCESS, BrowserSignature.getLastError());
+    }
+
+    @Test
+    void emptyAndOversizedCipherTextsReachTheProviderAndFail() throws Exception {
+        byte[] oversized = CipherTexts.encrypt(CipherTexts.PKCS1, alice.publicKey(), SECRET);
+        oversized = Arrays.copyOf(oversized, 2 * oversized.length);
+        for (byte[] cipherText : List.of(new byte[0], oversized)) {
+            try (LogRecorder log = LogRecorder.start()) {
+                assertNull(RSACipher.decrypt(alice.encoding(), cipherText));
+                assertEquals(Status.DECRYPTION_FAILED, BrowserSignature.getLastError());
+                List<String> steps = decryptionSteps(log.messages());
+                assertEquals(4, steps.size(), steps::toString);
+                assertTrue(steps.get(0).endsWith(" => Test with CRYPT_OAEP"), steps::toString);
+                assertTrue(steps.get(1).startsWith("CryptDecrypt error: "), steps::toString);
+            }
+        }
     }
 
     @Test

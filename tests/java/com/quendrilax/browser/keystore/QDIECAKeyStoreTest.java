@@ -29,8 +29,6 @@ import org.junit.jupiter.api.function.Executable;
 
 class QDIECAKeyStoreTest {
 
-    private static final String UNOPENABLE = "No/Such";
-
     // Certificates with keys in a store of their own; added elsewhere, they come without one.
     private static Identity first;
     private static Identity second;
@@ -147,13 +145,16 @@ class QDIECAKeyStoreTest {
 
     @Test
     void storeThatCannotBeOpenedListsEmptyAndRecordsStatus7() {
-        List<Executable> calls = List.of(
-                () -> assertEquals(0, QDIECAKeyStore.getCertificatesInIESystemStore(UNOPENABLE).length),
-                () -> QDIECAKeyStore.addCertificateInIESystemStore(UNOPENABLE, first.encoding()),
-                () -> QDIECAKeyStore.deleteCertificateInIESystemStore(UNOPENABLE, first.encoding()));
-        for (Executable call : calls) {
-            Status.recordCertificateNotFound();
-            assertAll(call, () -> assertEquals(Status.STORE_NOT_OPENED, BrowserSignature.getLastError()));
+        for (String name : List.of("No/Such", "")) {
+            List<Executable> calls = List.of(
+                    () -> assertEquals(0, QDIECAKeyStore.getCertificatesInIESystemStore(name).length),
+                    () -> QDIECAKeyStore.addCertificateInIESystemStore(name, first.encoding()),
+                    () -> QDIECAKeyStore.deleteCertificateInIESystemStore(name, first.encoding()));
+            for (Executable call : calls) {
+                Status.recordCertificateNotFound();
+                assertAll(name, call,
+                        () -> assertEquals(Status.STORE_NOT_OPENED, BrowserSignature.getLastError()));
+            }
         }
     }
 
