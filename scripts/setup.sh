@@ -7,5 +7,5 @@ apt-get update -qq
 apt-get install -y -qq --no-install-recommends \
   build-essential cmake ninja-build git ca-certificates \
   libgtest-dev googletest libsqlite3-dev libssl-dev openssl \
-  openjdk-17-jdk-headless \
+  openjdk-17-jdk-headless junit5 \
   g++-mingw-w64-x86-64-posix >/dev/null

@@ -22,14 +22,18 @@ public:
 
     // Array elements and string characters not given back.
     int heldElements() const { return heldElements_; }
-    // Local references made and not deleted.
+    // Local references made and not deleted, and the most there have been at once.
     int localReferences() const { return localReferences_; }
+    int localReferencePeak() const { return localReferencePeak_; }
 
     // Used by the table's entries.
     static FaultInjectingJniEnv& of(JNIEnv* env);
     bool failing();
     void tookElements(int delta) { heldElements_ += delta; }
-    void madeReference(int delta) { localReferences_ += delta; }
+    void madeReference(int delta) {
+        localReferences_ += delta;
+        if (localReferences_ > localReferencePeak_) localReferencePeak_ = localReferences_;
+    }
 
 private:
     struct Wrapped {
@@ -44,4 +48,5 @@ private:
     int allocations_ = 0;
     int heldElements_ = 0;
     int localReferences_ = 0;
+    int localReferencePeak_ = 0;
 };
