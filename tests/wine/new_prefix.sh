@@ -1,0 +1,10 @@
+#!/bin/sh
+# A fresh Wine prefix for one run of the Windows suites, so that nothing an earlier run left in
+# its registry (certificates, key containers) is seen. Usage: new_prefix.sh WINE, with WINEPREFIX set.
+set -eu
+wine=$1
+rm -rf "$WINEPREFIX"
+"$wine" wineboot --init
+# wineboot returns before the server has written the new registry; wait for it to settle.
+"$(dirname "$wine")/wineserver" -w
+echo "Wine prefix ready: $WINEPREFIX ($("$wine" --version))"
