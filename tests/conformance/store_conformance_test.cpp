@@ -162,6 +162,14 @@ TEST_F(SystemStores, NamesAreCaseInsensitive) {
     EXPECT_EQ(enumerateStore(store.handle), (std::vector<Bytes>{certificate}));
 }
 
+// Without CERT_STORE_OPEN_EXISTING_FLAG a system store that does not exist yet is opened all
+// the same: listing a name never used gives an empty list, not a store that cannot be opened.
+TEST_F(SystemStores, NameNeverUsedOpensEmpty) {
+    StoreGuard store{CertOpenSystemStoreA(0, "QdieNeverUsed")};
+    ASSERT_NE(store.handle, nullptr) << std::hex << GetLastError();
+    EXPECT_TRUE(enumerateStore(store.handle).empty());
+}
+
 TEST_F(SystemStores, MalformedEncodingIsRefused) {
     const BYTE garbage[] = {0x01, 0x02, 0x03, 0x04};
     SetLastError(kUnsetError);
