@@ -6,13 +6,13 @@ set(QDIE_WINE_PREFIX "${CMAKE_BINARY_DIR}/wine-prefix")
 set(qdie_wine_environment "WINEPREFIX=${QDIE_WINE_PREFIX}" "WINEDEBUG=-all")
 
 add_test(NAME wine_prefix
-         COMMAND sh ${CMAKE_CURRENT_LIST_DIR}/../tests/wine/new_prefix.sh ${QDIE_WINE})
+         COMMAND sh ${PROJECT_SOURCE_DIR}/tests/wine/new_prefix.sh ${QDIE_WINE})
 set_tests_properties(wine_prefix PROPERTIES
   FIXTURES_SETUP wine_prefix
   ENVIRONMENT "${qdie_wine_environment}"
   RESOURCE_LOCK wine_prefix)
 
-# One ctest test per program: Wine's start-up costs too much to pay once per case.
+# One ctest test per program, so that Wine starts once per program rather than once per case.
 function(qdie_add_wine_suite target)
   add_test(NAME ${target} COMMAND ${QDIE_WINE} $<TARGET_FILE:${target}>)
   set_tests_properties(${target} PROPERTIES
