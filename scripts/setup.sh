@@ -8,4 +8,4 @@ apt-get install -y -qq --no-install-recommends \
   build-essential cmake ninja-build git ca-certificates \
   libgtest-dev googletest libsqlite3-dev libssl-dev openssl \
   openjdk-17-jdk-headless junit5 \
-  g++-mingw-w64-x86-64-posix >/dev/null
+  g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 wine wine64 >/dev/null

@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
-# Configures, builds and runs every test of the linux and linux-asan presets, and builds the
-# windows preset. Stops at the first failure.
+# Configures, builds and runs every test of the linux and linux-asan presets, then cross-builds
+# the windows preset and runs its tests under Wine. Stops at the first failure.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 jobs=$(nproc)
@@ -13,3 +13,4 @@ done
 echo "== windows"
 cmake --preset windows
 cmake --build --preset windows -j "$jobs"
+ctest --preset windows
