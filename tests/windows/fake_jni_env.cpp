@@ -77,7 +77,6 @@ void FakeJniEnv::beginNativeCall() {
     // Local references of an earlier call were freed by its return; its results stay readable.
     for (auto& entry : references_) entry.second.counted = false;
     liveLocal_ = 0;
-    peakLocal_ = 0;
 }
 
 std::vector<std::string> FakeJniEnv::misuse() const {
@@ -85,7 +84,7 @@ std::vector<std::string> FakeJniEnv::misuse() const {
     if (!lent_.empty())
         all.push_back(std::to_string(lent_.size()) + " array elements or string characters never released");
     if (peakLocal_ > kGuaranteedLocalReferences)
-        all.push_back(std::to_string(peakLocal_) + " local references held at once");
+        all.push_back("a native call held " + std::to_string(peakLocal_) + " local references at once");
     if (pending_) all.push_back("an exception left pending for the caller");
     return all;
 }

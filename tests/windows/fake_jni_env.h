@@ -46,8 +46,6 @@ public:
 
     // What a JVM would have refused or leaked so far, one line per misuse; empty when none.
     std::vector<std::string> misuse() const;
-    // The most local references the last native call held at once.
-    int peakLocalReferences() const { return peakLocal_; }
 
 private:
     enum class Kind { Class, ByteArray, String, ObjectArray };
@@ -107,5 +105,5 @@ private:
     bool pending_ = false;
     bool receiverThrows_ = false;
     int liveLocal_ = 0;
-    int peakLocal_ = 0;
+    int peakLocal_ = 0;  // the most any one native call held at once
 };
