@@ -23,7 +23,8 @@ public:
     FakeJniEnv& operator=(const FakeJniEnv&) = delete;
 
     // Calls an export as the virtual machine would: this environment, a class reference the
-    // natives never use, then the Java arguments. Local references of earlier calls are freed.
+    // natives never use, then the Java arguments. Local references of earlier calls stop counting
+    // (a JVM frees them when the call returns); what they returned stays readable here.
     template <typename Native, typename... Arguments>
     auto call(Native native, Arguments... arguments) {
         beginNativeCall();
