@@ -4,6 +4,9 @@
 find_program(QDIE_WINE wine REQUIRED)
 set(QDIE_WINE_PREFIX "${CMAKE_BINARY_DIR}/wine-prefix")
 set(qdie_wine_environment "WINEPREFIX=${QDIE_WINE_PREFIX}" "WINEDEBUG=-all")
+# A new prefix maps the whole Linux file system to this drive: a build path with it in front is
+# a Windows path.
+set(QDIE_WINE_DRIVE "Z:")
 
 add_test(NAME wine_prefix
          COMMAND sh ${PROJECT_SOURCE_DIR}/tests/wine/new_prefix.sh ${QDIE_WINE})
@@ -13,8 +16,9 @@ set_tests_properties(wine_prefix PROPERTIES
   RESOURCE_LOCK wine_prefix)
 
 # One ctest test per program, so that Wine starts once per program rather than once per case.
+# Arguments after the target are the program's own.
 function(qdie_add_wine_suite target)
-  add_test(NAME ${target} COMMAND ${QDIE_WINE} $<TARGET_FILE:${target}>)
+  add_test(NAME ${target} COMMAND ${QDIE_WINE} $<TARGET_FILE:${target}> ${ARGN})
   set_tests_properties(${target} PROPERTIES
     FIXTURES_REQUIRED wine_prefix
     ENVIRONMENT "${qdie_wine_environment}"

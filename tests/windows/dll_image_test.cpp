@@ -1,27 +1,57 @@
-// The version resource and manifest QDIEKeystore.dll carries, read back as Windows reads them:
-// from a DLL built beside this program with those resources and nothing else.
+// QDIEKeystore.dll as a file: what it exports and imports, and the version resource and manifest
+// Windows reads from it.
 #include <gtest/gtest.h>
 #include <windows.h>
 
-#include <string>
-#include <vector>
+#include <algorithm>
+
+#include "windows/keystore_dll.h"
 
 namespace {
 
-const char kProbeName[] = "qdie_resource_probe.dll";
+std::vector<std::string> sorted(std::vector<std::string> names) {
+    std::sort(names.begin(), names.end());
+    return names;
+}
 
-std::string probePath() {
-    char path[MAX_PATH];
-    DWORD length = GetModuleFileNameA(nullptr, path, sizeof(path));
-    std::string program(path, length);
-    return program.substr(0, program.find_last_of('\\') + 1) + kProbeName;
+std::string lowerCase(std::string text) {
+    std::transform(text.begin(), text.end(), text.begin(), [](unsigned char c) { return std::tolower(c); });
+    return text;
+}
+
+TEST(DllImage, ExportsTheTenNativesByNameAndNothingElse) {
+    const KeystoreDll& dll = keystoreDll();
+    ASSERT_EQ(dll.problem(), "") << dll.path();
+    ASSERT_EQ(dll.nativeNames().size(), 10u);
+    EXPECT_EQ(sorted(dll.exportedNames()), sorted(dll.nativeNames()));
+    EXPECT_EQ(dll.exportedFunctionCount(), 10u);
+}
+
+// A DLL of the C++ runtime (libstdc++, libgcc, winpthread) would be missing on a user's machine.
+TEST(DllImage, ImportsOnlyDllsOfTheSystemFolder) {
+    const KeystoreDll& dll = keystoreDll();
+    ASSERT_NE(dll.module(), nullptr) << dll.problem();
+    char system[MAX_PATH];
+    const UINT length = GetSystemDirectoryA(system, sizeof(system));
+    ASSERT_GT(length, 0u);
+    const std::vector<std::string> modules = dll.importedModules();
+    ASSERT_FALSE(modules.empty());
+    for (const std::string& module : modules) {
+        SCOPED_TRACE(module);
+        const HMODULE loaded = GetModuleHandleA(module.c_str());
+        ASSERT_NE(loaded, nullptr);
+        char path[MAX_PATH];
+        const DWORD pathLength = GetModuleFileNameA(loaded, path, sizeof(path));
+        EXPECT_EQ(lowerCase(std::string(path, pathLength)),
+                  lowerCase(std::string(system, length) + "\\" + module));
+    }
 }
 
 class VersionResource : public ::testing::Test {
 protected:
     void SetUp() override {
         DWORD ignored = 0;
-        DWORD size = GetFileVersionInfoSizeA(path_.c_str(), &ignored);
+        const DWORD size = GetFileVersionInfoSizeA(path_.c_str(), &ignored);
         ASSERT_GT(size, 0u) << path_ << ": " << GetLastError();
         block_.resize(size);
         ASSERT_TRUE(GetFileVersionInfoA(path_.c_str(), 0, size, block_.data()));
@@ -37,7 +67,7 @@ protected:
         return value;
     }
 
-    const std::string path_ = probePath();
+    const std::string path_ = keystoreDll().path();
     std::vector<BYTE> block_;
 };
 
@@ -84,9 +114,9 @@ TEST_F(VersionResource, StringsNameTheWrapper) {
 }
 
 TEST(Manifest, IsResourceTwoAndRunsAsInvoker) {
-    HMODULE module = LoadLibraryExA(probePath().c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
-    ASSERT_NE(module, nullptr) << GetLastError();
-    HRSRC resource = FindResourceA(module, MAKEINTRESOURCEA(2), MAKEINTRESOURCEA(24));
+    const HMODULE module = keystoreDll().module();
+    ASSERT_NE(module, nullptr) << keystoreDll().problem();
+    const HRSRC resource = FindResourceA(module, MAKEINTRESOURCEA(2), MAKEINTRESOURCEA(24));
     ASSERT_NE(resource, nullptr) << GetLastError();
     const char* text = static_cast<const char*>(LockResource(LoadResource(module, resource)));
     ASSERT_NE(text, nullptr);
@@ -94,7 +124,6 @@ TEST(Manifest, IsResourceTwoAndRunsAsInvoker) {
     EXPECT_NE(manifest.find("<requestedExecutionLevel level=\"asInvoker\" uiAccess=\"false\"/>"),
               std::string::npos)
         << manifest;
-    FreeLibrary(module);
 }
 
 }  // namespace
