@@ -1,11 +1,13 @@
 // PKCS#12 files from outside, imported as qdie-keystore import-pfx imports them. A file is
 // refused with AdminError or imported whole: its certificate listed in the store, bound to a
-// container that opens with the key it names.
+// container whose key signs what the certificate verifies and decrypts what it encrypts.
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdint>
 
 #include "fuzz_check.h"
+#include "support/openssl_check.h"
 #include "keyops/softcapi/admin.h"
 #include "store_walk.h"
 #include "support/temp_profile.h"
@@ -22,6 +24,37 @@ TempProfile& profile() {
     return scratch;
 }
 
+void requireSigns(HCRYPTPROV provider, const softcapi::admin::Identity& identity) {
+    const std::vector<BYTE> message = {'f', 'u', 'z', 'z'};
+    HCRYPTHASH hash = 0;
+    require(CryptCreateHash(provider, CALG_SHA1, 0, 0, &hash) != FALSE &&
+                CryptHashData(hash, message.data(), static_cast<DWORD>(message.size()), 0) != FALSE,
+            "the container hashes");
+    DWORD size = 0;
+    require(CryptSignHashA(hash, identity.binding.keySpec, nullptr, 0, nullptr, &size) != FALSE,
+            "the container tells the signature's size");
+    std::vector<BYTE> signature(size);
+    require(CryptSignHashA(hash, identity.binding.keySpec, nullptr, 0, signature.data(), &size) !=
+                    FALSE &&
+                CryptDestroyHash(hash) != FALSE,
+            "the imported key signs");
+    require(opensslVerifies(identity.certificate, CALG_SHA1, message, signature),
+            "the certificate verifies what the imported key signed");
+}
+
+void requireDecrypts(HCRYPTPROV provider, const softcapi::admin::Identity& identity) {
+    const std::vector<BYTE> plainText = {'s', 'e', 'c', 'r', 'e', 't'};
+    std::vector<BYTE> cipherText = opensslEncrypt(identity.certificate, plainText, false);
+    std::reverse(cipherText.begin(), cipherText.end());
+    HCRYPTKEY key = 0;
+    require(CryptGetUserKey(provider, AT_KEYEXCHANGE, &key) != FALSE, "the exchange key opens");
+    DWORD length = static_cast<DWORD>(cipherText.size());
+    require(CryptDecrypt(key, 0, TRUE, 0, cipherText.data(), &length) != FALSE &&
+                std::vector<BYTE>(cipherText.begin(), cipherText.begin() + length) == plainText,
+            "the imported key decrypts what the certificate encrypted");
+    require(CryptDestroyKey(key) != FALSE, "the key is released");
+}
+
 void requireImported(const softcapi::admin::Identity& identity) {
     std::vector<WalkedCertificate> walked = walkStore(kStore);
     require(walked.size() == 1 && walked[0].encoded == identity.certificate,
@@ -34,11 +67,9 @@ void requireImported(const softcapi::admin::Identity& identity) {
     require(CryptAcquireContextA(&provider, kContainer, identity.binding.provider.c_str(),
                                  identity.binding.providerType, 0) != FALSE,
             "the container of an import opens");
-    HCRYPTKEY key = 0;
-    require(CryptGetUserKey(provider, identity.binding.keySpec, &key) != FALSE,
-            "the container of an import holds the key its certificate names");
-    require(CryptDestroyKey(key) != FALSE && CryptReleaseContext(provider, 0) != FALSE,
-            "the key and the container are released");
+    requireSigns(provider, identity);
+    if (identity.binding.keySpec == AT_KEYEXCHANGE) requireDecrypts(provider, identity);
+    require(CryptReleaseContext(provider, 0) != FALSE, "the container is released");
 }
 
 }  // namespace

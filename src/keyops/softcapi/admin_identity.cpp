@@ -1,5 +1,6 @@
 // Identities: a key in a container and a certificate bound to it, generated or imported.
 #include <openssl/dsa.h>
+#include <openssl/core_names.h>
 #include <openssl/err.h>
 #include <openssl/pkcs12.h>
 #include <openssl/provider.h>
@@ -17,6 +18,7 @@ namespace {
 const char kDefaultRsaProvider[] = "Microsoft Enhanced RSA and AES Cryptographic Provider";
 const char kDefaultDssProvider[] = "Microsoft Base DSS and Diffie-Hellman Cryptographic Provider";
 const long kValiditySeconds = 5L * 365 * 24 * 60 * 60;
+const int kDssSubgroupBits = 160;
 
 [[noreturn]] void failOpenSsl(const std::string& what) {
     windowsErrorForOpenSsl(NTE_FAIL);
@@ -65,9 +67,22 @@ PkeyPtr generateKey(KeyType type) {
     throw AdminError("unknown key type");
 }
 
+// DSS signatures are r and s of 20 bytes each, so a DSA key's q must be 160 bits long.
+bool hasDssSubgroup(EVP_PKEY* key) {
+    BIGNUM* q = nullptr;
+    if (EVP_PKEY_get_bn_param(key, OSSL_PKEY_PARAM_FFC_Q, &q) != 1) return false;
+    bool fits = BN_num_bits(q) == kDssSubgroupBits;
+    BN_free(q);
+    return fits;
+}
+
 KeyFamily familyOf(EVP_PKEY* key) {
     if (EVP_PKEY_is_a(key, "RSA")) return KeyFamily::Rsa;
-    if (EVP_PKEY_is_a(key, "DSA")) return KeyFamily::Dss;
+    if (EVP_PKEY_is_a(key, "DSA")) {
+        if (!hasDssSubgroup(key))
+            throw AdminError("only DSA keys with a 160-bit q can sign for the DSS providers");
+        return KeyFamily::Dss;
+    }
     throw AdminError("only RSA and DSA keys can be held in a key container");
 }
 
