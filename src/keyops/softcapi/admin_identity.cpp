@@ -296,4 +296,17 @@ Identity importPkcs12(const std::vector<BYTE>& pkcs12, const std::string& passwo
     return storeIdentity(key.get(), encodedCertificate(certificate.get()), binding, placement);
 }
 
+void deleteContainer(const std::string& container, const std::string& provider) {
+    KeyFamily family = KeyFamily::Rsa;
+    if (!provider.empty()) {
+        const ProviderInfo* known = findProvider(provider.c_str());
+        if (known == nullptr) throw AdminError("provider '" + provider + "' is not known");
+        family = known->family;
+    }
+    changeKeystore([&](Connection& db) {
+        if (!softcapi::deleteContainer(db, family, container))
+            throw AdminError("key container '" + container + "' does not exist");
+    });
+}
+
 }  // namespace softcapi::admin
