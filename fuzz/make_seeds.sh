@@ -116,6 +116,7 @@ odd_rows wrong-types "UPDATE certificates SET encoded = 'text', thumbprint = 12,
     UPDATE stores SET name = CAST(x'4dc3' AS TEXT) WHERE name = 'CA';"
 odd_rows dsa-2048-key "UPDATE container_keys SET public_key = readfile('dsa2048.spki'),
     pkcs8 = readfile('dsa2048.pkcs8') WHERE container_id = 2;"
+cp "$store" "$db/seed-wal.db" && sqlite3 "$db/seed-wal.db" "PRAGMA journal_mode = WAL;" >/dev/null
 : > "$db/seed-empty.db"
 printf 'not a database\n' > "$db/seed-text.db"
 

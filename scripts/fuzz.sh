@@ -8,8 +8,13 @@ cd "$(dirname "$0")/.."
 seconds="${1:-60}"
 targets=(certificate_store damaged_keystore log_message pkcs12_import)
 
-cmake --preset fuzz >/dev/null
-cmake --build --preset fuzz -j 2 >/dev/null
+log="$PWD/build/fuzz-build.log"
+mkdir -p build
+if ! { cmake --preset fuzz && cmake --build --preset fuzz -j 2; } >"$log" 2>&1; then
+    tail -n 40 "$log"
+    echo "the fuzz preset did not build" >&2
+    exit 1
+fi
 echo "== fuzz corpus replay"
 ctest --preset fuzz
 
