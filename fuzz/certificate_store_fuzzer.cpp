@@ -7,6 +7,7 @@
 
 #include "fuzz_check.h"
 #include "keyops/softcapi/admin.h"
+#include "keyops/softcapi/admin_support.h"
 #include "keyops/system_stores.h"
 #include "store_walk.h"
 #include "support/temp_profile.h"
@@ -19,16 +20,6 @@ const DWORD kUnsetError = 0xdeadbeef;
 TempProfile& profile() {
     static TempProfile scratch(TempProfile::LogFolder::Absent);
     return scratch;
-}
-
-std::string hexOf(const std::vector<BYTE>& bytes) {
-    static const char kDigits[] = "0123456789ABCDEF";
-    std::string hex;
-    for (BYTE b : bytes) {
-        hex += kDigits[b >> 4];
-        hex += kDigits[b & 0x0F];
-    }
-    return hex;
 }
 
 bool isParseError(DWORD error) {
@@ -49,7 +40,8 @@ void requireListedAlone(const std::vector<BYTE>& certificate) {
             "the core lists the certificate as added");
     std::vector<softcapi::admin::CertificateEntry> entries = softcapi::admin::storeContents(kStore);
     require(entries.size() == 1 && entries[0].encoded == certificate &&
-                entries[0].thumbprint == hexOf(thumbprint) && !entries[0].subject.empty(),
+                entries[0].thumbprint == softcapi::admin::toHex(thumbprint) &&
+                !entries[0].subject.empty(),
             "the administration API lists the certificate with its thumbprint and a subject");
     require(softcapi::admin::exportCertificate(kStore, entries[0].thumbprint) == certificate,
             "the certificate exports as added");

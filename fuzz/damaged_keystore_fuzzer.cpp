@@ -37,7 +37,8 @@ struct KnownContainer {
     DWORD keySpec;
 };
 const KnownContainer kKnownContainers[] = {
-    {"fuzz-rsa", "Microsoft Enhanced RSA and AES Cryptographic Provider", PROV_RSA_AES, AT_KEYEXCHANGE},
+    {"fuzz-rsa", "Microsoft Enhanced RSA and AES Cryptographic Provider", PROV_RSA_AES,
+     AT_KEYEXCHANGE},
     {"fuzz-dsa", "Microsoft Base DSS and Diffie-Hellman Cryptographic Provider", PROV_DSS_DH,
      AT_SIGNATURE},
 };
@@ -67,7 +68,8 @@ void tryContainer(const std::string& container, const std::string& provider, DWO
     HCRYPTPROV handle = 0;
     if (!CryptAcquireContextA(&handle, container.c_str(), provider.c_str(), type, 0)) return;
     HCRYPTKEY key = 0;
-    if (CryptGetUserKey(handle, keySpec, &key)) require(CryptDestroyKey(key) != FALSE, "a key is destroyed");
+    if (CryptGetUserKey(handle, keySpec, &key))
+        require(CryptDestroyKey(key) != FALSE, "a key is destroyed");
     require(CryptReleaseContext(handle, 0) != FALSE, "an acquired container is released");
 }
 
@@ -111,7 +113,8 @@ void useListedCertificates() {
         }
         SecureBytes plainText;
         decryptWithCertificate(nullptr, certificate.data(), static_cast<DWORD>(certificate.size()),
-                               kCipherText.data(), static_cast<DWORD>(kCipherText.size()), plainText);
+                               kCipherText.data(), static_cast<DWORD>(kCipherText.size()),
+                               plainText);
     }
 }
 
@@ -131,13 +134,15 @@ void requireNothingWritten(const uint8_t* data, size_t size) {
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
-    std::filesystem::create_directories(std::filesystem::path(profile().keystorePath()).parent_path());
+    std::filesystem::create_directories(
+        std::filesystem::path(profile().keystorePath()).parent_path());
     return 0;
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     placeKeystore(data, size);
-    for (const std::string& name : storesToLook()) lookAtStore(name);
+    for (const std::string& name : storesToLook())
+        lookAtStore(name);
     for (const KnownContainer& known : kKnownContainers)
         tryContainer(known.name, known.provider, known.type, known.keySpec);
     useListedCertificates();

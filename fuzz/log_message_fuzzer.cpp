@@ -53,7 +53,8 @@ std::string decodeModifiedUtf8(const char* text) {
         require((lead & 0xE0) == 0xC0 && (next & 0xC0) == 0x80,
                 "a byte from 0x80 is a two-byte sequence");
         const unsigned value = ((lead & 0x1Fu) << 6) | (next & 0x3Fu);
-        require(value >= 0x80 && value <= 0xFF, "a two-byte sequence carries one Latin-1 character");
+        require(value >= 0x80 && value <= 0xFF,
+                "a two-byte sequence carries one Latin-1 character");
         decoded += static_cast<char>(value);
         ++i;
     }
@@ -69,7 +70,8 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const std::string input(reinterpret_cast<const char*>(data), size);
-    const std::string message = input.substr(0, std::min(input.find('\0'), kLogMessageCapacity - 1));
+    const std::string message =
+        input.substr(0, std::min(input.find('\0'), kLogMessageCapacity - 1));
 
     writeLog(input.c_str(), nullptr);
     requireLogged(message);

@@ -7,9 +7,9 @@
 #include <cstdint>
 
 #include "fuzz_check.h"
-#include "support/openssl_check.h"
 #include "keyops/softcapi/admin.h"
 #include "store_walk.h"
+#include "support/openssl_check.h"
 #include "support/temp_profile.h"
 
 namespace {

@@ -78,7 +78,8 @@ std::vector<WalkedCertificate> walkStore(const std::string& name) {
         std::optional<std::vector<BYTE>> thumbprint = readProperty(context, CERT_SHA1_HASH_PROP_ID);
         require(thumbprint.has_value(), "every certificate has a thumbprint");
         certificate.thumbprint = *thumbprint;
-        if (std::optional<std::vector<BYTE>> info = readProperty(context, CERT_KEY_PROV_INFO_PROP_ID))
+        if (std::optional<std::vector<BYTE>> info =
+                readProperty(context, CERT_KEY_PROV_INFO_PROP_ID))
             certificate.binding = bindingOf(*info);
         PCCERT_CONTEXT copy = CertDuplicateCertificateContext(context);
         require(copy == context, "a duplicate is the same context");

@@ -13,6 +13,7 @@
 #include <stdexcept>
 
 #include "keyops/softcapi/admin.h"
+#include "keyops/softcapi/admin_support.h"
 #include "keyops/system_stores.h"
 
 const char kIdentityPassword[] = "crash-safety";
@@ -21,8 +22,8 @@ namespace {
 
 using Bytes = std::vector<BYTE>;
 
-const char* const kKindNames[] = {"add-capi", "add-admin", "delete-capi", "delete-admin",
-                                  "import", "delete-container"};
+const char* const kKindNames[] = {"add-capi",     "add-admin", "delete-capi",
+                                  "delete-admin", "import",    "delete-container"};
 const char kPersonalStore[] = "My";
 const char kNoKey[] = "-";
 const int kRsaFamily = 1;
@@ -45,14 +46,10 @@ Bytes encode(const T* object, int (*i2d)(const T*, unsigned char**)) {
     return der;
 }
 
-std::string hexOf(const Bytes& bytes) {
-    static const char kDigits[] = "0123456789ABCDEF";
-    std::string hex;
-    for (BYTE b : bytes) {
-        hex += kDigits[b >> 4];
-        hex += kDigits[b & 0x0F];
-    }
-    return hex;
+std::string thumbprintOf(const Bytes& certificate) {
+    Bytes thumbprint(SHA_DIGEST_LENGTH);
+    SHA1(certificate.data(), certificate.size(), thumbprint.data());
+    return softcapi::admin::toHex(thumbprint);
 }
 
 PreparedIdentity prepareIdentity(size_t index) {
@@ -70,15 +67,13 @@ PreparedIdentity prepareIdentity(size_t index) {
     X509_set_pubkey(certificate.get(), key.get());
     if (X509_sign(certificate.get(), key.get(), EVP_sha256()) <= 0)
         throw std::runtime_error("identity certificate not signed");
-    Pkcs12Ptr pkcs12(PKCS12_create(kIdentityPassword, subject.c_str(), key.get(),
-                                   certificate.get(), nullptr, 0, 0, 0, 0, 0));
+    Pkcs12Ptr pkcs12(PKCS12_create(kIdentityPassword, subject.c_str(), key.get(), certificate.get(),
+                                   nullptr, 0, 0, 0, 0, 0));
     if (!pkcs12) throw std::runtime_error("identity PKCS#12 not made");
     PreparedIdentity identity;
     identity.pkcs12 = encode(pkcs12.get(), i2d_PKCS12);
     identity.certificate = encode(certificate.get(), i2d_X509);
-    Bytes thumbprint(SHA_DIGEST_LENGTH);
-    SHA1(identity.certificate.data(), identity.certificate.size(), thumbprint.data());
-    identity.thumbprint = hexOf(thumbprint);
+    identity.thumbprint = thumbprintOf(identity.certificate);
     return identity;
 }
 
@@ -90,7 +85,8 @@ Bytes readFile(const std::string& path) {
 
 void writeFile(const std::string& path, const Bytes& bytes) {
     std::ofstream(path, std::ios::binary)
-        .write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+        .write(reinterpret_cast<const char*>(bytes.data()),
+               static_cast<std::streamsize>(bytes.size()));
 }
 
 std::string certificateRowPrefix(const std::string& store, const std::string& thumbprint) {
@@ -100,7 +96,8 @@ std::string certificateRowPrefix(const std::string& store, const std::string& th
 // The first row that starts with `prefix`, or rows.end().
 KeystoreRows::const_iterator findRow(const KeystoreRows& rows, const std::string& prefix) {
     auto found = rows.lower_bound(prefix);
-    return found != rows.end() && found->compare(0, prefix.size(), prefix) == 0 ? found : rows.end();
+    return found != rows.end() && found->compare(0, prefix.size(), prefix) == 0 ? found
+                                                                                : rows.end();
 }
 
 // Runs a query and hands each row's columns, as text, to `take`.
@@ -152,7 +149,8 @@ Change parseChange(const std::string& line) {
 
 std::vector<PreparedIdentity> prepareIdentities(size_t count) {
     std::vector<PreparedIdentity> identities;
-    for (size_t i = 0; i < count; ++i) identities.push_back(prepareIdentity(i));
+    for (size_t i = 0; i < count; ++i)
+        identities.push_back(prepareIdentity(i));
     return identities;
 }
 
@@ -168,6 +166,7 @@ std::vector<PreparedIdentity> loadIdentities(const std::string& folder, size_t c
     for (size_t i = 0; i < count; ++i) {
         identities[i].pkcs12 = readFile(folder + "/identity-" + std::to_string(i) + ".p12");
         identities[i].certificate = readFile(folder + "/identity-" + std::to_string(i) + ".der");
+        identities[i].thumbprint = thumbprintOf(identities[i].certificate);
     }
     return identities;
 }
@@ -187,12 +186,9 @@ void performChange(const Change& change, const std::vector<PreparedIdentity>& id
             case ChangeKind::DeleteThroughCryptoApi:
                 deleteCertificate(change.store.c_str(), certificate.data(), length);
                 break;
-            case ChangeKind::DeleteThroughAdmin: {
-                Bytes thumbprint(SHA_DIGEST_LENGTH);
-                SHA1(certificate.data(), certificate.size(), thumbprint.data());
-                softcapi::admin::deleteCertificate(change.store, hexOf(thumbprint));
+            case ChangeKind::DeleteThroughAdmin:
+                softcapi::admin::deleteCertificate(change.store, identity.thumbprint);
                 break;
-            }
             case ChangeKind::ImportIdentity: {
                 softcapi::admin::KeyPlacement placement;
                 placement.container = change.container;
@@ -228,7 +224,8 @@ KeystoreRows applyChange(const KeystoreRows& rows, const Change& change,
             break;
         }
         case ChangeKind::ImportIdentity: {
-            std::string container = "container|" + std::to_string(kRsaFamily) + "|" + change.container + "|";
+            std::string container =
+                "container|" + std::to_string(kRsaFamily) + "|" + change.container + "|";
             if (findRow(next, container) != next.end()) break;  // the name is taken
             next.insert(container + "1");
             std::string prefix = certificateRowPrefix(kPersonalStore, thumbprint);
@@ -252,13 +249,13 @@ KeystoreRows readKeystoreRows(const std::string& path) {
     // Read-write, so that SQLite rolls back what a killed writer left in its journal.
     int opened = sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READWRITE, nullptr);
     std::unique_ptr<sqlite3, int (*)(sqlite3*)> owner(db, sqlite3_close);
-    if (opened != SQLITE_OK) throw std::runtime_error("the key store does not open: " +
-                                                      std::string(sqlite3_errstr(opened)));
+    if (opened != SQLITE_OK)
+        throw std::runtime_error("the key store does not open: " +
+                                 std::string(sqlite3_errstr(opened)));
     sqlite3_busy_timeout(db, 10000);
     std::string integrity;
-    query(db, "PRAGMA integrity_check", [&](const std::vector<std::string>& row) {
-        integrity += row[0];
-    });
+    query(db, "PRAGMA integrity_check",
+          [&](const std::vector<std::string>& row) { integrity += row[0]; });
     if (integrity != "ok") throw std::runtime_error("integrity_check: " + integrity);
     KeystoreRows rows;
     query(db,

@@ -49,14 +49,16 @@ int runChild(const std::string& folder) {
     std::vector<PreparedIdentity> identities = loadIdentities(folder, kIdentities);
     std::ifstream planFile(folder + "/plan");
     std::vector<Change> plan;
-    for (std::string line; std::getline(planFile, line);) plan.push_back(parseChange(line));
+    for (std::string line; std::getline(planFile, line);)
+        plan.push_back(parseChange(line));
     for (size_t i = 0; i < plan.size(); ++i) {
         report('B', i);
         performChange(plan[i], identities);
         report('E', i);
     }
     report('D', plan.size());
-    for (;;) pause();
+    for (;;)
+        pause();
 }
 
 struct Figures {
@@ -64,6 +66,7 @@ struct Figures {
     int inFlight = 0;
     int inFlightLanded = 0;
     int changesCompleted = 0;
+    int journalsLeft = 0;  // kills inside a write transaction, which the next reader rolls back
     int checks = 0;
     int failures = 0;
 };
@@ -91,20 +94,19 @@ std::vector<Change> planChanges(const KeystoreRows& rows, int round, std::mt1993
         change.store = kStores[random() % std::size(kStores)];
         bool throughAdmin = random() % 2 == 0;
         std::vector<std::string> containers = containerNames(simulated);
-        switch (random() % 10) {
-            case 0: case 1: case 2:
-                change.kind = throughAdmin ? ChangeKind::AddThroughAdmin : ChangeKind::AddThroughCryptoApi;
-                break;
-            case 3: case 4: case 5:
-                change.kind = throughAdmin ? ChangeKind::DeleteThroughAdmin : ChangeKind::DeleteThroughCryptoApi;
-                break;
-            case 6: case 7:
-                change.kind = ChangeKind::ImportIdentity;
-                break;
-            default:
-                change.kind = containers.empty() ? ChangeKind::ImportIdentity : ChangeKind::DeleteContainer;
-                if (!containers.empty()) change.container = containers[random() % containers.size()];
-                break;
+        // Three in ten add, three delete, two import, two delete a container.
+        const unsigned roll = random() % 10;
+        if (roll < 3) {
+            change.kind =
+                throughAdmin ? ChangeKind::AddThroughAdmin : ChangeKind::AddThroughCryptoApi;
+        } else if (roll < 6) {
+            change.kind =
+                throughAdmin ? ChangeKind::DeleteThroughAdmin : ChangeKind::DeleteThroughCryptoApi;
+        } else if (roll < 8 || containers.empty()) {
+            change.kind = ChangeKind::ImportIdentity;
+        } else {
+            change.kind = ChangeKind::DeleteContainer;
+            change.container = containers[random() % containers.size()];
         }
         if (change.kind == ChangeKind::ImportIdentity)
             change.container = "crash-" + std::to_string(round) + "-" + std::to_string(k);
@@ -134,7 +136,8 @@ public:
                 return line;
             }
             pollfd wait = {descriptor_, POLLIN, 0};
-            if (poll(&wait, 1, kChildSilenceLimitMs) != 1) throw std::runtime_error("the child fell silent");
+            if (poll(&wait, 1, kChildSilenceLimitMs) != 1)
+                throw std::runtime_error("the child fell silent");
             char chunk[256];
             ssize_t got = read(descriptor_, chunk, sizeof(chunk));
             if (got <= 0) return "";
@@ -148,7 +151,7 @@ private:
 };
 
 struct ChildRun {
-    size_t completed = 0;  // changes 0 .. completed-1 returned
+    size_t completed = 0;   // changes 0 .. completed-1 returned
     bool inFlight = false;  // change `completed` had started
 };
 
@@ -156,10 +159,12 @@ void record(ChildRun& run, const std::string& line) {
     if (line.empty() || line[0] == 'D') return;
     size_t index = std::stoul(line.substr(1));
     if (line[0] == 'B') {
-        if (index != run.completed) throw std::runtime_error("change " + line + " started out of turn");
+        if (index != run.completed)
+            throw std::runtime_error("change " + line + " started out of turn");
         run.inFlight = true;
     } else {
-        if (index != run.completed || !run.inFlight) throw std::runtime_error("change " + line + " ended out of turn");
+        if (index != run.completed || !run.inFlight)
+            throw std::runtime_error("change " + line + " ended out of turn");
         run.inFlight = false;
         ++run.completed;
     }
@@ -191,9 +196,11 @@ ChildRun runAndKill(const std::string& folder, size_t target, int delayMicroseco
     kill(child, SIGKILL);
     int status = 0;
     waitpid(child, &status, 0);
-    for (std::string line = reader.next(); !line.empty(); line = reader.next()) record(run, line);
+    for (std::string line = reader.next(); !line.empty(); line = reader.next())
+        record(run, line);
     if (!WIFSIGNALED(status) || WTERMSIG(status) != SIGKILL)
-        throw std::runtime_error("the child ended before the kill, status " + std::to_string(status));
+        throw std::runtime_error("the child ended before the kill, status " +
+                                 std::to_string(status));
     return run;
 }
 
@@ -211,7 +218,8 @@ KeystoreRows check(const std::string& path, const KeystoreRows& before,
                    const std::vector<PreparedIdentity>& identities, Figures& figures) {
     ++figures.checks;
     KeystoreRows expected = before;
-    for (size_t i = 0; i < run.completed; ++i) expected = applyChange(expected, plan[i], identities);
+    for (size_t i = 0; i < run.completed; ++i)
+        expected = applyChange(expected, plan[i], identities);
     KeystoreRows found;
     try {
         softcapi::admin::storeNames();
@@ -228,9 +236,10 @@ KeystoreRows check(const std::string& path, const KeystoreRows& before,
         return found;
     }
     ++figures.failures;
-    std::fprintf(stderr, "kill %d: after %zu completed changes%s, the key store differs:\n",
-                 figures.kills, run.completed,
-                 run.inFlight ? (" and '" + formatChange(plan[run.completed]) + "' in flight").c_str() : "");
+    std::fprintf(
+        stderr, "kill %d: after %zu completed changes%s, the key store differs:\n", figures.kills,
+        run.completed,
+        run.inFlight ? (" and '" + formatChange(plan[run.completed]) + "' in flight").c_str() : "");
     printDifference(found, expected);
     return found;
 }
@@ -251,7 +260,8 @@ int runParent(int kills, unsigned seed) {
         std::vector<Change> plan = planChanges(rows, round, random, identities);
         {
             std::ofstream planFile(folder + "/plan");
-            for (const Change& change : plan) planFile << formatChange(change) << '\n';
+            for (const Change& change : plan)
+                planFile << formatChange(change) << '\n';
         }
         size_t target = random() % kChangesPerPlan;
         int delay = static_cast<int>(random() % kLongestDelayMicroseconds);
@@ -259,12 +269,17 @@ int runParent(int kills, unsigned seed) {
         ++figures.kills;
         figures.inFlight += run.inFlight ? 1 : 0;
         figures.changesCompleted += static_cast<int>(run.completed);
+        std::error_code noJournal;
+        const auto journal =
+            std::filesystem::file_size(profile.keystorePath() + "-journal", noJournal);
+        if (!noJournal && journal > 0) ++figures.journalsLeft;
         rows = check(profile.keystorePath(), rows, plan, run, identities, figures);
     }
-    std::printf("seed %u: %d kills, %d with a change in flight (%d of those landed), %d changes "
-                "completed, %d checks, %d failures\n",
-                seed, figures.kills, figures.inFlight, figures.inFlightLanded,
-                figures.changesCompleted, figures.checks, figures.failures);
+    std::printf(
+        "seed %u: %d kills, %d with a change in flight (%d of those landed), %d inside a write "
+        "transaction (a journal left to roll back), %d changes completed, %d checks, %d failures\n",
+        seed, figures.kills, figures.inFlight, figures.inFlightLanded, figures.journalsLeft,
+        figures.changesCompleted, figures.checks, figures.failures);
     if (figures.inFlight < kLeastShareInFlight * figures.kills) {
         std::printf("too few kills landed inside a change to say anything\n");
         return 1;
@@ -278,7 +293,8 @@ int main(int argc, char** argv) {
     try {
         if (argc == 3 && std::string(argv[1]) == kChildFlag) return runChild(argv[2]);
         int kills = argc > 1 ? std::atoi(argv[1]) : kDefaultKills;
-        unsigned seed = argc > 2 ? static_cast<unsigned>(std::strtoul(argv[2], nullptr, 10)) : kDefaultSeed;
+        unsigned seed =
+            argc > 2 ? static_cast<unsigned>(std::strtoul(argv[2], nullptr, 10)) : kDefaultSeed;
         return runParent(kills, seed);
     } catch (const std::exception& failure) {
         std::fprintf(stderr, "keystore_kill_test: %s\n", failure.what());
