@@ -3,8 +3,6 @@
 // decryption through the core, the administration API's listings) fails cleanly or succeeds, and
 // none of them changes the file or leaves a journal. (A file in WAL mode gets the -wal and -shm
 // files every SQLite reader of one makes; the -wal must stay empty.)
-#include <sys/stat.h>
-
 #include <cstdint>
 #include <cstdio>
 #include <filesystem>

@@ -4,7 +4,7 @@
 #include <unistd.h>
 
 #include <cstdint>
-#include <cstring>
+#include <algorithm>
 #include <string>
 
 #include "diagnostics/log.h"

@@ -1,6 +1,6 @@
 // Identities: a key in a container and a certificate bound to it, generated or imported.
-#include <openssl/dsa.h>
 #include <openssl/core_names.h>
+#include <openssl/dsa.h>
 #include <openssl/err.h>
 #include <openssl/pkcs12.h>
 #include <openssl/provider.h>
