@@ -1,18 +1,36 @@
 #!/usr/bin/env bash
-# Builds the library and its tools, then makes a throwaway identity in a temporary profile and
-# lists it, leaving nothing behind.
+# The main job: builds libQDIEKeystore, its Java classes, the demo and qdie-keystore; then, in a
+# throwaway profile, makes an identity and has Java sign with its key (checked by java.security),
+# decrypt a javax.crypto ciphertext with it and list the personal store. Nothing is left behind
+# but the build.
 set -euo pipefail
 cd "$(dirname "$0")/.."
+build="$PWD/build/linux"
+
+echo "== building (cmake preset linux)"
 cmake --preset linux >/dev/null
-cmake --build --preset linux -j "$(nproc)" --target qdie-keystore >/dev/null
-tool="$PWD/build/linux/tools/qdie-keystore/qdie-keystore"
+cmake --build --preset linux -j 2 --target QDIEKeystore qdie-keystore qdie_keystore_demo >/dev/null
+
 profile=$(mktemp -d)
 trap 'rm -rf "$profile"' EXIT
+# The library and the key store take the profile from `userprofile` in any spelling, else HOME.
+for name in $(compgen -e); do
+  if [[ ${name,,} == userprofile ]]; then unset "$name"; fi
+done
+unset XDG_DATA_HOME
 export HOME="$profile"
-unset XDG_DATA_HOME userprofile
-echo "== a throwaway identity in $profile"
-"$tool" new-identity --subject "CN=Demo User" --out "$profile/demo.der"
-echo "== the personal store"
-"$tool" list
-echo "== its certificate, as openssl sees it"
-openssl x509 -inform DER -in "$profile/demo.der" -noout -subject -fingerprint -sha1
+# The library logs only while this folder exists.
+mkdir "$profile/.quendrilax"
+
+echo "== a throwaway profile in $profile, with a new identity in its personal store"
+"$build/tools/qdie-keystore/qdie-keystore" new-identity --subject "CN=Demo User,O=Quendrilax" \
+  --out "$profile/demo.der"
+
+echo "== Java, through libQDIEKeystore"
+java -Djava.library.path="$build/src" \
+  -cp "$build/java/qdie-keystore-demo.jar:$build/java/QDIEKeystore.jar" \
+  com.quendrilax.demo.KeystoreDemo "$profile/demo.der"
+
+echo "== the library's log, $profile/.quendrilax/jni.log (the decryption)"
+sed -n '/########## Decrypt/,$p' "$profile/.quendrilax/jni.log"
+echo "== done; the throwaway profile is removed"

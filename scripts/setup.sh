@@ -8,6 +8,6 @@ apt-get update -qq
 apt-get install -y -qq --no-install-recommends \
   build-essential cmake ninja-build git ca-certificates \
   libgtest-dev googletest libsqlite3-dev libssl-dev openssl \
-  openjdk-17-jdk-headless \
+  openjdk-17-jdk-headless junit5 \
   g++-mingw-w64-x86-64-posix \
   clang-14 libfuzzer-14-dev libclang-rt-14-dev sqlite3 >/dev/null

@@ -2,6 +2,8 @@
 
 #include <jni.h>
 
+#include "diagnostics/java_exceptions.h"
+
 namespace {
 
 const char kReceiverClass[] = "com/quendrilax/browser/keystore/provider/QDBrowserProvider";
@@ -26,14 +28,6 @@ private:
     JNIEnv* env_;
     Ref ref_;
 };
-
-// Discards any pending exception, so the Java caller never sees one from the log. True when
-// there was one.
-bool clearPendingException(JNIEnv* env) {
-    if (!env->ExceptionCheck()) return false;
-    env->ExceptionClear();
-    return true;
-}
 
 }  // namespace
 

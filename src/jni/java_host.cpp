@@ -1,11 +1,5 @@
 #include "jni/java_host.h"
 
-bool clearPendingException(JNIEnv* env) {
-    if (!env->ExceptionCheck()) return false;
-    env->ExceptionClear();
-    return true;
-}
-
 JavaBytes::JavaBytes(JNIEnv* env, jbyteArray array) : env_(env), array_(array) {
     if (array == nullptr) return;
     length_ = env->GetArrayLength(array);

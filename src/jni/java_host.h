@@ -7,10 +7,8 @@
 
 #include <cstddef>
 
+#include "diagnostics/java_exceptions.h"
 #include "keyops/capi.h"
-
-// Discards whatever exception a JNI call left pending; true if there was one.
-bool clearPendingException(JNIEnv* env);
 
 // The elements of a byte array, read only. Not valid() for a null array or when the virtual
 // machine cannot provide them.

@@ -5,14 +5,7 @@
 
 namespace {
 
-const DWORD kInjected = 0x80090020;
 const Bytes kSecret = {'p', 'l', 'a', 'i', 'n', ' ', 't', 'e', 'x', 't'};
-
-std::string with(const char* message, unsigned error = kInjected) {
-    char text[128];
-    std::snprintf(text, sizeof(text), message, error);
-    return text;
-}
 
 const std::vector<std::string> kUpToKey = {
     "########## Decrypt ##########",
@@ -24,10 +17,9 @@ const std::vector<std::string> kUpToKey = {
     "CryptGetUserKey success",
 };
 
-std::vector<std::string> firstLinesThen(size_t count, std::vector<std::string> rest) {
-    std::vector<std::string> lines(kUpToKey.begin(), kUpToKey.begin() + count);
-    lines.insert(lines.end(), rest.begin(), rest.end());
-    return lines;
+// The first `count` lines of a good decryption up to its key, then `rest`.
+std::vector<std::string> firstLinesThen(size_t count, const std::vector<std::string>& rest) {
+    return ::firstLinesThen(kUpToKey, count, rest);
 }
 
 using DecryptionFailures = DecryptionTest;
@@ -71,7 +63,7 @@ TEST_F(Decryption, OaepCipherTextDecryptsOnTheSecondAttempt) {
     FaultInjectingPlatform platform;
     ASSERT_EQ(decrypt(identity.certificate, cipherText), 0) << lastStatus();
     EXPECT_EQ(plainText_, kSecret);
-    EXPECT_EQ(log(), firstLinesThen(7, {with("CryptDecrypt error: %x => Test with CRYPT_OAEP",
+    EXPECT_EQ(log(), firstLinesThen(7, {withError("CryptDecrypt error: %x => Test with CRYPT_OAEP",
                                              static_cast<unsigned>(NTE_BAD_DATA)),
                                         "CryptDecrypt success", "", "CryptReleaseContext success",
                                         "Decrypt finished"}));
@@ -108,16 +100,16 @@ TEST_F(DecryptionFailures, EachFailurePointRecordsItsStatusAndLogsItsLines) {
     };
     const FailurePoint points[] = {
         {"store", PlatformOp::CertOpenStore, 1, kStatusStoreNotOpened,
-         {kUpToKey[0], with("CertOpenStore error: %x"), finished}},
+         {kUpToKey[0], withError("CertOpenStore error: %x"), finished}},
         {"property size", PlatformOp::CertGetCertificateContextProperty, 1,
          kStatusKeyProvInfoSizeUnknown,
-         firstLinesThen(3, {with("CertGetCertificateContextProperty# error: %x"), finished})},
+         firstLinesThen(3, {withError("CertGetCertificateContextProperty# error: %x"), finished})},
         {"property", PlatformOp::CertGetCertificateContextProperty, 2, kStatusKeyProvInfoUnreadable,
-         firstLinesThen(4, {with("CertGetCertificateContextProperty error: %x"), finished})},
+         firstLinesThen(4, {withError("CertGetCertificateContextProperty error: %x"), finished})},
         {"acquisition", PlatformOp::CryptAcquireContextA, 1, kStatusKeyProvInfoUnreadable,
-         firstLinesThen(5, {with("CryptAcquireContext error: %x"), finished})},
+         firstLinesThen(5, {withError("CryptAcquireContext error: %x"), finished})},
         {"key", PlatformOp::CryptGetUserKey, 1, kStatusNoExchangeKey,
-         firstLinesThen(6, {with("CryptGetUserKey (AT_KEYEXCHANGE) error: %x"), released, finished})},
+         firstLinesThen(6, {withError("CryptGetUserKey (AT_KEYEXCHANGE) error: %x"), released, finished})},
         {"release", PlatformOp::CryptReleaseContext, 1, kStatusContextNotReleased,
          firstLinesThen(7, {"CryptDecrypt success", finished})},
     };
@@ -141,8 +133,8 @@ TEST_F(DecryptionFailures, BothPaddingsRefusedIsStatus22) {
     platform.failCall(PlatformOp::CryptDecrypt, 2, 0x80090005);
     EXPECT_EQ(decrypt(identity.certificate, opensslEncrypt(identity.certificate, kSecret, false)), -1);
     EXPECT_EQ(lastStatus(), kStatusDecryptionFailed);
-    EXPECT_EQ(log(), firstLinesThen(7, {with("CryptDecrypt error: %x => Test with CRYPT_OAEP"),
-                                        with("CryptDecrypt error: %x", 0x80090005),
+    EXPECT_EQ(log(), firstLinesThen(7, {withError("CryptDecrypt error: %x => Test with CRYPT_OAEP"),
+                                        withError("CryptDecrypt error: %x", 0x80090005),
                                         "CryptReleaseContext success", "Decrypt finished"}));
     EXPECT_ALL_RELEASED(platform);
 }

@@ -2,7 +2,22 @@
 
 #include <cstdio>
 
+#include "diagnostics/log.h"
+
 const Bytes kData = {'d', 'a', 't', 'a', ' ', 't', 'o', ' ', 's', 'i', 'g', 'n'};
+
+std::string withError(const char* message, unsigned error) {
+    char text[kLogMessageCapacity];
+    std::snprintf(text, sizeof(text), message, error);
+    return text;
+}
+
+std::vector<std::string> firstLinesThen(const std::vector<std::string>& lines, size_t count,
+                                        const std::vector<std::string>& rest) {
+    std::vector<std::string> result(lines.begin(), lines.begin() + count);
+    result.insert(result.end(), rest.begin(), rest.end());
+    return result;
+}
 
 KeyopsTest::KeyopsTest() {
     recordStatus(kStatusSuccess);

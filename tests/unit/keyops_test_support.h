@@ -19,6 +19,14 @@ extern const Bytes kData;
 
 // A provider error no step of a signing produces, to see whether one was written.
 const uint32_t kUntouchedProviderError = 0x0badf00d;
+// The Windows error the failure tests inject.
+const DWORD kInjected = 0x80090020;
+
+// A log message with its "%x" completed, by default with the injected error.
+std::string withError(const char* message, unsigned error = kInjected);
+// The first `count` of `lines`, then `rest`.
+std::vector<std::string> firstLinesThen(const std::vector<std::string>& lines, size_t count,
+                                        const std::vector<std::string>& rest);
 
 class KeyopsTest : public ::testing::Test {
 protected:

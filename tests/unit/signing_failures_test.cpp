@@ -4,14 +4,6 @@
 
 namespace {
 
-const DWORD kInjected = 0x80090020;
-const char kError[] = "80090020";
-
-std::string with(const char* message) {
-    std::string text = message;
-    return text.replace(text.find("%x"), 2, kError);
-}
-
 const std::vector<std::string> kLookup = {
     "########## Sign (DigestAlgo: 00008004h)##########",
     "CertOpenStore success",
@@ -30,10 +22,8 @@ const std::vector<std::string> kLookup = {
 };
 
 // The first `count` lines of a good signing, then `rest`.
-std::vector<std::string> firstLinesThen(size_t count, std::vector<std::string> rest) {
-    std::vector<std::string> lines(kLookup.begin(), kLookup.begin() + count);
-    lines.insert(lines.end(), rest.begin(), rest.end());
-    return lines;
+std::vector<std::string> firstLinesThen(size_t count, const std::vector<std::string>& rest) {
+    return ::firstLinesThen(kLookup, count, rest);
 }
 
 const std::vector<std::string> kReleases = {"CryptDestroyHash success", "CryptRelaseContext success",
@@ -61,29 +51,29 @@ TEST_F(SigningFailures, EachFailurePointRecordsItsStatusAndLogsItsLines) {
     const std::string release = "CryptRelaseContext success";
     const FailurePoint points[] = {
         {"store", PlatformOp::CertOpenStore, 1, kStatusStoreNotOpened,
-         {kLookup[0], with("CertOpenStore error: %x")}, false},
+         {kLookup[0], withError("CertOpenStore error: %x")}, false},
         {"enumeration", PlatformOp::CertEnumCertificatesInStore, 1, kStatusCertificateNotFound,
          {kLookup[0], kLookup[1], "Certificate not found", close}, false},
         {"property size", PlatformOp::CertGetCertificateContextProperty, 1,
          kStatusKeyProvInfoSizeUnknown,
-         firstLinesThen(3, {with("CertGetCertificateContextProperty# error: %x"), close}), false},
+         firstLinesThen(3, {withError("CertGetCertificateContextProperty# error: %x"), close}), false},
         {"property", PlatformOp::CertGetCertificateContextProperty, 2, kStatusKeyProvInfoUnreadable,
-         firstLinesThen(4, {with("CertGetCertificateContextProperty error: %x"), close}), false},
+         firstLinesThen(4, {withError("CertGetCertificateContextProperty error: %x"), close}), false},
         {"acquisition", PlatformOp::CryptAcquireContextA, 1, kStatusNoKeyContainer,
-         firstLinesThen(7, {with("CryptAcquire Context error: %x"), close}), false},
+         firstLinesThen(7, {withError("CryptAcquire Context error: %x"), close}), false},
         {"hash creation", PlatformOp::CryptCreateHash, 1, kStatusHashNotCreated,
-         firstLinesThen(9, {with("CryptCreateHash error: %x"), release, close}), false},
+         firstLinesThen(9, {withError("CryptCreateHash error: %x"), release, close}), false},
         {"hashing", PlatformOp::CryptHashData, 1, kStatusHashNotReady,
          firstLinesThen(10, kReleases), false},
         {"signing", PlatformOp::CryptSignHashA, 2, kStatusSignatureFailed,
-         firstLinesThen(13, plus({with("CryptSignHash error: %x")}, kReleases)), true},
+         firstLinesThen(13, plus({withError("CryptSignHash error: %x")}, kReleases)), true},
         {"hash destruction", PlatformOp::CryptDestroyHash, 1, kStatusHashNotDestroyed,
-         plus(kLookup, {with("CryptDestroyHash error: %x"), release, close}), false},
+         plus(kLookup, {withError("CryptDestroyHash error: %x"), release, close}), false},
         {"release", PlatformOp::CryptReleaseContext, 1, kStatusContextNotReleased,
-         plus(kLookup, {"CryptDestroyHash success", with("CryptRelaseContext error: %x"), close}),
+         plus(kLookup, {"CryptDestroyHash success", withError("CryptRelaseContext error: %x"), close}),
          false},
         {"store close", PlatformOp::CertCloseStore, 1, kStatusStoreNotClosed,
-         plus(kLookup, {"CryptDestroyHash success", release, with("CertCloseStore error: %x")}),
+         plus(kLookup, {"CryptDestroyHash success", release, withError("CertCloseStore error: %x")}),
          false},
     };
     for (const FailurePoint& point : points) {
@@ -113,7 +103,7 @@ TEST_F(SigningFailures, NoKeyForEitherSpecificationIsStatus13WithTheSecondError)
     EXPECT_EQ(lastStatus(), kStatusSignatureSizeUnknown);
     EXPECT_EQ(providerError(), kInjected);
     EXPECT_EQ(logWithoutAlgorithms(),
-              firstLinesThen(12, plus({with("CryptSignHash# error (AT_SIGNATURE): %x")}, kReleases)));
+              firstLinesThen(12, plus({withError("CryptSignHash# error (AT_SIGNATURE): %x")}, kReleases)));
     EXPECT_ALL_RELEASED(platform);
 }
 
@@ -135,7 +125,7 @@ TEST_F(SigningFailures, StoreThatCannotBeClosedKeepsAnEarlierCode) {
     platform.failCall(PlatformOp::CertCloseStore, 1, kInjected);
     EXPECT_EQ(sign(other), -1);
     EXPECT_EQ(lastStatus(), kStatusCertificateNotFound);
-    EXPECT_EQ(log().back(), with("CertCloseStore error: %x"));
+    EXPECT_EQ(log().back(), withError("CertCloseStore error: %x"));
     EXPECT_ALL_RELEASED(platform);
 }
 

@@ -1,6 +1,8 @@
 #include "keyops/softcapi/keystore_cache.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <map>
 #include <mutex>
@@ -12,10 +14,40 @@ namespace softcapi {
 namespace {
 
 const int64_t kNoVersion = -1;
+// SQLite's file change counter: four bytes, big-endian, at offset 24 of the database header.
+// Every commit in rollback-journal mode, by any process, changes it.
+const off_t kChangeCounterOffset = 24;
+
+class FileDescriptor {
+public:
+    FileDescriptor() = default;
+    explicit FileDescriptor(int fd) : fd_(fd) {}
+    ~FileDescriptor() {
+        if (fd_ >= 0) close(fd_);
+    }
+    FileDescriptor& operator=(FileDescriptor&& other) noexcept {
+        std::swap(fd_, other.fd_);
+        return *this;
+    }
+    FileDescriptor(const FileDescriptor&) = delete;
+    int get() const { return fd_; }
+
+private:
+    int fd_ = -1;
+};
+
+// The change counter as it is on disk now; a file too short to hold one (a new, empty file)
+// has its own value, as no counter can be negative.
+int64_t changeCounter(const FileDescriptor& file) {
+    unsigned char bytes[4];
+    if (pread(file.get(), bytes, sizeof(bytes), kChangeCounterOffset) != sizeof(bytes)) return -2;
+    return (int64_t{bytes[0]} << 24) | (bytes[1] << 16) | (bytes[2] << 8) | bytes[3];
+}
 
 // What is known of one key store file.
 struct FileState {
-    Connection watch;  // kept open so that SQLite can tell whether another connection wrote
+    Connection watch;       // the connection that reads the file
+    FileDescriptor header;  // where each open reads the change counter, without any lock
     dev_t device = 0;
     ino_t inode = 0;
     int64_t version = kNoVersion;
@@ -44,28 +76,28 @@ std::string foldAscii(const std::string& name) {
     return folded;
 }
 
-// Drops what was read when the file has been replaced or written since. Throws DatabaseError.
+// Drops what was read when the file has been replaced or written since: the check every open
+// makes costs a stat and a read of four bytes. A commit in flight changes the counter only once
+// its pages are in place, and any change sends the next read through SQLite and its locks.
 void refresh(FileState& state, const std::string& path) {
     struct stat info;
     if (path.empty() || stat(path.c_str(), &info) != 0) {
         if (state.watch.isOpen() || state.version != kNoVersion) state.forget();
         state.watch = Connection();
+        state.header = FileDescriptor();
         state.version = kNoVersion;
         return;
     }
     if (!state.watch.isOpen() || info.st_dev != state.device || info.st_ino != state.inode) {
         state.forget();
         state.watch = openKeystoreForReading(path);
+        state.header = FileDescriptor(open(path.c_str(), O_RDONLY | O_CLOEXEC));
         state.device = info.st_dev;
         state.inode = info.st_ino;
         state.version = kNoVersion;
     }
-    if (!state.watch.isOpen()) return;
-    int64_t version = state.watch.queryInteger("PRAGMA data_version");
-    if (version != state.version) {
-        state.forget();
-        state.version = version;
-    }
+    if (!state.watch.isOpen() || state.header.get() < 0) return;
+    if (changeCounter(state.header) != state.version) state.forget();
 }
 
 // Reads under a read transaction, then makes sure what was read belongs to the version the
@@ -75,7 +107,8 @@ void readConsistently(FileState& state, Read read) {
     Transaction transaction(state.watch, Transaction::Kind::Read);
     bool ours = hasKeystoreSchema(state.watch);
     read(ours);
-    int64_t version = state.watch.queryInteger("PRAGMA data_version");
+    // Under the read lock no commit can land: this counter belongs to what was just read.
+    int64_t version = changeCounter(state.header);
     transaction.commit();
     if (version != state.version) {
         state.forget();

@@ -77,13 +77,24 @@ bool offersAlgorithm(const ProviderInfo& provider, ALG_ID algorithm) {
     return false;
 }
 
+// Fetched once: OpenSSL 3 looks a digest up by name, under locks, each time one of its
+// EVP_sha256()-style constants is used, and every hash would pay for that search.
+const EVP_MD* fetchedDigest(const char* name) {
+    return EVP_MD_fetch(nullptr, name, nullptr);
+}
+
 const EVP_MD* digestFor(ALG_ID algorithm) {
+    static const EVP_MD* const kMd5 = fetchedDigest("MD5");
+    static const EVP_MD* const kSha1 = fetchedDigest("SHA1");
+    static const EVP_MD* const kSha256 = fetchedDigest("SHA2-256");
+    static const EVP_MD* const kSha384 = fetchedDigest("SHA2-384");
+    static const EVP_MD* const kSha512 = fetchedDigest("SHA2-512");
     switch (algorithm) {
-        case CALG_MD5: return EVP_md5();
-        case CALG_SHA1: return EVP_sha1();
-        case CALG_SHA_256: return EVP_sha256();
-        case CALG_SHA_384: return EVP_sha384();
-        case CALG_SHA_512: return EVP_sha512();
+        case CALG_MD5: return kMd5;
+        case CALG_SHA1: return kSha1;
+        case CALG_SHA_256: return kSha256;
+        case CALG_SHA_384: return kSha384;
+        case CALG_SHA_512: return kSha512;
         default: return nullptr;
     }
 }

@@ -47,7 +47,7 @@ DWORD signDss(EVP_PKEY* key, const SoftHash& hash, BYTE* out) {
     if (hash.algorithm != CALG_SHA1) return NTE_BAD_ALGID;
     PkeyCtxPtr context(EVP_PKEY_CTX_new(key, nullptr));
     if (!context || EVP_PKEY_sign_init(context.get()) != 1 ||
-        EVP_PKEY_CTX_set_signature_md(context.get(), EVP_sha1()) != 1)
+        EVP_PKEY_CTX_set_signature_md(context.get(), digestFor(CALG_SHA1)) != 1)
         return windowsErrorForOpenSsl(NTE_FAIL);
     std::vector<BYTE> der(EVP_PKEY_get_size(key));
     size_t length = der.size();

@@ -1,0 +1,144 @@
+// What the Java benchmark needs beyond the library: a profile to work in, stores filled with
+// certificates, an identity imported from PKCS#12, and OpenSSL alone doing the same RSA
+// operations with the same key, timed inside native code so that no JNI cost is counted.
+#include <jni.h>
+#include <openssl/evp.h>
+#include <openssl/rsa.h>
+#include <openssl/x509.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "keyops/softcapi/admin.h"
+
+namespace {
+
+using Bytes = std::vector<BYTE>;
+using Clock = std::chrono::steady_clock;
+
+Bytes bytesOf(JNIEnv* env, jbyteArray array) {
+    Bytes bytes(env->GetArrayLength(array));
+    env->GetByteArrayRegion(array, 0, static_cast<jsize>(bytes.size()),
+                            reinterpret_cast<jbyte*>(bytes.data()));
+    return bytes;
+}
+
+std::string textOf(JNIEnv* env, jstring string) {
+    const char* chars = env->GetStringUTFChars(string, nullptr);
+    std::string text(chars);
+    env->ReleaseStringUTFChars(string, chars);
+    return text;
+}
+
+void fail(JNIEnv* env, const std::string& message) {
+    env->ThrowNew(env->FindClass("java/lang/IllegalStateException"), message.c_str());
+}
+
+EVP_PKEY* privateKeyOf(JNIEnv* env, jbyteArray pkcs8) {
+    Bytes der = bytesOf(env, pkcs8);
+    const unsigned char* in = der.data();
+    EVP_PKEY* key = d2i_AutoPrivateKey(nullptr, &in, static_cast<long>(der.size()));
+    if (key == nullptr) fail(env, "OpenSSL cannot read the PKCS#8 key");
+    return key;
+}
+
+// Self-signed certificates sharing one cheap key, enough to fill a store.
+std::vector<Bytes> fillerCertificates(int count) {
+    EVP_PKEY* key = EVP_RSA_gen(1024);
+    std::vector<Bytes> certificates;
+    for (int i = 0; i < count; ++i) {
+        X509* certificate = X509_new();
+        X509_set_version(certificate, X509_VERSION_3);
+        ASN1_INTEGER_set(X509_get_serialNumber(certificate), i + 1);
+        X509_NAME* name = X509_get_subject_name(certificate);
+        std::string cn = "Filler " + std::to_string(i);
+        X509_NAME_add_entry_by_txt(name, "CN", MBSTRING_UTF8,
+                                   reinterpret_cast<const unsigned char*>(cn.c_str()), -1, -1, 0);
+        X509_set_issuer_name(certificate, name);
+        X509_gmtime_adj(X509_getm_notBefore(certificate), 0);
+        X509_gmtime_adj(X509_getm_notAfter(certificate), 3600);
+        X509_set_pubkey(certificate, key);
+        X509_sign(certificate, key, EVP_sha256());
+        unsigned char* der = nullptr;
+        int size = i2d_X509(certificate, &der);
+        certificates.emplace_back(der, der + size);
+        OPENSSL_free(der);
+        X509_free(certificate);
+    }
+    EVP_PKEY_free(key);
+    return certificates;
+}
+
+}  // namespace
+
+extern "C" {
+
+JNIEXPORT void JNICALL Java_com_quendrilax_bench_BenchSupport_useProfile(JNIEnv* env, jclass,
+                                                                         jstring folder) {
+    setenv("userprofile", textOf(env, folder).c_str(), 1);
+    unsetenv("XDG_DATA_HOME");
+}
+
+JNIEXPORT void JNICALL Java_com_quendrilax_bench_BenchSupport_fillStore(JNIEnv* env, jclass,
+                                                                        jstring store, jint count) {
+    try {
+        softcapi::admin::addCertificates(textOf(env, store), fillerCertificates(count));
+    } catch (const std::exception& error) {
+        fail(env, error.what());
+    }
+}
+
+JNIEXPORT void JNICALL Java_com_quendrilax_bench_BenchSupport_importIdentity(
+    JNIEnv* env, jclass, jbyteArray pkcs12, jstring password) {
+    try {
+        softcapi::admin::importPkcs12(bytesOf(env, pkcs12), textOf(env, password), {});
+    } catch (const std::exception& error) {
+        fail(env, error.what());
+    }
+}
+
+// Nanoseconds for `iterations` SHA-256 PKCS #1 v1.5 signings of `data`, each as a caller of
+// OpenSSL would make it: a fresh context, the digest, the signature.
+JNIEXPORT jlong JNICALL Java_com_quendrilax_bench_BenchSupport_opensslSign(
+    JNIEnv* env, jclass, jbyteArray pkcs8, jbyteArray data, jint iterations) {
+    EVP_PKEY* key = privateKeyOf(env, pkcs8);
+    if (key == nullptr) return 0;
+    Bytes message = bytesOf(env, data);
+    std::vector<unsigned char> signature(EVP_PKEY_get_size(key));
+    auto start = Clock::now();
+    for (int i = 0; i < iterations; ++i) {
+        EVP_MD_CTX* context = EVP_MD_CTX_new();
+        size_t length = signature.size();
+        EVP_DigestSignInit(context, nullptr, EVP_sha256(), nullptr, key);
+        EVP_DigestSign(context, signature.data(), &length, message.data(), message.size());
+        EVP_MD_CTX_free(context);
+    }
+    auto elapsed = Clock::now() - start;
+    EVP_PKEY_free(key);
+    return std::chrono::duration_cast<std::chrono::nanoseconds>(elapsed).count();
+}
+
+// Nanoseconds for `iterations` decryptions of `cipherText`, PKCS #1 v1.5 or OAEP (SHA-1).
+JNIEXPORT jlong JNICALL Java_com_quendrilax_bench_BenchSupport_opensslDecrypt(
+    JNIEnv* env, jclass, jbyteArray pkcs8, jbyteArray cipherText, jboolean oaep, jint iterations) {
+    EVP_PKEY* key = privateKeyOf(env, pkcs8);
+    if (key == nullptr) return 0;
+    Bytes input = bytesOf(env, cipherText);
+    std::vector<unsigned char> plainText(EVP_PKEY_get_size(key));
+    auto start = Clock::now();
+    for (int i = 0; i < iterations; ++i) {
+        EVP_PKEY_CTX* context = EVP_PKEY_CTX_new(key, nullptr);
+        size_t length = plainText.size();
+        EVP_PKEY_decrypt_init(context);
+        EVP_PKEY_CTX_set_rsa_padding(context, oaep ? RSA_PKCS1_OAEP_PADDING : RSA_PKCS1_PADDING);
+        EVP_PKEY_decrypt(context, plainText.data(), &length, input.data(), input.size());
+        EVP_PKEY_CTX_free(context);
+    }
+    auto elapsed = Clock::now() - start;
+    EVP_PKEY_free(key);
+    return std::chrono::duration_cast<std::chrono::nanoseconds>(elapsed).count();
+}
+
+}  // extern "C"

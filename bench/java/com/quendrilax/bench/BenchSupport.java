@@ -1,0 +1,25 @@
+package com.quendrilax.bench;
+
+/** The benchmark's own natives: profile, store filling, identity import and OpenSSL alone. */
+final class BenchSupport {
+    static {
+        System.loadLibrary("QdieBenchSupport");
+    }
+
+    private BenchSupport() {}
+
+    /** Points the library and the key store at a profile folder. */
+    static native void useProfile(String folder);
+
+    /** Adds that many throwaway certificates to a store, in one transaction. */
+    static native void fillStore(String store, int count);
+
+    /** Puts a PKCS#12 identity in "My", bound to a container of its own. */
+    static native void importIdentity(byte[] pkcs12, String password);
+
+    /** Nanoseconds for that many SHA-256 signings of the data by OpenSSL alone. */
+    static native long opensslSign(byte[] pkcs8, byte[] data, int iterations);
+
+    /** Nanoseconds for that many decryptions of the ciphertext by OpenSSL alone. */
+    static native long opensslDecrypt(byte[] pkcs8, byte[] cipherText, boolean oaep, int iterations);
+}

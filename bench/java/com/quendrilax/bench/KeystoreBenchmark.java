@@ -1,0 +1,177 @@
+package com.quendrilax.bench;
+
+import com.quendrilax.browser.cipher.RSACipher;
+import com.quendrilax.browser.keystore.QDIECAKeyStore;
+import com.quendrilax.browser.keystore.provider.signature.BrowserSignature;
+import java.io.ByteArrayInputStream;
+import java.nio.file.Files;
+import java.nio.file.Path;
+import java.security.KeyStore;
+import java.security.PrivateKey;
+import java.security.SecureRandom;
+import java.security.Signature;
+import java.security.cert.X509Certificate;
+import java.util.ArrayList;
+import java.util.Arrays;
+import java.util.Comparator;
+import java.util.List;
+import java.util.function.LongSupplier;
+import javax.crypto.Cipher;
+
+/**
+ * Times signing and decryption through Java, JNI, the library and the software CryptoAPI against
+ * OpenSSL alone and against Java's own provider, with the same key, side by side in one run:
+ * each round runs a batch of each, and the figures are medians over the rounds of the times and
+ * of their ratios. Arguments: a working folder and PKCS#12 files (password "bench").
+ */
+public final class KeystoreBenchmark {
+    private static final int CALG_SHA_256 = 0x800c;
+    private static final String PASSWORD = "bench";
+    private static final int ROUNDS = 9;
+    private static final int[] STORE_SIZES = {10, 1000, 10000};
+
+    private final Path work;
+    private final byte[] data = new byte[1024];
+
+    private KeystoreBenchmark(Path work) {
+        this.work = work;
+        new SecureRandom().nextBytes(data);
+    }
+
+    public static void main(String[] arguments) throws Exception {
+        KeystoreBenchmark benchmark = new KeystoreBenchmark(Path.of(arguments[0]));
+        System.out.printf("per operation, medians of %d rounds; x = ratio to OpenSSL alone%n", ROUNDS);
+        for (int i = 1; i < arguments.length; ++i) benchmark.run(Path.of(arguments[i]));
+    }
+
+    private void run(Path pkcs12File) throws Exception {
+        byte[] pkcs12 = Files.readAllBytes(pkcs12File);
+        KeyStore store = KeyStore.getInstance("PKCS12");
+        store.load(new ByteArrayInputStream(pkcs12), PASSWORD.toCharArray());
+        String alias = store.aliases().nextElement();
+        PrivateKey key = (PrivateKey) store.getKey(alias, PASSWORD.toCharArray());
+        X509Certificate certificate = (X509Certificate) store.getCertificate(alias);
+        Key k = new Key(key, certificate, key.getEncoded(), certificate.getEncoded());
+        int bits = ((java.security.interfaces.RSAKey) key).getModulus().bitLength();
+        for (int size : STORE_SIZES) {
+            Path profile = Files.createDirectories(work.resolve("rsa" + bits + "-store" + size));
+            BenchSupport.useProfile(profile.toString());
+            BenchSupport.fillStore("My", size - 1);
+            // The identity last: the lookup walks the whole store to find it.
+            BenchSupport.importIdentity(pkcs12, PASSWORD);
+            Path logFolder = profile.resolve(".quendrilax");
+            for (boolean logging : new boolean[] {false, true}) {
+                if (logging) Files.createDirectories(logFolder);
+                String label = String.format("RSA-%d, store of %5d, logging %-3s", bits, size,
+                        logging ? "on" : "off");
+                measureSigning(label, k);
+                measureDecryption(label, k, false);
+                measureDecryption(label, k, true);
+            }
+            measureListing(bits, size);
+        }
+    }
+
+    private record Key(PrivateKey privateKey, X509Certificate certificate, byte[] pkcs8,
+            byte[] encoding) {}
+
+    private void measureSigning(String label, Key key) throws Exception {
+        Signature java = Signature.getInstance("SHA256withRSA");
+        int batch = batchFor(key);
+        report(label + ", signing           ", batch,
+                () -> time(batch, () -> check(BrowserSignature.sign(CALG_SHA_256, "RSA",
+                        key.encoding(), data) != null)),
+                () -> time(batch, () -> {
+                    java.initSign(key.privateKey());
+                    java.update(data);
+                    java.sign();
+                }),
+                () -> BenchSupport.opensslSign(key.pkcs8(), data, batch));
+    }
+
+    private void measureDecryption(String label, Key key, boolean oaep) throws Exception {
+        String transformation =
+                oaep ? "RSA/ECB/OAEPWithSHA-1AndMGF1Padding" : "RSA/ECB/PKCS1Padding";
+        byte[] cipherText = cipherText(key, transformation, oaep);
+        Cipher java = Cipher.getInstance(transformation);
+        int batch = batchFor(key);
+        report(label + (oaep ? ", decryption OAEP   " : ", decryption PKCS#1 "), batch,
+                () -> time(batch, () -> check(RSACipher.decrypt(key.encoding(), cipherText) != null)),
+                () -> time(batch, () -> {
+                    java.init(Cipher.DECRYPT_MODE, key.privateKey());
+                    java.doFinal(cipherText);
+                }),
+                () -> BenchSupport.opensslDecrypt(key.pkcs8(), cipherText, oaep, batch));
+    }
+
+    // A ciphertext the library decrypts as the mode says: an OAEP one that PKCS #1 v1.5 refuses,
+    // so that the library's OAEP path is the one timed.
+    private byte[] cipherText(Key key, String transformation, boolean oaep) throws Exception {
+        Cipher encrypt = Cipher.getInstance(transformation);
+        Cipher pkcs1 = Cipher.getInstance("RSA/ECB/NoPadding");
+        pkcs1.init(Cipher.DECRYPT_MODE, key.privateKey());
+        for (;;) {
+            encrypt.init(Cipher.ENCRYPT_MODE, key.certificate().getPublicKey());
+            byte[] cipherText = encrypt.doFinal(Arrays.copyOf(data, 32));
+            byte[] block = pkcs1.doFinal(cipherText);
+            // A raw block that does not start 00 02 cannot pass as PKCS #1 v1.5.
+            boolean pkcs1Shaped = block[0] == 0 && block[1] == 2;
+            if (!oaep || !pkcs1Shaped) return cipherText;
+        }
+    }
+
+    private void measureListing(int bits, int size) {
+        long[] nanos = new long[ROUNDS];
+        for (int round = 0; round < ROUNDS; ++round) {
+            long start = System.nanoTime();
+            byte[][] listed = QDIECAKeyStore.getCertificatesInIESystemStore("My");
+            nanos[round] = System.nanoTime() - start;
+            check(listed.length == size);
+        }
+        Arrays.sort(nanos);
+        System.out.printf("RSA-%d, store of %5d, listing \"My\" from Java: %8.2f ms%n", bits, size,
+                nanos[ROUNDS / 2] / 1e6);
+    }
+
+    private static int batchFor(Key key) {
+        return ((java.security.interfaces.RSAKey) key.privateKey()).getModulus().bitLength() > 2048
+                ? 10 : 25;
+    }
+
+    private static void report(String label, int batch, LongSupplier library, LongSupplier java,
+            LongSupplier openssl) {
+        List<double[]> rounds = new ArrayList<>();
+        for (int round = 0; round < ROUNDS; ++round) {
+            double lib = library.getAsLong() / (double) batch;
+            double own = java.getAsLong() / (double) batch;
+            double ssl = openssl.getAsLong() / (double) batch;
+            rounds.add(new double[] {lib, own, ssl, lib / ssl, own / ssl});
+        }
+        System.out.printf("%s library %7.1f us (x%.3f) | Java %7.1f us (x%.3f) | OpenSSL %7.1f us%n",
+                label, median(rounds, 0) / 1e3, median(rounds, 3), median(rounds, 1) / 1e3,
+                median(rounds, 4), median(rounds, 2) / 1e3);
+    }
+
+    private static double median(List<double[]> rounds, int column) {
+        double[] values = rounds.stream().mapToDouble(r -> r[column]).sorted().toArray();
+        return values[values.length / 2];
+    }
+
+    private interface Operation {
+        void run() throws Exception;
+    }
+
+    private static long time(int batch, Operation operation) {
+        try {
+            long start = System.nanoTime();
+            for (int i = 0; i < batch; ++i) operation.run();
+            return System.nanoTime() - start;
+        } catch (Exception failure) {
+            throw new IllegalStateException(failure);
+        }
+    }
+
+    private static void check(boolean condition) {
+        if (!condition) throw new IllegalStateException("the library call failed");
+    }
+}

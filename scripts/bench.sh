@@ -1,0 +1,41 @@
+#!/usr/bin/env bash
+# Speed: signing and decryption through Java -> JNI -> library -> software CryptoAPI against
+# OpenSSL alone and Java's own provider, RSA-2048 and RSA-3072, logging off and on, stores of 10,
+# 1,000 and 10,000 certificates; listing such stores from Java; and the first call in a fresh
+# JVM. Prints ratios measured side by side in one run. Run after scripts/setup.sh.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+build="$PWD/build/linux"
+cmake --preset linux >/dev/null
+cmake --build --preset linux -j 2 --target QDIEKeystore QdieBenchSupport qdie_keystore_benchmark \
+  softcapi_signing_bench >/dev/null
+
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+for bits in 2048 3072; do
+  openssl req -x509 -newkey "rsa:$bits" -nodes -subj "/CN=Bench $bits" -days 2 \
+    -keyout "$work/key$bits.pem" -out "$work/cert$bits.pem" 2>/dev/null
+  openssl pkcs12 -export -inkey "$work/key$bits.pem" -in "$work/cert$bits.pem" \
+    -passout pass:bench -out "$work/rsa$bits.p12"
+done
+
+echo "== machine: $(nproc) cores, $(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2 | xargs)"
+echo "== the software CryptoAPI alone (C++), RSA-2048"
+"$build/bench/softcapi_signing_bench"
+echo "== through Java"
+java -Djava.library.path="$build/src:$build/bench" \
+  -cp "$build/bench/qdie-keystore-benchmark.jar:$build/java/QDIEKeystore.jar" \
+  com.quendrilax.bench.KeystoreBenchmark "$work" "$work/rsa2048.p12" "$work/rsa3072.p12"
+
+echo "== library load plus first signing in a fresh JVM, against a signing once loaded (RSA-2048)"
+openssl x509 -in "$work/cert2048.pem" -outform DER -out "$work/cert2048.der"
+export userprofile="$work/rsa2048-store10"
+unset XDG_DATA_HOME
+for run in 1 2 3 4 5; do
+  java -Djava.library.path="$build/src" \
+    -cp "$build/bench/qdie-keystore-benchmark.jar:$build/java/QDIEKeystore.jar" \
+    com.quendrilax.bench.FirstCall "$work/cert2048.der"
+done | sort -n | awk '{ first[NR] = $1; steady[NR] = $2 }
+  END { m = int((NR + 1) / 2);
+        printf "first signing %.2f ms, signing once loaded %.2f ms: %.2f ms more (median of %d JVMs)\n",
+               first[m], steady[m], first[m] - steady[m], NR }'
