@@ -15,10 +15,13 @@
 #include <filesystem>
 #include <fstream>
 #include <random>
+#include <set>
 #include <stdexcept>
 #include <string>
 
 #include "keyops/softcapi/admin.h"
+#include "keyops/softcapi/admin_support.h"
+#include "keyops/softcapi/wincapi.h"
 #include "keystore_changes.h"
 #include "support/temp_profile.h"
 
@@ -29,6 +32,7 @@ const size_t kChangesPerPlan = 16;
 const int kDefaultKills = 300;
 const unsigned kDefaultSeed = 20261208;
 const char* const kStores[] = {"My", "CA", "Other"};
+const size_t kHexThumbprint = 40;
 // The child reports on this descriptor, the write end of the parent's pipe.
 const int kReportDescriptor = 3;
 const char kChildFlag[] = "--child";
@@ -211,8 +215,44 @@ void printDifference(const KeystoreRows& found, const KeystoreRows& expected) {
         if (!expected.count(row)) std::fprintf(stderr, "    extra:   %s\n", row.c_str());
 }
 
-// After a kill: the key store opens through the library and with SQLite, is intact, and holds
-// the completed changes, with or without the one in flight. Returns what it holds.
+// "store|thumbprint" for each certificate of the test's stores as this process's CryptoAPI lists
+// it. The snapshots behind it are kept across opens, so they must notice every change a child made
+// and every change a killed child left for rolling back.
+std::set<std::string> listedThroughCryptoApi() {
+    std::set<std::string> listed;
+    for (const char* store : kStores) {
+        HCERTSTORE handle = CertOpenSystemStoreA(0, store);
+        if (handle == nullptr) throw std::runtime_error(std::string("no CryptoAPI store ") + store);
+        for (PCCERT_CONTEXT context = nullptr;
+             (context = CertEnumCertificatesInStore(handle, context)) != nullptr;) {
+            std::vector<BYTE> thumbprint(20);
+            DWORD size = static_cast<DWORD>(thumbprint.size());
+            if (!CertGetCertificateContextProperty(context, CERT_SHA1_HASH_PROP_ID,
+                                                   thumbprint.data(), &size))
+                throw std::runtime_error("a listed certificate without its thumbprint");
+            listed.insert(std::string(store) + "|" + softcapi::admin::toHex(thumbprint));
+        }
+        CertCloseStore(handle, 0);
+    }
+    return listed;
+}
+
+// The same from the rows read with SQLite.
+std::set<std::string> certificatesOf(const KeystoreRows& rows) {
+    std::set<std::string> certificates;
+    for (const char* store : kStores) {
+        const std::string prefix = std::string("certificate|") + store + "|";
+        for (auto row = rows.lower_bound(prefix);
+             row != rows.end() && row->compare(0, prefix.size(), prefix) == 0; ++row)
+            certificates.insert(std::string(store) + "|" +
+                                row->substr(prefix.size(), kHexThumbprint));
+    }
+    return certificates;
+}
+
+// After a kill: the key store opens through the library and with SQLite, is intact, holds the
+// completed changes, with or without the one in flight, and this process's CryptoAPI lists what
+// it holds. Returns what it holds.
 KeystoreRows check(const std::string& path, const KeystoreRows& before,
                    const std::vector<Change>& plan, const ChildRun& run,
                    const std::vector<PreparedIdentity>& identities, Figures& figures) {
@@ -229,6 +269,12 @@ KeystoreRows check(const std::string& path, const KeystoreRows& before,
         ++figures.failures;
         std::fprintf(stderr, "kill %d: %s\n", figures.kills, failure.what());
         return readKeystoreRows(path);
+    }
+    if (listedThroughCryptoApi() != certificatesOf(found)) {
+        ++figures.failures;
+        std::fprintf(stderr,
+                     "kill %d: the CryptoAPI lists other certificates than the file holds\n",
+                     figures.kills);
     }
     if (found == expected) return found;
     if (run.inFlight && found == applyChange(expected, plan[run.completed], identities)) {
