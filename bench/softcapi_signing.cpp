@@ -15,6 +15,7 @@
 #include <stdexcept>
 #include <vector>
 
+#include "filler_certificates.h"
 #include "keyops/softcapi/admin.h"
 #include "keyops/softcapi/wincapi.h"
 #include "support/temp_profile.h"
@@ -30,38 +31,6 @@ const int kBatch = 40;
 
 void require(bool ok, const char* what) {
     if (!ok) throw std::runtime_error(what);
-}
-
-Bytes encode(X509* certificate) {
-    int size = i2d_X509(certificate, nullptr);
-    Bytes der(size);
-    unsigned char* out = der.data();
-    i2d_X509(certificate, &out);
-    return der;
-}
-
-// Self-signed certificates that fill the store; they share one cheap key.
-std::vector<Bytes> fillerCertificates(int count) {
-    EVP_PKEY* key = EVP_RSA_gen(1024);
-    std::vector<Bytes> certificates;
-    for (int i = 0; i < count; ++i) {
-        X509* certificate = X509_new();
-        X509_set_version(certificate, X509_VERSION_3);
-        ASN1_INTEGER_set(X509_get_serialNumber(certificate), i + 1);
-        X509_NAME* name = X509_get_subject_name(certificate);
-        std::string cn = "Filler " + std::to_string(i);
-        X509_NAME_add_entry_by_txt(name, "CN", MBSTRING_UTF8,
-                                   reinterpret_cast<const unsigned char*>(cn.c_str()), -1, -1, 0);
-        X509_set_issuer_name(certificate, name);
-        X509_gmtime_adj(X509_getm_notBefore(certificate), 0);
-        X509_gmtime_adj(X509_getm_notAfter(certificate), 3600);
-        X509_set_pubkey(certificate, key);
-        X509_sign(certificate, key, EVP_sha256());
-        certificates.push_back(encode(certificate));
-        X509_free(certificate);
-    }
-    EVP_PKEY_free(key);
-    return certificates;
 }
 
 // One RSA-2048 key, in the store through a PKCS#12 file and kept here for OpenSSL alone.

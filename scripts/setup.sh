@@ -9,5 +9,5 @@ apt-get install -y -qq --no-install-recommends \
   build-essential cmake ninja-build git ca-certificates \
   libgtest-dev googletest libsqlite3-dev libssl-dev openssl \
   openjdk-17-jdk-headless junit5 \
-  g++-mingw-w64-x86-64-posix \
+  g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 wine wine64 \
   clang-14 libfuzzer-14-dev libclang-rt-14-dev sqlite3 >/dev/null

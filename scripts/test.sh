@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Configures, builds and runs every test of the linux and linux-asan presets (the crash-safety
-# test among them), replays the fuzz corpora and fuzzes each target for a minute, and builds the
-# windows preset. Stops at the first failure.
+# test among them), replays the fuzz corpora and fuzzes each target for a minute, then
+# cross-builds the windows preset and runs its tests under Wine. Stops at the first failure.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 jobs=$(nproc)
@@ -16,3 +16,4 @@ bash scripts/fuzz.sh 60
 echo "== windows"
 cmake --preset windows
 cmake --build --preset windows -j "$jobs"
+ctest --preset windows

@@ -1,14 +1,30 @@
-#include <share.h>
+#include <fcntl.h>
+#include <io.h>
 #include <stdio.h>
 #include <windows.h>
+
+#include <cstdint>
 
 #include "diagnostics/log_host.h"
 
 const char kLogPathSuffix[] = "\\.quendrilax\\jni.log";
 
 FILE* openLogForAppend(const char* path) {
-    // Text mode writes CR LF; denying nothing lets a viewer keep the log open while we append.
-    return _fsopen(path, "a", _SH_DENYNO);
+    // Append-only access puts each write at the end of the file in one step: the C runtime's own
+    // append mode seeks and then writes, so concurrent writers could overwrite each other's lines.
+    // Sharing reading and writing (as _SH_DENYNO does) lets a viewer keep the log open.
+    HANDLE file = CreateFileA(path, FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                              OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return nullptr;
+    const int descriptor = _open_osfhandle(reinterpret_cast<intptr_t>(file), _O_APPEND | _O_TEXT);
+    if (descriptor == -1) {
+        CloseHandle(file);
+        return nullptr;
+    }
+    // Text mode writes CR LF.
+    FILE* stream = _fdopen(descriptor, "a");
+    if (stream == nullptr) _close(descriptor);
+    return stream;
 }
 
 bool readLogFileSize(const char* path, uint32_t* size) {

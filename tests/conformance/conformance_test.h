@@ -4,9 +4,11 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 
 #include "support/crypto_fixture.h"
+#include "support/host.h"
 #include "support/temp_profile.h"
 
 // Written into the last error before a call, to prove the call set it.
@@ -56,12 +58,19 @@ inline void acquireIdentity(const TestIdentity& identity, ProviderGuard& provide
         << std::hex << GetLastError();
 }
 
-// The encodings a store enumerates, in order.
+// The encodings a store enumerates, sorted: CryptoAPI promises no order (a registry-backed store
+// lists as the registry enumerates its keys), and the library relies on none.
 inline std::vector<Bytes> enumerateStore(HCERTSTORE store) {
     std::vector<Bytes> encodings;
     PCCERT_CONTEXT context = nullptr;
     while ((context = CertEnumCertificatesInStore(store, context)) != nullptr)
         encodings.emplace_back(context->pbCertEncoded,
                                context->pbCertEncoded + context->cbCertEncoded);
+    std::sort(encodings.begin(), encodings.end());
+    return encodings;
+}
+
+inline std::vector<Bytes> sorted(std::vector<Bytes> encodings) {
+    std::sort(encodings.begin(), encodings.end());
     return encodings;
 }

@@ -111,6 +111,7 @@ TEST_F(DssSignatures, AreTwoLittleEndianHalvesThatVerify) {
     request.key = FixtureKey::Dsa1024;
     request.keySpec = AT_SIGNATURE;
     request.provider = kDssDhProvider;
+    if (std::string why = fixture_->unsupportedReason(request); !why.empty()) GTEST_SKIP() << why;
     TestIdentity identity = fixture_->createIdentity(request);
     EXPECT_EQ(identity.providerType, static_cast<DWORD>(PROV_DSS_DH));
     ProviderGuard provider;
@@ -127,6 +128,7 @@ TEST_F(DssSignatures, AreTwoLittleEndianHalvesThatVerify) {
 TEST_F(PinProtection, LockedUntilTheRightPinIsGiven) {
     IdentityRequest request;
     request.pin = "1234";
+    if (std::string why = fixture_->unsupportedReason(request); !why.empty()) GTEST_SKIP() << why;
     TestIdentity identity = fixture_->createIdentity(request);
     ProviderGuard provider;
     acquireIdentity(identity, provider);
@@ -166,8 +168,12 @@ TEST_F(PinProtection, ContainerWithoutPinRefusesOne) {
     SetLastError(kUnsetError);
     EXPECT_FALSE(CryptSetProvParam(provider.handle, PP_SIGNATURE_PIN,
                                    reinterpret_cast<const BYTE*>(pin), 0));
-    EXPECT_EQ(GetLastError(), static_cast<DWORD>(NTE_BAD_TYPE));
+    const DWORD error = GetLastError();
     EXPECT_FALSE(signWith(provider.handle, CALG_SHA1, kMessage, AT_KEYEXCHANGE).empty());
+    if (error == kUnsetError && runningUnderWine())
+        GTEST_SKIP() << "Wine: PP_SIGNATURE_PIN is refused without setting an error, where "
+                        "Windows' software providers give NTE_BAD_TYPE";
+    EXPECT_EQ(error, static_cast<DWORD>(NTE_BAD_TYPE));
 }
 
 }  // namespace

@@ -11,8 +11,8 @@
 
 using Bytes = std::vector<BYTE>;
 
-extern const char kAesProvider[];
-extern const char kDssDhProvider[];
+inline constexpr char kAesProvider[] = "Microsoft Enhanced RSA and AES Cryptographic Provider";
+inline constexpr char kDssDhProvider[] = "Microsoft Base DSS and Diffie-Hellman Cryptographic Provider";
 
 enum class FixtureKey { Rsa1024, Rsa2048, Dsa1024 };
 
@@ -38,6 +38,9 @@ class CryptoFixture {
 public:
     virtual ~CryptoFixture() = default;
 
+    // Why this platform's CryptoAPI cannot make such an identity (a test then skips with the
+    // reason); empty when it can.
+    virtual std::string unsupportedReason(const IdentityRequest& request) = 0;
     virtual TestIdentity createIdentity(const IdentityRequest& request) = 0;
     // A certificate with no key in any container, for store maintenance.
     virtual Bytes createCertificate(const std::string& subject) = 0;

@@ -1,16 +1,14 @@
 #include "support/temp_profile.h"
 
-#include <stdlib.h>
 #include <strings.h>
 
 #include <algorithm>
-#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <stdexcept>
 
-extern char** environ;
+#include "support/host.h"
 
 namespace {
 
@@ -19,10 +17,7 @@ const char kProfileVariable[] = "userprofile";
 // Every spelling of `userprofile`, HOME and XDG_DATA_HOME now set in the environment.
 std::vector<std::string> profileVariablesSet() {
     std::vector<std::string> names;
-    for (char** entry = environ; *entry != nullptr; ++entry) {
-        const char* equals = std::strchr(*entry, '=');
-        if (equals == nullptr) continue;
-        std::string name(*entry, equals - *entry);
+    for (const std::string& name : environmentNames()) {
         if (strcasecmp(name.c_str(), kProfileVariable) == 0 || name == "HOME" ||
             name == "XDG_DATA_HOME")
             names.push_back(name);
@@ -34,22 +29,18 @@ std::vector<std::string> profileVariablesSet() {
 
 ScopedProfileEnvironment::ScopedProfileEnvironment() {
     for (const std::string& name : profileVariablesSet()) {
-        saved_.emplace_back(name, getenv(name.c_str()));
-        unsetenv(name.c_str());
+        saved_.emplace_back(name, readEnvironment(name));
+        unsetEnvironment(name);
     }
 }
 
 ScopedProfileEnvironment::~ScopedProfileEnvironment() {
     // Tests may have set other spellings; clear them before putting the saved ones back.
-    for (const std::string& name : profileVariablesSet()) unsetenv(name.c_str());
-    for (const auto& variable : saved_) setenv(variable.first.c_str(), variable.second.c_str(), 1);
+    for (const std::string& name : profileVariablesSet()) unsetEnvironment(name);
+    for (const auto& variable : saved_) setEnvironment(variable.first, variable.second);
 }
 
-TempFolder::TempFolder() {
-    std::string pattern = (std::filesystem::temp_directory_path() / "qdie-log-XXXXXX").string();
-    if (mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("cannot create a temporary folder");
-    path_ = pattern;
-}
+TempFolder::TempFolder() : path_(makeTemporaryFolder("qdie-log-")) {}
 
 TempFolder::~TempFolder() {
     std::error_code ignored;
@@ -64,16 +55,20 @@ std::string makeFolderOfLength(const std::string& base, size_t length) {
         size_t component = std::min(length - path.size() - 1, kLongestComponent);
         // Never leave room for a separator alone.
         if (length - path.size() - 1 - component == 1) --component;
-        path += '/';
+        path += kPathSeparator;
         path.append(component, 'p');
     }
     std::filesystem::create_directories(path);
     return path;
 }
 
-std::string logFolderOf(const std::string& profile) { return profile + "/.quendrilax"; }
+std::string logFolderOf(const std::string& profile) {
+    return profile + kPathSeparator + ".quendrilax";
+}
 
-std::string logPathOf(const std::string& profile) { return logFolderOf(profile) + "/jni.log"; }
+std::string logPathOf(const std::string& profile) {
+    return logFolderOf(profile) + kPathSeparator + "jni.log";
+}
 
 std::string readWholeFile(const std::string& path) {
     std::ifstream file(path, std::ios::binary);
@@ -83,7 +78,7 @@ std::string readWholeFile(const std::string& path) {
 bool fileExists(const std::string& path) { return std::filesystem::exists(path); }
 
 TempProfile::TempProfile(LogFolder logFolder) {
-    setenv(kProfileVariable, folder_.path().c_str(), 1);
+    setEnvironment(kProfileVariable, folder_.path());
     if (logFolder == LogFolder::Present) std::filesystem::create_directory(logFolderOf(folder_.path()));
 }
 

@@ -1,6 +1,5 @@
 // Decryption: PKCS #1 v1.5 and OAEP ciphertexts made by OpenSSL, every failure point with its
 // status and log lines, and every acquisition released.
-#include "support/openssl_check.h"
 #include "unit/keyops_test_support.h"
 
 namespace {
@@ -31,7 +30,7 @@ protected:
     Bytes oaepCipherTextRefusedAsPkcs1(const TestIdentity& identity) {
         Bytes cipherText;
         for (int attempt = 0; attempt < 16; ++attempt) {
-            cipherText = opensslEncrypt(identity.certificate, kSecret, true);
+            cipherText = fixture_->encryptFor(identity.certificate, kSecret, true);
             FaultInjectingPlatform platform;
             if (decrypt(identity.certificate, cipherText) != 0 ||
                 platform.calls(PlatformOp::CryptDecrypt) == 2)
@@ -44,7 +43,7 @@ protected:
 TEST_F(Decryption, Pkcs1CipherTextDecryptsAndLogsEveryStep) {
     TestIdentity identity = makeIdentity();
     FaultInjectingPlatform platform;
-    ASSERT_EQ(decrypt(identity.certificate, opensslEncrypt(identity.certificate, kSecret, false)), 0);
+    ASSERT_EQ(decrypt(identity.certificate, fixture_->encryptFor(identity.certificate, kSecret, false)), 0);
     EXPECT_EQ(plainText_, kSecret);
     EXPECT_EQ(lastStatus(), kStatusSuccess);
     EXPECT_EQ(log(), (std::vector<std::string>{
@@ -72,7 +71,7 @@ TEST_F(Decryption, OaepCipherTextDecryptsOnTheSecondAttempt) {
 
 TEST_F(Decryption, EmptyPlainTextIsASuccess) {
     TestIdentity identity = makeIdentity();
-    ASSERT_EQ(decrypt(identity.certificate, opensslEncrypt(identity.certificate, {}, false)), 0);
+    ASSERT_EQ(decrypt(identity.certificate, fixture_->encryptFor(identity.certificate, {}, false)), 0);
     EXPECT_TRUE(plainText_.empty());
     EXPECT_EQ(lastStatus(), kStatusSuccess);
 }
@@ -81,14 +80,14 @@ TEST_F(Decryption, LegacyProviderIsUsedAsNamed) {
     IdentityRequest request = smallKey();
     request.provider = "Microsoft Strong Cryptographic Provider";
     TestIdentity identity = makeIdentity(request);
-    ASSERT_EQ(decrypt(identity.certificate, opensslEncrypt(identity.certificate, kSecret, false)), 0);
+    ASSERT_EQ(decrypt(identity.certificate, fixture_->encryptFor(identity.certificate, kSecret, false)), 0);
     EXPECT_EQ(plainText_, kSecret);
     for (const std::string& line : log()) EXPECT_EQ(line.find("New provider"), std::string::npos);
 }
 
 TEST_F(DecryptionFailures, EachFailurePointRecordsItsStatusAndLogsItsLines) {
     TestIdentity identity = makeIdentity();
-    Bytes cipherText = opensslEncrypt(identity.certificate, kSecret, false);
+    Bytes cipherText = fixture_->encryptFor(identity.certificate, kSecret, false);
     const std::string finished = "Decrypt finished";
     const std::string released = "CryptReleaseContext success";
     struct FailurePoint {
@@ -131,7 +130,7 @@ TEST_F(DecryptionFailures, BothPaddingsRefusedIsStatus22) {
     FaultInjectingPlatform platform;
     platform.failCall(PlatformOp::CryptDecrypt, 1, kInjected);
     platform.failCall(PlatformOp::CryptDecrypt, 2, 0x80090005);
-    EXPECT_EQ(decrypt(identity.certificate, opensslEncrypt(identity.certificate, kSecret, false)), -1);
+    EXPECT_EQ(decrypt(identity.certificate, fixture_->encryptFor(identity.certificate, kSecret, false)), -1);
     EXPECT_EQ(lastStatus(), kStatusDecryptionFailed);
     EXPECT_EQ(log(), firstLinesThen(7, {withError("CryptDecrypt error: %x => Test with CRYPT_OAEP"),
                                         withError("CryptDecrypt error: %x", 0x80090005),
@@ -144,7 +143,7 @@ TEST_F(DecryptionFailures, SignatureOnlyContainerHasNoExchangeKey) {
     request.keySpec = AT_SIGNATURE;
     TestIdentity identity = makeIdentity(request);
     FaultInjectingPlatform platform;
-    EXPECT_EQ(decrypt(identity.certificate, opensslEncrypt(identity.certificate, kSecret, false)), -1);
+    EXPECT_EQ(decrypt(identity.certificate, fixture_->encryptFor(identity.certificate, kSecret, false)), -1);
     EXPECT_EQ(lastStatus(), kStatusNoExchangeKey);
     EXPECT_ALL_RELEASED(platform);
 }
@@ -160,7 +159,7 @@ TEST_F(DecryptionFailures, EmptyCipherTextReachesTheProviderAndIsRefused) {
 
 TEST_F(DecryptionFailures, EveryPlatformCallFailingInTurnReleasesEverything) {
     TestIdentity identity = makeIdentity();
-    Bytes cipherText = opensslEncrypt(identity.certificate, kSecret, false);
+    Bytes cipherText = fixture_->encryptFor(identity.certificate, kSecret, false);
     int calls = 0;
     {
         FaultInjectingPlatform platform;

@@ -1,6 +1,5 @@
 // The size limit of the log file: over 524,288 bytes it is deleted, at that size it stays.
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <cstdint>
 #include <cstring>
@@ -9,6 +8,7 @@
 #include <string>
 
 #include "diagnostics/log.h"
+#include "support/host.h"
 #include "support/temp_profile.h"
 
 namespace {
@@ -41,8 +41,9 @@ TEST(LogFileTrim, NextLineAfterADeletionStartsAFreshFile) {
     trimLogFile();
     writeLog("Sign start", nullptr);
     const std::string text = profile.readLog();
-    EXPECT_EQ(text.size(), strlen("03/05/24 14:07:09 - Sign start\n"));
-    EXPECT_EQ(text.substr(text.size() - 12), " Sign start\n");
+    const std::string lastWords = std::string(" Sign start") + kTextLineEnd;
+    EXPECT_EQ(text.size(), strlen("03/05/24 14:07:09 -") + lastWords.size());
+    EXPECT_EQ(text.substr(text.size() - lastWords.size()), lastWords);
 }
 
 // The low 32 bits of 4 GiB + 1 are 1: measured by them alone, such a file would never go.

@@ -3,6 +3,7 @@
 #include <cstring>
 #include <mutex>
 
+#include "support/host.h"
 #include "unit/keyops_test_support.h"
 
 namespace {
@@ -14,6 +15,19 @@ const char* const kLegacyRsaProviders[] = {
     "Microsoft RSA SChannel Cryptographic Provider",
     "Microsoft Strong Cryptographic Provider",
 };
+
+const char kPrototypeProvider[] = "Microsoft Enhanced RSA and AES Cryptographic Provider (Prototype)";
+
+// Whether the AES provider still answers to the name Windows XP gave it. Wine registers it;
+// later Windows does not, so a retry through it fails there.
+bool prototypeProviderKnown() {
+    HCRYPTPROV provider = 0;
+    if (!CryptAcquireContextA(&provider, nullptr, kPrototypeProvider, PROV_RSA_AES,
+                              CRYPT_VERIFYCONTEXT))
+        return false;
+    CryptReleaseContext(provider, 0);
+    return true;
+}
 
 struct Acquisition {
     std::string container;
@@ -70,6 +84,7 @@ TEST_F(ProviderSubstitution, LegacyDssProviderMovesToTheDssDhProviderWithDsa) {
     wanted.key = FixtureKey::Dsa1024;
     wanted.keySpec = AT_SIGNATURE;
     wanted.provider = "Microsoft Base DSS Cryptographic Provider";
+    if (std::string why = fixture_->unsupportedReason(wanted); !why.empty()) GTEST_SKIP() << why;
     TestIdentity identity = makeIdentity(wanted);
     FaultInjectingPlatform platform(recording_);
     SignRequest request;
@@ -133,8 +148,7 @@ TEST_F(ProviderSubstitution, MissingKeysetsFallBackToPrototypeThenStandardProvid
     ASSERT_EQ(sign(identity.certificate), 0) << lastStatus();
     ASSERT_EQ(gAcquisitions.size(), 3u);
     EXPECT_EQ(gAcquisitions[0].provider, "Contoso Cryptographic Provider");
-    EXPECT_EQ(gAcquisitions[1].provider,
-              "Microsoft Enhanced RSA and AES Cryptographic Provider (Prototype)");
+    EXPECT_EQ(gAcquisitions[1].provider, kPrototypeProvider);
     EXPECT_EQ(gAcquisitions[2].provider, "Microsoft Enhanced Cryptographic Provider v1.0");
     for (const Acquisition& acquisition : gAcquisitions) {
         EXPECT_EQ(acquisition.container, identity.container);
@@ -155,9 +169,12 @@ TEST_F(ProviderSubstitution, FallbacksRunForBadKeysetAndKeysetNotDefinedOnly) {
         DWORD error;
         size_t attempts;
     };
+    const bool wineKnowsPrototype = runningUnderWine() && prototypeProviderKnown();
     for (Case c : {Case{static_cast<DWORD>(NTE_BAD_KEYSET), 3},
                    Case{static_cast<DWORD>(NTE_KEYSET_NOT_DEF), 3}, Case{0x80090010, 1}}) {
         SCOPED_TRACE(c.error);
+        // There the retry opens the container: the cases with retries are reported below.
+        if (c.attempts > 1 && wineKnowsPrototype) continue;
         gAcquisitions.clear();
         FaultInjectingPlatform platform(recording_);
         // The first attempt fails with the error; the retries fail on their own, the last one
@@ -169,7 +186,7 @@ TEST_F(ProviderSubstitution, FallbacksRunForBadKeysetAndKeysetNotDefinedOnly) {
         std::vector<std::string> lines = log();
         char expected[64];
         std::snprintf(expected, sizeof(expected), "CryptAcquire Context error: %x",
-                      c.attempts == 3 ? static_cast<unsigned>(NTE_PROV_TYPE_NO_MATCH) : c.error);
+                      static_cast<unsigned>(c.attempts == 3 ? NTE_PROV_TYPE_NO_MATCH : c.error));
         ASSERT_GE(lines.size(), 2u);
         EXPECT_EQ(lines[lines.size() - 2], expected);
         EXPECT_EQ(std::count(lines.begin(), lines.end(),
@@ -177,11 +194,19 @@ TEST_F(ProviderSubstitution, FallbacksRunForBadKeysetAndKeysetNotDefinedOnly) {
                   c.attempts == 3 ? 1 : 0);
         EXPECT_ALL_RELEASED(platform);
     }
+    if (wineKnowsPrototype)
+        GTEST_SKIP() << "Wine: the AES provider also answers to its Windows XP name '"
+                     << kPrototypeProvider << "', which later Windows does not register";
 }
 
 // A foreground window becomes the parent of the provider's dialogs.
 HWND WINAPI someWindow() {
     return reinterpret_cast<HWND>(0x1234);
+}
+
+// A desktop has a foreground window more often than not; a test cannot count on having none.
+HWND WINAPI noWindow() {
+    return nullptr;
 }
 
 TEST_F(ProviderSubstitution, ForegroundWindowIsGivenToTheProvider) {
@@ -191,7 +216,9 @@ TEST_F(ProviderSubstitution, ForegroundWindowIsGivenToTheProvider) {
     FaultInjectingPlatform platform(withWindow);
     ASSERT_EQ(sign(identity.certificate), 0);
     EXPECT_EQ(platform.calls(PlatformOp::CryptSetProvParam), 1);
-    FaultInjectingPlatform without;
+    CryptoPlatform withoutWindow = defaultCryptoPlatform();
+    withoutWindow.GetForegroundWindow = noWindow;
+    FaultInjectingPlatform without(withoutWindow);
     ASSERT_EQ(sign(identity.certificate), 0);
     EXPECT_EQ(without.calls(PlatformOp::CryptSetProvParam), 0);
 }

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "keyops/softcapi/wintypes.h"
+#include "keyops/softcapi/key_prov_record.h"
 
 namespace softcapi::admin {
 
@@ -23,12 +23,7 @@ enum class KeyType { Rsa1024, Rsa2048, Rsa3072, Rsa4096, Dsa1024 };
 // "rsa-2048", "dsa-1024", ...; false for another text.
 bool parseKeyType(const std::string& text, KeyType& type);
 
-struct KeyBindingInfo {
-    std::string container;
-    std::string provider;
-    DWORD providerType = 0;
-    DWORD keySpec = 0;
-};
+using KeyBindingInfo = KeyProvRecord;
 
 // Where a new key goes and how its certificate is bound to it. Empty fields take defaults: a
 // generated container name, the family's provider ("Microsoft Enhanced RSA and AES Cryptographic

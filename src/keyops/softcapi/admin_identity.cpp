@@ -197,12 +197,11 @@ Identity storeIdentity(EVP_PKEY* key, const std::vector<BYTE>& certificate,
     std::vector<BYTE> thumbprint = sha1Of(certificate.data(), certificate.size());
     identity.thumbprint = toHex(thumbprint);
     identity.binding = binding;
-    KeyProvRecord record = toRecord(binding);
     changeKeystore([&](Connection& db) {
         if (containerExists(db, container.family, container.name))
             throw AdminError("key container '" + container.name + "' exists already");
         insertContainer(db, container);
-        putCertificate(db, placement.store, certificate, thumbprint, &record);
+        putCertificate(db, placement.store, certificate, thumbprint, &binding);
     });
     return identity;
 }

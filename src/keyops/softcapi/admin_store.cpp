@@ -14,7 +14,7 @@ std::vector<CertificateEntry> storeContents(const std::string& store) {
             CertificateEntry entry;
             entry.thumbprint = toHex(record.thumbprint);
             entry.subject = subjectOf(record.encoded);
-            if (record.binding) entry.binding = toInfo(*record.binding);
+            entry.binding = record.binding;
             entry.encoded = std::move(record.encoded);
             entries.push_back(std::move(entry));
         }

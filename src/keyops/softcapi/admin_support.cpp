@@ -62,12 +62,4 @@ void reportDatabaseError(const DatabaseError& failure, const char* action) {
     throw AdminError("the key store file " + keystorePath() + " cannot be " + action);
 }
 
-KeyBindingInfo toInfo(const KeyProvRecord& record) {
-    return {record.container, record.provider, record.providerType, record.keySpec};
-}
-
-KeyProvRecord toRecord(const KeyBindingInfo& info) {
-    return {info.container, info.provider, info.providerType, info.keySpec};
-}
-
 }  // namespace softcapi::admin

@@ -23,8 +23,6 @@ void readKeystore(Read read);
 template <typename Change>
 void changeKeystore(Change change);
 
-KeyBindingInfo toInfo(const KeyProvRecord& record);
-KeyProvRecord toRecord(const KeyBindingInfo& info);
 
 }  // namespace softcapi::admin
 

@@ -9,20 +9,13 @@
 #include <vector>
 
 #include "keyops/secure_bytes.h"
+#include "keyops/softcapi/key_prov_record.h"
 #include "keyops/softcapi/sqlite_db.h"
 
 namespace softcapi {
 
 // Container namespaces: the RSA providers share one, the DSS providers another.
 enum class KeyFamily { Rsa = 1, Dss = 2 };
-
-// A certificate's key-provider property, names in UTF-8.
-struct KeyProvRecord {
-    std::string container;
-    std::string provider;
-    DWORD providerType = 0;
-    DWORD keySpec = 0;
-};
 
 struct CertificateRecord {
     int64_t id = 0;
