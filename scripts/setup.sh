@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Installs, from Debian's archive, everything the build, the tests and the demo need.
+# Installs, from Debian's archive, everything the build, the tests, the fuzz targets and the demo
+# need (sqlite3 only for fuzz/make_seeds.sh).
 # Run as root on Debian 12.
 set -euo pipefail
 export DEBIAN_FRONTEND=noninteractive
@@ -8,4 +9,5 @@ apt-get install -y -qq --no-install-recommends \
   build-essential cmake ninja-build git ca-certificates \
   libgtest-dev googletest libsqlite3-dev libssl-dev openssl \
   openjdk-17-jdk-headless junit5 \
-  g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 wine wine64 >/dev/null
+  g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 wine wine64 \
+  clang-14 libfuzzer-14-dev libclang-rt-14-dev sqlite3 >/dev/null

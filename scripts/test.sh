@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# Configures, builds and runs every test of the linux and linux-asan presets, then cross-builds
-# the windows preset and runs its tests under Wine. Stops at the first failure.
+# Configures, builds and runs every test of the linux and linux-asan presets (the crash-safety
+# test among them), replays the fuzz corpora and fuzzes each target for a minute, then
+# cross-builds the windows preset and runs its tests under Wine. Stops at the first failure.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 jobs=$(nproc)
@@ -10,6 +11,8 @@ for preset in linux linux-asan; do
   cmake --build --preset "$preset" -j "$jobs"
   ctest --preset "$preset" -j "$jobs"
 done
+echo "== fuzz"
+bash scripts/fuzz.sh 60
 echo "== windows"
 cmake --preset windows
 cmake --build --preset windows -j "$jobs"

@@ -3,32 +3,12 @@
 #include <jni.h>
 
 #include "diagnostics/java_exceptions.h"
-#include "diagnostics/log.h"
 
 namespace {
 
 const char kReceiverClass[] = "com/quendrilax/browser/keystore/provider/QDBrowserProvider";
 const char kReceiverMethod[] = "logJNI";
 const char kReceiverSignature[] = "(Ljava/lang/String;)V";
-
-// The longest message with every byte widened to two, and the terminator.
-constexpr size_t kJavaTextCapacity = 2 * (kLogMessageCapacity - 1) + 1;
-
-// Names narrowed from UTF-16 keep their low byte, so a message is Latin-1; NewStringUTF reads
-// modified UTF-8, where bytes 0x80-0xFF must be two-byte sequences or the JVM mangles them.
-void latin1ToModifiedUtf8(const char* message, size_t length, char (&text)[kJavaTextCapacity]) {
-    size_t out = 0;
-    for (size_t in = 0; in < length; ++in) {
-        const unsigned char byte = static_cast<unsigned char>(message[in]);
-        if (byte < 0x80) {
-            text[out++] = static_cast<char>(byte);
-        } else {
-            text[out++] = static_cast<char>(0xC0 | (byte >> 6));
-            text[out++] = static_cast<char>(0x80 | (byte & 0x3F));
-        }
-    }
-    text[out] = '\0';
-}
 
 // A JNI local reference deleted when it goes out of scope: the log is called in loops, and a
 // native call may only hold a few local references at once.
@@ -50,6 +30,20 @@ private:
 };
 
 }  // namespace
+
+void latin1ToModifiedUtf8(const char* message, size_t length, char (&text)[kJavaTextCapacity]) {
+    size_t out = 0;
+    for (size_t in = 0; in < length; ++in) {
+        const unsigned char byte = static_cast<unsigned char>(message[in]);
+        if (byte < 0x80) {
+            text[out++] = static_cast<char>(byte);
+        } else {
+            text[out++] = static_cast<char>(0xC0 | (byte >> 6));
+            text[out++] = static_cast<char>(0x80 | (byte & 0x3F));
+        }
+    }
+    text[out] = '\0';
+}
 
 void forwardLogLine(JNIEnv* env, const char* message, size_t length) {
     const ScopedLocalRef<jclass> receiver(env, env->FindClass(kReceiverClass));

@@ -5,6 +5,15 @@
 #include <cstddef>
 
 #include "diagnostics/jni_env.h"
+#include "diagnostics/log.h"
+
+// The longest message with every byte widened to two, and the terminator.
+constexpr size_t kJavaTextCapacity = 2 * (kLogMessageCapacity - 1) + 1;
+
+// Names narrowed from UTF-16 keep their low byte, so a message is Latin-1; NewStringUTF reads
+// modified UTF-8, where bytes 0x80-0xFF must be two-byte sequences or the JVM mangles them.
+// length is at most kLogMessageCapacity - 1; text comes back terminated.
+void latin1ToModifiedUtf8(const char* message, size_t length, char (&text)[kJavaTextCapacity]);
 
 // message holds length Latin-1 bytes (at most 511); Java receives them as the same characters.
 void forwardLogLine(JNIEnv* env, const char* message, size_t length);

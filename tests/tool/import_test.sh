@@ -32,6 +32,14 @@ expect_equal "binding as asked" "$(cat "$WORK/out")" \
     "$thumbprint  container=Imported provider=\"Microsoft Enhanced RSA and AES Cryptographic Provider\" type=24 spec=signature"
 
 refused 1 "container taken" import-pfx modern.p12 --password s3cret --container imported
+# DSS signatures hold 20-byte r and s: a DSA key with a longer q could never sign there.
+openssl genpkey -quiet -genparam -algorithm DSA -pkeyopt dsa_paramgen_bits:2048 -out dsa.param &&
+    openssl genpkey -quiet -paramfile dsa.param -out dsa.key &&
+    openssl req -x509 -new -key dsa.key -out dsa.pem -subj "/CN=Long Q" -days 2 &&
+    openssl pkcs12 -export -inkey dsa.key -in dsa.pem -out dsa.p12 -passout pass: || fail "openssl dsa"
+refused 1 "DSA key with a 256-bit q" import-pfx dsa.p12
+grep -q "160-bit q" "$WORK/err" || fail "DSA refusal: $(cat "$WORK/err")"
+
 refused 1 "not PKCS#12" import-pfx user.pem
 refused 1 "missing file" import-pfx "$WORK/absent.p12"
 refused 1 "a folder" import-pfx "$WORK"

@@ -1,6 +1,7 @@
 // The software CryptoAPI's stores beyond what Windows shows: names it refuses, snapshots that
 // notice changes made elsewhere, and writers in other processes.
 #include <gtest/gtest.h>
+#include <sqlite3.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -17,6 +18,7 @@ using Bytes = std::vector<BYTE>;
 namespace fs = std::filesystem;
 
 const DWORD kUnsetError = 0xdeadbeef;
+const char kDssProvider[] = "Microsoft Base DSS and Diffie-Hellman Cryptographic Provider";
 
 Bytes newIdentity(const char* store) {
     softcapi::admin::IdentityOptions options;
@@ -130,6 +132,56 @@ TEST(StoreSnapshots, AnotherProcessAddingWhileThisOneListsLosesNothing) {
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
     EXPECT_TRUE(monotonic);
     EXPECT_EQ(countCertificates("Shared"), static_cast<size_t>(kCertificates));
+}
+
+TEST(ContainerDeletion, KeysGoCertificatesStayAndTheNameIsFreeAgain) {
+    TempProfile profile;
+    softcapi::admin::IdentityOptions options;
+    options.subject = "CN=Deleted";
+    options.keyType = softcapi::admin::KeyType::Rsa1024;
+    options.placement.container = "Deleted";
+    softcapi::admin::Identity first = softcapi::admin::createIdentity(options);
+    HCRYPTPROV provider = 0;
+    // Acquired first, so that a cached container cannot outlive its deletion.
+    ASSERT_TRUE(CryptAcquireContextA(&provider, "Deleted", first.binding.provider.c_str(),
+                                     first.binding.providerType, 0));
+    EXPECT_TRUE(CryptReleaseContext(provider, 0));
+
+    EXPECT_THROW(softcapi::admin::deleteContainer("Deleted", kDssProvider), softcapi::admin::AdminError);
+    EXPECT_THROW(softcapi::admin::deleteContainer("Deleted", "No Such Provider"),
+                 softcapi::admin::AdminError);
+    softcapi::admin::deleteContainer("deleted");  // container names ignore case, as on Windows
+    SetLastError(kUnsetError);
+    EXPECT_FALSE(CryptAcquireContextA(&provider, "Deleted", first.binding.provider.c_str(),
+                                      first.binding.providerType, 0));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(NTE_BAD_KEYSET));
+    std::vector<softcapi::admin::CertificateEntry> listed = softcapi::admin::storeContents("My");
+    ASSERT_EQ(listed.size(), 1u);
+    ASSERT_TRUE(listed[0].binding.has_value());
+    EXPECT_EQ(listed[0].binding->container, "Deleted");
+    EXPECT_THROW(softcapi::admin::deleteContainer("Deleted"), softcapi::admin::AdminError);
+
+    // A new container of the same name holds the new key alone.
+    softcapi::admin::Identity second = softcapi::admin::createIdentity(options);
+    ASSERT_TRUE(CryptAcquireContextA(&provider, "Deleted", second.binding.provider.c_str(),
+                                     second.binding.providerType, 0));
+    HCRYPTKEY key = 0;
+    EXPECT_TRUE(CryptGetUserKey(provider, AT_KEYEXCHANGE, &key));
+    EXPECT_TRUE(CryptDestroyKey(key));
+    SetLastError(kUnsetError);
+    EXPECT_FALSE(CryptGetUserKey(provider, AT_SIGNATURE, &key));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(NTE_NO_KEY));
+    EXPECT_TRUE(CryptReleaseContext(provider, 0));
+    sqlite3* db = nullptr;
+    ASSERT_EQ(sqlite3_open_v2(profile.keystorePath().c_str(), &db, SQLITE_OPEN_READONLY, nullptr),
+              SQLITE_OK);
+    sqlite3_stmt* count = nullptr;
+    ASSERT_EQ(sqlite3_prepare_v2(db, "SELECT count(*) FROM container_keys", -1, &count, nullptr),
+              SQLITE_OK);
+    ASSERT_EQ(sqlite3_step(count), SQLITE_ROW);
+    EXPECT_EQ(sqlite3_column_int(count, 0), 1);
+    sqlite3_finalize(count);
+    sqlite3_close(db);
 }
 
 TEST(Handles, StaleAndForeignHandlesAreErrors) {

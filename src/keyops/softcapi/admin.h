@@ -57,6 +57,10 @@ Identity createIdentity(const IdentityOptions& options);
 Identity importPkcs12(const std::vector<BYTE>& pkcs12, const std::string& password,
                       const KeyPlacement& placement);
 
+// Deletes a key container with its keys, in the namespace of the provider's family (RSA when no
+// provider is named). Certificates bound to it keep their binding, as on Windows.
+void deleteContainer(const std::string& container, const std::string& provider = "");
+
 struct CertificateEntry {
     std::vector<BYTE> encoded;
     std::string thumbprint;

@@ -1,4 +1,5 @@
 // Identities: a key in a container and a certificate bound to it, generated or imported.
+#include <openssl/core_names.h>
 #include <openssl/dsa.h>
 #include <openssl/err.h>
 #include <openssl/pkcs12.h>
@@ -17,6 +18,7 @@ namespace {
 const char kDefaultRsaProvider[] = "Microsoft Enhanced RSA and AES Cryptographic Provider";
 const char kDefaultDssProvider[] = "Microsoft Base DSS and Diffie-Hellman Cryptographic Provider";
 const long kValiditySeconds = 5L * 365 * 24 * 60 * 60;
+const int kDssSubgroupBits = 160;
 
 [[noreturn]] void failOpenSsl(const std::string& what) {
     windowsErrorForOpenSsl(NTE_FAIL);
@@ -65,9 +67,22 @@ PkeyPtr generateKey(KeyType type) {
     throw AdminError("unknown key type");
 }
 
+// DSS signatures are r and s of 20 bytes each, so a DSA key's q must be 160 bits long.
+bool hasDssSubgroup(EVP_PKEY* key) {
+    BIGNUM* q = nullptr;
+    if (EVP_PKEY_get_bn_param(key, OSSL_PKEY_PARAM_FFC_Q, &q) != 1) return false;
+    bool fits = BN_num_bits(q) == kDssSubgroupBits;
+    BN_free(q);
+    return fits;
+}
+
 KeyFamily familyOf(EVP_PKEY* key) {
     if (EVP_PKEY_is_a(key, "RSA")) return KeyFamily::Rsa;
-    if (EVP_PKEY_is_a(key, "DSA")) return KeyFamily::Dss;
+    if (EVP_PKEY_is_a(key, "DSA")) {
+        if (!hasDssSubgroup(key))
+            throw AdminError("only DSA keys with a 160-bit q can sign for the DSS providers");
+        return KeyFamily::Dss;
+    }
     throw AdminError("only RSA and DSA keys can be held in a key container");
 }
 
@@ -278,6 +293,19 @@ Identity importPkcs12(const std::vector<BYTE>& pkcs12, const std::string& passwo
         throw AdminError("the PKCS#12 certificate does not match its key");
     KeyBindingInfo binding = resolveBinding(placement, familyOf(key.get()));
     return storeIdentity(key.get(), encodedCertificate(certificate.get()), binding, placement);
+}
+
+void deleteContainer(const std::string& container, const std::string& provider) {
+    KeyFamily family = KeyFamily::Rsa;
+    if (!provider.empty()) {
+        const ProviderInfo* known = findProvider(provider.c_str());
+        if (known == nullptr) throw AdminError("provider '" + provider + "' is not known");
+        family = known->family;
+    }
+    changeKeystore([&](Connection& db) {
+        if (!softcapi::deleteContainer(db, family, container))
+            throw AdminError("key container '" + container + "' does not exist");
+    });
 }
 
 }  // namespace softcapi::admin

@@ -52,7 +52,8 @@ BOOL keyProvInfo(const KeyProvRecord& binding, void* data, DWORD* size) {
 BOOL bytes(const std::vector<BYTE>& value, void* data, DWORD* size) {
     bool fill = false;
     BOOL answer = answerSize(data, size, static_cast<DWORD>(value.size()), fill);
-    if (fill) std::memcpy(data, value.data(), value.size());
+    // A damaged key store can hold an empty value, whose data() may be null.
+    if (fill && !value.empty()) std::memcpy(data, value.data(), value.size());
     return answer;
 }
 

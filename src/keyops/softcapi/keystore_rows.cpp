@@ -132,4 +132,16 @@ void insertContainer(Connection& db, const ContainerRecord& container) {
     }
 }
 
+bool deleteContainer(Connection& db, KeyFamily family, const std::string& name) {
+    // The keys go by name rather than by the cascade, which needs foreign keys on: a key left
+    // behind would belong to the next container given the same id.
+    Statement removeKeys(db,
+                         "DELETE FROM container_keys WHERE container_id IN "
+                         "(SELECT id FROM containers WHERE family = ? AND name = ?)");
+    removeKeys.bind(1, static_cast<int64_t>(family)).bind(2, name).run();
+    Statement remove(db, "DELETE FROM containers WHERE family = ? AND name = ?");
+    remove.bind(1, static_cast<int64_t>(family)).bind(2, name).run();
+    return sqlite3_changes(db.raw()) > 0;
+}
+
 }  // namespace softcapi

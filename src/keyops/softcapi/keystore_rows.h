@@ -54,5 +54,7 @@ std::optional<ContainerRecord> loadContainer(Connection& db, KeyFamily family,
                                              const std::string& name);
 bool containerExists(Connection& db, KeyFamily family, const std::string& name);
 void insertContainer(Connection& db, const ContainerRecord& container);
+// Deletes the container and its keys; false when there is none of that name.
+bool deleteContainer(Connection& db, KeyFamily family, const std::string& name);
 
 }  // namespace softcapi

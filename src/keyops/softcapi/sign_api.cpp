@@ -37,8 +37,9 @@ DWORD signRsa(EVP_PKEY* key, const SoftHash& hash, DWORD flags, BYTE* out, DWORD
     return ERROR_SUCCESS;
 }
 
-void writeLittleEndian(const BIGNUM* number, BYTE* out) {
-    BN_bn2lebinpad(number, out, kDssHalfSize);
+// False when the number does not fit, as r and s of a key whose q is longer than 160 bits.
+bool writeLittleEndian(const BIGNUM* number, BYTE* out) {
+    return BN_bn2lebinpad(number, out, kDssHalfSize) == static_cast<int>(kDssHalfSize);
 }
 
 // r then s, 20 bytes each, each least significant byte first. DSS signs SHA-1 hashes only.
@@ -58,10 +59,9 @@ DWORD signDss(EVP_PKEY* key, const SoftHash& hash, BYTE* out) {
     const BIGNUM* r = nullptr;
     const BIGNUM* s = nullptr;
     DSA_SIG_get0(signature, &r, &s);
-    writeLittleEndian(r, out);
-    writeLittleEndian(s, out + kDssHalfSize);
+    bool written = writeLittleEndian(r, out) && writeLittleEndian(s, out + kDssHalfSize);
     DSA_SIG_free(signature);
-    return ERROR_SUCCESS;
+    return written ? ERROR_SUCCESS : static_cast<DWORD>(NTE_BAD_KEY);
 }
 
 }  // namespace
