@@ -4,7 +4,6 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
-#include <memory>
 
 #include "diagnostics/log_forward.h"
 #include "diagnostics/log_host.h"
@@ -14,16 +13,11 @@ namespace {
 
 constexpr uint32_t kLogSizeLimit = 524288;
 
-struct FileCloser {
-    void operator()(FILE* file) const { std::fclose(file); }
-};
-using LogFile = std::unique_ptr<FILE, FileCloser>;
-
 // Appends one line, opening and closing the file around it so nothing stays open between lines.
 // False when the file cannot be opened.
 bool appendLine(const char* path, const char* message, size_t length) {
-    LogFile file(openLogForAppend(path));
-    if (!file) return false;
+    LogLineWriter file(path);
+    if (!file.isOpen()) return false;
     // Date and time are read from the clock one after the other, as two separate readings.
     const ClockReading date = readLocalClock();
     char dateText[32];
@@ -32,12 +26,12 @@ bool appendLine(const char* path, const char* message, size_t length) {
     char timeText[32];
     std::snprintf(timeText, sizeof(timeText), "%02d:%02d:%02d", time.hour, time.minute, time.second);
 
-    std::fputs(dateText, file.get());
-    std::fputs(" ", file.get());
-    std::fputs(timeText, file.get());
-    std::fputs(" - ", file.get());
-    std::fwrite(message, 1, length, file.get());
-    std::fputs("\n", file.get());
+    file.append(dateText);
+    file.append(" ");
+    file.append(timeText);
+    file.append(" - ");
+    file.append(message, length);
+    file.append("\n");
     return true;
 }
 

@@ -2,15 +2,34 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cstring>
 #include <ctime>
 
 #include "diagnostics/log_host.h"
 
 const char kLogPathSuffix[] = "/.quendrilax/jni.log";
 
-FILE* openLogForAppend(const char* path) {
-    // Append mode: each line lands at the end even when several processes write the file.
-    return std::fopen(path, "ae");
+// O_APPEND puts each write at the end of the file in one step, even with several processes
+// writing; a line goes out in one write, so concurrent lines never interleave.
+LogLineWriter::LogLineWriter(const char* path)
+    : handle_(open(path, O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0666)) {
+    if (handle_ < 0) handle_ = kClosed;
+}
+
+LogLineWriter::~LogLineWriter() {
+    if (!isOpen()) return;
+    const int fd = static_cast<int>(handle_);
+    if (write(fd, line_, used_) < 0) {
+        // A failure of the log is silent.
+    }
+    close(fd);
+}
+
+void LogLineWriter::append(const char* text, size_t length) {
+    const size_t taken = std::min(length, kCapacity - used_);
+    std::memcpy(line_ + used_, text, taken);
+    used_ += taken;
 }
 
 // POSIX has no share modes, so a file held open by another writer is measured all the same.

@@ -1,6 +1,3 @@
-#include <fcntl.h>
-#include <io.h>
-#include <stdio.h>
 #include <windows.h>
 
 #include <cstdint>
@@ -9,22 +6,32 @@
 
 const char kLogPathSuffix[] = "\\.quendrilax\\jni.log";
 
-FILE* openLogForAppend(const char* path) {
-    // Append-only access puts each write at the end of the file in one step: the C runtime's own
-    // append mode seeks and then writes, so concurrent writers could overwrite each other's lines.
-    // Sharing reading and writing (as _SH_DENYNO does) lets a viewer keep the log open.
+// Append-only access puts each write at the end of the file in one step: the C runtime's own
+// append mode seeks and then writes, so concurrent writers could overwrite each other's lines.
+// Sharing reading and writing (as _SH_DENYNO does) lets a viewer keep the log open.
+LogLineWriter::LogLineWriter(const char* path) {
     HANDLE file = CreateFileA(path, FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                               OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE) return nullptr;
-    const int descriptor = _open_osfhandle(reinterpret_cast<intptr_t>(file), _O_APPEND | _O_TEXT);
-    if (descriptor == -1) {
-        CloseHandle(file);
-        return nullptr;
+    if (file != INVALID_HANDLE_VALUE) handle_ = reinterpret_cast<intptr_t>(file);
+}
+
+LogLineWriter::~LogLineWriter() {
+    if (!isOpen()) return;
+    HANDLE file = reinterpret_cast<HANDLE>(handle_);
+    DWORD written = 0;
+    WriteFile(file, line_, static_cast<DWORD>(used_), &written, nullptr);
+    CloseHandle(file);
+}
+
+// As text mode does: each line feed goes to the file as CR LF.
+void LogLineWriter::append(const char* text, size_t length) {
+    for (size_t i = 0; i < length && used_ < kCapacity; ++i) {
+        if (text[i] == '\n') {
+            if (used_ + 2 > kCapacity) break;
+            line_[used_++] = '\r';
+        }
+        line_[used_++] = text[i];
     }
-    // Text mode writes CR LF.
-    FILE* stream = _fdopen(descriptor, "a");
-    if (stream == nullptr) _close(descriptor);
-    return stream;
 }
 
 bool readLogFileSize(const char* path, uint32_t* size) {
