@@ -61,9 +61,9 @@ BOOL bytes(const std::vector<BYTE>& value, void* data, DWORD* size) {
 
 BOOL WINAPI CertGetCertificateContextProperty(PCCERT_CONTEXT pCertContext, DWORD dwPropId,
                                               void* pvData, DWORD* pcbData) {
-    const SoftCertContext* context = softContext(pCertContext);
-    if (context == nullptr || pcbData == nullptr) return failWith(E_INVALIDARG);
-    const CertificateRecord& record = context->snapshot->records[context->index];
+    ContextPlace place;
+    if (!placeOf(pCertContext, place) || pcbData == nullptr) return failWith(E_INVALIDARG);
+    const CertificateRecord& record = place.snapshot->records[place.index];
     switch (dwPropId) {
         case CERT_KEY_PROV_INFO_PROP_ID:
             if (!record.binding) return failWith(CRYPT_E_NOT_FOUND);

@@ -16,13 +16,6 @@ namespace {
 
 const DWORD kLocationMask = 0x00FF0000;
 
-const uint32_t kStoreMagic = 0x53544f52;  // "STOR"
-
-// An open store: a reference to the snapshot taken when it was opened.
-struct SoftStore {
-    uint32_t magic;
-    StoreSnapshot* snapshot;
-};
 
 // Live store handles, so that a stale or foreign handle is an error and not a crash.
 std::mutex gStoresMutex;
@@ -32,22 +25,23 @@ HCERTSTORE openStore(const std::string& name, bool readOnly) {
     DWORD error = ERROR_SUCCESS;
     StoreSnapshot* snapshot = openStoreSnapshot(name, readOnly, error);
     if (snapshot == nullptr) return failWithNull<void>(error);
-    auto* store = new SoftStore{kStoreMagic, snapshot};
+    // An open store: a reference to the snapshot taken when it was opened.
+    auto* store = new StoreHandle{kStoreMagic, snapshot};
     std::lock_guard<std::mutex> lock(gStoresMutex);
     gStores.insert(store);
     return store;
 }
 
-SoftStore* takeStore(HCERTSTORE handle) {
+StoreHandle* takeStore(HCERTSTORE handle) {
     std::lock_guard<std::mutex> lock(gStoresMutex);
     if (gStores.erase(handle) == 0) return nullptr;
-    return static_cast<SoftStore*>(handle);
+    return static_cast<StoreHandle*>(handle);
 }
 
 // Enumeration runs once per certificate, so it checks the handle's mark, as CRYPT32 does, rather
 // than take the lock of the handle set.
 StoreSnapshot* snapshotOf(HCERTSTORE handle) {
-    const auto* store = static_cast<const SoftStore*>(handle);
+    const auto* store = static_cast<const StoreHandle*>(handle);
     return store != nullptr && store->magic == kStoreMagic ? store->snapshot : nullptr;
 }
 
@@ -83,41 +77,48 @@ HCERTSTORE WINAPI CertOpenSystemStoreA(HCRYPTPROV_LEGACY hProv, LPCSTR szSubsyst
 PCCERT_CONTEXT WINAPI CertEnumCertificatesInStore(HCERTSTORE hCertStore,
                                                   PCCERT_CONTEXT pPrevCertContext) {
     StoreSnapshot* snapshot = snapshotOf(hCertStore);
-    const SoftCertContext* previous = softContext(pPrevCertContext);
-    if (snapshot == nullptr || (pPrevCertContext != nullptr && previous == nullptr) ||
-        (previous != nullptr && previous->snapshot != snapshot)) {
-        // The previous context is given back whatever happens, as Windows does.
-        if (previous != nullptr) releaseSnapshot(previous->snapshot);
+    size_t next = 0;
+    if (pPrevCertContext != nullptr) {
+        // The store's own contexts are found by their address alone: enumeration runs once per
+        // certificate and should touch no more than the context it moves past.
+        size_t index = 0;
+        if (snapshot == nullptr || !indexIn(*snapshot, pPrevCertContext, index)) {
+            // The previous context is given back whatever happens, as Windows does.
+            ContextPlace other;
+            if (placeOf(pPrevCertContext, other)) releaseSnapshot(other.snapshot);
+            return failWithNull<const CERT_CONTEXT>(E_INVALIDARG);
+        }
+        next = index + 1;
+    } else if (snapshot == nullptr) {
         return failWithNull<const CERT_CONTEXT>(E_INVALIDARG);
     }
-    size_t next = previous != nullptr ? previous->index + 1 : 0;
     if (next >= snapshot->contexts.size()) {
-        if (previous != nullptr) releaseSnapshot(snapshot);
+        if (pPrevCertContext != nullptr) releaseSnapshot(snapshot);
         return failWithNull<const CERT_CONTEXT>(CRYPT_E_NOT_FOUND);
     }
     // Moving from one context to the next hands the reference over; only the first takes one.
-    if (previous == nullptr) retainSnapshot(snapshot);
-    return &snapshot->contexts[next].context;
+    if (pPrevCertContext == nullptr) retainSnapshot(snapshot);
+    return &snapshot->contexts[next];
 }
 
 PCCERT_CONTEXT WINAPI CertDuplicateCertificateContext(PCCERT_CONTEXT pCertContext) {
-    const SoftCertContext* context = softContext(pCertContext);
-    if (context == nullptr) return nullptr;
-    retainSnapshot(context->snapshot);
+    ContextPlace place;
+    if (!placeOf(pCertContext, place)) return nullptr;
+    retainSnapshot(place.snapshot);
     return pCertContext;
 }
 
 BOOL WINAPI CertFreeCertificateContext(PCCERT_CONTEXT pCertContext) {
     if (pCertContext == nullptr) return TRUE;
-    const SoftCertContext* context = softContext(pCertContext);
-    if (context == nullptr) return failWith(E_INVALIDARG);
-    releaseSnapshot(context->snapshot);
+    ContextPlace place;
+    if (!placeOf(pCertContext, place)) return failWith(E_INVALIDARG);
+    releaseSnapshot(place.snapshot);
     return TRUE;
 }
 
 BOOL WINAPI CertCloseStore(HCERTSTORE hCertStore, DWORD dwFlags) {
     if (hCertStore == nullptr) return TRUE;
-    SoftStore* store = takeStore(hCertStore);
+    StoreHandle* store = takeStore(hCertStore);
     if (store == nullptr) return failWith(ERROR_INVALID_HANDLE);
     store->magic = 0;
     releaseSnapshot(store->snapshot);
@@ -149,16 +150,16 @@ BOOL WINAPI CertAddEncodedCertificateToSystemStoreA(LPCSTR szCertStoreName,
 }
 
 BOOL WINAPI CertDeleteCertificateFromStore(PCCERT_CONTEXT pCertContext) {
-    const SoftCertContext* context = softContext(pCertContext);
-    if (context == nullptr) return failWith(E_INVALIDARG);
-    StoreSnapshot* snapshot = context->snapshot;
+    ContextPlace place;
+    if (!placeOf(pCertContext, place)) return failWith(E_INVALIDARG);
+    StoreSnapshot* snapshot = place.snapshot;
     DWORD error = ERROR_SUCCESS;
     if (snapshot->readOnly) {
         error = E_ACCESSDENIED;
     } else {
         try {
             KeystoreWriter writer;
-            deleteCertificateRow(writer.connection(), snapshot->records[context->index].id);
+            deleteCertificateRow(writer.connection(), snapshot->records[place.index].id);
             writer.commit();
         } catch (const DatabaseError& failure) {
             error = failure.code;

@@ -125,25 +125,35 @@ StoreSnapshot* buildSnapshot(const std::string& storeName, bool readOnly,
     snapshot->contexts.resize(snapshot->records.size());
     for (size_t i = 0; i < snapshot->records.size(); ++i) {
         CertificateRecord& record = snapshot->records[i];
-        SoftCertContext& context = snapshot->contexts[i];
-        context.context.dwCertEncodingType = X509_ASN_ENCODING | PKCS_7_ASN_ENCODING;
-        context.context.pbCertEncoded = record.encoded.data();
-        context.context.cbCertEncoded = static_cast<DWORD>(record.encoded.size());
-        context.context.pCertInfo = nullptr;
-        // Contexts are shared by every handle on the snapshot, so none of them is "the" store.
-        context.context.hCertStore = nullptr;
-        context.magic = kCertContextMagic;
-        context.snapshot = snapshot;
-        context.index = i;
+        CERT_CONTEXT& context = snapshot->contexts[i];
+        context.dwCertEncodingType = X509_ASN_ENCODING | PKCS_7_ASN_ENCODING;
+        context.pbCertEncoded = record.encoded.data();
+        context.cbCertEncoded = static_cast<DWORD>(record.encoded.size());
+        context.pCertInfo = nullptr;
+        context.hCertStore = &snapshot->handle;
     }
     return snapshot;
 }
 
 }  // namespace
 
-const SoftCertContext* softContext(PCCERT_CONTEXT context) {
-    const auto* soft = reinterpret_cast<const SoftCertContext*>(context);
-    return soft != nullptr && soft->magic == kCertContextMagic ? soft : nullptr;
+bool placeOf(PCCERT_CONTEXT context, ContextPlace& place) {
+    if (context == nullptr) return false;
+    const auto* handle = static_cast<const StoreHandle*>(context->hCertStore);
+    if (handle == nullptr || handle->magic != kStoreMagic) return false;
+    StoreSnapshot* snapshot = handle->snapshot;
+    size_t index = 0;
+    if (handle != &snapshot->handle || !indexIn(*snapshot, context, index)) return false;
+    place = {snapshot, index};
+    return true;
+}
+
+bool indexIn(const StoreSnapshot& snapshot, PCCERT_CONTEXT context, size_t& index) {
+    auto first = reinterpret_cast<uintptr_t>(snapshot.contexts.data());
+    auto at = reinterpret_cast<uintptr_t>(context);
+    if (at < first || at >= first + snapshot.contexts.size() * sizeof(CERT_CONTEXT)) return false;
+    index = (at - first) / sizeof(CERT_CONTEXT);
+    return true;
 }
 
 void retainSnapshot(StoreSnapshot* snapshot) {

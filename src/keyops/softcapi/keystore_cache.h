@@ -15,27 +15,37 @@ namespace softcapi {
 
 struct StoreSnapshot;
 
-// The certificate context handed to callers; callers see only the leading CERT_CONTEXT.
-struct SoftCertContext {
-    CERT_CONTEXT context;
+const uint32_t kStoreMagic = 0x53544f52;  // "STOR"
+
+// What an HCERTSTORE points to: an open store, or the snapshot a certificate context belongs to
+// (its hCertStore), which can be enumerated like the store it was read from.
+struct StoreHandle {
     uint32_t magic;
     StoreSnapshot* snapshot;
-    size_t index;
 };
 
-const uint32_t kCertContextMagic = 0x43455254;  // "CERT"
-
 struct StoreSnapshot {
+    StoreHandle handle{kStoreMagic, this};
     std::string storeName;
     bool readOnly = true;
     std::vector<CertificateRecord> records;
-    std::vector<SoftCertContext> contexts;  // one per record, in the same order
+    // One per record, in the same order. Lookups walk them all: nothing but the CERT_CONTEXT
+    // itself is kept in them, so that a walk touches as little memory as it can.
+    std::vector<CERT_CONTEXT> contexts;
     // Held by the cache, by every open store handle and by every context handed out.
     std::atomic<long> references{1};
 };
 
-// The context behind a pointer a caller hands back, or null when it is not one of ours.
-const SoftCertContext* softContext(PCCERT_CONTEXT context);
+// A certificate context a caller hands back: its snapshot and its place there.
+struct ContextPlace {
+    StoreSnapshot* snapshot = nullptr;
+    size_t index = 0;
+};
+
+// False when the pointer is not a context of ours.
+bool placeOf(PCCERT_CONTEXT context, ContextPlace& place);
+// The same for a context of a known snapshot; false when it is not one of that snapshot's.
+bool indexIn(const StoreSnapshot& snapshot, PCCERT_CONTEXT context, size_t& index);
 
 void retainSnapshot(StoreSnapshot* snapshot);
 void releaseSnapshot(StoreSnapshot* snapshot);

@@ -21,13 +21,14 @@ import javax.crypto.Cipher;
 /**
  * Times signing and decryption through Java, JNI, the library and the software CryptoAPI against
  * OpenSSL alone and against Java's own provider, with the same key, side by side in one run:
- * each round runs a batch of each, and the figures are medians over the rounds of the times and
- * of their ratios. Arguments: a working folder and PKCS#12 files (password "bench").
+ * each round runs its operations one of each kind after the other, so that whatever else the
+ * machine does weighs on all three alike, and the figures are medians over the rounds of the
+ * times and of their ratios. Arguments: a working folder and PKCS#12 files (password "bench").
  */
 public final class KeystoreBenchmark {
     private static final int CALG_SHA_256 = 0x800c;
     private static final String PASSWORD = "bench";
-    private static final int ROUNDS = 9;
+    private static final int ROUNDS = 15;
     private static final int[] STORE_SIZES = {10, 1000, 10000};
 
     private final Path work;
@@ -51,7 +52,8 @@ public final class KeystoreBenchmark {
         String alias = store.aliases().nextElement();
         PrivateKey key = (PrivateKey) store.getKey(alias, PASSWORD.toCharArray());
         X509Certificate certificate = (X509Certificate) store.getCertificate(alias);
-        Key k = new Key(key, certificate, key.getEncoded(), certificate.getEncoded());
+        Key k = new Key(key, certificate, BenchSupport.loadKey(key.getEncoded()),
+                certificate.getEncoded());
         int bits = ((java.security.interfaces.RSAKey) key).getModulus().bitLength();
         for (int size : STORE_SIZES) {
             Path profile = Files.createDirectories(work.resolve("rsa" + bits + "-store" + size));
@@ -70,23 +72,24 @@ public final class KeystoreBenchmark {
             }
             measureListing(bits, size);
         }
+        BenchSupport.freeKey(k.openssl());
     }
 
-    private record Key(PrivateKey privateKey, X509Certificate certificate, byte[] pkcs8,
+    private record Key(PrivateKey privateKey, X509Certificate certificate, long openssl,
             byte[] encoding) {}
 
     private void measureSigning(String label, Key key) throws Exception {
         Signature java = Signature.getInstance("SHA256withRSA");
         int batch = batchFor(key);
         report(label + ", signing           ", batch,
-                () -> time(batch, () -> check(BrowserSignature.sign(CALG_SHA_256, "RSA",
-                        key.encoding(), data) != null)),
-                () -> time(batch, () -> {
+                () -> time(() -> check(BrowserSignature.sign(CALG_SHA_256, "RSA", key.encoding(),
+                        data) != null)),
+                () -> time(() -> {
                     java.initSign(key.privateKey());
                     java.update(data);
                     java.sign();
                 }),
-                () -> BenchSupport.opensslSign(key.pkcs8(), data, batch));
+                () -> BenchSupport.opensslSign(key.openssl(), data, 1));
     }
 
     private void measureDecryption(String label, Key key, boolean oaep) throws Exception {
@@ -96,12 +99,12 @@ public final class KeystoreBenchmark {
         Cipher java = Cipher.getInstance(transformation);
         int batch = batchFor(key);
         report(label + (oaep ? ", decryption OAEP   " : ", decryption PKCS#1 "), batch,
-                () -> time(batch, () -> check(RSACipher.decrypt(key.encoding(), cipherText) != null)),
-                () -> time(batch, () -> {
+                () -> time(() -> check(RSACipher.decrypt(key.encoding(), cipherText) != null)),
+                () -> time(() -> {
                     java.init(Cipher.DECRYPT_MODE, key.privateKey());
                     java.doFinal(cipherText);
                 }),
-                () -> BenchSupport.opensslDecrypt(key.pkcs8(), cipherText, oaep, batch));
+                () -> BenchSupport.opensslDecrypt(key.openssl(), cipherText, oaep, 1));
     }
 
     // A ciphertext the library decrypts as the mode says: an OAEP one that PKCS #1 v1.5 refuses,
@@ -138,14 +141,20 @@ public final class KeystoreBenchmark {
                 ? 10 : 25;
     }
 
+    // Each supplier times one operation; a round interleaves `batch` of each.
     private static void report(String label, int batch, LongSupplier library, LongSupplier java,
             LongSupplier openssl) {
         List<double[]> rounds = new ArrayList<>();
         for (int round = 0; round < ROUNDS; ++round) {
-            double lib = library.getAsLong() / (double) batch;
-            double own = java.getAsLong() / (double) batch;
-            double ssl = openssl.getAsLong() / (double) batch;
-            rounds.add(new double[] {lib, own, ssl, lib / ssl, own / ssl});
+            double lib = 0;
+            double own = 0;
+            double ssl = 0;
+            for (int i = 0; i < batch; ++i) {
+                lib += library.getAsLong();
+                own += java.getAsLong();
+                ssl += openssl.getAsLong();
+            }
+            rounds.add(new double[] {lib / batch, own / batch, ssl / batch, lib / ssl, own / ssl});
         }
         System.out.printf("%s library %7.1f us (x%.3f) | Java %7.1f us (x%.3f) | OpenSSL %7.1f us%n",
                 label, median(rounds, 0) / 1e3, median(rounds, 3), median(rounds, 1) / 1e3,
@@ -161,10 +170,10 @@ public final class KeystoreBenchmark {
         void run() throws Exception;
     }
 
-    private static long time(int batch, Operation operation) {
+    private static long time(Operation operation) {
         try {
             long start = System.nanoTime();
-            for (int i = 0; i < batch; ++i) operation.run();
+            operation.run();
             return System.nanoTime() - start;
         } catch (Exception failure) {
             throw new IllegalStateException(failure);
