@@ -38,7 +38,7 @@ std::shared_ptr<const LoadedContainer> LoadedContainer::load(const ContainerReco
     container->family_ = record.family;
     container->name_ = record.name;
     container->pinProtected_ = record.pinProtected;
-    for (const auto& [spec, stored] : record.keys) {
+    for (const auto& [keySpec, stored] : record.keys) {
         ContainerKey key;
         key.publicKey = shareKey(decodePublicKey(stored.publicKey));
         if (record.pinProtected) {
@@ -50,7 +50,7 @@ std::shared_ptr<const LoadedContainer> LoadedContainer::load(const ContainerReco
             error = windowsErrorForOpenSsl(NTE_BAD_KEY);
             return nullptr;
         }
-        container->keys_.emplace(spec, std::move(key));
+        container->keys_.emplace(keySpec, std::move(key));
     }
     return container;
 }
@@ -70,12 +70,12 @@ DWORD LoadedContainer::unlock(const char* pin, size_t pinLength,
         return ERROR_SUCCESS;
     }
     std::map<DWORD, SharedKey> opened;
-    for (const auto& [spec, key] : keys_) {
+    for (const auto& [keySpec, key] : keys_) {
         PkeyPtr privateKey = decryptPrivateKey(key.encrypted, pin, pinLength);
         // A wrong PIN can, rarely, decrypt to well-formed garbage: the key must match its public half.
         if (!privateKey || EVP_PKEY_eq(privateKey.get(), key.publicKey.get()) != 1)
             return SCARD_W_WRONG_CHV;
-        opened.emplace(spec, shareKey(std::move(privateKey)));
+        opened.emplace(keySpec, shareKey(std::move(privateKey)));
     }
     unlocked_ = true;
     verifiedPin_ = digest;

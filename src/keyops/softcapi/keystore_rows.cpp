@@ -120,12 +120,12 @@ void insertContainer(Connection& db, const ContainerRecord& container) {
         .bind(3, static_cast<int64_t>(container.pinProtected))
         .run();
     int64_t id = sqlite3_last_insert_rowid(db.raw());
-    for (const auto& [spec, key] : container.keys) {
+    for (const auto& [keySpec, key] : container.keys) {
         Statement insertKey(db,
                             "INSERT INTO container_keys(container_id, key_spec, public_key, pkcs8) "
                             "VALUES (?, ?, ?, ?)");
         insertKey.bind(1, id)
-            .bind(2, static_cast<int64_t>(spec))
+            .bind(2, static_cast<int64_t>(keySpec))
             .bind(3, key.publicKey)
             .bindBlob(4, key.pkcs8.data(), key.pkcs8.size())
             .run();
