@@ -2,6 +2,7 @@
 #include "com_quendrilax_browser_cipher_RSACipher.h"
 
 #include "jni/java_host.h"
+#include "jni/native_guard.h"
 #include "keyops/decrypt.h"
 
 namespace {
@@ -24,12 +25,12 @@ extern "C" {
 // The password plays no part: decryption sets no PIN on the provider.
 JNIEXPORT jbyteArray JNICALL Java_com_quendrilax_browser_cipher_RSACipher_decryptWithPassword(
     JNIEnv* env, jclass, jbyteArray certificate, jbyteArray cipherText, jbyteArray) {
-    return decryptCipherText(env, certificate, cipherText);
+    return guardNative(env, [&] { return decryptCipherText(env, certificate, cipherText); });
 }
 
 JNIEXPORT jbyteArray JNICALL Java_com_quendrilax_browser_cipher_RSACipher_decrypt(
     JNIEnv* env, jclass, jbyteArray certificate, jbyteArray cipherText) {
-    return decryptCipherText(env, certificate, cipherText);
+    return guardNative(env, [&] { return decryptCipherText(env, certificate, cipherText); });
 }
 
 }  // extern "C"

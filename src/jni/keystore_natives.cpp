@@ -2,6 +2,7 @@
 #include "com_quendrilax_browser_keystore_QDIECAKeyStore.h"
 
 #include "jni/java_host.h"
+#include "jni/native_guard.h"
 #include "keyops/system_stores.h"
 
 namespace {
@@ -18,7 +19,8 @@ jclass byteArrayClass(JNIEnv* env) {
     return type;
 }
 
-// byte[][] of the list, in its order; null (exception cleared) when memory runs out.
+// byte[][] of the list, in its order; null (exception cleared) when the virtual machine runs out
+// of memory.
 jobjectArray toJavaArray(JNIEnv* env, const CertificateList& list) {
     jclass type = byteArrayClass(env);
     if (type == nullptr) return nullptr;
@@ -41,6 +43,13 @@ jobjectArray toJavaArray(JNIEnv* env, const CertificateList& list) {
     return array;
 }
 
+jobjectArray listStore(JNIEnv* env, jstring storeName) {
+    JavaChars name(env, storeName);
+    CertificateList list;
+    if (name.valid()) list = listCertificates(name.get());
+    return toJavaArray(env, list);
+}
+
 }  // namespace
 
 extern "C" {
@@ -48,25 +57,30 @@ extern "C" {
 JNIEXPORT jobjectArray JNICALL
 Java_com_quendrilax_browser_keystore_QDIECAKeyStore_getCertificatesInIESystemStore(
     JNIEnv* env, jclass, jstring storeName) {
-    JavaChars name(env, storeName);
-    CertificateList list;
-    if (name.valid()) list = listCertificates(name.get());
-    return toJavaArray(env, list);
+    jobjectArray array = guardNative(env, [&] { return listStore(env, storeName); });
+    // Never null while the virtual machine can make an empty array: a listing that failed lists
+    // nothing.
+    return array != nullptr ? array : toJavaArray(env, CertificateList());
 }
 
 JNIEXPORT void JNICALL Java_com_quendrilax_browser_keystore_QDIECAKeyStore_addCertificateInIESystemStore(
     JNIEnv* env, jclass, jstring storeName, jbyteArray certificate) {
-    JavaChars name(env, storeName);
-    JavaBytes bytes(env, certificate);
-    if (name.valid() && bytes.valid()) addCertificate(name.get(), bytes.data(), bytes.size());
+    guardNative(env, [&] {
+        JavaChars name(env, storeName);
+        JavaBytes bytes(env, certificate);
+        if (name.valid() && bytes.valid()) addCertificate(name.get(), bytes.data(), bytes.size());
+    });
 }
 
 JNIEXPORT void JNICALL
 Java_com_quendrilax_browser_keystore_QDIECAKeyStore_deleteCertificateInIESystemStore(
     JNIEnv* env, jclass, jstring storeName, jbyteArray certificate) {
-    JavaChars name(env, storeName);
-    JavaBytes bytes(env, certificate);
-    if (name.valid() && bytes.valid()) deleteCertificate(name.get(), bytes.data(), bytes.size());
+    guardNative(env, [&] {
+        JavaChars name(env, storeName);
+        JavaBytes bytes(env, certificate);
+        if (name.valid() && bytes.valid())
+            deleteCertificate(name.get(), bytes.data(), bytes.size());
+    });
 }
 
 }  // extern "C"

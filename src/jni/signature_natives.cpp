@@ -5,6 +5,7 @@
 
 #include "diagnostics/status.h"
 #include "jni/java_host.h"
+#include "jni/native_guard.h"
 #include "keyops/secure_bytes.h"
 #include "keyops/sign.h"
 
@@ -48,14 +49,18 @@ JNIEXPORT jbyteArray JNICALL
 Java_com_quendrilax_browser_keystore_provider_signature_BrowserSignature_signDataWithPassword(
     JNIEnv* env, jclass, jint digestAlgorithm, jstring keyAlgorithm, jbyteArray certificate,
     jbyteArray data, jbyteArray password, jboolean dataIsHash) {
-    return signData(env, digestAlgorithm, keyAlgorithm, certificate, data, password,
-                    dataIsHash == JNI_TRUE);
+    return guardNative(env, [&] {
+        return signData(env, digestAlgorithm, keyAlgorithm, certificate, data, password,
+                        dataIsHash == JNI_TRUE);
+    });
 }
 
 JNIEXPORT jbyteArray JNICALL Java_com_quendrilax_browser_keystore_provider_signature_BrowserSignature_sign(
     JNIEnv* env, jclass, jint digestAlgorithm, jstring keyAlgorithm, jbyteArray certificate,
     jbyteArray data) {
-    return signData(env, digestAlgorithm, keyAlgorithm, certificate, data, nullptr, false);
+    return guardNative(env, [&] {
+        return signData(env, digestAlgorithm, keyAlgorithm, certificate, data, nullptr, false);
+    });
 }
 
 // The same entry as sign: no PIN reaches the provider through it.
@@ -63,9 +68,12 @@ JNIEXPORT jbyteArray JNICALL
 Java_com_quendrilax_browser_keystore_provider_signature_BrowserSignature_signWithPassword(
     JNIEnv* env, jclass, jint digestAlgorithm, jstring keyAlgorithm, jbyteArray certificate,
     jbyteArray data) {
-    return signData(env, digestAlgorithm, keyAlgorithm, certificate, data, nullptr, false);
+    return guardNative(env, [&] {
+        return signData(env, digestAlgorithm, keyAlgorithm, certificate, data, nullptr, false);
+    });
 }
 
+// The two readers of the status words read one word each: nothing there can throw.
 JNIEXPORT jint JNICALL Java_com_quendrilax_browser_keystore_provider_signature_BrowserSignature_getError(
     JNIEnv*, jclass) {
     return static_cast<jint>(providerError());

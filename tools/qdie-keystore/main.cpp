@@ -2,6 +2,7 @@
 // Exit status: 0 done, 1 failed (nothing changed), 2 the command line is wrong.
 #include <cstring>
 #include <iostream>
+#include <new>
 
 #include "commands.h"
 #include "output.h"
@@ -62,9 +63,7 @@ int runCommand(const Command& command, int argc, char** argv) {
     return 0;
 }
 
-}  // namespace
-
-int main(int argc, char** argv) {
+int runTool(int argc, char** argv) {
     if (argc < 2) {
         qdie_tool::printError(std::string("no command given (see '") + kToolName + " --help')");
         return kExitUsage;
@@ -86,4 +85,19 @@ int main(int argc, char** argv) {
         return kExitFailure;
     }
     return status;
+}
+
+}  // namespace
+
+// Whatever escapes a command (memory that ran out, above all) still ends the tool with one line
+// and a failure, never with an abort.
+int main(int argc, char** argv) {
+    try {
+        return runTool(argc, argv);
+    } catch (const std::bad_alloc&) {
+        std::cerr << kToolName << ": out of memory\n";
+    } catch (...) {
+        std::cerr << kToolName << ": unexpected failure\n";
+    }
+    return kExitFailure;
 }

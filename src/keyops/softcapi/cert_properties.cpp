@@ -2,6 +2,7 @@
 #include <cstring>
 
 #include "keyops/softcapi/keystore_cache.h"
+#include "keyops/softcapi/entry_guard.h"
 #include "keyops/softcapi/last_error.h"
 #include "keyops/softcapi/text_encoding.h"
 
@@ -61,16 +62,18 @@ BOOL bytes(const std::vector<BYTE>& value, void* data, DWORD* size) {
 
 BOOL WINAPI CertGetCertificateContextProperty(PCCERT_CONTEXT pCertContext, DWORD dwPropId,
                                               void* pvData, DWORD* pcbData) {
-    ContextPlace place;
-    if (!placeOf(pCertContext, place) || pcbData == nullptr) return failWith(E_INVALIDARG);
-    const CertificateRecord& record = place.snapshot->records[place.index];
-    switch (dwPropId) {
-        case CERT_KEY_PROV_INFO_PROP_ID:
-            if (!record.binding) return failWith(CRYPT_E_NOT_FOUND);
-            return keyProvInfo(*record.binding, pvData, pcbData);
-        case CERT_SHA1_HASH_PROP_ID:
-            return bytes(record.thumbprint, pvData, pcbData);
-        default:
-            return failWith(CRYPT_E_NOT_FOUND);
-    }
+    return guardEntryPoint([&]() -> BOOL {
+        ContextPlace place;
+        if (!placeOf(pCertContext, place) || pcbData == nullptr) return failWith(E_INVALIDARG);
+        const CertificateRecord& record = place.snapshot->records[place.index];
+        switch (dwPropId) {
+            case CERT_KEY_PROV_INFO_PROP_ID:
+                if (!record.binding) return failWith(CRYPT_E_NOT_FOUND);
+                return keyProvInfo(*record.binding, pvData, pcbData);
+            case CERT_SHA1_HASH_PROP_ID:
+                return bytes(record.thumbprint, pvData, pcbData);
+            default:
+                return failWith(CRYPT_E_NOT_FOUND);
+        }
+    });
 }

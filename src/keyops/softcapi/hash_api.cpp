@@ -2,6 +2,7 @@
 #include <cstring>
 
 #include "keyops/softcapi/crypt_objects.h"
+#include "keyops/softcapi/entry_guard.h"
 #include "keyops/softcapi/last_error.h"
 
 using namespace softcapi;
@@ -42,75 +43,85 @@ BOOL answerValue(SoftHash& hash, BYTE* data, DWORD* length) {
 
 BOOL WINAPI CryptCreateHash(HCRYPTPROV hProv, ALG_ID Algid, HCRYPTKEY hKey, DWORD dwFlags,
                             HCRYPTHASH* phHash) {
-    std::shared_ptr<SoftProvider> provider = providerHandles().find(hProv);
-    if (!provider) return failWith(badProviderHandle(hProv));
-    if (phHash == nullptr) return failWith(ERROR_INVALID_PARAMETER);
-    if (dwFlags != 0) return failWith(NTE_BAD_FLAGS);
-    // Keyed hashes (HMAC, MAC) are not offered, so a key never belongs here.
-    if (hKey != 0) return failWith(NTE_BAD_KEY);
-    if (!offersAlgorithm(*provider->info, Algid) || digestSize(Algid) == 0)
-        return failWith(NTE_BAD_ALGID);
-    OpenSslErrorScope scope;
-    auto hash = std::make_shared<SoftHash>();
-    hash->provider = std::move(provider);
-    hash->algorithm = Algid;
-    if (const EVP_MD* digest = digestFor(Algid)) {
-        hash->digest.reset(EVP_MD_CTX_new());
-        if (!hash->digest || EVP_DigestInit_ex(hash->digest.get(), digest, nullptr) != 1)
-            return failWith(windowsErrorForOpenSsl(NTE_FAIL));
-    }
-    *phHash = hashHandles().add(std::move(hash));
-    return TRUE;
+    return guardEntryPoint([&]() -> BOOL {
+        std::shared_ptr<SoftProvider> provider = providerHandles().find(hProv);
+        if (!provider) return failWith(badProviderHandle(hProv));
+        if (phHash == nullptr) return failWith(ERROR_INVALID_PARAMETER);
+        if (dwFlags != 0) return failWith(NTE_BAD_FLAGS);
+        // Keyed hashes (HMAC, MAC) are not offered, so a key never belongs here.
+        if (hKey != 0) return failWith(NTE_BAD_KEY);
+        if (!offersAlgorithm(*provider->info, Algid) || digestSize(Algid) == 0)
+            return failWith(NTE_BAD_ALGID);
+        OpenSslErrorScope scope;
+        auto hash = std::make_shared<SoftHash>();
+        hash->provider = std::move(provider);
+        hash->algorithm = Algid;
+        if (const EVP_MD* digest = digestFor(Algid)) {
+            hash->digest.reset(EVP_MD_CTX_new());
+            if (!hash->digest || EVP_DigestInit_ex(hash->digest.get(), digest, nullptr) != 1)
+                return failWith(windowsErrorForOpenSsl(NTE_FAIL));
+        }
+        *phHash = hashHandles().add(std::move(hash));
+        return TRUE;
+    });
 }
 
 BOOL WINAPI CryptHashData(HCRYPTHASH hHash, CONST BYTE* pbData, DWORD dwDataLen, DWORD dwFlags) {
-    std::shared_ptr<SoftHash> hash = hashHandles().find(hHash);
-    if (!hash) return failWith(ERROR_INVALID_PARAMETER);
-    if (pbData == nullptr && dwDataLen != 0) return failWith(ERROR_INVALID_PARAMETER);
-    if (dwFlags != 0) return failWith(NTE_BAD_FLAGS);
-    // SSL3 SHAMD5 has no data of its own: its value is set whole.
-    if (!hash->digest) return failWith(NTE_BAD_ALGID);
-    OpenSslErrorScope scope;
-    std::lock_guard<std::mutex> lock(hash->mutex);
-    if (hash->finished) return failWith(NTE_BAD_HASH_STATE);
-    if (dwDataLen != 0 && EVP_DigestUpdate(hash->digest.get(), pbData, dwDataLen) != 1)
-        return failWith(windowsErrorForOpenSsl(NTE_FAIL));
-    return TRUE;
+    return guardEntryPoint([&]() -> BOOL {
+        std::shared_ptr<SoftHash> hash = hashHandles().find(hHash);
+        if (!hash) return failWith(ERROR_INVALID_PARAMETER);
+        if (pbData == nullptr && dwDataLen != 0) return failWith(ERROR_INVALID_PARAMETER);
+        if (dwFlags != 0) return failWith(NTE_BAD_FLAGS);
+        // SSL3 SHAMD5 has no data of its own: its value is set whole.
+        if (!hash->digest) return failWith(NTE_BAD_ALGID);
+        OpenSslErrorScope scope;
+        std::lock_guard<std::mutex> lock(hash->mutex);
+        if (hash->finished) return failWith(NTE_BAD_HASH_STATE);
+        if (dwDataLen != 0 && EVP_DigestUpdate(hash->digest.get(), pbData, dwDataLen) != 1)
+            return failWith(windowsErrorForOpenSsl(NTE_FAIL));
+        return TRUE;
+    });
 }
 
 BOOL WINAPI CryptSetHashParam(HCRYPTHASH hHash, DWORD dwParam, CONST BYTE* pbData,
                               DWORD dwFlags) {
-    std::shared_ptr<SoftHash> hash = hashHandles().find(hHash);
-    if (!hash) return failWith(ERROR_INVALID_PARAMETER);
-    if (dwParam != HP_HASHVAL) return failWith(NTE_BAD_TYPE);
-    if (pbData == nullptr) return failWith(ERROR_INVALID_PARAMETER);
-    std::lock_guard<std::mutex> lock(hash->mutex);
-    // As on Windows, the value is as long as the algorithm's digest; the caller vouches for it.
-    hash->value.assign(pbData, pbData + digestSize(hash->algorithm));
-    hash->finished = true;
-    return TRUE;
+    return guardEntryPoint([&]() -> BOOL {
+        std::shared_ptr<SoftHash> hash = hashHandles().find(hHash);
+        if (!hash) return failWith(ERROR_INVALID_PARAMETER);
+        if (dwParam != HP_HASHVAL) return failWith(NTE_BAD_TYPE);
+        if (pbData == nullptr) return failWith(ERROR_INVALID_PARAMETER);
+        std::lock_guard<std::mutex> lock(hash->mutex);
+        // As on Windows, the value is as long as the algorithm's digest; the caller vouches for it.
+        hash->value.assign(pbData, pbData + digestSize(hash->algorithm));
+        hash->finished = true;
+        return TRUE;
+    });
 }
 
 BOOL WINAPI CryptGetHashParam(HCRYPTHASH hHash, DWORD dwParam, BYTE* pbData, DWORD* pdwDataLen,
                               DWORD dwFlags) {
-    std::shared_ptr<SoftHash> hash = hashHandles().find(hHash);
-    if (!hash) return failWith(ERROR_INVALID_PARAMETER);
-    if (pdwDataLen == nullptr) return failWith(ERROR_INVALID_PARAMETER);
-    OpenSslErrorScope scope;
-    std::lock_guard<std::mutex> lock(hash->mutex);
-    switch (dwParam) {
-        case HP_ALGID:
-            return answerDword(hash->algorithm, pbData, pdwDataLen);
-        case HP_HASHSIZE:
-            return answerDword(digestSize(hash->algorithm), pbData, pdwDataLen);
-        case HP_HASHVAL:
-            return answerValue(*hash, pbData, pdwDataLen);
-        default:
-            return failWith(NTE_BAD_TYPE);
-    }
+    return guardEntryPoint([&]() -> BOOL {
+        std::shared_ptr<SoftHash> hash = hashHandles().find(hHash);
+        if (!hash) return failWith(ERROR_INVALID_PARAMETER);
+        if (pdwDataLen == nullptr) return failWith(ERROR_INVALID_PARAMETER);
+        OpenSslErrorScope scope;
+        std::lock_guard<std::mutex> lock(hash->mutex);
+        switch (dwParam) {
+            case HP_ALGID:
+                return answerDword(hash->algorithm, pbData, pdwDataLen);
+            case HP_HASHSIZE:
+                return answerDword(digestSize(hash->algorithm), pbData, pdwDataLen);
+            case HP_HASHVAL:
+                return answerValue(*hash, pbData, pdwDataLen);
+            default:
+                return failWith(NTE_BAD_TYPE);
+        }
+    });
 }
 
 BOOL WINAPI CryptDestroyHash(HCRYPTHASH hHash) {
-    if (!hashHandles().remove(hHash)) return failWith(ERROR_INVALID_PARAMETER);
-    return TRUE;
+    return guardEntryPoint([&]() -> BOOL {
+        if (!hashHandles().remove(hHash)) return failWith(ERROR_INVALID_PARAMETER);
+        return TRUE;
+    });
 }

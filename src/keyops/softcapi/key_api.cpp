@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "keyops/softcapi/crypt_objects.h"
+#include "keyops/softcapi/entry_guard.h"
 #include "keyops/softcapi/last_error.h"
 #include "keyops/softcapi/rsa_padding.h"
 
@@ -69,55 +70,63 @@ DWORD decryptInPlace(SoftKey& key, EVP_PKEY* privateKey, DWORD flags, BYTE* data
 }  // namespace
 
 BOOL WINAPI CryptGetUserKey(HCRYPTPROV hProv, DWORD dwKeySpec, HCRYPTKEY* phUserKey) {
-    std::shared_ptr<SoftProvider> provider = providerHandles().find(hProv);
-    if (!provider) return failWith(badProviderHandle(hProv));
-    if (phUserKey == nullptr) return failWith(ERROR_INVALID_PARAMETER);
-    if (!provider->container) return failWith(NTE_BAD_KEYSET);
-    const ContainerKey* stored = provider->container->key(dwKeySpec);
-    if (stored == nullptr) return failWith(NTE_NO_KEY);
-    auto key = std::make_shared<SoftKey>();
-    key->provider = std::move(provider);
-    key->keySpec = dwKeySpec;
-    key->publicKey = stored->publicKey;
-    *phUserKey = keyHandles().add(std::move(key));
-    return TRUE;
+    return guardEntryPoint([&]() -> BOOL {
+        std::shared_ptr<SoftProvider> provider = providerHandles().find(hProv);
+        if (!provider) return failWith(badProviderHandle(hProv));
+        if (phUserKey == nullptr) return failWith(ERROR_INVALID_PARAMETER);
+        if (!provider->container) return failWith(NTE_BAD_KEYSET);
+        const ContainerKey* stored = provider->container->key(dwKeySpec);
+        if (stored == nullptr) return failWith(NTE_NO_KEY);
+        auto key = std::make_shared<SoftKey>();
+        key->provider = std::move(provider);
+        key->keySpec = dwKeySpec;
+        key->publicKey = stored->publicKey;
+        *phUserKey = keyHandles().add(std::move(key));
+        return TRUE;
+    });
 }
 
 BOOL WINAPI CryptSetKeyParam(HCRYPTKEY hKey, DWORD dwParam, CONST BYTE* pbData, DWORD dwFlags) {
-    std::shared_ptr<SoftKey> key = keyHandles().find(hKey);
-    if (!key) return failWith(ERROR_INVALID_PARAMETER);
-    if (dwParam != KP_MODE && dwParam != KP_PADDING) return failWith(NTE_BAD_TYPE);
-    if (pbData == nullptr) return failWith(ERROR_INVALID_PARAMETER);
-    DWORD value = 0;
-    std::memcpy(&value, pbData, sizeof(value));
-    // RSA has no chaining mode and pads per operation; the values are checked, then moot.
-    bool known = dwParam == KP_MODE ? value >= CRYPT_MODE_CBC && value <= kLastCipherMode
-                                    : value == PKCS5_PADDING;
-    return known ? TRUE : failWith(NTE_BAD_DATA);
+    return guardEntryPoint([&]() -> BOOL {
+        std::shared_ptr<SoftKey> key = keyHandles().find(hKey);
+        if (!key) return failWith(ERROR_INVALID_PARAMETER);
+        if (dwParam != KP_MODE && dwParam != KP_PADDING) return failWith(NTE_BAD_TYPE);
+        if (pbData == nullptr) return failWith(ERROR_INVALID_PARAMETER);
+        DWORD value = 0;
+        std::memcpy(&value, pbData, sizeof(value));
+        // RSA has no chaining mode and pads per operation; the values are checked, then moot.
+        bool known = dwParam == KP_MODE ? value >= CRYPT_MODE_CBC && value <= kLastCipherMode
+                                        : value == PKCS5_PADDING;
+        return known ? TRUE : failWith(NTE_BAD_DATA);
+    });
 }
 
 BOOL WINAPI CryptDecrypt(HCRYPTKEY hKey, HCRYPTHASH hHash, BOOL Final, DWORD dwFlags,
                          BYTE* pbData, DWORD* pdwDataLen) {
-    std::shared_ptr<SoftKey> key = keyHandles().find(hKey);
-    if (!key) return failWith(ERROR_INVALID_PARAMETER);
-    if (hHash != 0) return failWith(NTE_BAD_HASH);
-    if ((dwFlags & ~static_cast<DWORD>(CRYPT_OAEP)) != 0) return failWith(NTE_BAD_FLAGS);
-    if (pdwDataLen == nullptr || (pbData == nullptr && *pdwDataLen != 0))
-        return failWith(ERROR_INVALID_PARAMETER);
-    // Only an RSA key-exchange key decrypts.
-    if (key->provider->info->family != KeyFamily::Rsa || key->keySpec != AT_KEYEXCHANGE)
-        return failWith(NTE_BAD_KEY);
-    DWORD error = ERROR_SUCCESS;
-    SharedKey privateKey = key->provider->privateKey(key->keySpec, error);
-    if (!privateKey) return failWith(error);
-    if (*pdwDataLen != static_cast<DWORD>(EVP_PKEY_get_size(privateKey.get())))
-        return failWith(NTE_BAD_DATA);
-    OpenSslErrorScope scope;
-    error = decryptInPlace(*key, privateKey.get(), dwFlags, pbData, pdwDataLen);
-    return error == ERROR_SUCCESS ? TRUE : failWith(error);
+    return guardEntryPoint([&]() -> BOOL {
+        std::shared_ptr<SoftKey> key = keyHandles().find(hKey);
+        if (!key) return failWith(ERROR_INVALID_PARAMETER);
+        if (hHash != 0) return failWith(NTE_BAD_HASH);
+        if ((dwFlags & ~static_cast<DWORD>(CRYPT_OAEP)) != 0) return failWith(NTE_BAD_FLAGS);
+        if (pdwDataLen == nullptr || (pbData == nullptr && *pdwDataLen != 0))
+            return failWith(ERROR_INVALID_PARAMETER);
+        // Only an RSA key-exchange key decrypts.
+        if (key->provider->info->family != KeyFamily::Rsa || key->keySpec != AT_KEYEXCHANGE)
+            return failWith(NTE_BAD_KEY);
+        DWORD error = ERROR_SUCCESS;
+        SharedKey privateKey = key->provider->privateKey(key->keySpec, error);
+        if (!privateKey) return failWith(error);
+        if (*pdwDataLen != static_cast<DWORD>(EVP_PKEY_get_size(privateKey.get())))
+            return failWith(NTE_BAD_DATA);
+        OpenSslErrorScope scope;
+        error = decryptInPlace(*key, privateKey.get(), dwFlags, pbData, pdwDataLen);
+        return error == ERROR_SUCCESS ? TRUE : failWith(error);
+    });
 }
 
 BOOL WINAPI CryptDestroyKey(HCRYPTKEY hKey) {
-    if (!keyHandles().remove(hKey)) return failWith(ERROR_INVALID_PARAMETER);
-    return TRUE;
+    return guardEntryPoint([&]() -> BOOL {
+        if (!keyHandles().remove(hKey)) return failWith(ERROR_INVALID_PARAMETER);
+        return TRUE;
+    });
 }

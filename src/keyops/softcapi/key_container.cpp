@@ -77,9 +77,10 @@ DWORD LoadedContainer::unlock(const char* pin, size_t pinLength,
             return SCARD_W_WRONG_CHV;
         opened.emplace(keySpec, shareKey(std::move(privateKey)));
     }
-    unlocked_ = true;
-    verifiedPin_ = digest;
+    // Marked unlocked only once the keys are all in place: copying them can run out of memory.
     unlockedKeys_ = opened;
+    verifiedPin_ = digest;
+    unlocked_ = true;
     keys = std::move(opened);
     return ERROR_SUCCESS;
 }

@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <map>
+#include <memory>
 #include <mutex>
 
 #include "keyops/softcapi/keystore_file.h"
@@ -116,9 +117,9 @@ void readConsistently(FileState& state, Read read) {
     }
 }
 
-StoreSnapshot* buildSnapshot(const std::string& storeName, bool readOnly,
-                             std::vector<CertificateRecord> records) {
-    auto* snapshot = new StoreSnapshot();
+std::unique_ptr<StoreSnapshot> buildSnapshot(const std::string& storeName, bool readOnly,
+                                             std::vector<CertificateRecord> records) {
+    auto snapshot = std::make_unique<StoreSnapshot>();
     snapshot->storeName = storeName;
     snapshot->readOnly = readOnly;
     snapshot->records = std::move(records);
@@ -179,8 +180,11 @@ StoreSnapshot* openStoreSnapshot(const std::string& storeName, bool readOnly, DW
                     if (ours) records = loadCertificates(state.watch, storeName);
                 });
             }
-            cached = state.snapshots.emplace(key, buildSnapshot(storeName, readOnly,
-                                                                std::move(records))).first;
+            std::unique_ptr<StoreSnapshot> built =
+                buildSnapshot(storeName, readOnly, std::move(records));
+            // The cache holds the snapshot's first reference once it has a place for it.
+            cached = state.snapshots.emplace(key, built.get()).first;
+            built.release();
         }
         retainSnapshot(cached->second);
         return cached->second;

@@ -4,15 +4,15 @@ namespace {
 thread_local DWORD tLastError = ERROR_SUCCESS;
 }
 
-DWORD WINAPI GetLastError() {
+DWORD WINAPI GetLastError() noexcept {
     return tLastError;
 }
 
-void WINAPI SetLastError(DWORD error) {
+void WINAPI SetLastError(DWORD error) noexcept {
     tLastError = error;
 }
 
 // There is no window system here: provider dialogs have no parent.
-HWND WINAPI GetForegroundWindow() {
+HWND WINAPI GetForegroundWindow() noexcept {
     return nullptr;
 }

@@ -4,6 +4,7 @@
 
 #include "keyops/softcapi/crypt_objects.h"
 #include "keyops/softcapi/keystore_cache.h"
+#include "keyops/softcapi/entry_guard.h"
 #include "keyops/softcapi/last_error.h"
 #include "keyops/softcapi/text_encoding.h"
 
@@ -67,73 +68,81 @@ BOOL setPin(SoftProvider& provider, const BYTE* pin) {
 
 BOOL WINAPI CryptAcquireContextA(HCRYPTPROV* phProv, LPCSTR szContainer, LPCSTR szProvider,
                                  DWORD dwProvType, DWORD dwFlags) {
-    if (phProv == nullptr) return failWith(ERROR_INVALID_PARAMETER);
-    if ((dwFlags & ~kAcceptedAcquireFlags) != 0) return failWith(NTE_BAD_FLAGS);
-    const ProviderInfo* info = nullptr;
-    if (szProvider == nullptr || szProvider[0] == '\0') {
-        info = defaultProvider(dwProvType);
-        if (info == nullptr) return failWith(NTE_PROV_TYPE_NOT_DEF);
-    } else {
-        info = findProvider(szProvider);
-        if (info == nullptr) return failWith(NTE_KEYSET_NOT_DEF);
-        if (info->type != dwProvType) return failWith(NTE_PROV_TYPE_NO_MATCH);
-    }
-    auto provider = std::make_shared<SoftProvider>();
-    provider->info = info;
-    if ((dwFlags & CRYPT_VERIFYCONTEXT) == CRYPT_VERIFYCONTEXT) {
-        if (szContainer != nullptr) return failWith(NTE_BAD_FLAGS);
-    } else {
-        provider->containerName = szContainer != nullptr ? szContainer : defaultContainerName();
-        DWORD error = ERROR_SUCCESS;
-        provider->container =
-            findContainer(info->family, latin1ToUtf8(provider->containerName), error);
-        if (!provider->container) return failWith(error);
-    }
-    *phProv = providerHandles().add(std::move(provider));
-    return TRUE;
+    return guardEntryPoint([&]() -> BOOL {
+        if (phProv == nullptr) return failWith(ERROR_INVALID_PARAMETER);
+        if ((dwFlags & ~kAcceptedAcquireFlags) != 0) return failWith(NTE_BAD_FLAGS);
+        const ProviderInfo* info = nullptr;
+        if (szProvider == nullptr || szProvider[0] == '\0') {
+            info = defaultProvider(dwProvType);
+            if (info == nullptr) return failWith(NTE_PROV_TYPE_NOT_DEF);
+        } else {
+            info = findProvider(szProvider);
+            if (info == nullptr) return failWith(NTE_KEYSET_NOT_DEF);
+            if (info->type != dwProvType) return failWith(NTE_PROV_TYPE_NO_MATCH);
+        }
+        auto provider = std::make_shared<SoftProvider>();
+        provider->info = info;
+        if ((dwFlags & CRYPT_VERIFYCONTEXT) == CRYPT_VERIFYCONTEXT) {
+            if (szContainer != nullptr) return failWith(NTE_BAD_FLAGS);
+        } else {
+            provider->containerName = szContainer != nullptr ? szContainer : defaultContainerName();
+            DWORD error = ERROR_SUCCESS;
+            provider->container =
+                findContainer(info->family, latin1ToUtf8(provider->containerName), error);
+            if (!provider->container) return failWith(error);
+        }
+        *phProv = providerHandles().add(std::move(provider));
+        return TRUE;
+    });
 }
 
 BOOL WINAPI CryptReleaseContext(HCRYPTPROV hProv, DWORD dwFlags) {
-    if (dwFlags != 0) return failWith(NTE_BAD_FLAGS);
-    if (!providerHandles().remove(hProv)) return failWith(badProviderHandle(hProv));
-    return TRUE;
+    return guardEntryPoint([&]() -> BOOL {
+        if (dwFlags != 0) return failWith(NTE_BAD_FLAGS);
+        if (!providerHandles().remove(hProv)) return failWith(badProviderHandle(hProv));
+        return TRUE;
+    });
 }
 
 BOOL WINAPI CryptGetProvParam(HCRYPTPROV hProv, DWORD dwParam, BYTE* pbData, DWORD* pdwDataLen,
                               DWORD dwFlags) {
-    std::shared_ptr<SoftProvider> provider = providerHandles().find(hProv);
-    if (!provider) return failWith(badProviderHandle(hProv));
-    if (pdwDataLen == nullptr) return failWith(ERROR_INVALID_PARAMETER);
-    switch (dwParam) {
-        case PP_ENUMALGS:
-            return enumerateAlgorithms(*provider, pbData, pdwDataLen, dwFlags);
-        case PP_NAME:
-            return answerBytes(provider->info->name,
-                               static_cast<DWORD>(std::strlen(provider->info->name) + 1), pbData,
-                               pdwDataLen);
-        case PP_CONTAINER:
-            return answerBytes(provider->containerName.c_str(),
-                               static_cast<DWORD>(provider->containerName.size() + 1), pbData,
-                               pdwDataLen);
-        case PP_PROVTYPE:
-            return answerBytes(&provider->info->type, sizeof(DWORD), pbData, pdwDataLen);
-        default:
-            return failWith(NTE_BAD_TYPE);
-    }
+    return guardEntryPoint([&]() -> BOOL {
+        std::shared_ptr<SoftProvider> provider = providerHandles().find(hProv);
+        if (!provider) return failWith(badProviderHandle(hProv));
+        if (pdwDataLen == nullptr) return failWith(ERROR_INVALID_PARAMETER);
+        switch (dwParam) {
+            case PP_ENUMALGS:
+                return enumerateAlgorithms(*provider, pbData, pdwDataLen, dwFlags);
+            case PP_NAME:
+                return answerBytes(provider->info->name,
+                                   static_cast<DWORD>(std::strlen(provider->info->name) + 1),
+                                   pbData, pdwDataLen);
+            case PP_CONTAINER:
+                return answerBytes(provider->containerName.c_str(),
+                                   static_cast<DWORD>(provider->containerName.size() + 1), pbData,
+                                   pdwDataLen);
+            case PP_PROVTYPE:
+                return answerBytes(&provider->info->type, sizeof(DWORD), pbData, pdwDataLen);
+            default:
+                return failWith(NTE_BAD_TYPE);
+        }
+    });
 }
 
 BOOL WINAPI CryptSetProvParam(HCRYPTPROV hProv, DWORD dwParam, CONST BYTE* pbData,
                               DWORD dwFlags) {
-    // There are no dialogs to give a parent to: the window is accepted and ignored.
-    if (dwParam == PP_CLIENT_HWND && hProv == 0) return TRUE;
-    std::shared_ptr<SoftProvider> provider = providerHandles().find(hProv);
-    if (!provider) return failWith(badProviderHandle(hProv));
-    switch (dwParam) {
-        case PP_CLIENT_HWND:
-            return TRUE;
-        case PP_SIGNATURE_PIN:
-            return setPin(*provider, pbData);
-        default:
-            return failWith(NTE_BAD_TYPE);
-    }
+    return guardEntryPoint([&]() -> BOOL {
+        // There are no dialogs to give a parent to: the window is accepted and ignored.
+        if (dwParam == PP_CLIENT_HWND && hProv == 0) return TRUE;
+        std::shared_ptr<SoftProvider> provider = providerHandles().find(hProv);
+        if (!provider) return failWith(badProviderHandle(hProv));
+        switch (dwParam) {
+            case PP_CLIENT_HWND:
+                return TRUE;
+            case PP_SIGNATURE_PIN:
+                return setPin(*provider, pbData);
+            default:
+                return failWith(NTE_BAD_TYPE);
+        }
+    });
 }

@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "keyops/softcapi/crypt_objects.h"
+#include "keyops/softcapi/entry_guard.h"
 #include "keyops/softcapi/last_error.h"
 
 using namespace softcapi;
@@ -68,35 +69,38 @@ DWORD signDss(EVP_PKEY* key, const SoftHash& hash, BYTE* out) {
 
 BOOL WINAPI CryptSignHashA(HCRYPTHASH hHash, DWORD dwKeySpec, LPCSTR szDescription,
                            DWORD dwFlags, BYTE* pbSignature, DWORD* pdwSigLen) {
-    std::shared_ptr<SoftHash> hash = hashHandles().find(hHash);
-    if (!hash) return failWith(ERROR_INVALID_PARAMETER);
-    if (pdwSigLen == nullptr) return failWith(ERROR_INVALID_PARAMETER);
-    if (dwKeySpec != AT_KEYEXCHANGE && dwKeySpec != AT_SIGNATURE) return failWith(NTE_BAD_ALGID);
-    if ((dwFlags & ~static_cast<DWORD>(CRYPT_NOHASHOID)) != 0) return failWith(NTE_BAD_FLAGS);
-    SoftProvider& provider = *hash->provider;
-    const ContainerKey* key = provider.container ? provider.container->key(dwKeySpec) : nullptr;
-    if (key == nullptr) return failWith(NTE_NO_KEY);
+    return guardEntryPoint([&]() -> BOOL {
+        std::shared_ptr<SoftHash> hash = hashHandles().find(hHash);
+        if (!hash) return failWith(ERROR_INVALID_PARAMETER);
+        if (pdwSigLen == nullptr) return failWith(ERROR_INVALID_PARAMETER);
+        if (dwKeySpec != AT_KEYEXCHANGE && dwKeySpec != AT_SIGNATURE)
+            return failWith(NTE_BAD_ALGID);
+        if ((dwFlags & ~static_cast<DWORD>(CRYPT_NOHASHOID)) != 0) return failWith(NTE_BAD_FLAGS);
+        SoftProvider& provider = *hash->provider;
+        const ContainerKey* key = provider.container ? provider.container->key(dwKeySpec) : nullptr;
+        if (key == nullptr) return failWith(NTE_NO_KEY);
 
-    DWORD size = signatureSize(provider, key->publicKey.get());
-    if (pbSignature == nullptr) {
+        DWORD size = signatureSize(provider, key->publicKey.get());
+        if (pbSignature == nullptr) {
+            *pdwSigLen = size;
+            return TRUE;
+        }
+        if (*pdwSigLen < size) {
+            *pdwSigLen = size;
+            return failWith(ERROR_MORE_DATA);
+        }
+        DWORD error = ERROR_SUCCESS;
+        SharedKey privateKey = provider.privateKey(dwKeySpec, error);
+        if (!privateKey) return failWith(error);
+
+        OpenSslErrorScope scope;
+        std::lock_guard<std::mutex> lock(hash->mutex);
+        if (!hash->finish()) return failWith(windowsErrorForOpenSsl(NTE_BAD_HASH_STATE));
+        error = provider.info->family == KeyFamily::Dss
+                    ? signDss(privateKey.get(), *hash, pbSignature)
+                    : signRsa(privateKey.get(), *hash, dwFlags, pbSignature, size);
+        if (error != ERROR_SUCCESS) return failWith(error);
         *pdwSigLen = size;
         return TRUE;
-    }
-    if (*pdwSigLen < size) {
-        *pdwSigLen = size;
-        return failWith(ERROR_MORE_DATA);
-    }
-    DWORD error = ERROR_SUCCESS;
-    SharedKey privateKey = provider.privateKey(dwKeySpec, error);
-    if (!privateKey) return failWith(error);
-
-    OpenSslErrorScope scope;
-    std::lock_guard<std::mutex> lock(hash->mutex);
-    if (!hash->finish()) return failWith(windowsErrorForOpenSsl(NTE_BAD_HASH_STATE));
-    error = provider.info->family == KeyFamily::Dss
-                ? signDss(privateKey.get(), *hash, pbSignature)
-                : signRsa(privateKey.get(), *hash, dwFlags, pbSignature, size);
-    if (error != ERROR_SUCCESS) return failWith(error);
-    *pdwSigLen = size;
-    return TRUE;
+    });
 }

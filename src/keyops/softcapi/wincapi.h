@@ -4,9 +4,11 @@
 
 #include "keyops/softcapi/wintypes.h"
 
-DWORD WINAPI GetLastError();
-void WINAPI SetLastError(DWORD error);
-HWND WINAPI GetForegroundWindow();
+// These three cannot fail; every other entry point answers failure with FALSE or null and the
+// last error, and never throws.
+DWORD WINAPI GetLastError() noexcept;
+void WINAPI SetLastError(DWORD error) noexcept;
+HWND WINAPI GetForegroundWindow() noexcept;
 
 HCERTSTORE WINAPI CertOpenStore(LPCSTR lpszStoreProvider, DWORD dwEncodingType,
                                 HCRYPTPROV_LEGACY hCryptProv, DWORD dwFlags, const void* pvPara);
