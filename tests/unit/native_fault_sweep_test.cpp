@@ -1,10 +1,15 @@
-// The natives under exhaustion: every JNI call that can fail for memory, and every CryptoAPI
-// call, fails in turn; each native must end in its documented result, leave no exception
-// pending, and give back every array, string, local reference and CryptoAPI acquisition.
+// The natives under exhaustion: every JNI call that can fail for memory, every CryptoAPI call
+// and every C++ allocation fails in turn; each native must end in its documented result, leave
+// no exception pending, give back every array, string, local reference, CryptoAPI acquisition
+// and allocation, and work again on the next call.
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <cstdio>
 #include <functional>
+#include <set>
+#include <string>
+#include <utility>
 
 #include "com_quendrilax_browser_cipher_RSACipher.h"
 #include "com_quendrilax_browser_keystore_QDIECAKeyStore.h"
@@ -12,6 +17,7 @@
 #include "diagnostics/status.h"
 #include "support/crypto_fixture.h"
 #include "support/embedded_jvm.h"
+#include "support/failing_allocator.h"
 #include "support/fault_jni_env.h"
 #include "support/fault_platform.h"
 #include "support/openssl_check.h"
@@ -21,15 +27,30 @@ namespace {
 
 const Bytes kMessage = {'s', 'w', 'e', 'e', 'p'};
 const char kStore[] = "Sweep";
+const char kScratchStore[] = "SweepScratch";
 
 // What a native gave back, judged by the test: the documented success, or the empty result.
 enum class Result { Success, Empty, Wrong };
+
+enum class Fault { Jni, Platform, Allocation };
+
+const char* faultName(Fault fault) {
+    switch (fault) {
+        case Fault::Jni: return "JNI call ";
+        case Fault::Platform: return "CryptoAPI call ";
+        case Fault::Allocation: return "allocation ";
+    }
+    return "";
+}
 
 struct Tally {
     int points = 0;
     int clean = 0;
     int leaks = 0;
 };
+
+// The status word and the provider-error word after a call.
+using StatusPair = std::pair<uint32_t, uint32_t>;
 
 class NativeFaultSweep : public ::testing::Test {
 protected:
@@ -49,6 +70,17 @@ protected:
         return bytes;
     }
 
+    // The native call itself, with this run's allocation failure armed around it and it alone:
+    // what the test does to judge the result allocates freely.
+    template <typename Call>
+    auto armed(Call call) -> decltype(call()) {
+        ArmedAllocations allocations(failAllocationAt_);
+        auto result = call();
+        allocations_ = allocations.count();
+        allocationFailed_ = allocations.failed();
+        return result;
+    }
+
     // Runs `native` once per failure point of each kind, each time after `prepare` (run without
     // faults), and checks what it leaves behind.
     void sweep(const char* name, const std::function<Result(JNIEnv*)>& native,
@@ -56,28 +88,40 @@ protected:
         prepare_ = prepare;
         int jniPoints = 0;
         int platformPoints = 0;
-        {
+        int allocationPoints = 0;
+        for (bool counting : {false, true}) {
+            // A first call fills what lives as long as the process; the second, from empty
+            // caches, counts what each call can meet.
             prepare_();
+            forgetCaches();
             FaultInjectingPlatform platform;
             FaultInjectingJniEnv jni(java());
             ASSERT_EQ(run(native, jni), Result::Success) << name << " without faults";
+            if (!counting) continue;
             jniPoints = jni.allocations();
             platformPoints = platform.failableCalls();
+            allocationPoints = allocations_;
         }
-        Tally jniTally = sweepKind(native, jniPoints, true);
-        Tally platformTally = sweepKind(native, platformPoints, false);
+        Tally jniTally = sweepKind(native, jniPoints, Fault::Jni);
+        Tally platformTally = sweepKind(native, platformPoints, Fault::Platform);
+        Tally allocationTally = sweepKind(native, allocationPoints, Fault::Allocation);
         std::printf("%s: %d JNI failure points, %d clean; %d CryptoAPI failure points, %d clean; "
-                    "%d leaks\n",
+                    "%d allocation failure points, %d clean; %d leaks\n",
                     name, jniTally.points, jniTally.clean, platformTally.points, platformTally.clean,
-                    jniTally.leaks + platformTally.leaks);
+                    allocationTally.points, allocationTally.clean,
+                    jniTally.leaks + platformTally.leaks + allocationTally.leaks);
         EXPECT_GT(jniTally.points, 0);
+        EXPECT_GT(allocationTally.points, 0);
         EXPECT_EQ(jniTally.clean, jniTally.points) << name;
         EXPECT_EQ(platformTally.clean, platformTally.points) << name;
+        EXPECT_EQ(allocationTally.clean, allocationTally.points) << name;
     }
 
     TempProfile profile_;
     std::unique_ptr<CryptoFixture> fixture_ = makeCryptoFixture();
     jclass type_ = nullptr;
+    // The status words after each empty result of an allocation failure.
+    std::set<StatusPair> allocationFailureStatuses_;
 
 private:
     Result run(const std::function<Result(JNIEnv*)>& native, FaultInjectingJniEnv& jni) {
@@ -87,37 +131,79 @@ private:
         return result;
     }
 
-    std::function<void()> prepare_;
+    // A change to the key store, so that the next open reads it anew and the software
+    // CryptoAPI's caches let go of every store and container they held.
+    void forgetCaches() {
+        CertAddEncodedCertificateToSystemStoreA(kScratchStore, scratch_.data(),
+                                                static_cast<DWORD>(scratch_.size()));
+        HCERTSTORE store = CertOpenSystemStoreA(0, kScratchStore);
+        CertDeleteCertificateFromStore(CertEnumCertificatesInStore(store, nullptr));
+        CertCloseStore(store, 0);
+    }
 
-    Tally sweepKind(const std::function<Result(JNIEnv*)>& native, int points, bool jniFaults) {
+    // The native as a caller meets it next: prepared, without faults, it must succeed.
+    bool recovers(const std::function<Result(JNIEnv*)>& native) {
+        prepare_();
+        FaultInjectingPlatform platform;
+        FaultInjectingJniEnv jni(java());
+        return run(native, jni) == Result::Success && !java()->ExceptionCheck();
+    }
+
+    Tally sweepKind(const std::function<Result(JNIEnv*)>& native, int points, Fault fault) {
         Tally tally;
         for (int nth = 1; nth <= points; ++nth) {
-            SCOPED_TRACE(std::string(jniFaults ? "JNI call " : "CryptoAPI call ") +
-                         std::to_string(nth));
+            SCOPED_TRACE(faultName(fault) + std::to_string(nth));
             prepare_();
-            FaultInjectingPlatform platform;
-            FaultInjectingJniEnv jni(java());
-            if (jniFaults)
-                jni.failAllocation(nth);
-            else
-                platform.failOverallCall(nth, 0x80090020);
-            Result result = run(native, jni);
-            bool pending = java()->ExceptionCheck();
-            if (pending) java()->ExceptionClear();
-            // Each check below deletes the native's result, so no reference may remain.
-            bool leaked = !platform.allReleased() || jni.heldElements() != 0 ||
-                          jni.localReferences() != 0;
+            if (fault == Fault::Allocation) forgetCaches();
+            long outstanding = ArmedAllocations::outstanding();
+            Result result = Result::Wrong;
+            bool pending = false;
+            bool leaked = false;
+            bool hit = fault != Fault::Allocation;
+            {
+                FaultInjectingPlatform platform;
+                FaultInjectingJniEnv jni(java());
+                if (fault == Fault::Jni) jni.failAllocation(nth);
+                if (fault == Fault::Platform) platform.failOverallCall(nth, 0x80090020);
+                if (fault == Fault::Allocation) failAllocationAt_ = nth;
+                result = run(native, jni);
+                failAllocationAt_ = 0;
+                hit = hit || allocationFailed_;
+                pending = java()->ExceptionCheck();
+                if (pending) java()->ExceptionClear();
+                // Each check below deletes the native's result, so no reference may remain.
+                leaked = !platform.allReleased() || jni.heldElements() != 0 ||
+                         jni.localReferences() != 0;
+                EXPECT_FALSE(leaked) << platform.describeOutstanding() << ", elements "
+                                     << jni.heldElements() << ", local references "
+                                     << jni.localReferences();
+            }
+            if (fault == Fault::Allocation) {
+                if (result == Result::Empty)
+                    allocationFailureStatuses_.insert({lastStatus(), providerError()});
+                // What the caches held from the call goes with them; nothing else may stay.
+                forgetCaches();
+                long kept = ArmedAllocations::outstanding() - outstanding;
+                EXPECT_EQ(kept, 0) << "allocations never freed";
+                leaked = leaked || kept != 0;
+            }
+            bool recovered = recovers(native);
             EXPECT_NE(result, Result::Wrong);
             EXPECT_FALSE(pending);
-            EXPECT_FALSE(leaked) << platform.describeOutstanding() << ", elements "
-                                 << jni.heldElements() << ", local references "
-                                 << jni.localReferences();
+            EXPECT_TRUE(recovered) << "the next call without faults failed";
+            EXPECT_TRUE(hit) << "the allocation to fail was never made";
             ++tally.points;
-            tally.clean += result != Result::Wrong && !pending && !leaked;
+            tally.clean += result != Result::Wrong && !pending && !leaked && recovered && hit;
             tally.leaks += leaked;
         }
         return tally;
     }
+
+    std::function<void()> prepare_;
+    Bytes scratch_ = fixture_->createCertificate("CN=Scratch");
+    int failAllocationAt_ = 0;
+    int allocations_ = 0;
+    bool allocationFailed_ = false;
 };
 
 TEST_F(NativeFaultSweep, Signing) {
@@ -127,9 +213,10 @@ TEST_F(NativeFaultSweep, Signing) {
     jbyteArray password = javaBytes({'n', 'o', 'n', 'e'});
     jstring rsa = java()->NewStringUTF("RSA");
     sweep("signDataWithPassword", [&](JNIEnv* env) {
-        jbyteArray signature =
-            Java_com_quendrilax_browser_keystore_provider_signature_BrowserSignature_signDataWithPassword(
+        jbyteArray signature = armed([&] {
+            return Java_com_quendrilax_browser_keystore_provider_signature_BrowserSignature_signDataWithPassword(
                 env, type_, CALG_SHA_256, rsa, certificate, data, password, JNI_FALSE);
+        });
         if (signature == nullptr) return Result::Empty;
         Bytes bytes = nativeBytes(signature);
         env->DeleteLocalRef(signature);
@@ -138,6 +225,9 @@ TEST_F(NativeFaultSweep, Signing) {
                    ? Result::Success
                    : Result::Wrong;
     });
+    // The signature's own buffer: the signing fails as the provider would, with status 11.
+    EXPECT_EQ(allocationFailureStatuses_.count({kStatusSignatureFailed, ERROR_NOT_ENOUGH_MEMORY}),
+              1u);
 }
 
 TEST_F(NativeFaultSweep, Decryption) {
@@ -145,8 +235,10 @@ TEST_F(NativeFaultSweep, Decryption) {
     jbyteArray certificate = javaBytes(identity.certificate);
     jbyteArray cipherText = javaBytes(opensslEncrypt(identity.certificate, kMessage, false));
     sweep("decrypt", [&](JNIEnv* env) {
-        jbyteArray plainText =
-            Java_com_quendrilax_browser_cipher_RSACipher_decrypt(env, type_, certificate, cipherText);
+        jbyteArray plainText = armed([&] {
+            return Java_com_quendrilax_browser_cipher_RSACipher_decrypt(env, type_, certificate,
+                                                                        cipherText);
+        });
         if (plainText == nullptr) return Result::Empty;
         Bytes bytes = nativeBytes(plainText);
         env->DeleteLocalRef(plainText);
@@ -161,10 +253,12 @@ TEST_F(NativeFaultSweep, StoreMaintenance) {
     jbyteArray secondArray = javaBytes(second);
     CertAddEncodedCertificateToSystemStoreA(kStore, first.data(), static_cast<DWORD>(first.size()));
     sweep("getCertificatesInIESystemStore", [&](JNIEnv* env) {
-        jobjectArray list =
-            Java_com_quendrilax_browser_keystore_QDIECAKeyStore_getCertificatesInIESystemStore(
+        jobjectArray list = armed([&] {
+            return Java_com_quendrilax_browser_keystore_QDIECAKeyStore_getCertificatesInIESystemStore(
                 env, type_, store);
-        if (list == nullptr) return Result::Empty;
+        });
+        // Never null: a listing that fails lists nothing.
+        if (list == nullptr) return Result::Wrong;
         jsize length = java()->GetArrayLength(list);
         Bytes listed;
         if (length == 1)
@@ -195,16 +289,22 @@ TEST_F(NativeFaultSweep, StoreMaintenance) {
     sweep(
         "addCertificateInIESystemStore",
         [&](JNIEnv* env) {
-            Java_com_quendrilax_browser_keystore_QDIECAKeyStore_addCertificateInIESystemStore(
-                env, type_, store, secondArray);
+            armed([&] {
+                Java_com_quendrilax_browser_keystore_QDIECAKeyStore_addCertificateInIESystemStore(
+                    env, type_, store, secondArray);
+                return true;
+            });
             return holdsSecond() ? Result::Success : Result::Empty;
         },
         removeSecond);
     sweep(
         "deleteCertificateInIESystemStore",
         [&](JNIEnv* env) {
-            Java_com_quendrilax_browser_keystore_QDIECAKeyStore_deleteCertificateInIESystemStore(
-                env, type_, store, secondArray);
+            armed([&] {
+                Java_com_quendrilax_browser_keystore_QDIECAKeyStore_deleteCertificateInIESystemStore(
+                    env, type_, store, secondArray);
+                return true;
+            });
             return holdsSecond() ? Result::Empty : Result::Success;
         },
         addSecond);

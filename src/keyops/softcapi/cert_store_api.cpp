@@ -27,17 +27,14 @@ HCERTSTORE openStore(const std::string& name, bool readOnly) {
     DWORD error = ERROR_SUCCESS;
     StoreSnapshot* snapshot = openStoreSnapshot(name, readOnly, error);
     if (snapshot == nullptr) return failWithNull<void>(error);
-    // An open store: a reference to the snapshot taken when it was opened, given back should
-    // memory for the handle run out.
-    std::unique_ptr<StoreHandle> store;
-    try {
-        store.reset(new StoreHandle{kStoreMagic, snapshot});
+    // An open store: a reference to the snapshot taken when it was opened.
+    SnapshotReference reference = holdReference(snapshot);
+    auto store = std::make_unique<StoreHandle>(StoreHandle{kStoreMagic, snapshot});
+    {
         std::lock_guard<std::mutex> lock(gStoresMutex);
         gStores.insert(store.get());
-    } catch (...) {
-        releaseSnapshot(snapshot);
-        throw;
     }
+    reference.release();
     return store.release();
 }
 
@@ -178,6 +175,8 @@ BOOL WINAPI CertDeleteCertificateFromStore(PCCERT_CONTEXT pCertContext) {
         ContextPlace place;
         if (!placeOf(pCertContext, place)) return failWith(E_INVALIDARG);
         StoreSnapshot* snapshot = place.snapshot;
+        // The context is freed whether or not the deletion succeeded, however it fails.
+        SnapshotReference context = holdReference(snapshot);
         DWORD error = ERROR_SUCCESS;
         if (snapshot->readOnly) {
             error = E_ACCESSDENIED;
@@ -190,8 +189,6 @@ BOOL WINAPI CertDeleteCertificateFromStore(PCCERT_CONTEXT pCertContext) {
                 error = failure.code;
             }
         }
-        // The context is freed whether or not the deletion succeeded.
-        releaseSnapshot(snapshot);
         return error == ERROR_SUCCESS ? TRUE : failWith(error);
     });
 }

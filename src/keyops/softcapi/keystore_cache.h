@@ -50,6 +50,12 @@ bool indexIn(const StoreSnapshot& snapshot, PCCERT_CONTEXT context, size_t& inde
 void retainSnapshot(StoreSnapshot* snapshot);
 void releaseSnapshot(StoreSnapshot* snapshot);
 
+// A reference held by a scope and given back however the scope ends, memory running out included.
+using SnapshotReference = std::unique_ptr<StoreSnapshot, void (*)(StoreSnapshot*)>;
+inline SnapshotReference holdReference(StoreSnapshot* snapshot) {
+    return SnapshotReference(snapshot, releaseSnapshot);
+}
+
 // The current contents of a store, with one reference for the caller; null with `error` set
 // when the key store cannot be read.
 StoreSnapshot* openStoreSnapshot(const std::string& storeName, bool readOnly, DWORD& error);
