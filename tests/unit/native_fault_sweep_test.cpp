@@ -20,6 +20,7 @@
 #include "support/failing_allocator.h"
 #include "support/fault_jni_env.h"
 #include "support/fault_platform.h"
+#include "support/keystore_caches.h"
 #include "support/openssl_check.h"
 #include "support/temp_profile.h"
 
@@ -27,7 +28,6 @@ namespace {
 
 const Bytes kMessage = {'s', 'w', 'e', 'e', 'p'};
 const char kStore[] = "Sweep";
-const char kScratchStore[] = "SweepScratch";
 
 // What a native gave back, judged by the test: the documented success, or the empty result.
 enum class Result { Success, Empty, Wrong };
@@ -131,15 +131,7 @@ private:
         return result;
     }
 
-    // A change to the key store, so that the next open reads it anew and the software
-    // CryptoAPI's caches let go of every store and container they held.
-    void forgetCaches() {
-        CertAddEncodedCertificateToSystemStoreA(kScratchStore, scratch_.data(),
-                                                static_cast<DWORD>(scratch_.size()));
-        HCERTSTORE store = CertOpenSystemStoreA(0, kScratchStore);
-        CertDeleteCertificateFromStore(CertEnumCertificatesInStore(store, nullptr));
-        CertCloseStore(store, 0);
-    }
+    void forgetCaches() { forgetKeystoreCaches(scratch_); }
 
     // The native as a caller meets it next: prepared, without faults, it must succeed.
     bool recovers(const std::function<Result(JNIEnv*)>& native) {
