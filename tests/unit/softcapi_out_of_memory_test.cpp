@@ -186,6 +186,42 @@ TEST_F(EntryPointsOutOfMemory, ProvidersHashesAndKeysFailWithNoMemory) {
             });
         });
     });
+    sweep("CryptImportPublicKeyInfo", [&] {
+        return inContainer(identity_, [&](HCRYPTPROV provider) {
+            return withPersonalCertificate([&](PCCERT_CONTEXT certificate) {
+                HCRYPTKEY key = 0;
+                bool imported = armed([&] {
+                    return CryptImportPublicKeyInfo(provider, X509_ASN_ENCODING,
+                                                    &certificate->pCertInfo->SubjectPublicKeyInfo,
+                                                    &key) != FALSE;
+                });
+                if (imported) CryptDestroyKey(key);
+                return imported;
+            });
+        });
+    });
+    sweep("CryptVerifySignatureA", [&] {
+        return inContainer(identity_, [&](HCRYPTPROV provider) {
+            return withHash(provider, [&](HCRYPTHASH hash) {
+                BYTE signature[512];
+                DWORD length = sizeof(signature);
+                return CryptSignHashA(hash, AT_KEYEXCHANGE, nullptr, 0, signature, &length) &&
+                       withPersonalCertificate([&](PCCERT_CONTEXT certificate) {
+                           HCRYPTKEY key = 0;
+                           if (!CryptImportPublicKeyInfo(
+                                   provider, X509_ASN_ENCODING,
+                                   &certificate->pCertInfo->SubjectPublicKeyInfo, &key))
+                               return false;
+                           bool verified = armed([&] {
+                               return CryptVerifySignatureA(hash, signature, length, key, nullptr,
+                                                            0) != FALSE;
+                           });
+                           CryptDestroyKey(key);
+                           return verified;
+                       });
+            });
+        });
+    });
     sweep("CryptDecrypt", [&] {
         // Decrypted in place, so made anew for each call; CryptoAPI takes it backwards.
         Bytes cipherText =
