@@ -1,17 +1,17 @@
 #include "diagnostics/log_path.h"
 
 #include <cstring>
-#include <string>
 
 #include "diagnostics/log_host.h"
 #include "diagnostics/profile.h"
 
 bool composeLogPath(char (&path)[kLogPathCapacity]) {
-    const std::string profile = userProfileFolder();
+    // Composed in place, allocating nothing: the log works when memory has run out as well.
+    if (!copyUserProfileFolder(path, kLogPathCapacity)) return false;
+    const size_t profileLength = std::strlen(path);
     const size_t suffixLength = std::strlen(kLogPathSuffix);
     // An empty profile would put the log at the root of the file system.
-    if (profile.empty() || profile.size() + suffixLength >= kLogPathCapacity) return false;
-    std::memcpy(path, profile.data(), profile.size());
-    std::memcpy(path + profile.size(), kLogPathSuffix, suffixLength + 1);
+    if (profileLength == 0 || profileLength + suffixLength >= kLogPathCapacity) return false;
+    std::memcpy(path + profileLength, kLogPathSuffix, suffixLength + 1);
     return true;
 }

@@ -21,10 +21,23 @@ const char* findUserProfile() {
     return nullptr;
 }
 
+const char* profileFolder() {
+    const char* folder = findUserProfile();
+    return folder != nullptr ? folder : std::getenv("HOME");
+}
+
 }  // namespace
 
 std::string userProfileFolder() {
-    const char* folder = findUserProfile();
-    if (folder == nullptr) folder = std::getenv("HOME");
+    const char* folder = profileFolder();
     return folder != nullptr ? folder : "";
+}
+
+bool copyUserProfileFolder(char* folder, size_t capacity) {
+    const char* found = profileFolder();
+    if (found == nullptr) return false;
+    const size_t length = std::strlen(found);
+    if (length >= capacity) return false;
+    std::memcpy(folder, found, length + 1);
+    return true;
 }

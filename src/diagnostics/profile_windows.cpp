@@ -2,9 +2,12 @@
 
 #include <windows.h>
 
+bool copyUserProfileFolder(char* folder, size_t capacity) {
+    DWORD length = GetEnvironmentVariableA("userprofile", folder, static_cast<DWORD>(capacity));
+    return length != 0 && length < capacity;
+}
+
 std::string userProfileFolder() {
     char folder[MAX_PATH];
-    DWORD length = GetEnvironmentVariableA("userprofile", folder, sizeof(folder));
-    if (length == 0 || length >= sizeof(folder)) return "";
-    return std::string(folder, length);
+    return copyUserProfileFolder(folder, sizeof(folder)) ? folder : "";
 }

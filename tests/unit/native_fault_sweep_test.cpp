@@ -28,6 +28,8 @@ namespace {
 
 const Bytes kMessage = {'s', 'w', 'e', 'e', 'p'};
 const char kStore[] = "Sweep";
+// A status no call records: what the status word holds before each allocation failure.
+const uint32_t kNoStatus = 0xFFFFFFFF;
 
 // What a native gave back, judged by the test: the documented success, or the empty result.
 enum class Result { Success, Empty, Wrong };
@@ -146,12 +148,16 @@ private:
         for (int nth = 1; nth <= points; ++nth) {
             SCOPED_TRACE(faultName(fault) + std::to_string(nth));
             prepare_();
-            if (fault == Fault::Allocation) forgetCaches();
+            if (fault == Fault::Allocation) {
+                forgetCaches();
+                recordStatus(kNoStatus);
+            }
             long outstanding = ArmedAllocations::outstanding();
             Result result = Result::Wrong;
             bool pending = false;
             bool leaked = false;
             bool hit = fault != Fault::Allocation;
+            bool contradictory = false;
             {
                 FaultInjectingPlatform platform;
                 FaultInjectingJniEnv jni(java());
@@ -173,6 +179,9 @@ private:
             if (fault == Fault::Allocation) {
                 if (result == Result::Empty)
                     allocationFailureStatuses_.insert({lastStatus(), providerError()});
+                // Null with the call's own success recorded would tell Java two stories.
+                contradictory = result == Result::Empty && lastStatus() == kStatusSuccess;
+                EXPECT_FALSE(contradictory) << "an empty result with status 0";
                 // What the caches held from the call goes with them; nothing else may stay.
                 forgetCaches();
                 long kept = ArmedAllocations::outstanding() - outstanding;
@@ -185,7 +194,8 @@ private:
             EXPECT_TRUE(recovered) << "the next call without faults failed";
             EXPECT_TRUE(hit) << "the allocation to fail was never made";
             ++tally.points;
-            tally.clean += result != Result::Wrong && !pending && !leaked && recovered && hit;
+            tally.clean +=
+                result != Result::Wrong && !pending && !leaked && recovered && hit && !contradictory;
             tally.leaks += leaked;
         }
         return tally;
