@@ -33,35 +33,43 @@ bool isLatin1(const WCHAR* wide) {
     return true;
 }
 
-// The property record, or null with the Windows error when it cannot be read whole. A record
-// too short for CRYPT_KEY_PROV_INFO, naming no container or provider, or naming one that 8 bits
-// cannot spell, is as unreadable as one that cannot be read at all: signing with some other key
-// is not an option.
-std::unique_ptr<BYTE[]> readKeyProvInfo(PCCERT_CONTEXT certificate, DWORD size, DWORD& error) {
+// The binding the property names, or false with the Windows error when it cannot be read whole.
+// A record too short for CRYPT_KEY_PROV_INFO, naming no container or provider, or naming one that
+// 8 bits cannot spell, is as unreadable as one that cannot be read at all: signing with some
+// other key is not an option.
+bool readKeyBinding(PCCERT_CONTEXT certificate, DWORD size, KeyBinding& binding, DWORD& error) {
     std::unique_ptr<BYTE[]> buffer(new (std::nothrow) BYTE[size]);
     if (!buffer) {
         error = ERROR_NOT_ENOUGH_MEMORY;
-        return nullptr;
+        return false;
     }
     const CryptoPlatform& platform = cryptoPlatform();
     if (!platform.CertGetCertificateContextProperty(certificate, CERT_KEY_PROV_INFO_PROP_ID,
                                                     buffer.get(), &size)) {
         error = platform.GetLastError();
-        return nullptr;
+        return false;
     }
     const auto* info = reinterpret_cast<const CRYPT_KEY_PROV_INFO*>(buffer.get());
     if (size < sizeof(CRYPT_KEY_PROV_INFO) || info->pwszContainerName == nullptr ||
         info->pwszProvName == nullptr) {
         error = static_cast<DWORD>(CRYPT_E_NOT_FOUND);
-        return nullptr;
+        return false;
     }
     // Narrowing keeps the low byte of each unit: a name beyond Latin-1 would turn into another
     // name (U+0142 into "B", U+0100 into the end of the string) and open another container.
     if (!isLatin1(info->pwszContainerName) || !isLatin1(info->pwszProvName)) {
         error = ERROR_NO_UNICODE_TRANSLATION;
-        return nullptr;
+        return false;
     }
-    return buffer;
+    try {
+        binding.containerName = toNarrow(info->pwszContainerName);
+        binding.providerName = toNarrow(info->pwszProvName);
+    } catch (const std::bad_alloc&) {
+        error = ERROR_NOT_ENOUGH_MEMORY;
+        return false;
+    }
+    binding.providerType = info->dwProvType;
+    return true;
 }
 
 }  // namespace
@@ -107,17 +115,11 @@ bool findCertificateKey(JNIEnv* env, const BYTE* encoding, DWORD length,
     writeLog(kPropertySizeRead, env);
 
     DWORD error = ERROR_SUCCESS;
-    std::unique_ptr<BYTE[]> record = readKeyProvInfo(context, size, error);
-    if (!record) {
+    if (!readKeyBinding(context, size, found.binding, error)) {
         writeLogFormatted(env, kPropertyError, static_cast<unsigned>(error));
         outcome.record(kStatusKeyProvInfoUnreadable);
         return false;
     }
     writeLog(kPropertyRead, env);
-
-    const auto* info = reinterpret_cast<const CRYPT_KEY_PROV_INFO*>(record.get());
-    found.binding.containerName = toNarrow(info->pwszContainerName);
-    found.binding.providerName = toNarrow(info->pwszProvName);
-    found.binding.providerType = info->dwProvType;
     return true;
 }

@@ -1,7 +1,7 @@
 #include "keyops/decrypt.h"
 
 #include <algorithm>
-#include <cstring>
+#include <new>
 
 #include "diagnostics/log.h"
 #include "keyops/certificate_lookup.h"
@@ -21,24 +21,25 @@ const char kDecryptError[] = "CryptDecrypt error: %x";
 const char kReleased[] = "CryptReleaseContext success";
 const char kFinished[] = "Decrypt finished";
 
-// The ciphertext in the provider's order: least significant byte first.
-SecureBytes reversedCopy(const BYTE* cipherText, DWORD length) {
-    SecureBytes buffer(length);
-    if (length != 0) std::memcpy(buffer.data(), cipherText, length);
+// One attempt with the given padding on a fresh copy of the ciphertext, least significant byte
+// first: a provider leaves its buffer and length changed by a failed attempt. The Windows error
+// on failure; no memory for the copy fails the attempt as the provider would.
+DWORD decryptCopy(HCRYPTKEY key, const BYTE* cipherText, DWORD cipherTextLength, DWORD flags,
+                  SecureBytes& plainText) {
+    SecureBytes buffer;
+    try {
+        buffer = SecureBytes(cipherText, cipherTextLength);
+    } catch (const std::bad_alloc&) {
+        return ERROR_NOT_ENOUGH_MEMORY;
+    }
     std::reverse(buffer.data(), buffer.data() + buffer.size());
-    return buffer;
-}
-
-// One attempt with the given padding on a fresh copy of the ciphertext: a provider leaves its
-// buffer and length changed by a failed attempt.
-bool decryptCopy(HCRYPTKEY key, const BYTE* cipherText, DWORD cipherTextLength, DWORD flags,
-                 SecureBytes& plainText) {
-    SecureBytes buffer = reversedCopy(cipherText, cipherTextLength);
     DWORD length = cipherTextLength;
-    if (!cryptoPlatform().CryptDecrypt(key, 0, TRUE, flags, buffer.data(), &length)) return false;
+    const CryptoPlatform& platform = cryptoPlatform();
+    if (!platform.CryptDecrypt(key, 0, TRUE, flags, buffer.data(), &length))
+        return platform.GetLastError();
     buffer.truncate(length);
     plainText = std::move(buffer);
-    return true;
+    return ERROR_SUCCESS;
 }
 
 // PKCS #1 v1.5 first, then OAEP. An OAEP block passes the PKCS #1 v1.5 check about once in a few
@@ -53,17 +54,20 @@ void decryptWithKey(JNIEnv* env, HCRYPTKEY key, const BYTE* cipherText, DWORD ci
     platform.CryptSetKeyParam(key, KP_PADDING, reinterpret_cast<const BYTE*>(&padding), 0);
 
     SecureBytes message;
-    if (decryptCopy(key, cipherText, cipherTextLength, 0, message)) {
+    DWORD error = decryptCopy(key, cipherText, cipherTextLength, 0, message);
+    if (error == ERROR_SUCCESS) {
         writeLog(kDecrypted, env);
         SecureBytes oaepMessage;
-        if (decryptCopy(key, cipherText, cipherTextLength, CRYPT_OAEP, oaepMessage)) {
+        if (decryptCopy(key, cipherText, cipherTextLength, CRYPT_OAEP, oaepMessage) ==
+            ERROR_SUCCESS) {
             writeLog(kDecryptedWithOaep, env);
             message = std::move(oaepMessage);
         }
     } else {
-        writeLogFormatted(env, kRetryingWithOaep, static_cast<unsigned>(platform.GetLastError()));
-        if (!decryptCopy(key, cipherText, cipherTextLength, CRYPT_OAEP, message)) {
-            writeLogFormatted(env, kDecryptError, static_cast<unsigned>(platform.GetLastError()));
+        writeLogFormatted(env, kRetryingWithOaep, static_cast<unsigned>(error));
+        error = decryptCopy(key, cipherText, cipherTextLength, CRYPT_OAEP, message);
+        if (error != ERROR_SUCCESS) {
+            writeLogFormatted(env, kDecryptError, static_cast<unsigned>(error));
             outcome.record(kStatusDecryptionFailed);
             return;
         }

@@ -201,6 +201,12 @@ private:
         return tally;
     }
 
+    bool sawStatus(uint32_t status) const {
+        for (const StatusPair& seen : allocationFailureStatuses_)
+            if (seen.first == status) return true;
+        return false;
+    }
+
     std::function<void()> prepare_;
     Bytes scratch_ = fixture_->createCertificate("CN=Scratch");
     int failAllocationAt_ = 0;
@@ -230,6 +236,8 @@ TEST_F(NativeFaultSweep, Signing) {
     // The signature's own buffer: the signing fails as the provider would, with status 11.
     EXPECT_EQ(allocationFailureStatuses_.count({kStatusSignatureFailed, ERROR_NOT_ENOUGH_MEMORY}),
               1u);
+    // The narrowed names of the binding: the property counts as unreadable.
+    EXPECT_TRUE(sawStatus(kStatusKeyProvInfoUnreadable));
 }
 
 TEST_F(NativeFaultSweep, Decryption) {
@@ -246,6 +254,10 @@ TEST_F(NativeFaultSweep, Decryption) {
         env->DeleteLocalRef(plainText);
         return bytes == kMessage ? Result::Success : Result::Wrong;
     });
+    // The narrowed names, and the ciphertext's copy in the provider's order: each failure has
+    // its status, never the 0 of an earlier success.
+    EXPECT_TRUE(sawStatus(kStatusKeyProvInfoUnreadable));
+    EXPECT_TRUE(sawStatus(kStatusDecryptionFailed));
 }
 
 TEST_F(NativeFaultSweep, StoreMaintenance) {
