@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "filler_certificates.h"
-#include "keyops/softcapi/admin.h"
+#include "softcapi/admin/admin.h"
 
 namespace {
 

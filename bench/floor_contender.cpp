@@ -17,7 +17,7 @@
 #include <string>
 #include <vector>
 
-#include "keyops/softcapi/admin.h"
+#include "softcapi/admin/admin.h"
 
 namespace {
 

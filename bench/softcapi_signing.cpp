@@ -16,8 +16,8 @@
 #include <vector>
 
 #include "filler_certificates.h"
-#include "keyops/softcapi/admin.h"
-#include "keyops/softcapi/wincapi.h"
+#include "softcapi/admin/admin.h"
+#include "softcapi/wincapi.h"
 #include "support/temp_profile.h"
 
 namespace {

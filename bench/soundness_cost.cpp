@@ -10,11 +10,15 @@
 #include <stdexcept>
 #include <vector>
 
+#include "keyops/certificate_walk.h"
 #include "keyops/decrypt.h"
 #include "keyops/handles.h"
 #include "keyops/sign.h"
 #include "support/crypto_fixture.h"
 #include "support/temp_profile.h"
+
+using namespace common;
+using namespace keyops;
 
 namespace {
 
@@ -57,14 +61,11 @@ void prepare(const TestIdentity& identity, Prepared& out) {
                                            CERT_SYSTEM_STORE_CURRENT_USER | CERT_STORE_READONLY_FLAG,
                                            u"My"));
     require(out.store.valid(), "My did not open");
-    PCCERT_CONTEXT context = nullptr;
-    while ((context = platform.CertEnumCertificatesInStore(out.store.get(), context)) != nullptr) {
-        if (Bytes(context->pbCertEncoded, context->pbCertEncoded + context->cbCertEncoded) ==
-            identity.certificate)
-            break;
-    }
-    require(context != nullptr, "certificate not found");
-    out.certificate.reset(context);
+    out.certificate = walkCertificates(out.store.get(), [&](PCCERT_CONTEXT context) {
+        return hasEncoding(context, identity.certificate.data(),
+                           static_cast<DWORD>(identity.certificate.size()));
+    });
+    require(out.certificate.valid(), "certificate not found");
     require(platform.CryptAcquireContextA(out.provider.put(), identity.container.c_str(),
                                           identity.provider.c_str(), identity.providerType, 0) &&
                 platform.CryptGetUserKey(out.provider.get(), AT_KEYEXCHANGE, out.exchangeKey.put()) &&

@@ -6,11 +6,13 @@
 #include <cstdint>
 
 #include "fuzz_check.h"
-#include "keyops/softcapi/admin.h"
-#include "keyops/softcapi/admin_support.h"
+#include "softcapi/admin/admin.h"
+#include "softcapi/admin/support.h"
 #include "keyops/system_stores.h"
 #include "store_walk.h"
 #include "support/temp_profile.h"
+
+using namespace keyops;
 
 namespace {
 

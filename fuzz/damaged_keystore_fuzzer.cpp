@@ -12,10 +12,13 @@
 #include "fuzz_check.h"
 #include "keyops/decrypt.h"
 #include "keyops/sign.h"
-#include "keyops/softcapi/admin.h"
+#include "softcapi/admin/admin.h"
 #include "keyops/system_stores.h"
 #include "store_walk.h"
 #include "support/temp_profile.h"
+
+using namespace common;
+using namespace keyops;
 
 namespace {
 

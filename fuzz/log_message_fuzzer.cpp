@@ -12,6 +12,8 @@
 #include "fuzz_check.h"
 #include "support/temp_profile.h"
 
+using namespace diagnostics;
+
 namespace {
 
 // "MM/DD/YY HH:MM:SS - "
@@ -75,9 +77,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
     writeLog(input.c_str(), nullptr);
     requireLogged(message);
-    writeLogFormatted(nullptr, "%s", input.c_str());
+    writeLogFormatted("%s", nullptr, input.c_str());
     requireLogged(message);
-    writeLogFormatted(nullptr, "Provider: %s", input.c_str());
+    writeLogFormatted("Provider: %s", nullptr, input.c_str());
     requireLogged(("Provider: " + message).substr(0, kLogMessageCapacity - 1));
 
     char text[kJavaTextCapacity];

@@ -7,7 +7,7 @@
 #include <cstdint>
 
 #include "fuzz_check.h"
-#include "keyops/softcapi/admin.h"
+#include "softcapi/admin/admin.h"
 #include "store_walk.h"
 #include "support/openssl_check.h"
 #include "support/temp_profile.h"

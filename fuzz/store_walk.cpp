@@ -5,6 +5,8 @@
 #include "fuzz_check.h"
 #include "keyops/certificate_lookup.h"
 
+using namespace keyops;
+
 namespace {
 
 const DWORD kUnsetError = 0xdeadbeef;

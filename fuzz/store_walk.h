@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "keyops/softcapi/wincapi.h"
+#include "softcapi/wincapi.h"
 
 struct WalkedBinding {
     std::string container;  // narrowed as the core narrows it

@@ -9,6 +9,8 @@
 #include "diagnostics/log_host.h"
 #include "diagnostics/log_path.h"
 
+namespace diagnostics {
+
 namespace {
 
 constexpr uint32_t kLogSizeLimit = 524288;
@@ -55,10 +57,10 @@ void trimLogFile() {
     if (size > kLogSizeLimit) deleteLogFile(path);
 }
 
-void writeLogFormatted(JNIEnv* env, const char* format, ...) {
+void writeLogFormatted(const char* format, JNIEnv* env, ...) {
     char message[kLogMessageCapacity];
     va_list arguments;
-    va_start(arguments, format);
+    va_start(arguments, env);
     const int formatted = std::vsnprintf(message, sizeof(message), format, arguments);
     va_end(arguments);
     if (formatted < 0) return;
@@ -66,3 +68,5 @@ void writeLogFormatted(JNIEnv* env, const char* format, ...) {
     message[sizeof(message) - 1] = '\0';
     writeLog(message, env);
 }
+
+}  // namespace diagnostics

@@ -7,6 +7,8 @@
 
 #include "diagnostics/jni_env.h"
 
+namespace diagnostics {
+
 // Callers format each message into a buffer of this size; longer messages are cut to fit.
 constexpr size_t kLogMessageCapacity = 512;
 
@@ -25,4 +27,7 @@ void trimLogFile();
 #endif
 
 // printf-style: formats into a kLogMessageCapacity buffer (cut at 511 bytes) and calls writeLog.
-void writeLogFormatted(JNIEnv* env, const char* format, ...) QDIE_PRINTF_FORMAT(2, 3);
+// Its arguments come in writeLog's order, the message's format before env, then the values.
+void writeLogFormatted(const char* format, JNIEnv* env, ...) QDIE_PRINTF_FORMAT(1, 3);
+
+}  // namespace diagnostics

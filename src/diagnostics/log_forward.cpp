@@ -2,32 +2,18 @@
 
 #include <jni.h>
 
-#include "diagnostics/java_exceptions.h"
+#include "javahost/java_host.h"
+
+namespace diagnostics {
 
 namespace {
+
+using javahost::clearPendingException;
+using javahost::ScopedLocalRef;
 
 const char kReceiverClass[] = "com/quendrilax/browser/keystore/provider/QDBrowserProvider";
 const char kReceiverMethod[] = "logJNI";
 const char kReceiverSignature[] = "(Ljava/lang/String;)V";
-
-// A JNI local reference deleted when it goes out of scope: the log is called in loops, and a
-// native call may only hold a few local references at once.
-template <typename Ref>
-class ScopedLocalRef {
-public:
-    ScopedLocalRef(JNIEnv* env, Ref ref) : env_(env), ref_(ref) {}
-    ~ScopedLocalRef() {
-        if (ref_ != nullptr) env_->DeleteLocalRef(ref_);
-    }
-    ScopedLocalRef(const ScopedLocalRef&) = delete;
-    ScopedLocalRef& operator=(const ScopedLocalRef&) = delete;
-
-    Ref get() const { return ref_; }
-
-private:
-    JNIEnv* env_;
-    Ref ref_;
-};
 
 }  // namespace
 
@@ -59,3 +45,5 @@ void forwardLogLine(JNIEnv* env, const char* message, size_t length) {
     env->CallStaticVoidMethod(receiver.get(), method, line.get());
     clearPendingException(env);
 }
+
+}  // namespace diagnostics

@@ -7,6 +7,8 @@
 #include "diagnostics/jni_env.h"
 #include "diagnostics/log.h"
 
+namespace diagnostics {
+
 // The longest message with every byte widened to two, and the terminator.
 constexpr size_t kJavaTextCapacity = 2 * (kLogMessageCapacity - 1) + 1;
 
@@ -17,3 +19,5 @@ void latin1ToModifiedUtf8(const char* message, size_t length, char (&text)[kJava
 
 // message holds length Latin-1 bytes (at most 511); Java receives them as the same characters.
 void forwardLogLine(JNIEnv* env, const char* message, size_t length);
+
+}  // namespace diagnostics

@@ -6,6 +6,8 @@
 #include <cstdint>
 #include <cstring>
 
+namespace diagnostics {
+
 // "\.quendrilax\jni.log" on Windows, "/.quendrilax/jni.log" elsewhere: 20 characters either way.
 extern const char kLogPathSuffix[];
 
@@ -51,3 +53,5 @@ struct ClockReading {
 };
 
 ClockReading readLocalClock();
+
+}  // namespace diagnostics

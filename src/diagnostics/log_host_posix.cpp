@@ -8,6 +8,8 @@
 
 #include "diagnostics/log_host.h"
 
+namespace diagnostics {
+
 const char kLogPathSuffix[] = "/.quendrilax/jni.log";
 
 // O_APPEND puts each write at the end of the file in one step, even with several processes
@@ -53,3 +55,5 @@ ClockReading readLocalClock() {
     localtime_r(&now, &local);
     return {local.tm_year + 1900, local.tm_mon + 1, local.tm_mday, local.tm_hour, local.tm_min, local.tm_sec};
 }
+
+}  // namespace diagnostics

@@ -4,6 +4,8 @@
 
 #include "diagnostics/log_host.h"
 
+namespace diagnostics {
+
 const char kLogPathSuffix[] = "\\.quendrilax\\jni.log";
 
 // Append-only access puts each write at the end of the file in one step: the C runtime's own
@@ -53,3 +55,5 @@ ClockReading readLocalClock() {
     GetLocalTime(&local);
     return {local.wYear, local.wMonth, local.wDay, local.wHour, local.wMinute, local.wSecond};
 }
+
+}  // namespace diagnostics

@@ -4,8 +4,12 @@
 
 #include <cstddef>
 
+namespace diagnostics {
+
 constexpr size_t kLogPathCapacity = 260;
 
 // Writes the log file path into path. False when no profile folder is known or the path would
 // not fit the buffer (a profile of more than 239 characters); there is no log then.
 bool composeLogPath(char (&path)[kLogPathCapacity]);
+
+}  // namespace diagnostics

@@ -2,6 +2,8 @@
 
 #include <atomic>
 
+namespace diagnostics {
+
 namespace {
 
 // Java threads record and read these without a lock; atomics keep each access whole and race-free.
@@ -18,3 +20,5 @@ uint32_t lastStatus() { return statusWord.load(std::memory_order_relaxed); }
 void recordProviderError(uint32_t error) { providerErrorWord.store(error, std::memory_order_relaxed); }
 
 uint32_t providerError() { return providerErrorWord.load(std::memory_order_relaxed); }
+
+}  // namespace diagnostics

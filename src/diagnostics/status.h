@@ -5,6 +5,8 @@
 
 #include <cstdint>
 
+namespace diagnostics {
+
 constexpr uint32_t kStatusSuccess = 0;
 constexpr uint32_t kStatusHashNotDestroyed = 3;
 constexpr uint32_t kStatusHashNotCreated = 4;
@@ -26,3 +28,5 @@ uint32_t lastStatus();
 
 void recordProviderError(uint32_t error);
 uint32_t providerError();
+
+}  // namespace diagnostics

@@ -1,18 +1,22 @@
 // RSACipher's natives: decryption with a certificate's key-exchange key.
 #include "com_quendrilax_browser_cipher_RSACipher.h"
 
-#include "jni/java_host.h"
+#include "javahost/java_host.h"
 #include "jni/native_guard.h"
 #include "keyops/decrypt.h"
 
 namespace {
+
+using common::SecureBytes;
+using javahost::JavaBytes;
+using javahost::newJavaBytes;
 
 jbyteArray decryptCipherText(JNIEnv* env, jbyteArray certificate, jbyteArray cipherText) {
     JavaBytes cipherBytes(env, cipherText);
     JavaBytes certificateBytes(env, certificate);
     if (!cipherBytes.valid() || !certificateBytes.valid()) return nullptr;
     SecureBytes plainText;
-    if (decryptWithCertificate(env, certificateBytes.data(), certificateBytes.size(),
+    if (keyops::decryptWithCertificate(env, certificateBytes.data(), certificateBytes.size(),
                                cipherBytes.data(), cipherBytes.size(), plainText) != 0)
         return nullptr;
     return newJavaBytes(env, plainText.data(), plainText.size());

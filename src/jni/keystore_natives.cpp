@@ -1,44 +1,47 @@
 // QDIECAKeyStore's natives: the certificates of named system stores.
 #include "com_quendrilax_browser_keystore_QDIECAKeyStore.h"
 
-#include "jni/java_host.h"
+#include "javahost/java_host.h"
 #include "jni/native_guard.h"
 #include "keyops/system_stores.h"
 
 namespace {
 
-// The class of byte[], taken from a byte[1] as a native method has no other way to name it.
+using javahost::clearPendingException;
+using javahost::JavaBytes;
+using javahost::JavaChars;
+using javahost::newJavaBytes;
+using javahost::ScopedLocalRef;
+using keyops::CertificateList;
+
+// The class of byte[], taken from a new byte[1] as the library has always named it.
 jclass byteArrayClass(JNIEnv* env) {
-    jbyteArray sample = env->NewByteArray(1);
-    if (sample == nullptr) {
+    ScopedLocalRef<jbyteArray> sample(env, env->NewByteArray(1));
+    if (sample.get() == nullptr) {
         clearPendingException(env);
         return nullptr;
     }
-    jclass type = env->GetObjectClass(sample);
-    env->DeleteLocalRef(sample);
-    return type;
+    return env->GetObjectClass(sample.get());
 }
 
 // byte[][] of the list, in its order; null (exception cleared) when the virtual machine runs out
 // of memory.
 jobjectArray toJavaArray(JNIEnv* env, const CertificateList& list) {
-    jclass type = byteArrayClass(env);
-    if (type == nullptr) return nullptr;
-    jobjectArray array = env->NewObjectArray(static_cast<jsize>(list.size()), type, nullptr);
-    env->DeleteLocalRef(type);
+    ScopedLocalRef<jclass> type(env, byteArrayClass(env));
+    if (type.get() == nullptr) return nullptr;
+    jobjectArray array = env->NewObjectArray(static_cast<jsize>(list.size()), type.get(), nullptr);
     if (array == nullptr) {
         clearPendingException(env);
         return nullptr;
     }
     for (size_t i = 0; i < list.size(); ++i) {
-        jbyteArray element = newJavaBytes(env, list[i].data(), list[i].size());
-        if (element == nullptr) {
+        // One local reference per certificate would pile up in a large store.
+        ScopedLocalRef<jbyteArray> element(env, newJavaBytes(env, list[i].data(), list[i].size()));
+        if (element.get() == nullptr) {
             env->DeleteLocalRef(array);
             return nullptr;
         }
-        env->SetObjectArrayElement(array, static_cast<jsize>(i), element);
-        // One local reference per certificate would pile up in a large store.
-        env->DeleteLocalRef(element);
+        env->SetObjectArrayElement(array, static_cast<jsize>(i), element.get());
     }
     return array;
 }
@@ -46,7 +49,7 @@ jobjectArray toJavaArray(JNIEnv* env, const CertificateList& list) {
 jobjectArray listStore(JNIEnv* env, jstring storeName) {
     JavaChars name(env, storeName);
     CertificateList list;
-    if (name.valid()) list = listCertificates(name.get());
+    if (name.valid()) list = keyops::listCertificates(name.get());
     return toJavaArray(env, list);
 }
 
@@ -68,7 +71,8 @@ JNIEXPORT void JNICALL Java_com_quendrilax_browser_keystore_QDIECAKeyStore_addCe
     guardNative(env, [&] {
         JavaChars name(env, storeName);
         JavaBytes bytes(env, certificate);
-        if (name.valid() && bytes.valid()) addCertificate(name.get(), bytes.data(), bytes.size());
+        if (name.valid() && bytes.valid())
+            keyops::addCertificate(name.get(), bytes.data(), bytes.size());
     });
 }
 
@@ -79,7 +83,7 @@ Java_com_quendrilax_browser_keystore_QDIECAKeyStore_deleteCertificateInIESystemS
         JavaChars name(env, storeName);
         JavaBytes bytes(env, certificate);
         if (name.valid() && bytes.valid())
-            deleteCertificate(name.get(), bytes.data(), bytes.size());
+            keyops::deleteCertificate(name.get(), bytes.data(), bytes.size());
     });
 }
 

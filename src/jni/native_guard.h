@@ -6,7 +6,7 @@
 
 #include <type_traits>
 
-#include "diagnostics/java_exceptions.h"
+#include "javahost/java_host.h"
 
 // Runs a native's body. Whatever it throws ends the native with its empty result (null, or
 // nothing) and no Java exception pending; what the body held is released as the stack unwinds.
@@ -15,7 +15,7 @@ auto guardNative(JNIEnv* env, Body body) noexcept -> decltype(body()) {
     try {
         return body();
     } catch (...) {
-        clearPendingException(env);
+        javahost::clearPendingException(env);
     }
     if constexpr (!std::is_void_v<decltype(body())>) return {};
 }

@@ -3,13 +3,19 @@
 
 #include <vector>
 
+#include "common/secure_bytes.h"
 #include "diagnostics/status.h"
-#include "jni/java_host.h"
+#include "javahost/java_host.h"
 #include "jni/native_guard.h"
-#include "keyops/secure_bytes.h"
 #include "keyops/sign.h"
 
 namespace {
+
+using common::SecureBytes;
+using javahost::clearPendingException;
+using javahost::JavaBytes;
+using javahost::JavaChars;
+using javahost::newJavaBytes;
 
 // The PIN: the password's bytes and a terminating zero, in memory that is wiped when it goes.
 // False when the virtual machine cannot give the bytes.
@@ -33,7 +39,7 @@ jbyteArray signData(JNIEnv* env, jint digestAlgorithm, jstring keyAlgorithm, jby
     if (password != nullptr && env->GetArrayLength(password) > 0 && !takePin(env, password, pin))
         return nullptr;
     std::vector<BYTE> signature;
-    int result = signWithCertificate(
+    int result = keyops::signWithCertificate(
         env, certificateBytes.data(), certificateBytes.size(), static_cast<ALG_ID>(digestAlgorithm),
         algorithm.get(), dataBytes.data(), dataBytes.size(), signature,
         pin.empty() ? nullptr : reinterpret_cast<const char*>(pin.data()), dataIsHash);
@@ -76,12 +82,12 @@ Java_com_quendrilax_browser_keystore_provider_signature_BrowserSignature_signWit
 // The two readers of the status words read one word each: nothing there can throw.
 JNIEXPORT jint JNICALL Java_com_quendrilax_browser_keystore_provider_signature_BrowserSignature_getError(
     JNIEnv*, jclass) {
-    return static_cast<jint>(providerError());
+    return static_cast<jint>(diagnostics::providerError());
 }
 
 JNIEXPORT jint JNICALL
 Java_com_quendrilax_browser_keystore_provider_signature_BrowserSignature_getLastError(JNIEnv*, jclass) {
-    return static_cast<jint>(lastStatus());
+    return static_cast<jint>(diagnostics::lastStatus());
 }
 
 }  // extern "C"

@@ -9,5 +9,5 @@
 #include <windows.h>
 #include <wincrypt.h>
 #else
-#include "keyops/softcapi/wincapi.h"
+#include "softcapi/wincapi.h"
 #endif

@@ -5,6 +5,16 @@
 #include <new>
 
 #include "diagnostics/log.h"
+#include "keyops/certificate_walk.h"
+
+namespace keyops {
+
+using diagnostics::kStatusCertificateNotFound;
+using diagnostics::kStatusKeyProvInfoSizeUnknown;
+using diagnostics::kStatusKeyProvInfoUnreadable;
+using diagnostics::kStatusStoreNotOpened;
+using diagnostics::writeLog;
+using diagnostics::writeLogFormatted;
 
 const char kCertificateFoundForSigning[] = "Certificate found.";
 const char kCertificateFoundForDecryption[] = "Certificate found";
@@ -20,11 +30,6 @@ const char kPropertyError[] = "CertGetCertificateContextProperty error: %x";
 const char kPropertyRead[] = "CertGetCertificateContextProperty success";
 
 const char16_t kPersonalStore[] = u"My";
-
-bool sameEncoding(PCCERT_CONTEXT context, const BYTE* encoding, DWORD length) {
-    return context->cbCertEncoded == length &&
-           (length == 0 || std::memcmp(context->pbCertEncoded, encoding, length) == 0);
-}
 
 bool isLatin1(const WCHAR* wide) {
     for (size_t i = 0; wide[i] != 0; ++i) {
@@ -87,28 +92,27 @@ bool findCertificateKey(JNIEnv* env, const BYTE* encoding, DWORD length,
         CERT_STORE_PROV_SYSTEM_W, 0, 0, CERT_SYSTEM_STORE_CURRENT_USER | CERT_STORE_READONLY_FLAG,
         kPersonalStore));
     if (!found.store.valid()) {
-        writeLogFormatted(env, kStoreOpenError, static_cast<unsigned>(platform.GetLastError()));
+        writeLogFormatted(kStoreOpenError, env, static_cast<unsigned>(platform.GetLastError()));
         outcome.record(kStatusStoreNotOpened);
         return false;
     }
     writeLog(kStoreOpened, env);
 
-    PCCERT_CONTEXT context = nullptr;
-    while ((context = platform.CertEnumCertificatesInStore(found.store.get(), context)) != nullptr) {
-        if (sameEncoding(context, encoding, length)) break;
-    }
-    if (context == nullptr) {
+    found.certificate = walkCertificates(found.store.get(), [&](PCCERT_CONTEXT context) {
+        return hasEncoding(context, encoding, length);
+    });
+    if (!found.certificate.valid()) {
         writeLog(kCertificateNotFound, env);
         outcome.record(kStatusCertificateNotFound);
         return false;
     }
-    found.certificate.reset(context);
     writeLog(foundMessage, env);
+    PCCERT_CONTEXT context = found.certificate.get();
 
     DWORD size = 0;
     if (!platform.CertGetCertificateContextProperty(context, CERT_KEY_PROV_INFO_PROP_ID, nullptr,
                                                     &size)) {
-        writeLogFormatted(env, kPropertySizeError, static_cast<unsigned>(platform.GetLastError()));
+        writeLogFormatted(kPropertySizeError, env, static_cast<unsigned>(platform.GetLastError()));
         outcome.record(kStatusKeyProvInfoSizeUnknown);
         return false;
     }
@@ -116,10 +120,12 @@ bool findCertificateKey(JNIEnv* env, const BYTE* encoding, DWORD length,
 
     DWORD error = ERROR_SUCCESS;
     if (!readKeyBinding(context, size, found.binding, error)) {
-        writeLogFormatted(env, kPropertyError, static_cast<unsigned>(error));
+        writeLogFormatted(kPropertyError, env, static_cast<unsigned>(error));
         outcome.record(kStatusKeyProvInfoUnreadable);
         return false;
     }
     writeLog(kPropertyRead, env);
     return true;
 }
+
+}  // namespace keyops

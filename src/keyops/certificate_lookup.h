@@ -8,6 +8,8 @@
 #include "keyops/handles.h"
 #include "keyops/outcome.h"
 
+namespace keyops {
+
 // Each UTF-16 unit's low byte, as an 8-bit string: no code page, so characters outside Latin-1
 // lose their high byte.
 std::string toNarrow(const WCHAR* wide);
@@ -36,3 +38,5 @@ extern const char kCertificateFoundForDecryption[];
 // logged why; `found.store` is still open if the store could be opened.
 bool findCertificateKey(JNIEnv* env, const BYTE* encoding, DWORD length,
                         const char* foundMessage, CertificateKey& found, Outcome& outcome);
+
+}  // namespace keyops

@@ -2,6 +2,8 @@
 
 #include <atomic>
 
+namespace keyops {
+
 namespace {
 
 const CryptoPlatform kDefaultPlatform = {
@@ -50,3 +52,5 @@ const CryptoPlatform* installCryptoPlatform(const CryptoPlatform* table) {
     return gCurrent.exchange(table != nullptr ? table : &kDefaultPlatform,
                              std::memory_order_acq_rel);
 }
+
+}  // namespace keyops

@@ -5,6 +5,8 @@
 
 #include "keyops/capi.h"
 
+namespace keyops {
+
 struct CryptoPlatform {
     HCERTSTORE(WINAPI* CertOpenStore)(LPCSTR, DWORD, HCRYPTPROV_LEGACY, DWORD, const void*);
     HCERTSTORE(WINAPI* CertOpenSystemStoreA)(HCRYPTPROV_LEGACY, LPCSTR);
@@ -44,3 +46,5 @@ const CryptoPlatform& cryptoPlatform();
 // Makes `table` the current one and returns the previous; null restores the default. The table
 // must outlive its installation. Meant for tests, which install one table at a time.
 const CryptoPlatform* installCryptoPlatform(const CryptoPlatform* table);
+
+}  // namespace keyops

@@ -7,6 +7,18 @@
 #include "keyops/certificate_lookup.h"
 #include "keyops/outcome.h"
 
+namespace keyops {
+
+using common::SecureBytes;
+using diagnostics::kStatusContextNotReleased;
+using diagnostics::kStatusDecryptionFailed;
+using diagnostics::kStatusKeyProvInfoUnreadable;
+using diagnostics::kStatusNoExchangeKey;
+using diagnostics::kStatusSuccess;
+using diagnostics::trimLogFile;
+using diagnostics::writeLog;
+using diagnostics::writeLogFormatted;
+
 namespace {
 
 const char kBanner[] = "########## Decrypt ##########";
@@ -64,10 +76,10 @@ void decryptWithKey(JNIEnv* env, HCRYPTKEY key, const BYTE* cipherText, DWORD ci
             message = std::move(oaepMessage);
         }
     } else {
-        writeLogFormatted(env, kRetryingWithOaep, static_cast<unsigned>(error));
+        writeLogFormatted(kRetryingWithOaep, env, static_cast<unsigned>(error));
         error = decryptCopy(key, cipherText, cipherTextLength, CRYPT_OAEP, message);
         if (error != ERROR_SUCCESS) {
-            writeLogFormatted(env, kDecryptError, static_cast<unsigned>(error));
+            writeLogFormatted(kDecryptError, env, static_cast<unsigned>(error));
             outcome.record(kStatusDecryptionFailed);
             return;
         }
@@ -84,7 +96,7 @@ void decryptInContainer(JNIEnv* env, const KeyBinding& binding, const BYTE* ciph
     ScopedProvider provider;
     if (!platform.CryptAcquireContextA(provider.put(), binding.containerName.c_str(),
                                        binding.providerName.c_str(), binding.providerType, 0)) {
-        writeLogFormatted(env, kAcquireError, static_cast<unsigned>(platform.GetLastError()));
+        writeLogFormatted(kAcquireError, env, static_cast<unsigned>(platform.GetLastError()));
         outcome.record(kStatusKeyProvInfoUnreadable);
         return;
     }
@@ -96,7 +108,7 @@ void decryptInContainer(JNIEnv* env, const KeyBinding& binding, const BYTE* ciph
         decryptWithKey(env, key.get(), cipherText, cipherTextLength, plainText, outcome);
         key.reset();
     } else {
-        writeLogFormatted(env, kUserKeyError, static_cast<unsigned>(platform.GetLastError()));
+        writeLogFormatted(kUserKeyError, env, static_cast<unsigned>(platform.GetLastError()));
         outcome.record(kStatusNoExchangeKey);
     }
 
@@ -130,3 +142,5 @@ int decryptWithCertificate(JNIEnv* env, const BYTE* encoding, DWORD encodingLeng
     }
     return 0;
 }
+
+}  // namespace keyops

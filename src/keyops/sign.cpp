@@ -11,6 +11,22 @@
 #include "keyops/signature_check.h"
 #include "keyops/signing_provider.h"
 
+namespace keyops {
+
+using diagnostics::kStatusContextNotReleased;
+using diagnostics::kStatusHashNotCreated;
+using diagnostics::kStatusHashNotDestroyed;
+using diagnostics::kStatusHashNotReady;
+using diagnostics::kStatusNoKeyContainer;
+using diagnostics::kStatusSignatureFailed;
+using diagnostics::kStatusSignatureSizeUnknown;
+using diagnostics::kStatusStoreNotClosed;
+using diagnostics::kStatusSuccess;
+using diagnostics::recordProviderError;
+using diagnostics::trimLogFile;
+using diagnostics::writeLog;
+using diagnostics::writeLogFormatted;
+
 namespace {
 
 const char kBanner[] = "########## Sign (DigestAlgo: %8.8xh)##########";
@@ -57,7 +73,7 @@ struct SigningKey {
 void recordSignatureFailure(JNIEnv* env, const char* message, DWORD error, uint32_t status,
                             Outcome& outcome) {
     recordProviderError(error);
-    writeLogFormatted(env, message, static_cast<unsigned>(error));
+    writeLogFormatted(message, env, static_cast<unsigned>(error));
     outcome.record(status);
 }
 
@@ -138,7 +154,7 @@ void signInContainer(JNIEnv* env, const SigningKey& key, const SigningRequest& r
     const CryptoPlatform& platform = cryptoPlatform();
     ScopedHash hash;
     if (!platform.CryptCreateHash(key.provider, request.digestAlgorithm, 0, 0, hash.put())) {
-        writeLogFormatted(env, kHashCreateError, errorOf(platform));
+        writeLogFormatted(kHashCreateError, env, errorOf(platform));
         outcome.record(kStatusHashNotCreated);
         return;
     }
@@ -152,7 +168,7 @@ void signInContainer(JNIEnv* env, const SigningKey& key, const SigningRequest& r
     if (hash.close()) {
         writeLog(kHashDestroyed, env);
     } else {
-        writeLogFormatted(env, kHashDestroyError, errorOf(platform));
+        writeLogFormatted(kHashDestroyError, env, errorOf(platform));
         outcome.record(kStatusHashNotDestroyed);
     }
 }
@@ -162,13 +178,13 @@ void signWithBinding(JNIEnv* env, CertificateKey& found, const char* keyAlgorith
                      const SigningRequest& request, const char* pin, std::vector<BYTE>& signature,
                      Outcome& outcome) {
     KeyBinding& binding = found.binding;
-    writeLogFormatted(env, kProvider, binding.providerName.c_str());
+    writeLogFormatted(kProvider, env, binding.providerName.c_str());
     switch (substituteLegacyProvider(keyAlgorithm, binding)) {
         case Substitution::Refused:
             outcome.record(kStatusNoKeyContainer);
             return;
         case Substitution::Replaced:
-            writeLogFormatted(env, kNewProvider, binding.providerName.c_str());
+            writeLogFormatted(kNewProvider, env, binding.providerName.c_str());
             break;
         case Substitution::Kept:
             break;
@@ -188,7 +204,7 @@ void signWithBinding(JNIEnv* env, CertificateKey& found, const char* keyAlgorith
     if (provider.close()) {
         writeLog(kReleased, env);
     } else {
-        writeLogFormatted(env, kReleaseError, errorOf(cryptoPlatform()));
+        writeLogFormatted(kReleaseError, env, errorOf(cryptoPlatform()));
         outcome.record(kStatusContextNotReleased);
     }
 }
@@ -202,7 +218,7 @@ int signWithCertificate(JNIEnv* env, const BYTE* encoding, DWORD encodingLength,
     Outcome outcome;
     signature.clear();
     trimLogFile();
-    writeLogFormatted(env, kBanner, static_cast<unsigned>(digestAlgorithm));
+    writeLogFormatted(kBanner, env, static_cast<unsigned>(digestAlgorithm));
 
     CertificateKey found;
     if (findCertificateKey(env, encoding, encodingLength, kCertificateFoundForSigning, found,
@@ -215,8 +231,8 @@ int signWithCertificate(JNIEnv* env, const BYTE* encoding, DWORD encodingLength,
         if (found.store.close()) {
             writeLog(kStoreClosed, env);
         } else {
-            writeLogFormatted(env, kStoreCloseError, errorOf(cryptoPlatform()));
-            if (outcome.succeeded()) outcome.record(kStatusStoreNotClosed);
+            writeLogFormatted(kStoreCloseError, env, errorOf(cryptoPlatform()));
+            outcome.recordUnlessFailed(kStatusStoreNotClosed);
         }
     }
     if (!outcome.succeeded()) {
@@ -225,3 +241,5 @@ int signWithCertificate(JNIEnv* env, const BYTE* encoding, DWORD encodingLength,
     }
     return 0;
 }
+
+}  // namespace keyops

@@ -6,6 +6,8 @@
 #include "diagnostics/jni_env.h"
 #include "keyops/capi.h"
 
+namespace keyops {
+
 // Finds the certificate, opens its key container (moving certificates of a legacy Microsoft
 // provider to the newer provider of their key algorithm), hashes and signs there, and gives the
 // signature most significant byte first. Every step is logged. 0 on success with the signature
@@ -14,3 +16,5 @@ int signWithCertificate(JNIEnv* env, const BYTE* encoding, DWORD encodingLength,
                         ALG_ID digestAlgorithm, const char* keyAlgorithm, const BYTE* data,
                         DWORD dataLength, std::vector<BYTE>& signature, const char* pin,
                         bool dataIsHash);
+
+}  // namespace keyops

@@ -2,6 +2,8 @@
 
 #include "keyops/handles.h"
 
+namespace keyops {
+
 bool signatureVerifies(HCRYPTPROV provider, HCRYPTHASH hash, PCCERT_CONTEXT certificate,
                        const BYTE* signature, DWORD length, DWORD& error) {
     const CryptoPlatform& platform = cryptoPlatform();
@@ -15,3 +17,5 @@ bool signatureVerifies(HCRYPTPROV provider, HCRYPTHASH hash, PCCERT_CONTEXT cert
     }
     return true;
 }
+
+}  // namespace keyops

@@ -5,8 +5,12 @@
 
 #include "keyops/capi.h"
 
+namespace keyops {
+
 // True when `signature`, as the provider wrote it (least significant byte first), verifies over
 // the hash with the certificate's public key, imported into `provider` for the check and
 // destroyed after it. False with the Windows error of the import or of the verification.
 bool signatureVerifies(HCRYPTPROV provider, HCRYPTHASH hash, PCCERT_CONTEXT certificate,
                        const BYTE* signature, DWORD length, DWORD& error);
+
+}  // namespace keyops

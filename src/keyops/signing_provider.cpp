@@ -5,6 +5,11 @@
 
 #include "diagnostics/log.h"
 
+namespace keyops {
+
+using diagnostics::writeLog;
+using diagnostics::writeLogFormatted;
+
 namespace {
 
 const char* const kLegacyProviders[] = {
@@ -90,7 +95,7 @@ bool acquireSigningContainer(JNIEnv* env, const KeyBinding& binding, ScopedProvi
         if (acquire(binding, kStandardProvider, provider)) return true;
         error = platform.GetLastError();
     }
-    writeLogFormatted(env, kAcquireError, static_cast<unsigned>(error));
+    writeLogFormatted(kAcquireError, env, static_cast<unsigned>(error));
     return false;
 }
 
@@ -108,7 +113,7 @@ void logAlgorithms(JNIEnv* env, HCRYPTPROV provider) {
         const PROV_ENUMALGS& algorithm = buffer.algorithm;
         size_t reported = std::min<size_t>(algorithm.dwNameLen, sizeof(algorithm.szName));
         std::string name(algorithm.szName, strnlen(algorithm.szName, reported));
-        writeLogFormatted(env, kAlgorithmLine, static_cast<unsigned>(algorithm.aiAlgid),
+        writeLogFormatted(kAlgorithmLine, env, static_cast<unsigned>(algorithm.aiAlgid),
                           static_cast<int>(algorithm.dwBitLen), classLabel(algorithm.aiAlgid),
                           name.c_str());
     }
@@ -119,3 +124,5 @@ void applyPin(JNIEnv* env, HCRYPTPROV provider, const char* pin) {
                                            reinterpret_cast<const BYTE*>(pin), 0))
         writeLog(kPinSet, env);
 }
+
+}  // namespace keyops

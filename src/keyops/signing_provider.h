@@ -7,6 +7,8 @@
 #include "keyops/certificate_lookup.h"
 #include "keyops/handles.h"
 
+namespace keyops {
+
 enum class Substitution { Kept, Replaced, Refused };
 
 // A certificate of one of the five legacy Microsoft providers moves to the AES provider with key
@@ -25,3 +27,5 @@ void logAlgorithms(JNIEnv* env, HCRYPTPROV provider);
 
 // Gives the provider the PIN; a refusal is not reported and does not stop the signing.
 void applyPin(JNIEnv* env, HCRYPTPROV provider, const char* pin);
+
+}  // namespace keyops

@@ -5,7 +5,12 @@
 #include <new>
 
 #include "diagnostics/status.h"
-#include "keyops/handles.h"
+#include "keyops/certificate_walk.h"
+
+namespace keyops {
+
+using diagnostics::kStatusStoreNotOpened;
+using diagnostics::recordStatus;
 
 namespace {
 
@@ -43,18 +48,14 @@ CertificateList listCertificates(const char* storeName) {
     CertificateList list;
     ScopedStore store = openSystemStore(storeName);
     if (!store.valid()) return list;
-    const CryptoPlatform& platform = cryptoPlatform();
     bool keysOnly = std::strcmp(storeName, kPersonalStoreFilter) == 0;
-    PCCERT_CONTEXT context = nullptr;
-    while ((context = platform.CertEnumCertificatesInStore(store.get(), context)) != nullptr) {
-        if (keysOnly && !hasKey(context)) continue;
-        if (!appendCopy(list, context)) {
-            platform.CertFreeCertificateContext(context);
-            list = CertificateList();
-            break;
-        }
-    }
+    // The walk stops only where memory for a copy ran out; the list is then empty.
+    ScopedCertContext stopped = walkCertificates(store.get(), [&](PCCERT_CONTEXT context) {
+        return (!keysOnly || hasKey(context)) && !appendCopy(list, context);
+    });
+    if (stopped.valid()) list = CertificateList();
     std::reverse(list.begin(), list.end());
+    stopped.reset();
     static_cast<void>(store.close());
     return list;
 }
@@ -69,15 +70,12 @@ void addCertificate(const char* storeName, const BYTE* encoding, DWORD length) {
 void deleteCertificate(const char* storeName, const BYTE* encoding, DWORD length) {
     ScopedStore store = openSystemStore(storeName);
     if (!store.valid()) return;
-    const CryptoPlatform& platform = cryptoPlatform();
-    PCCERT_CONTEXT context = nullptr;
-    while ((context = platform.CertEnumCertificatesInStore(store.get(), context)) != nullptr) {
-        if (context->cbCertEncoded == length &&
-            (length == 0 || std::memcmp(context->pbCertEncoded, encoding, length) == 0)) {
-            // Deletion frees the context, whatever its outcome.
-            platform.CertDeleteCertificateFromStore(context);
-            break;
-        }
-    }
+    ScopedCertContext found = walkCertificates(store.get(), [&](PCCERT_CONTEXT context) {
+        return hasEncoding(context, encoding, length);
+    });
+    // Deletion frees the context, whatever its outcome.
+    if (found.valid()) cryptoPlatform().CertDeleteCertificateFromStore(found.detach());
     static_cast<void>(store.close());
 }
+
+}  // namespace keyops

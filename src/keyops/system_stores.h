@@ -6,6 +6,8 @@
 
 #include "keyops/capi.h"
 
+namespace keyops {
+
 using CertificateList = std::vector<std::vector<BYTE>>;
 
 // The encodings of the store's certificates, the last enumerated first. For the store named
@@ -18,3 +20,5 @@ void addCertificate(const char* storeName, const BYTE* encoding, DWORD length);
 
 // Deletes the first certificate of the store whose encoding equals the given one, if any.
 void deleteCertificate(const char* storeName, const BYTE* encoding, DWORD length);
+
+}  // namespace keyops

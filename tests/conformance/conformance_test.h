@@ -1,4 +1,4 @@
-// The base of every conformance test: a profile and fixture of its own, and small owners
+// The base of every conformance test: a profile and fixture of its own, and the library's owners
 // for the handles the tests open.
 #pragma once
 
@@ -7,9 +7,16 @@
 #include <algorithm>
 #include <string>
 
+#include "keyops/handles.h"
 #include "support/crypto_fixture.h"
 #include "support/host.h"
 #include "support/temp_profile.h"
+
+using keyops::ScopedCertContext;
+using keyops::ScopedHash;
+using keyops::ScopedKey;
+using keyops::ScopedProvider;
+using keyops::ScopedStore;
 
 // Written into the last error before a call, to prove the call set it.
 const DWORD kUnsetError = 0xdeadbeef;
@@ -23,37 +30,9 @@ protected:
     std::unique_ptr<CryptoFixture> fixture_;
 };
 
-struct StoreGuard {
-    HCERTSTORE handle = nullptr;
-    ~StoreGuard() {
-        if (handle != nullptr) CertCloseStore(handle, 0);
-    }
-};
-
-struct ProviderGuard {
-    HCRYPTPROV handle = 0;
-    ~ProviderGuard() {
-        if (handle != 0) CryptReleaseContext(handle, 0);
-    }
-};
-
-struct HashGuard {
-    HCRYPTHASH handle = 0;
-    ~HashGuard() {
-        if (handle != 0) CryptDestroyHash(handle);
-    }
-};
-
-struct KeyGuard {
-    HCRYPTKEY handle = 0;
-    ~KeyGuard() {
-        if (handle != 0) CryptDestroyKey(handle);
-    }
-};
-
 // Opens the identity's container as its key-provider property names it; fails the test if not.
-inline void acquireIdentity(const TestIdentity& identity, ProviderGuard& provider) {
-    ASSERT_TRUE(CryptAcquireContextA(&provider.handle, identity.container.c_str(),
+inline void acquireIdentity(const TestIdentity& identity, ScopedProvider& provider) {
+    ASSERT_TRUE(CryptAcquireContextA(provider.put(), identity.container.c_str(),
                                      identity.provider.c_str(), identity.providerType, 0))
         << std::hex << GetLastError();
 }

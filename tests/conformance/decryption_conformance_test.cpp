@@ -26,18 +26,18 @@ protected:
         ConformanceTest::SetUp();
         identity_ = fixture_->createIdentity({});
         acquireIdentity(identity_, provider_);
-        ASSERT_TRUE(CryptGetUserKey(provider_.handle, AT_KEYEXCHANGE, &key_.handle))
+        ASSERT_TRUE(CryptGetUserKey(provider_.get(), AT_KEYEXCHANGE, key_.put()))
             << std::hex << GetLastError();
     }
 
     TestIdentity identity_;
-    ProviderGuard provider_;
-    KeyGuard key_;
+    ScopedProvider provider_;
+    ScopedKey key_;
 };
 
 TEST_F(RsaDecryptionTest, Pkcs1CipherTextDecrypts) {
     Bytes plainText;
-    ASSERT_TRUE(decryptWith(key_.handle, fixture_->encryptFor(identity_.certificate, kSecret, false),
+    ASSERT_TRUE(decryptWith(key_.get(), fixture_->encryptFor(identity_.certificate, kSecret, false),
                             0, plainText))
         << std::hex << GetLastError();
     EXPECT_EQ(plainText, kSecret);
@@ -51,10 +51,10 @@ TEST_F(RsaDecryptionTest, OaepCipherTextDecryptsWithTheOaepFlagOnly) {
     for (int attempt = 0; attempt < 8; ++attempt) {
         cipherText = fixture_->encryptFor(identity_.certificate, kSecret, true);
         SetLastError(kUnsetError);
-        if (!decryptWith(key_.handle, cipherText, 0, plainText)) break;
+        if (!decryptWith(key_.get(), cipherText, 0, plainText)) break;
     }
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(NTE_BAD_DATA));
-    ASSERT_TRUE(decryptWith(key_.handle, cipherText, CRYPT_OAEP, plainText))
+    ASSERT_TRUE(decryptWith(key_.get(), cipherText, CRYPT_OAEP, plainText))
         << std::hex << GetLastError();
     EXPECT_EQ(plainText, kSecret);
 }
@@ -64,13 +64,13 @@ TEST_F(RsaDecryptionTest, WrongLengthIsBadData) {
     cipherText.pop_back();
     Bytes plainText;
     SetLastError(kUnsetError);
-    EXPECT_FALSE(decryptWith(key_.handle, cipherText, 0, plainText));
+    EXPECT_FALSE(decryptWith(key_.get(), cipherText, 0, plainText));
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(NTE_BAD_DATA));
 }
 
 TEST_F(RsaDecryptionTest, EmptyPlainTextDecryptsToNothing) {
     Bytes plainText = {1};
-    ASSERT_TRUE(decryptWith(key_.handle, fixture_->encryptFor(identity_.certificate, {}, false), 0,
+    ASSERT_TRUE(decryptWith(key_.get(), fixture_->encryptFor(identity_.certificate, {}, false), 0,
                             plainText))
         << std::hex << GetLastError();
     EXPECT_TRUE(plainText.empty());
@@ -80,11 +80,11 @@ TEST_F(RsaDecryption, SignatureKeyCannotBeTakenAsExchangeKey) {
     IdentityRequest request;
     request.keySpec = AT_SIGNATURE;
     TestIdentity identity = fixture_->createIdentity(request);
-    ProviderGuard provider;
+    ScopedProvider provider;
     acquireIdentity(identity, provider);
     HCRYPTKEY key = 0;
     SetLastError(kUnsetError);
-    EXPECT_FALSE(CryptGetUserKey(provider.handle, AT_KEYEXCHANGE, &key));
+    EXPECT_FALSE(CryptGetUserKey(provider.get(), AT_KEYEXCHANGE, &key));
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(NTE_NO_KEY));
 }
 

@@ -52,8 +52,8 @@ TEST_F(Acquisition, SameContainerThroughEveryRsaProvider) {
     TestIdentity identity = fixture_->createIdentity({});
     for (const char* name : kLegacyRsaProviders) {
         SCOPED_TRACE(name);
-        ProviderGuard provider;
-        EXPECT_TRUE(CryptAcquireContextA(&provider.handle, identity.container.c_str(), name,
+        ScopedProvider provider;
+        EXPECT_TRUE(CryptAcquireContextA(provider.put(), identity.container.c_str(), name,
                                          providerTypeOf(name), 0))
             << std::hex << GetLastError();
     }
@@ -61,7 +61,7 @@ TEST_F(Acquisition, SameContainerThroughEveryRsaProvider) {
 
 TEST_F(AlgorithmList, EnumeratesEachAlgorithmOnceWithClassAndName) {
     TestIdentity identity = fixture_->createIdentity({});
-    ProviderGuard provider;
+    ScopedProvider provider;
     acquireIdentity(identity, provider);
     std::set<ALG_ID> seen;
     std::set<std::string> names;
@@ -70,7 +70,7 @@ TEST_F(AlgorithmList, EnumeratesEachAlgorithmOnceWithClassAndName) {
     for (;;) {
         DWORD size = 1024;
         SetLastError(kUnsetError);
-        if (!CryptGetProvParam(provider.handle, PP_ENUMALGS, reinterpret_cast<BYTE*>(&entry),
+        if (!CryptGetProvParam(provider.get(), PP_ENUMALGS, reinterpret_cast<BYTE*>(&entry),
                                &size, flags))
             break;
         flags = 0;
@@ -94,17 +94,17 @@ TEST_F(AlgorithmList, EnumeratesEachAlgorithmOnceWithClassAndName) {
 
 TEST_F(AlgorithmList, FirstFlagRestartsTheList) {
     TestIdentity identity = fixture_->createIdentity({});
-    ProviderGuard provider;
+    ScopedProvider provider;
     acquireIdentity(identity, provider);
     PROV_ENUMALGS first;
     PROV_ENUMALGS again;
     DWORD size = sizeof(first);
-    ASSERT_TRUE(CryptGetProvParam(provider.handle, PP_ENUMALGS, reinterpret_cast<BYTE*>(&first),
+    ASSERT_TRUE(CryptGetProvParam(provider.get(), PP_ENUMALGS, reinterpret_cast<BYTE*>(&first),
                                   &size, CRYPT_FIRST));
-    ASSERT_TRUE(CryptGetProvParam(provider.handle, PP_ENUMALGS, reinterpret_cast<BYTE*>(&again),
+    ASSERT_TRUE(CryptGetProvParam(provider.get(), PP_ENUMALGS, reinterpret_cast<BYTE*>(&again),
                                   &size, 0));
     EXPECT_NE(first.aiAlgid, again.aiAlgid);
-    ASSERT_TRUE(CryptGetProvParam(provider.handle, PP_ENUMALGS, reinterpret_cast<BYTE*>(&again),
+    ASSERT_TRUE(CryptGetProvParam(provider.get(), PP_ENUMALGS, reinterpret_cast<BYTE*>(&again),
                                   &size, CRYPT_FIRST));
     EXPECT_EQ(first.aiAlgid, again.aiAlgid);
 }
@@ -113,30 +113,30 @@ TEST_F(HashAlgorithms, Sha2IsRefusedByLegacyProvidersAndAcceptedByTheAesOne) {
     TestIdentity identity = fixture_->createIdentity({});
     for (const char* name : kLegacyRsaProviders) {
         SCOPED_TRACE(name);
-        ProviderGuard provider;
-        ASSERT_TRUE(CryptAcquireContextA(&provider.handle, identity.container.c_str(), name,
+        ScopedProvider provider;
+        ASSERT_TRUE(CryptAcquireContextA(provider.put(), identity.container.c_str(), name,
                                          providerTypeOf(name), 0));
         for (ALG_ID algorithm : {CALG_SHA_256, CALG_SHA_384, CALG_SHA_512}) {
             HCRYPTHASH hash = 0;
             SetLastError(kUnsetError);
-            EXPECT_FALSE(CryptCreateHash(provider.handle, algorithm, 0, 0, &hash));
+            EXPECT_FALSE(CryptCreateHash(provider.get(), algorithm, 0, 0, &hash));
             EXPECT_EQ(GetLastError(), static_cast<DWORD>(NTE_BAD_ALGID));
         }
-        HashGuard sha1;
-        EXPECT_TRUE(CryptCreateHash(provider.handle, CALG_SHA1, 0, 0, &sha1.handle));
+        ScopedHash sha1;
+        EXPECT_TRUE(CryptCreateHash(provider.get(), CALG_SHA1, 0, 0, sha1.put()));
     }
-    ProviderGuard aes;
+    ScopedProvider aes;
     acquireIdentity(identity, aes);
     for (ALG_ID algorithm : {CALG_SHA_256, CALG_SHA_384, CALG_SHA_512}) {
-        HashGuard hash;
-        EXPECT_TRUE(CryptCreateHash(aes.handle, algorithm, 0, 0, &hash.handle)) << std::hex
+        ScopedHash hash;
+        EXPECT_TRUE(CryptCreateHash(aes.get(), algorithm, 0, 0, hash.put())) << std::hex
                                                                                  << algorithm;
     }
 }
 
 TEST_F(HashAlgorithms, ReportSizeAndTakeAValue) {
     TestIdentity identity = fixture_->createIdentity({});
-    ProviderGuard provider;
+    ScopedProvider provider;
     acquireIdentity(identity, provider);
     struct Case {
         ALG_ID algorithm;
@@ -145,19 +145,19 @@ TEST_F(HashAlgorithms, ReportSizeAndTakeAValue) {
     for (Case c : {Case{CALG_MD5, 16}, Case{CALG_SHA1, 20}, Case{CALG_SSL3_SHAMD5, 36},
                    Case{CALG_SHA_256, 32}, Case{CALG_SHA_384, 48}, Case{CALG_SHA_512, 64}}) {
         SCOPED_TRACE(c.algorithm);
-        HashGuard hash;
-        ASSERT_TRUE(CryptCreateHash(provider.handle, c.algorithm, 0, 0, &hash.handle));
+        ScopedHash hash;
+        ASSERT_TRUE(CryptCreateHash(provider.get(), c.algorithm, 0, 0, hash.put()));
         DWORD size = 0;
         DWORD length = sizeof(size);
-        ASSERT_TRUE(CryptGetHashParam(hash.handle, HP_HASHSIZE, reinterpret_cast<BYTE*>(&size),
+        ASSERT_TRUE(CryptGetHashParam(hash.get(), HP_HASHSIZE, reinterpret_cast<BYTE*>(&size),
                                       &length, 0));
         EXPECT_EQ(size, c.size);
         Bytes value(c.size);
         for (DWORD i = 0; i < c.size; ++i) value[i] = static_cast<BYTE>(i * 7 + 1);
-        ASSERT_TRUE(CryptSetHashParam(hash.handle, HP_HASHVAL, value.data(), 0));
+        ASSERT_TRUE(CryptSetHashParam(hash.get(), HP_HASHVAL, value.data(), 0));
         Bytes readBack(c.size);
         length = c.size;
-        ASSERT_TRUE(CryptGetHashParam(hash.handle, HP_HASHVAL, readBack.data(), &length, 0));
+        ASSERT_TRUE(CryptGetHashParam(hash.get(), HP_HASHVAL, readBack.data(), &length, 0));
         EXPECT_EQ(readBack, value);
     }
 }

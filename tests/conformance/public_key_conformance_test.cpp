@@ -2,6 +2,7 @@
 // out: the key imported from the certificate's context in "My", the signature verified over the
 // hash it was made from.
 #include "conformance/conformance_test.h"
+#include "keyops/certificate_walk.h"
 
 namespace {
 
@@ -10,46 +11,40 @@ const Bytes kMessage = {'c', 'h', 'e', 'c', 'k', ' ', 'm', 'e'};
 // The identity's certificate as "My" gives it, with its decoded public key; the store stays open
 // as long as the context is used.
 struct StoredCertificate {
-    StoreGuard store;
-    PCCERT_CONTEXT context = nullptr;
-    ~StoredCertificate() {
-        if (context != nullptr) CertFreeCertificateContext(context);
-    }
+    ScopedStore store;
+    ScopedCertContext context;
 };
 
 void findInMy(const Bytes& certificate, StoredCertificate& found) {
-    found.store.handle = CertOpenStore(CERT_STORE_PROV_SYSTEM_W, 0, 0,
-                                       CERT_SYSTEM_STORE_CURRENT_USER | CERT_STORE_READONLY_FLAG,
-                                       u"My");
-    ASSERT_NE(found.store.handle, nullptr);
-    while ((found.context = CertEnumCertificatesInStore(found.store.handle, found.context)) !=
-           nullptr) {
-        if (Bytes(found.context->pbCertEncoded,
-                  found.context->pbCertEncoded + found.context->cbCertEncoded) == certificate)
-            return;
-    }
-    FAIL() << "the certificate is not in My";
+    found.store.reset(CertOpenStore(CERT_STORE_PROV_SYSTEM_W, 0, 0,
+                                    CERT_SYSTEM_STORE_CURRENT_USER | CERT_STORE_READONLY_FLAG,
+                                    u"My"));
+    ASSERT_TRUE(found.store.valid());
+    found.context = keyops::walkCertificates(found.store.get(), [&](PCCERT_CONTEXT context) {
+        return keyops::hasEncoding(context, certificate.data(), static_cast<DWORD>(certificate.size()));
+    });
+    ASSERT_TRUE(found.context.valid()) << "the certificate is not in My";
 }
 
 // A hash of `algorithm` over the message (or set to `value`) and its signature as the provider
 // wrote it.
-void signMessage(HCRYPTPROV provider, ALG_ID algorithm, DWORD keySpec, HashGuard& hash,
+void signMessage(HCRYPTPROV provider, ALG_ID algorithm, DWORD keySpec, ScopedHash& hash,
                  Bytes& signature, const Bytes* value = nullptr) {
-    ASSERT_TRUE(CryptCreateHash(provider, algorithm, 0, 0, &hash.handle)) << std::hex << GetLastError();
+    ASSERT_TRUE(CryptCreateHash(provider, algorithm, 0, 0, hash.put())) << std::hex << GetLastError();
     ASSERT_TRUE(value != nullptr
-                    ? CryptSetHashParam(hash.handle, HP_HASHVAL, value->data(), 0)
-                    : CryptHashData(hash.handle, kMessage.data(), static_cast<DWORD>(kMessage.size()), 0));
+                    ? CryptSetHashParam(hash.get(), HP_HASHVAL, value->data(), 0)
+                    : CryptHashData(hash.get(), kMessage.data(), static_cast<DWORD>(kMessage.size()), 0));
     DWORD size = 0;
-    ASSERT_TRUE(CryptSignHashA(hash.handle, keySpec, nullptr, 0, nullptr, &size));
+    ASSERT_TRUE(CryptSignHashA(hash.get(), keySpec, nullptr, 0, nullptr, &size));
     signature.resize(size);
-    ASSERT_TRUE(CryptSignHashA(hash.handle, keySpec, nullptr, 0, signature.data(), &size));
+    ASSERT_TRUE(CryptSignHashA(hash.get(), keySpec, nullptr, 0, signature.data(), &size));
 }
 
-void importKeyOf(HCRYPTPROV provider, const StoredCertificate& certificate, KeyGuard& key) {
+void importKeyOf(HCRYPTPROV provider, const StoredCertificate& certificate, ScopedKey& key) {
     SetLastError(kUnsetError);
     ASSERT_TRUE(CryptImportPublicKeyInfo(provider, X509_ASN_ENCODING,
-                                         &certificate.context->pCertInfo->SubjectPublicKeyInfo,
-                                         &key.handle))
+                                         &certificate.context.get()->pCertInfo->SubjectPublicKeyInfo,
+                                         key.put()))
         << std::hex << GetLastError();
 }
 
@@ -71,30 +66,30 @@ TEST_F(PublicKeyVerification, SignatureVerifiesWithTheCertificatesKeyAndNoOtherD
     StoredCertificate otherCertificate;
     findInMy(identity.certificate, certificate);
     findInMy(other.certificate, otherCertificate);
-    ProviderGuard provider;
+    ScopedProvider provider;
     acquireIdentity(identity, provider);
 
     for (ALG_ID algorithm : {CALG_SHA1, CALG_SHA_256, CALG_SSL3_SHAMD5}) {
         SCOPED_TRACE(algorithm);
         const Bytes value(36, 0x5c);
-        HashGuard hash;
+        ScopedHash hash;
         Bytes signature;
-        signMessage(provider.handle, algorithm, AT_KEYEXCHANGE, hash, signature,
+        signMessage(provider.get(), algorithm, AT_KEYEXCHANGE, hash, signature,
                     algorithm == CALG_SSL3_SHAMD5 ? &value : nullptr);
-        KeyGuard key;
-        importKeyOf(provider.handle, certificate, key);
-        EXPECT_TRUE(CryptVerifySignatureA(hash.handle, signature.data(),
-                                          static_cast<DWORD>(signature.size()), key.handle, nullptr, 0))
+        ScopedKey key;
+        importKeyOf(provider.get(), certificate, key);
+        EXPECT_TRUE(CryptVerifySignatureA(hash.get(), signature.data(),
+                                          static_cast<DWORD>(signature.size()), key.get(), nullptr, 0))
             << std::hex << GetLastError();
 
         Bytes tampered = signature;
         tampered[tampered.size() / 2] ^= 0x08;
-        expectRefused(hash.handle, tampered, key.handle, static_cast<DWORD>(NTE_BAD_SIGNATURE));
-        expectRefused(hash.handle, Bytes(signature.begin(), signature.end() - 1), key.handle,
+        expectRefused(hash.get(), tampered, key.get(), static_cast<DWORD>(NTE_BAD_SIGNATURE));
+        expectRefused(hash.get(), Bytes(signature.begin(), signature.end() - 1), key.get(),
                       static_cast<DWORD>(NTE_BAD_SIGNATURE));
-        KeyGuard otherKey;
-        importKeyOf(provider.handle, otherCertificate, otherKey);
-        expectRefused(hash.handle, signature, otherKey.handle, static_cast<DWORD>(NTE_BAD_SIGNATURE));
+        ScopedKey otherKey;
+        importKeyOf(provider.get(), otherCertificate, otherKey);
+        expectRefused(hash.get(), signature, otherKey.get(), static_cast<DWORD>(NTE_BAD_SIGNATURE));
     }
 }
 
@@ -107,28 +102,28 @@ TEST_F(PublicKeyVerification, DssSignatureVerifiesWithTheCertificatesKey) {
     TestIdentity identity = fixture_->createIdentity(request);
     StoredCertificate certificate;
     findInMy(identity.certificate, certificate);
-    ProviderGuard provider;
+    ScopedProvider provider;
     acquireIdentity(identity, provider);
-    HashGuard hash;
+    ScopedHash hash;
     Bytes signature;
-    signMessage(provider.handle, CALG_SHA1, AT_SIGNATURE, hash, signature);
-    KeyGuard key;
-    importKeyOf(provider.handle, certificate, key);
-    EXPECT_TRUE(CryptVerifySignatureA(hash.handle, signature.data(),
-                                      static_cast<DWORD>(signature.size()), key.handle, nullptr, 0))
+    signMessage(provider.get(), CALG_SHA1, AT_SIGNATURE, hash, signature);
+    ScopedKey key;
+    importKeyOf(provider.get(), certificate, key);
+    EXPECT_TRUE(CryptVerifySignatureA(hash.get(), signature.data(),
+                                      static_cast<DWORD>(signature.size()), key.get(), nullptr, 0))
         << std::hex << GetLastError();
     signature[0] ^= 0x01;
-    expectRefused(hash.handle, signature, key.handle, static_cast<DWORD>(NTE_BAD_SIGNATURE));
+    expectRefused(hash.get(), signature, key.get(), static_cast<DWORD>(NTE_BAD_SIGNATURE));
 
     // An RSA provider holds no DSS key.
-    ProviderGuard rsa;
-    ASSERT_TRUE(CryptAcquireContextA(&rsa.handle, nullptr, kAesProvider, PROV_RSA_AES,
+    ScopedProvider rsa;
+    ASSERT_TRUE(CryptAcquireContextA(rsa.put(), nullptr, kAesProvider, PROV_RSA_AES,
                                      CRYPT_VERIFYCONTEXT));
-    KeyGuard refused;
+    ScopedKey refused;
     SetLastError(kUnsetError);
-    EXPECT_FALSE(CryptImportPublicKeyInfo(rsa.handle, X509_ASN_ENCODING,
-                                          &certificate.context->pCertInfo->SubjectPublicKeyInfo,
-                                          &refused.handle));
+    EXPECT_FALSE(CryptImportPublicKeyInfo(rsa.get(), X509_ASN_ENCODING,
+                                          &certificate.context.get()->pCertInfo->SubjectPublicKeyInfo,
+                                          refused.put()));
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(NTE_BAD_ALGID));
 }
 

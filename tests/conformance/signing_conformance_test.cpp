@@ -10,17 +10,17 @@ const Bytes kMessage = {'s', 'i', 'g', 'n', ' ', 'm', 'e'};
 // provider wrote it, empty with the error left in GetLastError on failure.
 Bytes signWith(HCRYPTPROV provider, ALG_ID algorithm, const Bytes& message, DWORD keySpec,
                const Bytes* value = nullptr) {
-    HashGuard hash;
-    if (!CryptCreateHash(provider, algorithm, 0, 0, &hash.handle)) return {};
+    ScopedHash hash;
+    if (!CryptCreateHash(provider, algorithm, 0, 0, hash.put())) return {};
     bool hashed = value != nullptr
-                      ? CryptSetHashParam(hash.handle, HP_HASHVAL, value->data(), 0)
-                      : CryptHashData(hash.handle, message.data(),
+                      ? CryptSetHashParam(hash.get(), HP_HASHVAL, value->data(), 0)
+                      : CryptHashData(hash.get(), message.data(),
                                       static_cast<DWORD>(message.size()), 0);
     if (!hashed) return {};
     DWORD size = 0;
-    if (!CryptSignHashA(hash.handle, keySpec, nullptr, 0, nullptr, &size)) return {};
+    if (!CryptSignHashA(hash.get(), keySpec, nullptr, 0, nullptr, &size)) return {};
     Bytes signature(size);
-    if (!CryptSignHashA(hash.handle, keySpec, nullptr, 0, signature.data(), &size)) return {};
+    if (!CryptSignHashA(hash.get(), keySpec, nullptr, 0, signature.data(), &size)) return {};
     signature.resize(size);
     return signature;
 }
@@ -32,11 +32,11 @@ using PinProtection = ConformanceTest;
 
 TEST_F(RsaSignatures, EveryHashAlgorithmVerifiesAgainstTheCertificate) {
     TestIdentity identity = fixture_->createIdentity({});
-    ProviderGuard provider;
+    ScopedProvider provider;
     acquireIdentity(identity, provider);
     for (ALG_ID algorithm : {CALG_MD5, CALG_SHA1, CALG_SHA_256, CALG_SHA_384, CALG_SHA_512}) {
         SCOPED_TRACE(algorithm);
-        Bytes signature = signWith(provider.handle, algorithm, kMessage, AT_KEYEXCHANGE);
+        Bytes signature = signWith(provider.get(), algorithm, kMessage, AT_KEYEXCHANGE);
         ASSERT_EQ(signature.size(), 256u) << std::hex << GetLastError();
         EXPECT_TRUE(fixture_->verifySignature(identity.certificate, algorithm, kMessage, signature));
         Bytes tampered = signature;
@@ -47,11 +47,11 @@ TEST_F(RsaSignatures, EveryHashAlgorithmVerifiesAgainstTheCertificate) {
 
 TEST_F(RsaSignatures, Ssl3ShaMd5SignsTheSetValueWithoutDigestInfo) {
     TestIdentity identity = fixture_->createIdentity({});
-    ProviderGuard provider;
+    ScopedProvider provider;
     acquireIdentity(identity, provider);
     Bytes value(36);
     for (size_t i = 0; i < value.size(); ++i) value[i] = static_cast<BYTE>(0xA0 + i);
-    Bytes signature = signWith(provider.handle, CALG_SSL3_SHAMD5, {}, AT_KEYEXCHANGE, &value);
+    Bytes signature = signWith(provider.get(), CALG_SSL3_SHAMD5, {}, AT_KEYEXCHANGE, &value);
     ASSERT_EQ(signature.size(), 256u) << std::hex << GetLastError();
     EXPECT_TRUE(fixture_->verifySignature(identity.certificate, CALG_SSL3_SHAMD5, value, signature));
 }
@@ -60,19 +60,19 @@ TEST_F(RsaSignatures, SizeQueryAndShortBuffer) {
     IdentityRequest request;
     request.key = FixtureKey::Rsa1024;
     TestIdentity identity = fixture_->createIdentity(request);
-    ProviderGuard provider;
+    ScopedProvider provider;
     acquireIdentity(identity, provider);
-    HashGuard hash;
-    ASSERT_TRUE(CryptCreateHash(provider.handle, CALG_SHA1, 0, 0, &hash.handle));
-    ASSERT_TRUE(CryptHashData(hash.handle, kMessage.data(), static_cast<DWORD>(kMessage.size()), 0));
+    ScopedHash hash;
+    ASSERT_TRUE(CryptCreateHash(provider.get(), CALG_SHA1, 0, 0, hash.put()));
+    ASSERT_TRUE(CryptHashData(hash.get(), kMessage.data(), static_cast<DWORD>(kMessage.size()), 0));
     DWORD size = 0;
-    ASSERT_TRUE(CryptSignHashA(hash.handle, AT_KEYEXCHANGE, nullptr, 0, nullptr, &size));
+    ASSERT_TRUE(CryptSignHashA(hash.get(), AT_KEYEXCHANGE, nullptr, 0, nullptr, &size));
     EXPECT_EQ(size, 128u);
     Bytes signature(size);
     DWORD shortSize = size - 1;
     SetLastError(kUnsetError);
     EXPECT_FALSE(
-        CryptSignHashA(hash.handle, AT_KEYEXCHANGE, nullptr, 0, signature.data(), &shortSize));
+        CryptSignHashA(hash.get(), AT_KEYEXCHANGE, nullptr, 0, signature.data(), &shortSize));
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_MORE_DATA));
     EXPECT_EQ(shortSize, 128u);
 }
@@ -81,28 +81,28 @@ TEST_F(KeySpecifications, SignatureOnlyContainerHasNoExchangeKey) {
     IdentityRequest request;
     request.keySpec = AT_SIGNATURE;
     TestIdentity identity = fixture_->createIdentity(request);
-    ProviderGuard provider;
+    ScopedProvider provider;
     acquireIdentity(identity, provider);
 
     SetLastError(kUnsetError);
-    EXPECT_TRUE(signWith(provider.handle, CALG_SHA1, kMessage, AT_KEYEXCHANGE).empty());
+    EXPECT_TRUE(signWith(provider.get(), CALG_SHA1, kMessage, AT_KEYEXCHANGE).empty());
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(NTE_NO_KEY));
     HCRYPTKEY key = 0;
     SetLastError(kUnsetError);
-    EXPECT_FALSE(CryptGetUserKey(provider.handle, AT_KEYEXCHANGE, &key));
+    EXPECT_FALSE(CryptGetUserKey(provider.get(), AT_KEYEXCHANGE, &key));
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(NTE_NO_KEY));
 
-    Bytes signature = signWith(provider.handle, CALG_SHA1, kMessage, AT_SIGNATURE);
+    Bytes signature = signWith(provider.get(), CALG_SHA1, kMessage, AT_SIGNATURE);
     ASSERT_FALSE(signature.empty()) << std::hex << GetLastError();
     EXPECT_TRUE(fixture_->verifySignature(identity.certificate, CALG_SHA1, kMessage, signature));
 }
 
 TEST_F(KeySpecifications, ExchangeOnlyContainerHasNoSignatureKey) {
     TestIdentity identity = fixture_->createIdentity({});
-    ProviderGuard provider;
+    ScopedProvider provider;
     acquireIdentity(identity, provider);
     SetLastError(kUnsetError);
-    EXPECT_TRUE(signWith(provider.handle, CALG_SHA1, kMessage, AT_SIGNATURE).empty());
+    EXPECT_TRUE(signWith(provider.get(), CALG_SHA1, kMessage, AT_SIGNATURE).empty());
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(NTE_NO_KEY));
 }
 
@@ -114,13 +114,13 @@ TEST_F(DssSignatures, AreTwoLittleEndianHalvesThatVerify) {
     if (std::string why = fixture_->unsupportedReason(request); !why.empty()) GTEST_SKIP() << why;
     TestIdentity identity = fixture_->createIdentity(request);
     EXPECT_EQ(identity.providerType, static_cast<DWORD>(PROV_DSS_DH));
-    ProviderGuard provider;
+    ScopedProvider provider;
     acquireIdentity(identity, provider);
-    Bytes signature = signWith(provider.handle, CALG_SHA1, kMessage, AT_SIGNATURE);
+    Bytes signature = signWith(provider.get(), CALG_SHA1, kMessage, AT_SIGNATURE);
     ASSERT_EQ(signature.size(), 40u) << std::hex << GetLastError();
     EXPECT_TRUE(fixture_->verifySignature(identity.certificate, CALG_SHA1, kMessage, signature));
     // DSS is randomised: a second signature differs and verifies as well.
-    Bytes second = signWith(provider.handle, CALG_SHA1, kMessage, AT_SIGNATURE);
+    Bytes second = signWith(provider.get(), CALG_SHA1, kMessage, AT_SIGNATURE);
     EXPECT_NE(second, signature);
     EXPECT_TRUE(fixture_->verifySignature(identity.certificate, CALG_SHA1, kMessage, second));
 }
@@ -130,46 +130,46 @@ TEST_F(PinProtection, LockedUntilTheRightPinIsGiven) {
     request.pin = "1234";
     if (std::string why = fixture_->unsupportedReason(request); !why.empty()) GTEST_SKIP() << why;
     TestIdentity identity = fixture_->createIdentity(request);
-    ProviderGuard provider;
+    ScopedProvider provider;
     acquireIdentity(identity, provider);
 
     SetLastError(kUnsetError);
-    EXPECT_TRUE(signWith(provider.handle, CALG_SHA1, kMessage, AT_KEYEXCHANGE).empty());
+    EXPECT_TRUE(signWith(provider.get(), CALG_SHA1, kMessage, AT_KEYEXCHANGE).empty());
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(SCARD_W_CARD_NOT_AUTHENTICATED));
 
     const char wrong[] = "4321";
     SetLastError(kUnsetError);
-    EXPECT_FALSE(CryptSetProvParam(provider.handle, PP_SIGNATURE_PIN,
+    EXPECT_FALSE(CryptSetProvParam(provider.get(), PP_SIGNATURE_PIN,
                                    reinterpret_cast<const BYTE*>(wrong), 0));
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(SCARD_W_WRONG_CHV));
-    EXPECT_TRUE(signWith(provider.handle, CALG_SHA1, kMessage, AT_KEYEXCHANGE).empty());
+    EXPECT_TRUE(signWith(provider.get(), CALG_SHA1, kMessage, AT_KEYEXCHANGE).empty());
 
     const char right[] = "1234";
-    ASSERT_TRUE(CryptSetProvParam(provider.handle, PP_SIGNATURE_PIN,
+    ASSERT_TRUE(CryptSetProvParam(provider.get(), PP_SIGNATURE_PIN,
                                   reinterpret_cast<const BYTE*>(right), 0))
         << std::hex << GetLastError();
-    Bytes signature = signWith(provider.handle, CALG_SHA1, kMessage, AT_KEYEXCHANGE);
+    Bytes signature = signWith(provider.get(), CALG_SHA1, kMessage, AT_KEYEXCHANGE);
     ASSERT_FALSE(signature.empty()) << std::hex << GetLastError();
     EXPECT_TRUE(fixture_->verifySignature(identity.certificate, CALG_SHA1, kMessage, signature));
 
     // The PIN belongs to the handle that was given it.
-    ProviderGuard other;
+    ScopedProvider other;
     acquireIdentity(identity, other);
     SetLastError(kUnsetError);
-    EXPECT_TRUE(signWith(other.handle, CALG_SHA1, kMessage, AT_KEYEXCHANGE).empty());
+    EXPECT_TRUE(signWith(other.get(), CALG_SHA1, kMessage, AT_KEYEXCHANGE).empty());
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(SCARD_W_CARD_NOT_AUTHENTICATED));
 }
 
 TEST_F(PinProtection, ContainerWithoutPinRefusesOne) {
     TestIdentity identity = fixture_->createIdentity({});
-    ProviderGuard provider;
+    ScopedProvider provider;
     acquireIdentity(identity, provider);
     const char pin[] = "1234";
     SetLastError(kUnsetError);
-    EXPECT_FALSE(CryptSetProvParam(provider.handle, PP_SIGNATURE_PIN,
+    EXPECT_FALSE(CryptSetProvParam(provider.get(), PP_SIGNATURE_PIN,
                                    reinterpret_cast<const BYTE*>(pin), 0));
     const DWORD error = GetLastError();
-    EXPECT_FALSE(signWith(provider.handle, CALG_SHA1, kMessage, AT_KEYEXCHANGE).empty());
+    EXPECT_FALSE(signWith(provider.get(), CALG_SHA1, kMessage, AT_KEYEXCHANGE).empty());
     if (error == kUnsetError && runningUnderWine())
         GTEST_SKIP() << "Wine: PP_SIGNATURE_PIN is refused without setting an error, where "
                         "Windows' software providers give NTE_BAD_TYPE";

@@ -33,16 +33,16 @@ using SystemStores = ConformanceTest;
 
 TEST_F(PersonalStore, OpensReadOnlyAndRefusesDeletion) {
     TestIdentity identity = fixture_->createIdentity({});
-    StoreGuard store{openMyReadOnly()};
-    ASSERT_NE(store.handle, nullptr) << std::hex << GetLastError();
-    PCCERT_CONTEXT context = findInStore(store.handle, identity.certificate);
+    ScopedStore store{openMyReadOnly()};
+    ASSERT_NE(store.get(), nullptr) << std::hex << GetLastError();
+    PCCERT_CONTEXT context = findInStore(store.get(), identity.certificate);
     ASSERT_NE(context, nullptr);
     SetLastError(kUnsetError);
     EXPECT_FALSE(CertDeleteCertificateFromStore(context));
     const DWORD error = GetLastError();
 
-    StoreGuard again{openMyReadOnly()};
-    EXPECT_EQ(enumerateStore(again.handle).size(), 1u);
+    ScopedStore again{openMyReadOnly()};
+    EXPECT_EQ(enumerateStore(again.get()).size(), 1u);
     if (error == ERROR_ACCESS_DENIED && runningUnderWine())
         GTEST_SKIP() << "Wine: a read-only store refuses a deletion with ERROR_ACCESS_DENIED, "
                         "where Windows gives E_ACCESSDENIED";
@@ -53,15 +53,15 @@ TEST_F(PersonalStore, EnumeratesEachCertificateOnceAndEndsWithNotFound) {
     TestIdentity first = fixture_->createIdentity({});
     TestIdentity second = fixture_->createIdentity({});
     TestIdentity third = fixture_->createIdentity({});
-    StoreGuard store{openMyReadOnly()};
-    ASSERT_NE(store.handle, nullptr);
-    EXPECT_EQ(enumerateStore(store.handle),
+    ScopedStore store{openMyReadOnly()};
+    ASSERT_NE(store.get(), nullptr);
+    EXPECT_EQ(enumerateStore(store.get()),
               sorted({first.certificate, second.certificate, third.certificate}));
 
     PCCERT_CONTEXT last = nullptr;
-    for (int i = 0; i < 3; ++i) last = CertEnumCertificatesInStore(store.handle, last);
+    for (int i = 0; i < 3; ++i) last = CertEnumCertificatesInStore(store.get(), last);
     SetLastError(kUnsetError);
-    EXPECT_EQ(CertEnumCertificatesInStore(store.handle, last), nullptr);
+    EXPECT_EQ(CertEnumCertificatesInStore(store.get(), last), nullptr);
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(CRYPT_E_NOT_FOUND));
 }
 
@@ -83,8 +83,8 @@ TEST_F(PersonalStore, DuplicatedContextOutlivesTheStore) {
 
 TEST_F(KeyProvInfoProperty, ReadsInTwoCallsAndNamesTheContainer) {
     TestIdentity identity = fixture_->createIdentity({});
-    StoreGuard store{openMyReadOnly()};
-    PCCERT_CONTEXT context = findInStore(store.handle, identity.certificate);
+    ScopedStore store{openMyReadOnly()};
+    PCCERT_CONTEXT context = findInStore(store.get(), identity.certificate);
     ASSERT_NE(context, nullptr);
 
     DWORD size = 0;
@@ -116,8 +116,8 @@ TEST_F(KeyProvInfoProperty, IsMissingOnACertificateWithoutKey) {
     Bytes certificate = fixture_->createCertificate("NoKey");
     ASSERT_TRUE(CertAddEncodedCertificateToSystemStoreA("QdieNoKey", certificate.data(),
                                                         static_cast<DWORD>(certificate.size())));
-    StoreGuard store{CertOpenSystemStoreA(0, "QdieNoKey")};
-    PCCERT_CONTEXT context = findInStore(store.handle, certificate);
+    ScopedStore store{CertOpenSystemStoreA(0, "QdieNoKey")};
+    PCCERT_CONTEXT context = findInStore(store.get(), certificate);
     ASSERT_NE(context, nullptr);
     DWORD size = 0;
     SetLastError(kUnsetError);
@@ -138,15 +138,15 @@ TEST_F(SystemStores, AddListAndDeleteByName) {
     ASSERT_TRUE(CertAddEncodedCertificateToSystemStoreA("QdieTest", first.data(),
                                                         static_cast<DWORD>(first.size())));
     {
-        StoreGuard store{CertOpenSystemStoreA(0, "QdieTest")};
-        ASSERT_NE(store.handle, nullptr);
-        EXPECT_EQ(enumerateStore(store.handle), sorted({first, second}));
-        PCCERT_CONTEXT context = findInStore(store.handle, first);
+        ScopedStore store{CertOpenSystemStoreA(0, "QdieTest")};
+        ASSERT_NE(store.get(), nullptr);
+        EXPECT_EQ(enumerateStore(store.get()), sorted({first, second}));
+        PCCERT_CONTEXT context = findInStore(store.get(), first);
         ASSERT_NE(context, nullptr);
         EXPECT_TRUE(CertDeleteCertificateFromStore(context)) << std::hex << GetLastError();
     }
-    StoreGuard reopened{CertOpenSystemStoreA(0, "QdieTest")};
-    const std::vector<Bytes> left = enumerateStore(reopened.handle);
+    ScopedStore reopened{CertOpenSystemStoreA(0, "QdieTest")};
+    const std::vector<Bytes> left = enumerateStore(reopened.get());
     if (left == sorted({first, second}) && runningUnderWine())
         GTEST_SKIP() << "Wine: a deletion from a store opened with CertOpenSystemStoreA is lost "
                         "unless the store is committed before it is closed; Windows keeps it";
@@ -157,17 +157,17 @@ TEST_F(SystemStores, NamesAreCaseInsensitive) {
     Bytes certificate = fixture_->createCertificate("Cased");
     ASSERT_TRUE(CertAddEncodedCertificateToSystemStoreA("QdieCase", certificate.data(),
                                                         static_cast<DWORD>(certificate.size())));
-    StoreGuard store{CertOpenSystemStoreA(0, "qdiecase")};
-    ASSERT_NE(store.handle, nullptr);
-    EXPECT_EQ(enumerateStore(store.handle), (std::vector<Bytes>{certificate}));
+    ScopedStore store{CertOpenSystemStoreA(0, "qdiecase")};
+    ASSERT_NE(store.get(), nullptr);
+    EXPECT_EQ(enumerateStore(store.get()), (std::vector<Bytes>{certificate}));
 }
 
 // Without CERT_STORE_OPEN_EXISTING_FLAG a system store that does not exist yet is opened all
 // the same: listing a name never used gives an empty list, not a store that cannot be opened.
 TEST_F(SystemStores, NameNeverUsedOpensEmpty) {
-    StoreGuard store{CertOpenSystemStoreA(0, "QdieNeverUsed")};
-    ASSERT_NE(store.handle, nullptr) << std::hex << GetLastError();
-    EXPECT_TRUE(enumerateStore(store.handle).empty());
+    ScopedStore store{CertOpenSystemStoreA(0, "QdieNeverUsed")};
+    ASSERT_NE(store.get(), nullptr) << std::hex << GetLastError();
+    EXPECT_TRUE(enumerateStore(store.get()).empty());
 }
 
 TEST_F(SystemStores, MalformedEncodingIsRefused) {
@@ -179,8 +179,8 @@ TEST_F(SystemStores, MalformedEncodingIsRefused) {
     certificate.resize(certificate.size() / 2);
     EXPECT_FALSE(CertAddEncodedCertificateToSystemStoreA("QdieTest", certificate.data(),
                                                          static_cast<DWORD>(certificate.size())));
-    StoreGuard store{CertOpenSystemStoreA(0, "QdieTest")};
-    EXPECT_TRUE(enumerateStore(store.handle).empty());
+    ScopedStore store{CertOpenSystemStoreA(0, "QdieTest")};
+    EXPECT_TRUE(enumerateStore(store.get()).empty());
 }
 
 }  // namespace

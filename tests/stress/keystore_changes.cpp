@@ -12,9 +12,11 @@
 #include <sstream>
 #include <stdexcept>
 
-#include "keyops/softcapi/admin.h"
-#include "keyops/softcapi/admin_support.h"
+#include "softcapi/admin/admin.h"
+#include "softcapi/admin/support.h"
 #include "keyops/system_stores.h"
+
+using namespace keyops;
 
 const char kIdentityPassword[] = "crash-safety";
 

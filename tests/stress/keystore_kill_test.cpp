@@ -19,9 +19,9 @@
 #include <stdexcept>
 #include <string>
 
-#include "keyops/softcapi/admin.h"
-#include "keyops/softcapi/admin_support.h"
-#include "keyops/softcapi/wincapi.h"
+#include "softcapi/admin/admin.h"
+#include "softcapi/admin/support.h"
+#include "softcapi/wincapi.h"
 #include "keystore_changes.h"
 #include "support/temp_profile.h"
 

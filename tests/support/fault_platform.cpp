@@ -2,6 +2,10 @@
 
 #include <sstream>
 
+using keyops::CryptoPlatform;
+using keyops::defaultCryptoPlatform;
+using keyops::installCryptoPlatform;
+
 namespace {
 
 FaultInjectingPlatform* gActive = nullptr;

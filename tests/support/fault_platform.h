@@ -1,4 +1,4 @@
-// A CryptoPlatform for tests: wraps another table, fails chosen calls with chosen Windows errors,
+// A keyops::CryptoPlatform for tests: wraps another table, fails chosen calls with chosen Windows errors,
 // and counts every acquisition (store, certificate context, provider, hash, key) against its
 // release. Installing it is scoped: the previous table comes back when it is destroyed.
 #pragma once
@@ -53,7 +53,7 @@ struct Outstanding {
 
 class FaultInjectingPlatform {
 public:
-    explicit FaultInjectingPlatform(const CryptoPlatform& inner = defaultCryptoPlatform());
+    explicit FaultInjectingPlatform(const keyops::CryptoPlatform& inner = keyops::defaultCryptoPlatform());
     ~FaultInjectingPlatform();
     FaultInjectingPlatform(const FaultInjectingPlatform&) = delete;
     FaultInjectingPlatform& operator=(const FaultInjectingPlatform&) = delete;
@@ -76,7 +76,7 @@ public:
     // Used by the table's entries; not for tests.
     bool enter(PlatformOp op, DWORD* error);
     void acquired(PlatformOp op, int delta);
-    const CryptoPlatform& inner() const { return inner_; }
+    const keyops::CryptoPlatform& inner() const { return inner_; }
 
 private:
     struct Fault {
@@ -85,8 +85,8 @@ private:
         DWORD error;
     };
 
-    const CryptoPlatform& inner_;
-    const CryptoPlatform* previous_;
+    const keyops::CryptoPlatform& inner_;
+    const keyops::CryptoPlatform* previous_;
     FaultInjectingPlatform* previousActive_;
     mutable std::mutex mutex_;
     std::vector<Fault> faults_;

@@ -3,9 +3,9 @@
 #include <stdexcept>
 
 #include "support/crypto_fixture.h"
-#include "keyops/softcapi/admin.h"
-#include "keyops/softcapi/admin_support.h"
-#include "keyops/softcapi/openssl_util.h"
+#include "softcapi/admin/admin.h"
+#include "softcapi/admin/support.h"
+#include "softcapi/openssl_util.h"
 #include "support/openssl_check.h"
 
 namespace {

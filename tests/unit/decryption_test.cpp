@@ -5,6 +5,9 @@
 #include "keyops/handles.h"
 #include "unit/keyops_test_support.h"
 
+using namespace diagnostics;
+using namespace keyops;
+
 namespace {
 
 const Bytes kSecret = {'p', 'l', 'a', 'i', 'n', ' ', 't', 'e', 'x', 't'};

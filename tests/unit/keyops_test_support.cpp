@@ -4,6 +4,10 @@
 
 #include "diagnostics/log.h"
 
+using namespace common;
+using namespace diagnostics;
+using namespace keyops;
+
 const Bytes kData = {'d', 'a', 't', 'a', ' ', 't', 'o', ' ', 's', 'i', 'g', 'n'};
 
 std::string withError(const char* message, unsigned error) {

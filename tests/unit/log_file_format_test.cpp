@@ -15,6 +15,8 @@
 #include "support/host.h"
 #include "support/temp_profile.h"
 
+using namespace diagnostics;
+
 namespace {
 
 std::vector<std::string> splitLines(const std::string& text) {
@@ -83,7 +85,7 @@ TEST(LogFileFormat, LinesAreAppendedAndATrailingNewlineLeavesAnEmptyLine) {
 TEST(LogFileFormat, MessagesLongerThan511BytesAreCut) {
     TempProfile profile;
     const std::string longName(700, 'n');
-    writeLogFormatted(nullptr, "Provider: %s", longName.c_str());
+    writeLogFormatted("Provider: %s", nullptr, longName.c_str());
     writeLog(longName.c_str(), nullptr);
     const std::string exact(511, 'x');
     writeLog(exact.c_str(), nullptr);
@@ -102,7 +104,7 @@ TEST(LogFileFormat, ConcurrentWritersLoseNoLineAndKeepEachThreadsOrder) {
     std::vector<std::thread> writers;
     for (int thread = 0; thread < kThreads; ++thread) {
         writers.emplace_back([thread] {
-            for (int line = 0; line < kLinesEach; ++line) writeLogFormatted(nullptr, "writer %d line %d", thread, line);
+            for (int line = 0; line < kLinesEach; ++line) writeLogFormatted("writer %d line %d", nullptr, thread, line);
         });
     }
     for (auto& writer : writers) writer.join();

@@ -11,6 +11,8 @@
 #include "support/log_lines.h"
 #include "support/temp_profile.h"
 
+using namespace diagnostics;
+
 namespace {
 
 constexpr uintmax_t kOverTheLimit = 524288 + 1;

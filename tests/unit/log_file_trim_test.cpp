@@ -11,6 +11,8 @@
 #include "support/host.h"
 #include "support/temp_profile.h"
 
+using namespace diagnostics;
+
 namespace {
 
 constexpr uint64_t kLimit = 524288;

@@ -11,6 +11,8 @@
 #include "support/fault_jni_env.h"
 #include "support/temp_profile.h"
 
+using namespace diagnostics;
+
 namespace {
 
 const char kRecorderClass[] = "com/quendrilax/browser/keystore/provider/LogLineRecorder";
@@ -62,7 +64,7 @@ protected:
 TEST_F(LogForwarding, EachMessageReachesLogJniInOrder) {
     TempProfile profile;
     writeLog("Sign start", javaEnv);
-    writeLogFormatted(javaEnv, "CryptAcquireContext error: %x", 0x80090016u);
+    writeLogFormatted("CryptAcquireContext error: %x", javaEnv, 0x80090016u);
     writeLog("Sign finished", javaEnv);
 
     EXPECT_EQ(recordedLines(), (std::vector<std::u16string>{u"Sign start", u"CryptAcquireContext error: 80090016",
@@ -114,7 +116,7 @@ TEST_F(LogForwarding, Latin1BytesArriveAsTheSameCharactersAndStayRawInTheFile) {
 TEST_F(LogForwarding, ManyLinesHoldNoLocalReferences) {
     TempProfile profile;
     FaultInjectingJniEnv counting(javaEnv);
-    for (int line = 0; line < 200; ++line) writeLogFormatted(counting.env(), "line %d", line);
+    for (int line = 0; line < 200; ++line) writeLogFormatted("line %d", counting.env(), line);
     EXPECT_EQ(counting.localReferences(), 0);
     EXPECT_LE(counting.localReferencePeak(), 2);
     EXPECT_EQ(recordedLines().size(), 200u);

@@ -24,6 +24,8 @@
 #include "support/openssl_check.h"
 #include "support/temp_profile.h"
 
+using namespace diagnostics;
+
 namespace {
 
 const Bytes kMessage = {'s', 'w', 'e', 'e', 'p'};
@@ -56,6 +58,13 @@ using StatusPair = std::pair<uint32_t, uint32_t>;
 
 class NativeFaultSweep : public ::testing::Test {
 protected:
+    // Whether some allocation failure ended with this status.
+    bool sawStatus(uint32_t status) const {
+        for (const StatusPair& seen : allocationFailureStatuses_)
+            if (seen.first == status) return true;
+        return false;
+    }
+
     JNIEnv* java() { return testJvm(); }
 
     jbyteArray javaBytes(const Bytes& bytes) {
@@ -199,12 +208,6 @@ private:
             tally.leaks += leaked;
         }
         return tally;
-    }
-
-    bool sawStatus(uint32_t status) const {
-        for (const StatusPair& seen : allocationFailureStatuses_)
-            if (seen.first == status) return true;
-        return false;
     }
 
     std::function<void()> prepare_;

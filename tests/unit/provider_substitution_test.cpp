@@ -6,6 +6,9 @@
 #include "support/host.h"
 #include "unit/keyops_test_support.h"
 
+using namespace diagnostics;
+using namespace keyops;
+
 namespace {
 
 

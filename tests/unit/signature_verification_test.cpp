@@ -3,6 +3,8 @@
 // signature by a key that is not the certificate's is never handed out.
 #include "unit/keyops_test_support.h"
 
+using namespace diagnostics;
+
 namespace {
 
 // The core gives signatures most significant byte first; the judge takes them as the provider

@@ -2,6 +2,8 @@
 // error word, and every acquisition released.
 #include "unit/keyops_test_support.h"
 
+using namespace diagnostics;
+
 namespace {
 
 const std::vector<std::string> kLookup = {

@@ -8,6 +8,8 @@
 #include "support/openssl_check.h"
 #include "unit/keyops_test_support.h"
 
+using namespace diagnostics;
+
 namespace {
 
 // Runs qdie-keystore new-identity in the test's profile; the certificate it wrote.

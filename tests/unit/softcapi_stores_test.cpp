@@ -8,8 +8,8 @@
 #include <filesystem>
 #include <string>
 
-#include "keyops/softcapi/admin.h"
-#include "keyops/softcapi/wincapi.h"
+#include "softcapi/admin/admin.h"
+#include "softcapi/wincapi.h"
 #include "support/temp_profile.h"
 
 namespace {

@@ -9,6 +9,8 @@
 
 #include "diagnostics/status.h"
 
+using namespace diagnostics;
+
 namespace {
 
 // Runs first in this file and in its own process under ctest: nothing has been recorded yet.

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "keyops/softcapi/wintypes.h"
+#include "softcapi/wintypes.h"
 
 namespace qdie_tool {
 

@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "keyops/softcapi/admin.h"
+#include "softcapi/admin/admin.h"
 
 namespace qdie_tool {
 

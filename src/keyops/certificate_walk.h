@@ -1,0 +1,28 @@
+// The one walk over a store's certificates that lookup, listing and deletion share.
+#pragma once
+
+#include <cstring>
+
+#include "keyops/handles.h"
+
+namespace keyops {
+
+// Hands each certificate of the store, in its order, to `visit` until it returns true. The
+// context the walk stopped at comes back owned; an empty owner when it ran to the end.
+template <typename Visit>
+ScopedCertContext walkCertificates(HCERTSTORE store, Visit visit) {
+    const CryptoPlatform& platform = cryptoPlatform();
+    PCCERT_CONTEXT context = nullptr;
+    while ((context = platform.CertEnumCertificatesInStore(store, context)) != nullptr) {
+        if (visit(context)) break;
+    }
+    return ScopedCertContext(context);
+}
+
+// Whether a certificate's encoding is exactly these bytes: the same length, the same bytes.
+inline bool hasEncoding(PCCERT_CONTEXT context, const BYTE* encoding, DWORD length) {
+    return context->cbCertEncoded == length &&
+           (length == 0 || std::memcmp(context->pbCertEncoded, encoding, length) == 0);
+}
+
+}  // namespace keyops

@@ -1,0 +1,79 @@
+// Administration of the software key store, as certutil is on Windows: identities (a key in a
+// container and a certificate bound to it), PKCS#12 import, and the certificates of system
+// stores. Every call is one transaction: it changes everything it says or nothing, and throws
+// AdminError with a one-line reason when it cannot.
+#pragma once
+
+#include <optional>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "softcapi/key_prov_record.h"
+
+namespace softcapi::admin {
+
+class AdminError : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+enum class KeyType { Rsa1024, Rsa2048, Rsa3072, Rsa4096, Dsa1024 };
+
+// "rsa-2048", "dsa-1024", ...; false for another text.
+bool parseKeyType(const std::string& text, KeyType& type);
+
+using KeyBindingInfo = KeyProvRecord;
+
+// Where a new key goes and how its certificate is bound to it. Empty fields take defaults: a
+// generated container name, the family's provider ("Microsoft Enhanced RSA and AES Cryptographic
+// Provider" or the DSS/DH one), the exchange key for RSA and the signature key for DSA, no PIN.
+struct KeyPlacement {
+    DWORD keySpec = 0;
+    std::string container;
+    std::string provider;  // any name, a legacy or unknown one included
+    // The provider type the certificate names; 0 for the named provider's own (an unknown name
+    // takes the family's default type). Another type binds the certificate to a mismatch.
+    DWORD providerType = 0;
+    std::string pin;
+    std::string store = "My";
+};
+
+struct IdentityOptions {
+    std::string subject;  // "CN=Alice" or "CN=Alice,O=Example"
+    KeyType keyType = KeyType::Rsa2048;
+    KeyPlacement placement;
+};
+
+struct Identity {
+    std::vector<BYTE> certificate;
+    std::string thumbprint;  // SHA-1, upper-case hexadecimal
+    KeyBindingInfo binding;
+};
+
+Identity createIdentity(const IdentityOptions& options);
+// Reads the key and its certificate from a PKCS#12 file, the older encryption Windows exports
+// included.
+Identity importPkcs12(const std::vector<BYTE>& pkcs12, const std::string& password,
+                      const KeyPlacement& placement);
+
+// Deletes a key container with its keys, in the namespace of the provider's family (RSA when no
+// provider is named). Certificates bound to it keep their binding, as on Windows.
+void deleteContainer(const std::string& container, const std::string& provider = "");
+
+struct CertificateEntry {
+    std::vector<BYTE> encoded;
+    std::string thumbprint;
+    std::string subject;
+    std::optional<KeyBindingInfo> binding;
+};
+
+std::vector<CertificateEntry> storeContents(const std::string& store);
+std::vector<std::string> storeNames();
+std::vector<BYTE> exportCertificate(const std::string& store, const std::string& thumbprint);
+void addCertificate(const std::string& store, const std::vector<BYTE>& encoded);
+// Many at once, in one transaction.
+void addCertificates(const std::string& store, const std::vector<std::vector<BYTE>>& encodings);
+void deleteCertificate(const std::string& store, const std::string& thumbprint);
+
+}  // namespace softcapi::admin

@@ -1,0 +1,302 @@
+// Identities: a key in a container and a certificate bound to it, generated or imported.
+#include <openssl/core_names.h>
+#include <openssl/dsa.h>
+#include <openssl/err.h>
+#include <openssl/pkcs12.h>
+#include <openssl/provider.h>
+#include <openssl/rand.h>
+#include <openssl/x509v3.h>
+
+#include "softcapi/admin/support.h"
+#include "softcapi/openssl_util.h"
+#include "softcapi/providers.h"
+
+namespace softcapi::admin {
+
+namespace {
+
+const long kValiditySeconds = 5L * 365 * 24 * 60 * 60;
+const int kDssSubgroupBits = 160;
+
+[[noreturn]] void failOpenSsl(const std::string& what) {
+    windowsErrorForOpenSsl(NTE_FAIL);
+    throw AdminError(what);
+}
+
+std::vector<BYTE> encodedCertificate(X509* certificate) {
+    int size = i2d_X509(certificate, nullptr);
+    std::vector<BYTE> der(size > 0 ? size : 0);
+    unsigned char* out = der.data();
+    if (size <= 0 || i2d_X509(certificate, &out) != size) failOpenSsl("certificate encoding failed");
+    return der;
+}
+
+PkeyPtr generateRsa(unsigned bits) {
+    PkeyPtr key(EVP_RSA_gen(bits));
+    if (!key) failOpenSsl("RSA key generation failed");
+    return key;
+}
+
+PkeyPtr generateDsa() {
+    PkeyCtxPtr paramContext(EVP_PKEY_CTX_new_from_name(nullptr, "DSA", nullptr));
+    EVP_PKEY* params = nullptr;
+    if (!paramContext || EVP_PKEY_paramgen_init(paramContext.get()) != 1 ||
+        EVP_PKEY_CTX_set_dsa_paramgen_bits(paramContext.get(), 1024) != 1 ||
+        EVP_PKEY_CTX_set_dsa_paramgen_q_bits(paramContext.get(), 160) != 1 ||
+        EVP_PKEY_paramgen(paramContext.get(), &params) != 1)
+        failOpenSsl("DSA parameter generation failed");
+    PkeyPtr parameters(params);
+    PkeyCtxPtr keyContext(EVP_PKEY_CTX_new(parameters.get(), nullptr));
+    EVP_PKEY* key = nullptr;
+    if (!keyContext || EVP_PKEY_keygen_init(keyContext.get()) != 1 ||
+        EVP_PKEY_keygen(keyContext.get(), &key) != 1)
+        failOpenSsl("DSA key generation failed");
+    return PkeyPtr(key);
+}
+
+PkeyPtr generateKey(KeyType type) {
+    switch (type) {
+        case KeyType::Rsa1024: return generateRsa(1024);
+        case KeyType::Rsa2048: return generateRsa(2048);
+        case KeyType::Rsa3072: return generateRsa(3072);
+        case KeyType::Rsa4096: return generateRsa(4096);
+        case KeyType::Dsa1024: return generateDsa();
+    }
+    throw AdminError("unknown key type");
+}
+
+// DSS signatures are r and s of 20 bytes each, so a DSA key's q must be 160 bits long.
+bool hasDssSubgroup(EVP_PKEY* key) {
+    BIGNUM* q = nullptr;
+    if (EVP_PKEY_get_bn_param(key, OSSL_PKEY_PARAM_FFC_Q, &q) != 1) return false;
+    OpenSslPtr<BIGNUM> subgroup(q);
+    return BN_num_bits(subgroup.get()) == kDssSubgroupBits;
+}
+
+KeyFamily familyOf(EVP_PKEY* key) {
+    if (EVP_PKEY_is_a(key, "RSA")) return KeyFamily::Rsa;
+    if (EVP_PKEY_is_a(key, "DSA")) {
+        if (!hasDssSubgroup(key))
+            throw AdminError("only DSA keys with a 160-bit q can sign for the DSS providers");
+        return KeyFamily::Dss;
+    }
+    throw AdminError("only RSA and DSA keys can be held in a key container");
+}
+
+std::string generatedContainerName() {
+    unsigned char random[16];
+    if (RAND_bytes(random, sizeof(random)) != 1) failOpenSsl("no random bytes for a container name");
+    std::string hex = toHex(std::vector<BYTE>(random, random + sizeof(random)));
+    return "{" + hex.substr(0, 8) + "-" + hex.substr(8, 4) + "-" + hex.substr(12, 4) + "-" +
+           hex.substr(16, 4) + "-" + hex.substr(20) + "}";
+}
+
+// Fills the defaults of a placement for a key of `family` and checks what was given.
+KeyBindingInfo resolveBinding(const KeyPlacement& placement, KeyFamily family) {
+    checkStoreName(placement.store);
+    KeyBindingInfo binding;
+    binding.container = placement.container.empty() ? generatedContainerName() : placement.container;
+    const ProviderInfo& familyDefault = familyDefaultProvider(family);
+    binding.provider = placement.provider.empty() ? familyDefault.name : placement.provider;
+    const ProviderInfo* known = findProvider(binding.provider.c_str());
+    if (known != nullptr && known->family != family)
+        throw AdminError("provider '" + binding.provider + "' does not hold " +
+                         (family == KeyFamily::Rsa ? "RSA" : "DSA") + " keys");
+    DWORD ownType = known != nullptr ? known->type : familyDefault.type;
+    binding.providerType = placement.providerType != 0 ? placement.providerType : ownType;
+    binding.keySpec = placement.keySpec != 0
+                          ? placement.keySpec
+                          : (family == KeyFamily::Rsa ? AT_KEYEXCHANGE : AT_SIGNATURE);
+    if (family == KeyFamily::Dss && binding.keySpec != AT_SIGNATURE)
+        throw AdminError("a DSA key can only be a signature key");
+    return binding;
+}
+
+void addExtension(X509* certificate, int nid, const char* value) {
+    X509V3_CTX context;
+    X509V3_set_ctx_nodb(&context);
+    X509V3_set_ctx(&context, certificate, certificate, nullptr, nullptr, 0);
+    OpenSslPtr<X509_EXTENSION> extension(X509V3_EXT_conf_nid(nullptr, &context, nid, value));
+    if (!extension) failOpenSsl("certificate extension failed");
+    X509_add_ext(certificate, extension.get(), -1);
+}
+
+// Read as RFC 2253 and Windows read a name: the last RDN written is the first one encoded, so
+// that "CN=Alice,O=Example" prints back the same way.
+OpenSslPtr<X509_NAME> parseSubject(const std::string& subject) {
+    OpenSslPtr<X509_NAME> name(X509_NAME_new());
+    if (!name) failOpenSsl("no memory for a name");
+    size_t start = 0;
+    while (start <= subject.size()) {
+        size_t comma = subject.find(',', start);
+        std::string part = subject.substr(start, comma == std::string::npos ? std::string::npos
+                                                                            : comma - start);
+        size_t equals = part.find('=');
+        std::string field = equals == std::string::npos ? "" : part.substr(0, equals);
+        field.erase(0, field.find_first_not_of(' '));
+        if (field.empty() || equals + 1 >= part.size() ||
+            X509_NAME_add_entry_by_txt(name.get(), field.c_str(), MBSTRING_UTF8,
+                                       reinterpret_cast<const unsigned char*>(part.c_str() + equals + 1),
+                                       -1, 0, 0) != 1) {
+            windowsErrorForOpenSsl(NTE_FAIL);
+            throw AdminError("subject '" + subject + "' is not of the form CN=Name[,O=Org...]");
+        }
+        if (comma == std::string::npos) break;
+        start = comma + 1;
+    }
+    return name;
+}
+
+std::vector<BYTE> selfSignedCertificate(EVP_PKEY* key, const std::string& subject, DWORD keySpec) {
+    unsigned char serial[16];
+    if (RAND_bytes(serial, sizeof(serial)) != 1) failOpenSsl("no random bytes for a serial number");
+    OpenSslPtr<X509_NAME> name = parseSubject(subject);
+    X509Ptr certificate(X509_new());
+    serial[0] &= 0x7F;
+    OpenSslPtr<BIGNUM> serialNumber(BN_bin2bn(serial, sizeof(serial), nullptr));
+    bool built = certificate && serialNumber &&
+                 X509_set_version(certificate.get(), X509_VERSION_3) == 1 &&
+                 BN_to_ASN1_INTEGER(serialNumber.get(), X509_get_serialNumber(certificate.get())) &&
+                 X509_set_subject_name(certificate.get(), name.get()) == 1 &&
+                 X509_set_issuer_name(certificate.get(), name.get()) == 1 &&
+                 X509_gmtime_adj(X509_getm_notBefore(certificate.get()), -3600) != nullptr &&
+                 X509_gmtime_adj(X509_getm_notAfter(certificate.get()), kValiditySeconds) != nullptr &&
+                 X509_set_pubkey(certificate.get(), key) == 1;
+    if (!built) failOpenSsl("certificate creation failed");
+    addExtension(certificate.get(), NID_basic_constraints, "critical,CA:FALSE");
+    addExtension(certificate.get(), NID_key_usage,
+                 keySpec == AT_KEYEXCHANGE ? "critical,digitalSignature,nonRepudiation,keyEncipherment"
+                                           : "critical,digitalSignature,nonRepudiation");
+    addExtension(certificate.get(), NID_subject_key_identifier, "hash");
+    if (X509_sign(certificate.get(), key, EVP_sha256()) <= 0) failOpenSsl("certificate signing failed");
+    return encodedCertificate(certificate.get());
+}
+
+// Writes the container and the certificate bound to it in one transaction.
+Identity storeIdentity(EVP_PKEY* key, const std::vector<BYTE>& certificate,
+                       const KeyBindingInfo& binding, const KeyPlacement& placement) {
+    ContainerRecord container;
+    container.family = familyOf(key);
+    container.name = binding.container;
+    container.pinProtected = !placement.pin.empty();
+    StoredKey& stored = container.keys[binding.keySpec];
+    stored.publicKey = encodePublicKey(key);
+    stored.pkcs8 = container.pinProtected ? encryptPrivateKey(key, placement.pin) : encodePrivateKey(key);
+    if (stored.publicKey.empty() || stored.pkcs8.empty()) failOpenSsl("key encoding failed");
+
+    Identity identity;
+    identity.certificate = certificate;
+    std::vector<BYTE> thumbprint = sha1Of(certificate.data(), certificate.size());
+    identity.thumbprint = toHex(thumbprint);
+    identity.binding = binding;
+    changeKeystore([&](Connection& db) {
+        if (containerExists(db, container.family, container.name))
+            throw AdminError("key container '" + container.name + "' exists already");
+        insertContainer(db, container);
+        putCertificate(db, placement.store, certificate, thumbprint, &binding);
+    });
+    return identity;
+}
+
+// The older PKCS#12 encryption (RC2, 3DES with SHA-1) lives in OpenSSL's legacy provider, which
+// is loaded only for a file that needs it. Loading a provider turns off the implicit default
+// one, so that is loaded too; both are unloaded at exit, before OpenSSL's own cleanup.
+class LegacyProviders {
+public:
+    LegacyProviders()
+        : default_(OSSL_PROVIDER_load(nullptr, "default")),
+          legacy_(OSSL_PROVIDER_load(nullptr, "legacy")) {}
+    ~LegacyProviders() {
+        if (legacy_ != nullptr) OSSL_PROVIDER_unload(legacy_);
+        if (default_ != nullptr) OSSL_PROVIDER_unload(default_);
+    }
+    LegacyProviders(const LegacyProviders&) = delete;
+    LegacyProviders& operator=(const LegacyProviders&) = delete;
+
+private:
+    OSSL_PROVIDER* default_;
+    OSSL_PROVIDER* legacy_;
+};
+
+void loadLegacyProvider() {
+    static LegacyProviders providers;
+}
+
+bool macMatches(PKCS12* pkcs12, const std::string& password) {
+    if (!PKCS12_mac_present(pkcs12)) return true;
+    // An empty password may have been applied as no password at all, as openssl does.
+    return PKCS12_verify_mac(pkcs12, password.c_str(), -1) == 1 ||
+           (password.empty() && PKCS12_verify_mac(pkcs12, nullptr, 0) == 1);
+}
+
+bool parsePkcs12(PKCS12* pkcs12, const std::string& password, PkeyPtr& key, X509Ptr& certificate) {
+    EVP_PKEY* parsedKey = nullptr;
+    X509* parsedCertificate = nullptr;
+    STACK_OF(X509)* parsedChain = nullptr;
+    int ok = PKCS12_parse(pkcs12, password.c_str(), &parsedKey, &parsedCertificate, &parsedChain);
+    key.reset(parsedKey);
+    certificate.reset(parsedCertificate);
+    OpenSslPtr<STACK_OF(X509)> chain(parsedChain);
+    return ok == 1 && key && certificate;
+}
+
+}  // namespace
+
+bool parseKeyType(const std::string& text, KeyType& type) {
+    static const std::pair<const char*, KeyType> kTypes[] = {
+        {"rsa-1024", KeyType::Rsa1024}, {"rsa-2048", KeyType::Rsa2048},
+        {"rsa-3072", KeyType::Rsa3072}, {"rsa-4096", KeyType::Rsa4096},
+        {"dsa-1024", KeyType::Dsa1024}};
+    for (const auto& [name, value] : kTypes) {
+        if (text == name) {
+            type = value;
+            return true;
+        }
+    }
+    return false;
+}
+
+Identity createIdentity(const IdentityOptions& options) {
+    OpenSslErrorScope scope;
+    KeyFamily family = options.keyType == KeyType::Dsa1024 ? KeyFamily::Dss : KeyFamily::Rsa;
+    KeyBindingInfo binding = resolveBinding(options.placement, family);
+    PkeyPtr key = generateKey(options.keyType);
+    std::vector<BYTE> certificate = selfSignedCertificate(key.get(), options.subject, binding.keySpec);
+    return storeIdentity(key.get(), certificate, binding, options.placement);
+}
+
+Identity importPkcs12(const std::vector<BYTE>& pkcs12, const std::string& password,
+                      const KeyPlacement& placement) {
+    OpenSslErrorScope scope;
+    const unsigned char* in = pkcs12.data();
+    OpenSslPtr<PKCS12> file(d2i_PKCS12(nullptr, &in, static_cast<long>(pkcs12.size())));
+    if (!file) throw AdminError("the file is not a PKCS#12 file");
+    if (!macMatches(file.get(), password)) throw AdminError("wrong PKCS#12 password");
+    PkeyPtr key;
+    X509Ptr certificate;
+    if (!parsePkcs12(file.get(), password, key, certificate)) {
+        ERR_clear_error();
+        loadLegacyProvider();
+        if (!parsePkcs12(file.get(), password, key, certificate))
+            throw AdminError("the PKCS#12 file holds no readable key with its certificate");
+    }
+    if (X509_check_private_key(certificate.get(), key.get()) != 1)
+        throw AdminError("the PKCS#12 certificate does not match its key");
+    KeyBindingInfo binding = resolveBinding(placement, familyOf(key.get()));
+    return storeIdentity(key.get(), encodedCertificate(certificate.get()), binding, placement);
+}
+
+void deleteContainer(const std::string& container, const std::string& provider) {
+    KeyFamily family = KeyFamily::Rsa;
+    if (!provider.empty()) {
+        const ProviderInfo* known = findProvider(provider.c_str());
+        if (known == nullptr) throw AdminError("provider '" + provider + "' is not known");
+        family = known->family;
+    }
+    changeKeystore([&](Connection& db) {
+        if (!softcapi::deleteContainer(db, family, container))
+            throw AdminError("key container '" + container + "' does not exist");
+    });
+}
+
+}  // namespace softcapi::admin

@@ -1,0 +1,69 @@
+// Administration of system stores: listing, export, addition and deletion of certificates.
+#include <openssl/x509.h>
+
+#include "softcapi/admin/support.h"
+#include "softcapi/openssl_util.h"
+
+namespace softcapi::admin {
+
+std::vector<CertificateEntry> storeContents(const std::string& store) {
+    checkStoreName(store);
+    std::vector<CertificateEntry> entries;
+    readKeystore([&](Connection& db) {
+        for (CertificateRecord& record : loadCertificates(db, store)) {
+            CertificateEntry entry;
+            entry.thumbprint = toHex(record.thumbprint);
+            entry.subject = subjectOf(record.encoded);
+            entry.binding = record.binding;
+            entry.encoded = std::move(record.encoded);
+            entries.push_back(std::move(entry));
+        }
+    });
+    return entries;
+}
+
+std::vector<std::string> storeNames() {
+    std::vector<std::string> names;
+    readKeystore([&](Connection& db) { names = loadStoreNames(db); });
+    return names;
+}
+
+std::vector<BYTE> exportCertificate(const std::string& store, const std::string& thumbprint) {
+    std::vector<BYTE> wanted = parseThumbprint(thumbprint);
+    for (CertificateEntry& entry : storeContents(store)) {
+        if (parseThumbprint(entry.thumbprint) == wanted) return std::move(entry.encoded);
+    }
+    throw AdminError("store '" + store + "' holds no certificate with thumbprint " + thumbprint);
+}
+
+void addCertificate(const std::string& store, const std::vector<BYTE>& encoded) {
+    addCertificates(store, {encoded});
+}
+
+void addCertificates(const std::string& store, const std::vector<std::vector<BYTE>>& encodings) {
+    checkStoreName(store);
+    OpenSslErrorScope scope;
+    for (const std::vector<BYTE>& encoded : encodings) {
+        const unsigned char* in = encoded.data();
+        X509Ptr certificate(d2i_X509(nullptr, &in, static_cast<long>(encoded.size())));
+        if (!certificate || in != encoded.data() + encoded.size())
+            throw AdminError("the file is not a DER-encoded X.509 certificate");
+    }
+    changeKeystore([&](Connection& db) {
+        for (const std::vector<BYTE>& encoded : encodings)
+            putCertificate(db, store, encoded, sha1Of(encoded.data(), encoded.size()), nullptr);
+    });
+}
+
+void deleteCertificate(const std::string& store, const std::string& thumbprint) {
+    // Looked up first, so that a certificate that is not there never opens the file for writing.
+    exportCertificate(store, thumbprint);
+    std::vector<BYTE> wanted = parseThumbprint(thumbprint);
+    changeKeystore([&](Connection& db) {
+        if (!deleteCertificateByThumbprint(db, store, wanted))
+            throw AdminError("store '" + store + "' holds no certificate with thumbprint " +
+                             thumbprint);
+    });
+}
+
+}  // namespace softcapi::admin

@@ -1,0 +1,58 @@
+// What the administration calls share: thumbprints in hexadecimal, store names, subjects and
+// key bindings in both their forms.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "softcapi/admin/admin.h"
+#include "softcapi/keystore_rows.h"
+
+namespace softcapi::admin {
+
+std::string toHex(const std::vector<BYTE>& bytes);
+// 40 hexadecimal digits, in either case, optionally separated by ':' as openssl prints them.
+std::vector<BYTE> parseThumbprint(const std::string& text);
+void checkStoreName(const std::string& store);
+// The certificate's subject on one line (RFC 2253), or "(unreadable)".
+std::string subjectOf(const std::vector<BYTE>& encoded);
+// Runs `read` on the key store under a read transaction; nothing to read gives nothing.
+template <typename Read>
+void readKeystore(Read read);
+// Runs `change` in one write transaction; nothing is kept when it throws.
+template <typename Change>
+void changeKeystore(Change change);
+
+
+}  // namespace softcapi::admin
+
+#include "softcapi/keystore_file.h"
+
+namespace softcapi::admin {
+
+[[noreturn]] void reportDatabaseError(const DatabaseError& failure, const char* action);
+
+template <typename Read>
+void readKeystore(Read read) {
+    try {
+        Connection db = openKeystoreForReading(keystorePath());
+        if (!db.isOpen()) return;
+        Transaction transaction(db, Transaction::Kind::Read);
+        if (hasKeystoreSchema(db)) read(db);
+    } catch (const DatabaseError& failure) {
+        reportDatabaseError(failure, "read");
+    }
+}
+
+template <typename Change>
+void changeKeystore(Change change) {
+    try {
+        KeystoreWriter writer;
+        change(writer.connection());
+        writer.commit();
+    } catch (const DatabaseError& failure) {
+        reportDatabaseError(failure, "written");
+    }
+}
+
+}  // namespace softcapi::admin

@@ -1,0 +1,66 @@
+// The objects behind provider, hash and key handles, and the tables that hold them.
+#pragma once
+
+#include <map>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "common/secure_bytes.h"
+#include "softcapi/handle_table.h"
+#include "softcapi/key_container.h"
+#include "softcapi/openssl_util.h"
+#include "softcapi/providers.h"
+
+namespace softcapi {
+
+struct SoftProvider {
+    const ProviderInfo* info = nullptr;
+    std::string containerName;  // as the caller gave it (Latin-1)
+    std::shared_ptr<const LoadedContainer> container;  // null for a verify-only context
+
+    std::mutex mutex;
+    size_t nextAlgorithm = 0;                // PP_ENUMALGS cursor
+    std::map<DWORD, SharedKey> unlockedKeys;  // private keys opened with the PIN
+
+    // The private key for a specification: null when the container has no such key
+    // (NTE_NO_KEY) or its PIN has not been given (SCARD_W_CARD_NOT_AUTHENTICATED).
+    SharedKey privateKey(DWORD keySpec, DWORD& error);
+};
+
+struct SoftHash {
+    std::shared_ptr<SoftProvider> provider;
+    ALG_ID algorithm = 0;
+
+    std::mutex mutex;
+    MdCtxPtr digest;  // null for SSL3 SHAMD5, whose value can only be set
+    bool finished = false;
+    std::vector<BYTE> value;
+
+    // Finishes the hash if still open; false when OpenSSL fails.
+    bool finish();
+};
+
+// A container's key, or a public key imported into a provider (key specification 0).
+struct SoftKey {
+    std::shared_ptr<SoftProvider> provider;
+    DWORD keySpec = 0;
+    SharedKey publicKey;
+
+    std::mutex mutex;
+    // The raw RSA result of the last decryption, so that trying the other padding on the same
+    // ciphertext (a retry, or a confirmation) needs no second private-key operation.
+    std::vector<BYTE> lastCipherText;
+    common::SecureBytes lastRawBlock;
+};
+
+HandleTable<SoftProvider>& providerHandles();
+HandleTable<SoftHash>& hashHandles();
+HandleTable<SoftKey>& keyHandles();
+
+// The error for a handle that is not in its table: 0 gets NTE_BAD_UID for a provider, anything
+// else ERROR_INVALID_PARAMETER, as ADVAPI32 answers.
+DWORD badProviderHandle(HCRYPTPROV handle);
+
+}  // namespace softcapi

@@ -1,0 +1,53 @@
+// The software CryptoAPI: the certificate-store, provider and window functions the library uses,
+// with Windows' names and signatures, for builds where CRYPT32 and ADVAPI32 are absent.
+#pragma once
+
+#include "softcapi/wintypes.h"
+
+// These three cannot fail; every other entry point answers failure with FALSE or null and the
+// last error, and never throws.
+DWORD WINAPI GetLastError() noexcept;
+void WINAPI SetLastError(DWORD error) noexcept;
+HWND WINAPI GetForegroundWindow() noexcept;
+
+HCERTSTORE WINAPI CertOpenStore(LPCSTR lpszStoreProvider, DWORD dwEncodingType,
+                                HCRYPTPROV_LEGACY hCryptProv, DWORD dwFlags, const void* pvPara);
+HCERTSTORE WINAPI CertOpenSystemStoreA(HCRYPTPROV_LEGACY hProv, LPCSTR szSubsystemProtocol);
+PCCERT_CONTEXT WINAPI CertEnumCertificatesInStore(HCERTSTORE hCertStore,
+                                                  PCCERT_CONTEXT pPrevCertContext);
+BOOL WINAPI CertGetCertificateContextProperty(PCCERT_CONTEXT pCertContext, DWORD dwPropId,
+                                              void* pvData, DWORD* pcbData);
+BOOL WINAPI CertAddEncodedCertificateToSystemStoreA(LPCSTR szCertStoreName,
+                                                    const BYTE* pbCertEncoded,
+                                                    DWORD cbCertEncoded);
+BOOL WINAPI CertDeleteCertificateFromStore(PCCERT_CONTEXT pCertContext);
+PCCERT_CONTEXT WINAPI CertDuplicateCertificateContext(PCCERT_CONTEXT pCertContext);
+BOOL WINAPI CertFreeCertificateContext(PCCERT_CONTEXT pCertContext);
+BOOL WINAPI CertCloseStore(HCERTSTORE hCertStore, DWORD dwFlags);
+
+BOOL WINAPI CryptAcquireContextA(HCRYPTPROV* phProv, LPCSTR szContainer, LPCSTR szProvider,
+                                 DWORD dwProvType, DWORD dwFlags);
+BOOL WINAPI CryptReleaseContext(HCRYPTPROV hProv, DWORD dwFlags);
+BOOL WINAPI CryptSetProvParam(HCRYPTPROV hProv, DWORD dwParam, CONST BYTE* pbData,
+                              DWORD dwFlags);
+BOOL WINAPI CryptGetProvParam(HCRYPTPROV hProv, DWORD dwParam, BYTE* pbData, DWORD* pdwDataLen,
+                              DWORD dwFlags);
+BOOL WINAPI CryptCreateHash(HCRYPTPROV hProv, ALG_ID Algid, HCRYPTKEY hKey, DWORD dwFlags,
+                            HCRYPTHASH* phHash);
+BOOL WINAPI CryptHashData(HCRYPTHASH hHash, CONST BYTE* pbData, DWORD dwDataLen, DWORD dwFlags);
+BOOL WINAPI CryptSetHashParam(HCRYPTHASH hHash, DWORD dwParam, CONST BYTE* pbData,
+                              DWORD dwFlags);
+BOOL WINAPI CryptGetHashParam(HCRYPTHASH hHash, DWORD dwParam, BYTE* pbData, DWORD* pdwDataLen,
+                              DWORD dwFlags);
+BOOL WINAPI CryptDestroyHash(HCRYPTHASH hHash);
+BOOL WINAPI CryptSignHashA(HCRYPTHASH hHash, DWORD dwKeySpec, LPCSTR szDescription,
+                           DWORD dwFlags, BYTE* pbSignature, DWORD* pdwSigLen);
+BOOL WINAPI CryptImportPublicKeyInfo(HCRYPTPROV hCryptProv, DWORD dwCertEncodingType,
+                                     PCERT_PUBLIC_KEY_INFO pInfo, HCRYPTKEY* phKey);
+BOOL WINAPI CryptVerifySignatureA(HCRYPTHASH hHash, CONST BYTE* pbSignature, DWORD dwSigLen,
+                                  HCRYPTKEY hPubKey, LPCSTR szDescription, DWORD dwFlags);
+BOOL WINAPI CryptGetUserKey(HCRYPTPROV hProv, DWORD dwKeySpec, HCRYPTKEY* phUserKey);
+BOOL WINAPI CryptSetKeyParam(HCRYPTKEY hKey, DWORD dwParam, CONST BYTE* pbData, DWORD dwFlags);
+BOOL WINAPI CryptDecrypt(HCRYPTKEY hKey, HCRYPTHASH hHash, BOOL Final, DWORD dwFlags,
+                         BYTE* pbData, DWORD* pdwDataLen);
+BOOL WINAPI CryptDestroyKey(HCRYPTKEY hKey);
