@@ -82,7 +82,8 @@ public final class TestProfile {
         return run(command.toArray(new String[0]));
     }
 
-    private static String run(String... command) throws IOException {
+    /** Runs a command, fails unless it exits with 0, and gives its output (stdout and stderr). */
+    public static String run(String... command) throws IOException {
         Process process = new ProcessBuilder(command).redirectErrorStream(true).start();
         String output = new String(process.getInputStream().readAllBytes(), StandardCharsets.UTF_8);
         try {
@@ -100,7 +101,8 @@ public final class TestProfile {
         return output;
     }
 
-    private static Path scratchFile(String stem, String suffix) throws IOException {
+    /** A new file name in the profile's scratch folder. */
+    public static Path scratchFile(String stem, String suffix) throws IOException {
         Path scratch = folder().resolve("scratch");
         Files.createDirectories(scratch);
         return scratch.resolve(stem + fileCounter.incrementAndGet() + suffix);

@@ -37,14 +37,18 @@ import javax.crypto.spec.SecretKeySpec;
  */
 final class HandleCipher extends CipherSpi {
 
-    private static final String PKCS1 = "PKCS1Padding";
-    private static final String OAEP = "OAEPWithSHA-1AndMGF1Padding";
+    static final String PKCS1 = "PKCS1Padding";
+    static final String OAEP = "OAEPPadding";
 
-    private String padding = PKCS1;
+    private String padding;
     private String mode = "ECB";
     private RsaHandleKey key;
     private Cipher jdk;
     private final ByteArrayOutputStream input = new ByteArrayOutputStream();
+
+    HandleCipher(String padding) {
+        this.padding = padding;
+    }
 
     @Override
     protected void engineSetMode(String mode) throws NoSuchAlgorithmException {

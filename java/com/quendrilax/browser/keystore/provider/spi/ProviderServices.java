@@ -33,7 +33,12 @@ public final class ProviderServices {
                         "SupportedModes", "ECB|NONE",
                         "SupportedPaddings", "PKCS1PADDING|OAEPPADDING|OAEPWITHSHA-1ANDMGF1PADDING"
                                 + "|OAEPWITHSHA1ANDMGF1PADDING"),
-                KeyFamily.RSA, HandleCipher::new));
+                KeyFamily.RSA, () -> new HandleCipher(HandleCipher.PKCS1)));
+        // BouncyCastle asks for OAEP key transport by the algorithm's object identifier.
+        services.add(new QDIEService(provider, "Cipher", "RSA/ECB/OAEPPadding", HandleCipher.class,
+                List.of("1.2.840.113549.1.1.7", "OID.1.2.840.113549.1.1.7"),
+                keyClasses(KeyFamily.RSA), KeyFamily.RSA,
+                () -> new HandleCipher(HandleCipher.OAEP)));
         return services;
     }
 
