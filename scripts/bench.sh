@@ -9,6 +9,7 @@ cd "$(dirname "$0")/.."
 build="$PWD/build/linux"
 cmake --preset linux >/dev/null
 cmake --build --preset linux -j 2 --target QDIEKeystore QdieBenchSupport qdie_keystore_benchmark \
+  soundness_cost_bench \
   softcapi_signing_bench >/dev/null
 
 work=$(mktemp -d)
@@ -23,6 +24,8 @@ done
 echo "== machine: $(nproc) cores, $(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2 | xargs)"
 echo "== the software CryptoAPI alone (C++), RSA-2048"
 "$build/bench/softcapi_signing_bench"
+echo "== what checking each signature and confirming each PKCS #1 decryption cost (C++)"
+"$build/bench/soundness_cost_bench"
 echo "== through Java"
 java -Djava.library.path="$build/src:$build/bench" \
   -cp "$build/bench/qdie-keystore-benchmark.jar:$build/java/QDIEKeystore.jar" \

@@ -26,9 +26,17 @@ bool sameEncoding(PCCERT_CONTEXT context, const BYTE* encoding, DWORD length) {
            (length == 0 || std::memcmp(context->pbCertEncoded, encoding, length) == 0);
 }
 
+bool isLatin1(const WCHAR* wide) {
+    for (size_t i = 0; wide[i] != 0; ++i) {
+        if (wide[i] > 0xFF) return false;
+    }
+    return true;
+}
+
 // The property record, or null with the Windows error when it cannot be read whole. A record
-// too short for CRYPT_KEY_PROV_INFO, or naming no container or provider, is as unreadable as one
-// that cannot be read at all: signing with some other key is not an option.
+// too short for CRYPT_KEY_PROV_INFO, naming no container or provider, or naming one that 8 bits
+// cannot spell, is as unreadable as one that cannot be read at all: signing with some other key
+// is not an option.
 std::unique_ptr<BYTE[]> readKeyProvInfo(PCCERT_CONTEXT certificate, DWORD size, DWORD& error) {
     std::unique_ptr<BYTE[]> buffer(new (std::nothrow) BYTE[size]);
     if (!buffer) {
@@ -45,6 +53,12 @@ std::unique_ptr<BYTE[]> readKeyProvInfo(PCCERT_CONTEXT certificate, DWORD size, 
     if (size < sizeof(CRYPT_KEY_PROV_INFO) || info->pwszContainerName == nullptr ||
         info->pwszProvName == nullptr) {
         error = static_cast<DWORD>(CRYPT_E_NOT_FOUND);
+        return nullptr;
+    }
+    // Narrowing keeps the low byte of each unit: a name beyond Latin-1 would turn into another
+    // name (U+0142 into "B", U+0100 into the end of the string) and open another container.
+    if (!isLatin1(info->pwszContainerName) || !isLatin1(info->pwszProvName)) {
+        error = ERROR_NO_UNICODE_TRANSLATION;
         return nullptr;
     }
     return buffer;

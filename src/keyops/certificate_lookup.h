@@ -12,6 +12,8 @@
 // lose their high byte.
 std::string toNarrow(const WCHAR* wide);
 
+// The names never hold a zero byte: a binding with a name beyond Latin-1 is refused before it
+// is narrowed, so every use of a name, as a C string or whole, sees the same characters.
 struct KeyBinding {
     std::string containerName;
     std::string providerName;

@@ -23,6 +23,8 @@ const CryptoPlatform kDefaultPlatform = {
     &::CryptGetHashParam,
     &::CryptDestroyHash,
     &::CryptSignHashA,
+    &::CryptImportPublicKeyInfo,
+    &::CryptVerifySignatureA,
     &::CryptGetUserKey,
     &::CryptSetKeyParam,
     &::CryptDecrypt,

@@ -29,8 +29,21 @@ SecureBytes reversedCopy(const BYTE* cipherText, DWORD length) {
     return buffer;
 }
 
-// PKCS #1 v1.5 first, then OAEP. A provider leaves its buffer and length changed by a failed
-// attempt, so the OAEP attempt starts again from the ciphertext.
+// One attempt with the given padding on a fresh copy of the ciphertext: a provider leaves its
+// buffer and length changed by a failed attempt.
+bool decryptCopy(HCRYPTKEY key, const BYTE* cipherText, DWORD cipherTextLength, DWORD flags,
+                 SecureBytes& plainText) {
+    SecureBytes buffer = reversedCopy(cipherText, cipherTextLength);
+    DWORD length = cipherTextLength;
+    if (!cryptoPlatform().CryptDecrypt(key, 0, TRUE, flags, buffer.data(), &length)) return false;
+    buffer.truncate(length);
+    plainText = std::move(buffer);
+    return true;
+}
+
+// PKCS #1 v1.5 first, then OAEP. An OAEP block passes the PKCS #1 v1.5 check about once in a few
+// hundred times, while a PKCS #1 v1.5 block passes the OAEP check with negligible probability:
+// so a PKCS #1 v1.5 success is confirmed, and a block that OAEP accepts too is OAEP.
 void decryptWithKey(JNIEnv* env, HCRYPTKEY key, const BYTE* cipherText, DWORD cipherTextLength,
                     SecureBytes& plainText, Outcome& outcome) {
     const CryptoPlatform& platform = cryptoPlatform();
@@ -39,23 +52,24 @@ void decryptWithKey(JNIEnv* env, HCRYPTKEY key, const BYTE* cipherText, DWORD ci
     platform.CryptSetKeyParam(key, KP_MODE, reinterpret_cast<const BYTE*>(&mode), 0);
     platform.CryptSetKeyParam(key, KP_PADDING, reinterpret_cast<const BYTE*>(&padding), 0);
 
-    SecureBytes buffer = reversedCopy(cipherText, cipherTextLength);
-    DWORD length = cipherTextLength;
-    if (platform.CryptDecrypt(key, 0, TRUE, 0, buffer.data(), &length)) {
+    SecureBytes message;
+    if (decryptCopy(key, cipherText, cipherTextLength, 0, message)) {
         writeLog(kDecrypted, env);
+        SecureBytes oaepMessage;
+        if (decryptCopy(key, cipherText, cipherTextLength, CRYPT_OAEP, oaepMessage)) {
+            writeLog(kDecryptedWithOaep, env);
+            message = std::move(oaepMessage);
+        }
     } else {
         writeLogFormatted(env, kRetryingWithOaep, static_cast<unsigned>(platform.GetLastError()));
-        buffer = reversedCopy(cipherText, cipherTextLength);
-        length = cipherTextLength;
-        if (!platform.CryptDecrypt(key, 0, TRUE, CRYPT_OAEP, buffer.data(), &length)) {
+        if (!decryptCopy(key, cipherText, cipherTextLength, CRYPT_OAEP, message)) {
             writeLogFormatted(env, kDecryptError, static_cast<unsigned>(platform.GetLastError()));
             outcome.record(kStatusDecryptionFailed);
             return;
         }
         writeLog(kDecryptedWithOaep, env);
     }
-    buffer.truncate(length);
-    plainText = std::move(buffer);
+    plainText = std::move(message);
     outcome.record(kStatusSuccess);
 }
 

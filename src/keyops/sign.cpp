@@ -8,6 +8,7 @@
 #include "diagnostics/status.h"
 #include "keyops/certificate_lookup.h"
 #include "keyops/outcome.h"
+#include "keyops/signature_check.h"
 #include "keyops/signing_provider.h"
 
 namespace {
@@ -26,6 +27,7 @@ const char kSizeWithSignatureKey[] = "CryptSignHash# success (AT_SIGNATURE)";
 const char kSizeError[] = "CryptSignHash# error (AT_SIGNATURE): %x";
 const char kSignError[] = "CryptSignHash error: %x";
 const char kSigned[] = "CryptSignHash success";
+const char kVerifyError[] = "CryptVerifySignature error: %x";
 const char kHashDestroyError[] = "CryptDestroyHash error: %x";
 const char kHashDestroyed[] = "CryptDestroyHash success";
 const char kReleaseError[] = "CryptRelaseContext error: %x";
@@ -35,6 +37,28 @@ const char kStoreClosed[] = "CertCloseStore success";
 
 unsigned errorOf(const CryptoPlatform& platform) {
     return static_cast<unsigned>(platform.GetLastError());
+}
+
+// What Java asked to have signed, and with which digest.
+struct SigningRequest {
+    ALG_ID digestAlgorithm;
+    const BYTE* data;
+    DWORD dataLength;
+    bool dataIsHash;
+};
+
+// Where the signing happens: the acquired container and the certificate it signs for.
+struct SigningKey {
+    HCRYPTPROV provider;
+    PCCERT_CONTEXT certificate;
+};
+
+// A failure inside the provider: its Windows error goes to the provider-error word too.
+void recordSignatureFailure(JNIEnv* env, const char* message, DWORD error, uint32_t status,
+                            Outcome& outcome) {
+    recordProviderError(error);
+    writeLogFormatted(env, message, static_cast<unsigned>(error));
+    outcome.record(status);
 }
 
 // With dataIsHash the provider reads as many bytes as the algorithm's digest has: a shorter
@@ -51,21 +75,22 @@ bool setHashValue(const CryptoPlatform& platform, HCRYPTHASH hash, const BYTE* v
 }
 
 // Hashes the data or takes it as the hash value; false records nothing yet (status 15 follows).
-bool prepareHash(JNIEnv* env, HCRYPTHASH hash, const BYTE* data, DWORD dataLength,
-                 bool dataIsHash) {
+bool prepareHash(JNIEnv* env, HCRYPTHASH hash, const SigningRequest& request) {
     const CryptoPlatform& platform = cryptoPlatform();
-    if (dataIsHash) {
-        if (!setHashValue(platform, hash, data, dataLength)) return false;
+    if (request.dataIsHash) {
+        if (!setHashValue(platform, hash, request.data, request.dataLength)) return false;
         writeLog(kHashValueSet, env);
         return true;
     }
-    if (!platform.CryptHashData(hash, data, dataLength, 0)) return false;
+    if (!platform.CryptHashData(hash, request.data, request.dataLength, 0)) return false;
     writeLog(kDataHashed, env);
     return true;
 }
 
-// The signature, most significant byte first, or nothing with the outcome recorded.
-void signHash(JNIEnv* env, HCRYPTHASH hash, std::vector<BYTE>& signature, Outcome& outcome) {
+// The signature, most significant byte first, or nothing with the outcome recorded. A signature
+// the certificate's public key does not verify is never handed out.
+void signHash(JNIEnv* env, const SigningKey& key, HCRYPTHASH hash, std::vector<BYTE>& signature,
+              Outcome& outcome) {
     const CryptoPlatform& platform = cryptoPlatform();
     writeLog(kHashReady, env);
     DWORD keySpec = AT_KEYEXCHANGE;
@@ -76,10 +101,8 @@ void signHash(JNIEnv* env, HCRYPTHASH hash, std::vector<BYTE>& signature, Outcom
         keySpec = AT_SIGNATURE;
         writeLog(kSizeWithSignatureKey, env);
     } else {
-        DWORD error = platform.GetLastError();
-        recordProviderError(error);
-        writeLogFormatted(env, kSizeError, static_cast<unsigned>(error));
-        outcome.record(kStatusSignatureSizeUnknown);
+        recordSignatureFailure(env, kSizeError, platform.GetLastError(),
+                               kStatusSignatureSizeUnknown, outcome);
         return;
     }
 
@@ -94,33 +117,35 @@ void signHash(JNIEnv* env, HCRYPTHASH hash, std::vector<BYTE>& signature, Outcom
         !platform.CryptSignHashA(hash, keySpec, nullptr, 0, output.data(), &length))
         error = platform.GetLastError();
     if (error != ERROR_SUCCESS) {
-        recordProviderError(error);
-        writeLogFormatted(env, kSignError, static_cast<unsigned>(error));
-        outcome.record(kStatusSignatureFailed);
+        recordSignatureFailure(env, kSignError, error, kStatusSignatureFailed, outcome);
         return;
     }
     writeLog(kSigned, env);
     output.resize(std::min<size_t>(length, output.size()));
+    if (!signatureVerifies(key.provider, hash, key.certificate, output.data(),
+                           static_cast<DWORD>(output.size()), error)) {
+        recordSignatureFailure(env, kVerifyError, error, kStatusSignatureFailed, outcome);
+        return;
+    }
     std::reverse(output.begin(), output.end());
     signature = std::move(output);
     outcome.record(kStatusSuccess);
 }
 
 // Hash, sign, destroy the hash: the part of signing that runs inside an acquired container.
-void signInContainer(JNIEnv* env, HCRYPTPROV provider, ALG_ID digestAlgorithm, const BYTE* data,
-                     DWORD dataLength, bool dataIsHash, std::vector<BYTE>& signature,
-                     Outcome& outcome) {
+void signInContainer(JNIEnv* env, const SigningKey& key, const SigningRequest& request,
+                     std::vector<BYTE>& signature, Outcome& outcome) {
     const CryptoPlatform& platform = cryptoPlatform();
     ScopedHash hash;
-    if (!platform.CryptCreateHash(provider, digestAlgorithm, 0, 0, hash.put())) {
+    if (!platform.CryptCreateHash(key.provider, request.digestAlgorithm, 0, 0, hash.put())) {
         writeLogFormatted(env, kHashCreateError, errorOf(platform));
         outcome.record(kStatusHashNotCreated);
         return;
     }
     writeLog(kHashCreated, env);
 
-    if (prepareHash(env, hash.get(), data, dataLength, dataIsHash))
-        signHash(env, hash.get(), signature, outcome);
+    if (prepareHash(env, hash.get(), request))
+        signHash(env, key, hash.get(), signature, outcome);
     else
         outcome.record(kStatusHashNotReady);
 
@@ -133,9 +158,10 @@ void signInContainer(JNIEnv* env, HCRYPTPROV provider, ALG_ID digestAlgorithm, c
 }
 
 // Steps from the provider name on: substitution, acquisition, hashing and signing, release.
-void signWithBinding(JNIEnv* env, KeyBinding& binding, const char* keyAlgorithm,
-                     ALG_ID digestAlgorithm, const BYTE* data, DWORD dataLength, const char* pin,
-                     bool dataIsHash, std::vector<BYTE>& signature, Outcome& outcome) {
+void signWithBinding(JNIEnv* env, CertificateKey& found, const char* keyAlgorithm,
+                     const SigningRequest& request, const char* pin, std::vector<BYTE>& signature,
+                     Outcome& outcome) {
+    KeyBinding& binding = found.binding;
     writeLogFormatted(env, kProvider, binding.providerName.c_str());
     switch (substituteLegacyProvider(keyAlgorithm, binding)) {
         case Substitution::Refused:
@@ -157,8 +183,7 @@ void signWithBinding(JNIEnv* env, KeyBinding& binding, const char* keyAlgorithm,
     if (pin != nullptr) applyPin(env, provider.get(), pin);
     writeLog(kContextAcquired, env);
 
-    signInContainer(env, provider.get(), digestAlgorithm, data, dataLength, dataIsHash, signature,
-                    outcome);
+    signInContainer(env, {provider.get(), found.certificate.get()}, request, signature, outcome);
 
     if (provider.close()) {
         writeLog(kReleased, env);
@@ -182,8 +207,8 @@ int signWithCertificate(JNIEnv* env, const BYTE* encoding, DWORD encodingLength,
     CertificateKey found;
     if (findCertificateKey(env, encoding, encodingLength, kCertificateFoundForSigning, found,
                            outcome))
-        signWithBinding(env, found.binding, keyAlgorithm, digestAlgorithm, data, dataLength, pin,
-                        dataIsHash, signature, outcome);
+        signWithBinding(env, found, keyAlgorithm, {digestAlgorithm, data, dataLength, dataIsHash},
+                        pin, signature, outcome);
     found.certificate.reset();
 
     if (found.store.valid()) {

@@ -160,7 +160,7 @@ public:
         const bool dss = request.key == FixtureKey::Dsa1024;
         const Maker& maker = dss ? kDssMaker : kRsaMaker;
         TestIdentity identity;
-        identity.container = uniqueContainerName();
+        identity.container = request.container.empty() ? uniqueContainerName() : request.container;
         identity.provider = request.provider;
         const KnownProvider* known = findKnownProvider(request.provider);
         identity.providerType = request.providerType != 0 ? request.providerType
@@ -189,6 +189,12 @@ public:
         made_.certificates.push_back(certificate);
         removeContainer(made_.containers.back());
         made_.containers.pop_back();
+        return certificate;
+    }
+
+    Bytes createCertificateBoundTo(const TestIdentity& keyHolder) override {
+        Bytes certificate = createCertificate("Bound Elsewhere");
+        addWithKeyProperty(certificate, "My", keyHolder);
         return certificate;
     }
 

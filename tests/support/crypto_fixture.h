@@ -21,6 +21,7 @@ struct IdentityRequest {
     DWORD keySpec = AT_KEYEXCHANGE;
     std::string provider = kAesProvider;
     DWORD providerType = 0;  // the named provider's own type when 0
+    std::string container;   // a new, generated name when empty
     std::string pin;         // none when empty
     std::string store = "My";
 };
@@ -44,6 +45,9 @@ public:
     virtual TestIdentity createIdentity(const IdentityRequest& request) = 0;
     // A certificate with no key in any container, for store maintenance.
     virtual Bytes createCertificate(const std::string& subject) = 0;
+    // A certificate of a key of its own, added to "My" with a key-provider property naming
+    // `keyHolder`'s container: what a binding to the wrong container, or a re-keyed one, is.
+    virtual Bytes createCertificateBoundTo(const TestIdentity& keyHolder) = 0;
 
     // Whether `signature`, as the provider wrote it (least significant byte first), is a valid
     // signature of `message` hashed with `hashAlgorithm` by the certificate's key. For

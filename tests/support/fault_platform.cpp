@@ -150,6 +150,20 @@ BOOL WINAPI signHash(HCRYPTHASH hash, DWORD keySpec, LPCSTR description, DWORD f
     return real().CryptSignHashA(hash, keySpec, description, flags, signature, length);
 }
 
+BOOL WINAPI importPublicKey(HCRYPTPROV prov, DWORD encoding, PCERT_PUBLIC_KEY_INFO info,
+                            HCRYPTKEY* key) {
+    if (failing(PlatformOp::CryptImportPublicKeyInfo)) return FALSE;
+    BOOL ok = real().CryptImportPublicKeyInfo(prov, encoding, info, key);
+    if (ok) count(PlatformOp::CryptImportPublicKeyInfo, +1);
+    return ok;
+}
+
+BOOL WINAPI verifySignature(HCRYPTHASH hash, CONST BYTE* signature, DWORD length, HCRYPTKEY key,
+                            LPCSTR description, DWORD flags) {
+    if (failing(PlatformOp::CryptVerifySignatureA)) return FALSE;
+    return real().CryptVerifySignatureA(hash, signature, length, key, description, flags);
+}
+
 BOOL WINAPI getUserKey(HCRYPTPROV prov, DWORD keySpec, HCRYPTKEY* key) {
     if (failing(PlatformOp::CryptGetUserKey)) return FALSE;
     BOOL ok = real().CryptGetUserKey(prov, keySpec, key);
@@ -188,11 +202,12 @@ DWORD WINAPI lastError() {
 }
 
 const CryptoPlatform kTrampolines = {
-    openStore,    openSystemStore, enumCertificates, getProperty,  addToSystemStore,
-    deleteFromStore, duplicateContext, freeContext,  closeStore,   setProvParam,
-    acquireContext, getProvParam,  createHash,       hashData,     setHashParam,
-    getHashParam, destroyHash,     signHash,         getUserKey,   setKeyParam,
-    decrypt,      destroyKey,      releaseContext,   foregroundWindow, lastError,
+    openStore,       openSystemStore,  enumCertificates, getProperty,     addToSystemStore,
+    deleteFromStore, duplicateContext, freeContext,      closeStore,      setProvParam,
+    acquireContext,  getProvParam,     createHash,       hashData,        setHashParam,
+    getHashParam,    destroyHash,      signHash,         importPublicKey, verifySignature,
+    getUserKey,      setKeyParam,      decrypt,          destroyKey,      releaseContext,
+    foregroundWindow, lastError,
 };
 
 const char* const kOpNames[] = {
@@ -202,8 +217,8 @@ const char* const kOpNames[] = {
     "CertFreeCertificateContext", "CertCloseStore", "CryptSetProvParam",
     "CryptAcquireContextA", "CryptGetProvParam", "CryptCreateHash", "CryptHashData",
     "CryptSetHashParam", "CryptGetHashParam", "CryptDestroyHash", "CryptSignHashA",
-    "CryptGetUserKey", "CryptSetKeyParam", "CryptDecrypt", "CryptDestroyKey",
-    "CryptReleaseContext", "GetForegroundWindow", "GetLastError",
+    "CryptImportPublicKeyInfo", "CryptVerifySignatureA", "CryptGetUserKey", "CryptSetKeyParam",
+    "CryptDecrypt", "CryptDestroyKey", "CryptReleaseContext", "GetForegroundWindow", "GetLastError",
 };
 static_assert(sizeof(kOpNames) / sizeof(kOpNames[0]) == static_cast<int>(PlatformOp::Count),
               "one name per operation");
@@ -273,6 +288,7 @@ void FaultInjectingPlatform::acquired(PlatformOp op, int delta) {
             outstanding_.hashes += delta;
             break;
         case PlatformOp::CryptGetUserKey:
+        case PlatformOp::CryptImportPublicKeyInfo:
         case PlatformOp::CryptDestroyKey:
             outstanding_.keys += delta;
             break;

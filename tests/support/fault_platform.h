@@ -28,6 +28,8 @@ enum class PlatformOp {
     CryptGetHashParam,
     CryptDestroyHash,
     CryptSignHashA,
+    CryptImportPublicKeyInfo,
+    CryptVerifySignatureA,
     CryptGetUserKey,
     CryptSetKeyParam,
     CryptDecrypt,

@@ -4,6 +4,8 @@
 
 #include "support/crypto_fixture.h"
 #include "keyops/softcapi/admin.h"
+#include "keyops/softcapi/admin_support.h"
+#include "keyops/softcapi/openssl_util.h"
 #include "support/openssl_check.h"
 
 namespace {
@@ -29,6 +31,7 @@ public:
         options.subject = "CN=Conformance";
         options.keyType = keyTypeOf(request.key);
         options.placement.keySpec = request.keySpec;
+        options.placement.container = request.container;
         options.placement.provider = request.provider;
         options.placement.providerType = request.providerType;
         options.placement.pin = request.pin;
@@ -44,6 +47,18 @@ public:
         options.keyType = KeyType::Rsa1024;
         options.placement.store = "QdieFixtureScratch";
         return softcapi::admin::createIdentity(options).certificate;
+    }
+
+    Bytes createCertificateBoundTo(const TestIdentity& keyHolder) override {
+        Bytes certificate = createCertificate("Bound Elsewhere");
+        const softcapi::KeyProvRecord binding{keyHolder.container, keyHolder.provider,
+                                              keyHolder.providerType, keyHolder.keySpec};
+        softcapi::admin::changeKeystore([&](softcapi::Connection& db) {
+            softcapi::putCertificate(db, "My", certificate,
+                                     softcapi::sha1Of(certificate.data(), certificate.size()),
+                                     &binding);
+        });
+        return certificate;
     }
 
     bool verifySignature(const Bytes& certificate, ALG_ID hashAlgorithm, const Bytes& message,

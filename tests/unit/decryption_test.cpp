@@ -1,5 +1,8 @@
 // Decryption: PKCS #1 v1.5 and OAEP ciphertexts made by OpenSSL, every failure point with its
 // status and log lines, and every acquisition released.
+#include <random>
+
+#include "keyops/handles.h"
 #include "unit/keyops_test_support.h"
 
 namespace {
@@ -25,19 +28,44 @@ using DecryptionFailures = DecryptionTest;
 
 class Decryption : public DecryptionTest {
 protected:
-    // An OAEP ciphertext that PKCS #1 v1.5 unpadding refuses, as nearly all are: about one in a
-    // few hundred unpads as PKCS #1 v1.5 into garbage, which no provider can tell from a message.
+    // An OAEP ciphertext that PKCS #1 v1.5 unpadding refuses, as nearly all are.
     Bytes oaepCipherTextRefusedAsPkcs1(const TestIdentity& identity) {
         Bytes cipherText;
-        for (int attempt = 0; attempt < 16; ++attempt) {
+        do {
             cipherText = fixture_->encryptFor(identity.certificate, kSecret, true);
-            FaultInjectingPlatform platform;
-            if (decrypt(identity.certificate, cipherText) != 0 ||
-                platform.calls(PlatformOp::CryptDecrypt) == 2)
-                break;
-        }
+        } while (acceptedAsPkcs1(identity, cipherText));
         return cipherText;
     }
+
+    // An OAEP ciphertext whose block passes the PKCS #1 v1.5 check too (its second byte is 2 and
+    // a zero follows eight non-zero ones), found by trying: about one in seven hundred does.
+    Bytes oaepCipherTextAcceptedAsPkcs1(const TestIdentity& identity) {
+        for (int attempt = 0; attempt < 50000; ++attempt) {
+            Bytes cipherText = fixture_->encryptFor(identity.certificate, kSecret, true);
+            if (acceptedAsPkcs1(identity, cipherText)) return cipherText;
+        }
+        ADD_FAILURE() << "no OAEP ciphertext passed the PKCS #1 v1.5 check";
+        return {};
+    }
+
+private:
+    // Asks the provider itself, outside the code under test.
+    bool acceptedAsPkcs1(const TestIdentity& identity, const Bytes& cipherText) {
+        const CryptoPlatform& platform = cryptoPlatform();
+        if (!probe_.valid()) {
+            EXPECT_TRUE(platform.CryptAcquireContextA(probeProvider_.put(),
+                                                      identity.container.c_str(),
+                                                      identity.provider.c_str(),
+                                                      identity.providerType, 0));
+            EXPECT_TRUE(platform.CryptGetUserKey(probeProvider_.get(), AT_KEYEXCHANGE, probe_.put()));
+        }
+        Bytes buffer(cipherText.rbegin(), cipherText.rend());
+        DWORD length = static_cast<DWORD>(buffer.size());
+        return platform.CryptDecrypt(probe_.get(), 0, TRUE, 0, buffer.data(), &length) != FALSE;
+    }
+
+    ScopedProvider probeProvider_;
+    ScopedKey probe_;
 };
 
 TEST_F(Decryption, Pkcs1CipherTextDecryptsAndLogsEveryStep) {
@@ -67,6 +95,43 @@ TEST_F(Decryption, OaepCipherTextDecryptsOnTheSecondAttempt) {
                                         "CryptDecrypt success", "", "CryptReleaseContext success",
                                         "Decrypt finished"}));
     EXPECT_ALL_RELEASED(platform);
+}
+
+// PKCS #1 v1.5 accepts the block first; OAEP, tried on the same ciphertext, accepts it too, so it
+// is OAEP: its plaintext comes back, and the log narrates both calls.
+TEST_F(Decryption, OaepBlockThatPassesThePkcs1CheckIsDecryptedAsOaep) {
+    TestIdentity identity = makeIdentity();
+    Bytes cipherText = oaepCipherTextAcceptedAsPkcs1(identity);
+    FaultInjectingPlatform platform;
+    ASSERT_EQ(decrypt(identity.certificate, cipherText), 0) << lastStatus();
+    EXPECT_EQ(plainText_, kSecret);
+    EXPECT_EQ(platform.calls(PlatformOp::CryptDecrypt), 2);
+    EXPECT_EQ(log(), (std::vector<std::string>{
+                         "########## Decrypt ##########", "CertOpenStore success", "Certificate found",
+                         "CertGetCertificateContextProperty# success",
+                         "CertGetCertificateContextProperty success", "CryptAcquireContext success",
+                         "CryptGetUserKey success", "CryptDecrypt success", "CryptDecrypt success", "",
+                         "CryptReleaseContext success", "Decrypt finished"}));
+    EXPECT_ALL_RELEASED(platform);
+}
+
+// Ciphertexts made by the platform's own encryption (OpenSSL here, CryptEncrypt under Windows),
+// of random messages of every length: not one comes back wrong.
+TEST_F(Decryption, ThousandsOfCipherTextsOfEitherPaddingDecryptToTheirMessages) {
+    TestIdentity identity = makeIdentity();
+    const int kPerPadding = 1000;
+    std::mt19937 random(20261209);
+    int wrong = 0;
+    for (bool oaep : {true, false}) {
+        for (int i = 0; i < kPerPadding; ++i) {
+            // OAEP with SHA-1 leaves room for 86 bytes in a 1024-bit block, PKCS #1 v1.5 for 117.
+            Bytes message(random() % (oaep ? 87 : 118));
+            for (BYTE& byte : message) byte = static_cast<BYTE>(random());
+            Bytes cipherText = fixture_->encryptFor(identity.certificate, message, oaep);
+            if (decrypt(identity.certificate, cipherText) != 0 || plainText_ != message) ++wrong;
+        }
+    }
+    EXPECT_EQ(wrong, 0) << "of " << 2 * kPerPadding;
 }
 
 TEST_F(Decryption, EmptyPlainTextIsASuccess) {

@@ -1,5 +1,6 @@
 // Signatures the core makes through the platform's CryptoAPI, checked by the fixture's judge
-// against the certificate: for each key specification and digest, and when a PIN is refused.
+// against the certificate: for each key specification and digest, and when a PIN is refused. A
+// signature by a key that is not the certificate's is never handed out.
 #include "unit/keyops_test_support.h"
 
 namespace {
@@ -49,6 +50,56 @@ TEST_F(SignatureVerification, PinTheContainerRefusesStillGivesAValidSignature) {
                                           asProviderWroteIt(signature_)));
     std::vector<std::string> lines = log();
     EXPECT_EQ(std::count(lines.begin(), lines.end(), "CryptSetProvParam success"), 0);
+    EXPECT_ALL_RELEASED(platform);
+}
+
+// The certificate's binding names a container that holds another key: its signature must not
+// come back as the certificate's.
+TEST_F(SignatureVerification, SignatureByAnotherContainersKeyIsRefusedAsStatus11) {
+    TestIdentity keyHolder = makeIdentity();
+    Bytes certificate = fixture_->createCertificateBoundTo(keyHolder);
+    recordProviderError(kUntouchedProviderError);
+    FaultInjectingPlatform platform;
+    EXPECT_EQ(sign(certificate), -1);
+    EXPECT_TRUE(signature_.empty());
+    EXPECT_EQ(lastStatus(), kStatusSignatureFailed);
+    EXPECT_EQ(providerError(), static_cast<uint32_t>(NTE_BAD_SIGNATURE));
+    std::vector<std::string> lines = logWithoutAlgorithms();
+    ASSERT_GE(lines.size(), 5u);
+    EXPECT_EQ(std::vector<std::string>(lines.end() - 5, lines.end()),
+              (std::vector<std::string>{"CryptSignHash success",
+                                        withError("CryptVerifySignature error: %x",
+                                                  static_cast<unsigned>(NTE_BAD_SIGNATURE)),
+                                        "CryptDestroyHash success", "CryptRelaseContext success",
+                                        "CertCloseStore success"}));
+    EXPECT_ALL_RELEASED(platform);
+}
+
+// An RSA and a DSS container of one name live in separate namespaces. "RSA" moves a certificate
+// of the legacy DSS provider to the AES provider, which opens the RSA twin: its signature is not
+// the certificate's, and the DSS key cannot even be imported there.
+TEST_F(SignatureVerification, TwinContainerOfTheOtherFamilyIsNeverUsed) {
+    IdentityRequest dss;
+    dss.key = FixtureKey::Dsa1024;
+    dss.keySpec = AT_SIGNATURE;
+    dss.provider = "Microsoft Base DSS Cryptographic Provider";
+    dss.container = "twin";
+    if (std::string why = fixture_->unsupportedReason(dss); !why.empty()) GTEST_SKIP() << why;
+    IdentityRequest rsa = smallKey();
+    rsa.container = "twin";
+    makeIdentity(rsa);
+    TestIdentity dssIdentity = makeIdentity(dss);
+
+    FaultInjectingPlatform platform;
+    SignRequest request;
+    request.keyAlgorithm = "RSA";
+    EXPECT_EQ(sign(dssIdentity.certificate, request), -1);
+    EXPECT_EQ(lastStatus(), kStatusSignatureFailed);
+    EXPECT_EQ(platform.calls(PlatformOp::CryptVerifySignatureA), 0);
+    std::vector<std::string> lines = logWithoutAlgorithms();
+    ASSERT_GE(lines.size(), 4u);
+    EXPECT_EQ(lines[lines.size() - 4],
+              withError("CryptVerifySignature error: %x", static_cast<unsigned>(NTE_BAD_ALGID)));
     EXPECT_ALL_RELEASED(platform);
 }
 

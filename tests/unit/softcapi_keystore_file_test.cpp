@@ -147,4 +147,46 @@ TEST(KeystoreFile, PinProtectedKeyIsStoredUnderPbes2) {
               stored.end());
 }
 
+// A key damaged in the file may still parse: one byte of the private key's modulus changed makes
+// every signature it gives unverifiable. The container is refused rather than used.
+TEST(KeystoreFile, PrivateKeyThatNoLongerMatchesItsPublicKeyIsRefused) {
+    TempProfile profile;
+    softcapi::admin::IdentityOptions options;
+    options.subject = "CN=Damaged";
+    options.keyType = softcapi::admin::KeyType::Rsa1024;
+    options.placement.container = "damaged";
+    softcapi::admin::createIdentity(options);
+
+    sqlite3* db = nullptr;
+    ASSERT_EQ(sqlite3_open(profile.keystorePath().c_str(), &db), SQLITE_OK);
+    sqlite3_stmt* query = nullptr;
+    ASSERT_EQ(sqlite3_prepare_v2(db, "SELECT public_key, pkcs8 FROM container_keys", -1, &query,
+                                 nullptr),
+              SQLITE_OK);
+    ASSERT_EQ(sqlite3_step(query), SQLITE_ROW);
+    const BYTE* publicBlob = static_cast<const BYTE*>(sqlite3_column_blob(query, 0));
+    Bytes publicKey(publicBlob, publicBlob + sqlite3_column_bytes(query, 0));
+    const BYTE* privateBlob = static_cast<const BYTE*>(sqlite3_column_blob(query, 1));
+    Bytes pkcs8(privateBlob, privateBlob + sqlite3_column_bytes(query, 1));
+    sqlite3_finalize(query);
+    // Sixteen bytes from the middle of the modulus find it inside the private key too.
+    auto modulusPart = publicKey.begin() + static_cast<long>(publicKey.size() / 2);
+    auto found = std::search(pkcs8.begin(), pkcs8.end(), modulusPart, modulusPart + 16);
+    ASSERT_NE(found, pkcs8.end());
+    found[8] ^= 0x01;
+    ASSERT_EQ(sqlite3_prepare_v2(db, "UPDATE container_keys SET pkcs8 = ?", -1, &query, nullptr),
+              SQLITE_OK);
+    sqlite3_bind_blob(query, 1, pkcs8.data(), static_cast<int>(pkcs8.size()), SQLITE_TRANSIENT);
+    ASSERT_EQ(sqlite3_step(query), SQLITE_DONE);
+    sqlite3_finalize(query);
+    sqlite3_close(db);
+
+    HCRYPTPROV provider = 0;
+    SetLastError(kUnsetError);
+    EXPECT_FALSE(CryptAcquireContextA(&provider, "damaged",
+                                      "Microsoft Enhanced RSA and AES Cryptographic Provider",
+                                      PROV_RSA_AES, 0));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(NTE_BAD_KEY));
+}
+
 }  // namespace

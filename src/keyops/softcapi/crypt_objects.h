@@ -42,14 +42,15 @@ struct SoftHash {
     bool finish();
 };
 
+// A container's key, or a public key imported into a provider (key specification 0).
 struct SoftKey {
     std::shared_ptr<SoftProvider> provider;
     DWORD keySpec = 0;
     SharedKey publicKey;
 
     std::mutex mutex;
-    // The raw RSA result of the last decryption whose padding did not check, so that a retry
-    // with the other padding on the same ciphertext needs no second private-key operation.
+    // The raw RSA result of the last decryption, so that trying the other padding on the same
+    // ciphertext (a retry, or a confirmation) needs no second private-key operation.
     std::vector<BYTE> lastCipherText;
     SecureBytes lastRawBlock;
 };

@@ -51,16 +51,14 @@ DWORD decryptInPlace(SoftKey& key, EVP_PKEY* privateKey, DWORD flags, BYTE* data
     SecureBytes message;
     bool padded = (flags & CRYPT_OAEP) != 0 ? removeOaepPadding(block, message)
                                             : removePkcs1Padding(block, message);
+    key.lastCipherText = std::move(cipherText);
+    key.lastRawBlock = std::move(block);
     if (!padded) {
-        key.lastCipherText = std::move(cipherText);
-        key.lastRawBlock = std::move(block);
         // Like real providers, a failed attempt leaves the buffer and the length changed.
         std::memset(data, 0, *length);
         *length = 0;
         return NTE_BAD_DATA;
     }
-    key.lastCipherText.clear();
-    key.lastRawBlock = SecureBytes();
     std::memcpy(data, message.data(), message.size());
     *length = static_cast<DWORD>(message.size());
     return ERROR_SUCCESS;

@@ -5,6 +5,7 @@
 #include <openssl/rand.h>
 
 #include "keyops/softcapi/last_error.h"
+#include "keyops/softcapi/signature_schemes.h"
 
 namespace softcapi {
 
@@ -29,6 +30,24 @@ std::array<unsigned char, 32> pinDigest(const char* pin, size_t pinLength) {
     return digest;
 }
 
+// Whether a private key signs what its stored public key verifies. A key damaged in storage can
+// still parse, yet sign with the wrong numbers; a signature nobody can verify is never made.
+bool keyPairMatches(EVP_PKEY* privateKey, EVP_PKEY* publicKey) {
+    static const unsigned char kProbe[20] = {'q', 'd', 'i', 'e', ' ', 'k', 'e', 'y', ' ', 'p',
+                                             'a', 'i', 'r', ' ', 'p', 'r', 'o', 'b', 'e', '.'};
+    if (EVP_PKEY_eq(privateKey, publicKey) != 1) return false;
+    bool rsa = EVP_PKEY_is_a(privateKey, "RSA") == 1;
+    PkeyCtxPtr signing = rsa ? rsaSignatureContext(privateKey, CALG_SHA1, 0, true)
+                             : dssSignatureContext(privateKey, true);
+    PkeyCtxPtr verifying = rsa ? rsaSignatureContext(publicKey, CALG_SHA1, 0, false)
+                               : dssSignatureContext(publicKey, false);
+    std::vector<unsigned char> signature(EVP_PKEY_get_size(privateKey));
+    size_t length = signature.size();
+    return signing && verifying &&
+           EVP_PKEY_sign(signing.get(), signature.data(), &length, kProbe, sizeof(kProbe)) == 1 &&
+           EVP_PKEY_verify(verifying.get(), signature.data(), length, kProbe, sizeof(kProbe)) == 1;
+}
+
 }  // namespace
 
 std::shared_ptr<const LoadedContainer> LoadedContainer::load(const ContainerRecord& record,
@@ -46,7 +65,9 @@ std::shared_ptr<const LoadedContainer> LoadedContainer::load(const ContainerReco
         } else {
             key.privateKey = shareKey(decodePrivateKey(stored.pkcs8));
         }
-        if (!key.publicKey || (!record.pinProtected && !key.privateKey)) {
+        if (!key.publicKey ||
+            (!record.pinProtected &&
+             (!key.privateKey || !keyPairMatches(key.privateKey.get(), key.publicKey.get())))) {
             error = windowsErrorForOpenSsl(NTE_BAD_KEY);
             return nullptr;
         }
@@ -73,7 +94,7 @@ DWORD LoadedContainer::unlock(const char* pin, size_t pinLength,
     for (const auto& [keySpec, key] : keys_) {
         PkeyPtr privateKey = decryptPrivateKey(key.encrypted, pin, pinLength);
         // A wrong PIN can, rarely, decrypt to well-formed garbage: the key must match its public half.
-        if (!privateKey || EVP_PKEY_eq(privateKey.get(), key.publicKey.get()) != 1)
+        if (!privateKey || !keyPairMatches(privateKey.get(), key.publicKey.get()))
             return SCARD_W_WRONG_CHV;
         opened.emplace(keySpec, shareKey(std::move(privateKey)));
     }

@@ -123,13 +123,15 @@ StoreSnapshot* buildSnapshot(const std::string& storeName, bool readOnly,
     snapshot->readOnly = readOnly;
     snapshot->records = std::move(records);
     snapshot->contexts.resize(snapshot->records.size());
+    snapshot->infos.resize(snapshot->records.size());
     for (size_t i = 0; i < snapshot->records.size(); ++i) {
         CertificateRecord& record = snapshot->records[i];
         CERT_CONTEXT& context = snapshot->contexts[i];
+        describeCertificate(record.encoded, snapshot->infos[i], snapshot->objectIds);
         context.dwCertEncodingType = X509_ASN_ENCODING | PKCS_7_ASN_ENCODING;
         context.pbCertEncoded = record.encoded.data();
         context.cbCertEncoded = static_cast<DWORD>(record.encoded.size());
-        context.pCertInfo = nullptr;
+        context.pCertInfo = &snapshot->infos[i];
         context.hCertStore = &snapshot->handle;
     }
     return snapshot;

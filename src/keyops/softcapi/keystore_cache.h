@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "keyops/softcapi/certificate_info.h"
 #include "keyops/softcapi/key_container.h"
 #include "keyops/softcapi/keystore_rows.h"
 
@@ -32,6 +33,9 @@ struct StoreSnapshot {
     // One per record, in the same order. Lookups walk them all: nothing but the CERT_CONTEXT
     // itself is kept in them, so that a walk touches as little memory as it can.
     std::vector<CERT_CONTEXT> contexts;
+    // What each context's pCertInfo points to, in the same order.
+    std::vector<CERT_INFO> infos;
+    ObjectIdTexts objectIds;
     // Held by the cache, by every open store handle and by every context handed out.
     std::atomic<long> references{1};
 };

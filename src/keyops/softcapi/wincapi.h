@@ -40,6 +40,10 @@ BOOL WINAPI CryptGetHashParam(HCRYPTHASH hHash, DWORD dwParam, BYTE* pbData, DWO
 BOOL WINAPI CryptDestroyHash(HCRYPTHASH hHash);
 BOOL WINAPI CryptSignHashA(HCRYPTHASH hHash, DWORD dwKeySpec, LPCSTR szDescription,
                            DWORD dwFlags, BYTE* pbSignature, DWORD* pdwSigLen);
+BOOL WINAPI CryptImportPublicKeyInfo(HCRYPTPROV hCryptProv, DWORD dwCertEncodingType,
+                                     PCERT_PUBLIC_KEY_INFO pInfo, HCRYPTKEY* phKey);
+BOOL WINAPI CryptVerifySignatureA(HCRYPTHASH hHash, CONST BYTE* pbSignature, DWORD dwSigLen,
+                                  HCRYPTKEY hPubKey, LPCSTR szDescription, DWORD dwFlags);
 BOOL WINAPI CryptGetUserKey(HCRYPTPROV hProv, DWORD dwKeySpec, HCRYPTKEY* phUserKey);
 BOOL WINAPI CryptSetKeyParam(HCRYPTKEY hKey, DWORD dwParam, CONST BYTE* pbData, DWORD dwFlags);
 BOOL WINAPI CryptDecrypt(HCRYPTKEY hKey, HCRYPTHASH hHash, BOOL Final, DWORD dwFlags,

@@ -32,13 +32,60 @@ typedef ULONG_PTR HCRYPTHASH;
 typedef void* HCERTSTORE;
 typedef struct HWND__* HWND;
 
-typedef struct _CERT_INFO* PCERT_INFO;
+typedef struct _CRYPTOAPI_BLOB {
+    DWORD cbData;
+    BYTE* pbData;
+} CRYPT_INTEGER_BLOB, CRYPT_OBJID_BLOB, CERT_NAME_BLOB, CRYPT_DER_BLOB;
+
+typedef struct _CRYPT_BIT_BLOB {
+    DWORD cbData;
+    BYTE* pbData;
+    DWORD cUnusedBits;
+} CRYPT_BIT_BLOB;
+
+typedef struct _CRYPT_ALGORITHM_IDENTIFIER {
+    LPSTR pszObjId;
+    CRYPT_OBJID_BLOB Parameters;
+} CRYPT_ALGORITHM_IDENTIFIER;
+
+typedef struct _CERT_PUBLIC_KEY_INFO {
+    CRYPT_ALGORITHM_IDENTIFIER Algorithm;
+    CRYPT_BIT_BLOB PublicKey;
+} CERT_PUBLIC_KEY_INFO, *PCERT_PUBLIC_KEY_INFO;
+
+typedef struct _FILETIME {
+    DWORD dwLowDateTime;
+    DWORD dwHighDateTime;
+} FILETIME;
+
+typedef struct _CERT_EXTENSION {
+    LPSTR pszObjId;
+    BOOL fCritical;
+    CRYPT_OBJID_BLOB Value;
+} CERT_EXTENSION, *PCERT_EXTENSION;
+
+// Windows' layout. The software CryptoAPI fills the subject's public key, the one field the
+// library reads; the other fields stay zero.
+typedef struct _CERT_INFO {
+    DWORD dwVersion;
+    CRYPT_INTEGER_BLOB SerialNumber;
+    CRYPT_ALGORITHM_IDENTIFIER SignatureAlgorithm;
+    CERT_NAME_BLOB Issuer;
+    FILETIME NotBefore;
+    FILETIME NotAfter;
+    CERT_NAME_BLOB Subject;
+    CERT_PUBLIC_KEY_INFO SubjectPublicKeyInfo;
+    CRYPT_BIT_BLOB IssuerUniqueId;
+    CRYPT_BIT_BLOB SubjectUniqueId;
+    DWORD cExtension;
+    PCERT_EXTENSION rgExtension;
+} CERT_INFO, *PCERT_INFO;
 
 typedef struct _CERT_CONTEXT {
     DWORD dwCertEncodingType;
     BYTE* pbCertEncoded;
     DWORD cbCertEncoded;
-    PCERT_INFO pCertInfo;  // never filled here: certificates are not decoded
+    PCERT_INFO pCertInfo;
     HCERTSTORE hCertStore;
 } CERT_CONTEXT, *PCERT_CONTEXT;
 typedef const CERT_CONTEXT* PCCERT_CONTEXT;
@@ -78,6 +125,7 @@ typedef struct _PROV_ENUMALGS {
 #define ERROR_INVALID_PARAMETER 87
 #define ERROR_MORE_DATA 234
 #define ERROR_NO_MORE_ITEMS 259
+#define ERROR_NO_UNICODE_TRANSLATION 1113
 #define ERROR_FILE_CORRUPT 1392
 #define E_ACCESSDENIED _HRESULT_TYPEDEF_(0x80070005)
 #define E_OUTOFMEMORY _HRESULT_TYPEDEF_(0x8007000E)

@@ -80,6 +80,27 @@ class RSACipherTest {
             assertArrayEquals(SECRET, RSACipher.decrypt(alice.encoding(), cipherText));
     }
 
+    // About one OAEP block in a few hundred also passes the PKCS #1 v1.5 check: each must still
+    // come back as its own message, as must every PKCS #1 v1.5 one.
+    @Test
+    void thousandsOfJavaMadeCipherTextsDecryptToTheirMessages() throws Exception {
+        Identity small = TestProfile.newIdentity("CN=Many", "--key", "rsa-1024");
+        Random random = new Random(20261209);
+        int wrong = 0;
+        int total = 0;
+        for (String padding : List.of(CipherTexts.OAEP, CipherTexts.PKCS1)) {
+            int count = padding.equals(CipherTexts.OAEP) ? 3000 : 1000;
+            for (int i = 0; i < count; ++i, ++total) {
+                byte[] message = new byte[1 + random.nextInt(64)];
+                random.nextBytes(message);
+                byte[] cipherText = CipherTexts.encrypt(padding, small.publicKey(), message);
+                if (!Arrays.equals(message, RSACipher.decrypt(small.encoding(), cipherText)))
+                    ++wrong;
+            }
+        }
+        assertEquals(0, wrong, "wrong plaintexts of " + total);
+    }
+
     @Test
     void emptyPlainTextComesBackAsAnEmptyArray() throws Exception {
         byte[] empty = new byte[0];

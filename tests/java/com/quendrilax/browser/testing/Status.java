@@ -9,6 +9,7 @@ public final class Status {
     public static final int NO_KEY_CONTAINER = 6;
     public static final int STORE_NOT_OPENED = 7;
     public static final int CERTIFICATE_NOT_FOUND = 8;
+    public static final int KEY_PROV_INFO_UNREADABLE = 10;
     public static final int SIGNATURE_FAILED = 11;
     public static final int HASH_NOT_READY = 15;
     public static final int DECRYPTION_FAILED = 22;

@@ -53,6 +53,26 @@ public final class TestProfile {
     }
 
     /**
+     * As {@link #newIdentity}, for options beyond ASCII: they reach the tool as UTF-8 whatever
+     * this JVM's locale would make of them, each byte spelled as an octal escape for the shell.
+     */
+    public static Identity newIdentityWithUnicodeOptions(String subject, String... options)
+            throws IOException {
+        Path out = scratchFile("identity", ".der");
+        StringBuilder command = new StringBuilder("exec \"$0\" new-identity");
+        List<String> arguments = new ArrayList<>(List.of("--subject", subject, "--out", out.toString()));
+        arguments.addAll(Arrays.asList(options));
+        for (String argument : arguments) {
+            command.append(" \"$(printf '");
+            for (byte b : argument.getBytes(StandardCharsets.UTF_8))
+                command.append(String.format("\\%03o", b & 0xFF));
+            command.append("')\"");
+        }
+        run("sh", "-c", command.toString(), tool());
+        return Identity.fromEncoding(Files.readAllBytes(out), null);
+    }
+
+    /**
      * An identity whose private key the test also holds: openssl makes the key and certificate,
      * qdie-keystore imports them as PKCS #12 into the personal store with the given options.
      */
@@ -75,11 +95,15 @@ public final class TestProfile {
 
     /** Runs qdie-keystore with these arguments and gives its standard output. */
     public static String runTool(String... arguments) throws IOException {
-        String tool = System.getProperty(TOOL_PROPERTY);
-        if (tool == null) throw new IllegalStateException(TOOL_PROPERTY + " is not set");
-        List<String> command = new ArrayList<>(List.of(tool));
+        List<String> command = new ArrayList<>(List.of(tool()));
         command.addAll(Arrays.asList(arguments));
         return run(command.toArray(new String[0]));
+    }
+
+    private static String tool() {
+        String tool = System.getProperty(TOOL_PROPERTY);
+        if (tool == null) throw new IllegalStateException(TOOL_PROPERTY + " is not set");
+        return tool;
     }
 
     /** Runs a command, fails unless it exits with 0, and gives its output (stdout and stderr). */

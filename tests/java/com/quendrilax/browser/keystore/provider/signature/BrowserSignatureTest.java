@@ -9,6 +9,7 @@ import static org.junit.jupiter.api.Assertions.assertNotNull;
 import static org.junit.jupiter.api.Assertions.assertNull;
 import static org.junit.jupiter.api.Assertions.assertTrue;
 
+import com.quendrilax.browser.cipher.RSACipher;
 import com.quendrilax.browser.testing.Digest;
 import com.quendrilax.browser.testing.Identity;
 import com.quendrilax.browser.testing.LogRecorder;
@@ -145,6 +146,35 @@ class BrowserSignatureTest {
             assertTrue(verifies(Digest.SHA256, alice, DATA, signed));
             assertTrue(log.messages().contains("Provider: " + SUBSTITUTE_PROVIDER));
             assertTrue(log.messages().stream().noneMatch(line -> line.startsWith("New provider")));
+        }
+    }
+
+    // Narrowing keeps each character's low byte: U+0100 would end the provider's name and U+0142
+    // turn into "B", opening a container or provider the certificate does not name.
+    @Test
+    void bindingNamesBeyondLatin1AreNeverAcquired() throws Exception {
+        List<Identity> identities = List.of(
+                TestProfile.newIdentityWithUnicodeOptions("CN=Wide Provider", "--provider",
+                        LEGACY_PROVIDER + "\u0100"),
+                TestProfile.newIdentityWithUnicodeOptions("CN=Wide Container", "--container",
+                        "\u0141ukasz"));
+        for (Identity identity : identities) {
+            try (LogRecorder log = LogRecorder.start()) {
+                assertNull(BrowserSignature.sign(Digest.SHA256.algorithmId, "RSA",
+                        identity.encoding(), DATA));
+                assertEquals(Status.KEY_PROV_INFO_UNREADABLE, BrowserSignature.getLastError());
+                assertEquals(List.of("Certificate found.",
+                        "CertGetCertificateContextProperty# success",
+                        "CertGetCertificateContextProperty error: 459", "CertCloseStore success"),
+                        log.messages().subList(2, log.messages().size()));
+            }
+        }
+        // Decryption looks the binding up the same way.
+        try (LogRecorder log = LogRecorder.start()) {
+            assertNull(RSACipher.decrypt(identities.get(1).encoding(), new byte[256]));
+            assertEquals(Status.KEY_PROV_INFO_UNREADABLE, BrowserSignature.getLastError());
+            assertEquals(List.of("CertGetCertificateContextProperty error: 459", "Decrypt finished"),
+                    log.messages().subList(log.messages().size() - 2, log.messages().size()));
         }
     }
 

@@ -1,0 +1,31 @@
+// The decoded part of a certificate that its CERT_CONTEXT carries: the subject's public key,
+// read out of the encoding in place, without parsing the whole certificate.
+#pragma once
+
+#include <map>
+#include <string>
+#include <vector>
+
+#include "keyops/softcapi/wintypes.h"
+
+namespace softcapi {
+
+// Object identifiers as dotted text, each spelled once however many certificates carry it; the
+// texts live as long as the table.
+class ObjectIdTexts {
+public:
+    // Null for a malformed identifier.
+    LPSTR textOf(const BYTE* content, size_t length);
+
+private:
+    std::map<std::string, std::string> texts_;  // by content octets
+};
+
+// Zeroes `info` and points its SubjectPublicKeyInfo into `encoded`, which must outlive it. A
+// certificate whose public key cannot be found keeps an empty one, which no import accepts.
+void describeCertificate(const std::vector<BYTE>& encoded, CERT_INFO& info, ObjectIdTexts& ids);
+
+// The DER SubjectPublicKeyInfo made of CryptoAPI's pieces of it; empty when they are malformed.
+std::vector<BYTE> encodePublicKeyInfo(const CERT_PUBLIC_KEY_INFO& info);
+
+}  // namespace softcapi
