@@ -206,7 +206,9 @@ final class HandleCipher extends CipherSpi {
         int status = NativeStatus.lastStatus();
         String message = "decryption with the key of \"" + key.alias() + "\" failed: "
                 + NativeStatus.describe(status);
-        if (status == NativeStatus.DECRYPTION_FAILED) throw new BadPaddingException(message);
+        if (status == NativeStatus.DECRYPTION_FAILED)
+            throw new BadPaddingException(message + "; or the container has a PIN, which the"
+                    + " library applies to signing only");
         throw new ProviderException(message);
     }
 

@@ -105,8 +105,17 @@ class HandleCipherTest {
         Arrays.fill(garbage, (byte) 0x17);
         BadPaddingException badPadding = assertThrows(BadPaddingException.class,
                 () -> decrypting(CipherTexts.PKCS1, null).doFinal(garbage));
-        assertTrue(badPadding.getMessage().endsWith(
+        assertTrue(badPadding.getMessage().contains(
                 "decrypts with neither PKCS #1 v1.5 nor OAEP padding (status 22)"),
+                badPadding::getMessage);
+
+        // The library applies no PIN to a decryption: the container refuses, as for bad padding.
+        Identity locked = TestProfile.newIdentity("CN=Locked", "--pin", "1234");
+        Cipher lockedCipher = Cipher.getInstance(CipherTexts.PKCS1);
+        lockedCipher.init(Cipher.DECRYPT_MODE, QdieKeys.privateKey(locked, "1234"));
+        byte[] forLocked = CipherTexts.encrypt(CipherTexts.PKCS1, locked.publicKey(), SECRET);
+        badPadding = assertThrows(BadPaddingException.class, () -> lockedCipher.doFinal(forLocked));
+        assertTrue(badPadding.getMessage().endsWith("which the library applies to signing only"),
                 badPadding::getMessage);
 
         assertThrows(IllegalBlockSizeException.class,
