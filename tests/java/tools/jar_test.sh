@@ -5,14 +5,11 @@
 # signing and decrypting through the provider, leaving no extracted copy behind. A jar without
 # the natives fails with an error naming what was tried.
 # Usage: jar_test.sh JAR WINDOWS_DLL BUILD_DIR
-set -euo pipefail
+source "$(dirname "$0")/tools_lib.sh"
 jar=$(realpath "$1") windows_dll=$(realpath "$2") build=$(realpath "$3")
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
-fail() {
-  echo "FAIL: $*" >&2
-  exit 1
-}
+enter_throwaway_profile
+work="$profile/jar"
+mkdir "$work"
 
 entries=$(jar --list --file "$jar")
 for entry in module-info.class META-INF/services/java.security.Provider \
@@ -44,14 +41,8 @@ expected=$(printf '%s\n' \
 [[ $exports == "$expected" ]] || fail "the jar's DLL exports: $exports"
 echo "the jar's DLL: identical to $windows_dll, exports the ten natives ($(wc -l <<<"$exports") names)"
 
-# A throwaway profile with one identity, and a private temporary folder for the extraction.
-profile="$work/profile"
-mkdir -p "$profile/tmp"
-for name in $(compgen -e); do
-  if [[ ${name,,} == userprofile ]]; then unset "$name"; fi
-done
-unset XDG_DATA_HOME
-export HOME="$profile"
+# One identity in the profile, and a private temporary folder for the extraction.
+mkdir "$profile/tmp"
 "$build/tools/qdie-keystore/qdie-keystore" new-identity --subject "CN=Jar Alone" \
   --out "$profile/identity.der" >/dev/null
 alone() {

@@ -2,7 +2,9 @@
 # jarsigner signs a jar with a key of QDIE-MY; jarsigner alone, with the JDK's providers only,
 # verifies it. PSS, which the library cannot sign, is refused with the reason.
 # Usage: jarsigner_test.sh PROVIDER_JAR LIBRARY_DIR QDIE_KEYSTORE
-source "$(dirname "$0")/jdk_tool_lib.sh"
+source "$(dirname "$0")/tools_lib.sh"
+jar=$1 library_dir=$2 qdie_keystore=$3
+enter_throwaway_profile
 
 "$qdie_keystore" new-identity --subject "CN=Jar Signer" --out signer.der >/dev/null
 thumbprint=$(openssl x509 -inform DER -in signer.der -noout -fingerprint -sha1 | sed 's/.*=//; s/://g')

@@ -4,7 +4,9 @@
 # by a security.provider.N line; a certificate imported into QDIE-ROOT shows in the system
 # store (as qdie-keystore lists it) and leaves it again with -delete.
 # Usage: keytool_test.sh PROVIDER_JAR LIBRARY_DIR QDIE_KEYSTORE
-source "$(dirname "$0")/jdk_tool_lib.sh"
+source "$(dirname "$0")/tools_lib.sh"
+jar=$1 library_dir=$2 qdie_keystore=$3
+enter_throwaway_profile
 
 "$qdie_keystore" new-identity --subject "CN=Keytool User,O=Quendrilax" >/dev/null
 first=$(with_provider keytool -storetype QDIE-MY -list -v)

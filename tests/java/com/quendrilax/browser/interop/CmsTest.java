@@ -37,11 +37,7 @@ class CmsTest {
         alice = TestProfile.newIdentity("CN=Cms Alice");
         QdieKeys.install();
         key = QdieKeys.privateKey(alice, null);
-        Path der = TestProfile.scratchFile("alice", ".der");
-        Files.write(der, alice.encoding());
-        certificatePem = TestProfile.scratchFile("alice", ".pem");
-        TestProfile.run("openssl", "x509", "-inform", "DER", "-in", der.toString(), "-out",
-                certificatePem.toString());
+        certificatePem = TestProfile.pemFile(alice.certificate());
     }
 
     @Test

@@ -7,7 +7,6 @@ import com.quendrilax.browser.testing.QdieKeys;
 import com.quendrilax.browser.testing.TestProfile;
 import java.io.ByteArrayInputStream;
 import java.nio.charset.StandardCharsets;
-import java.nio.file.Files;
 import java.nio.file.Path;
 import java.security.PrivateKey;
 import java.util.List;
@@ -45,11 +44,7 @@ class XmlSignatureTest {
         alice = TestProfile.newIdentity("CN=Xml Alice");
         QdieKeys.install();
         key = QdieKeys.privateKey(alice, null);
-        Path der = TestProfile.scratchFile("alice", ".der");
-        Files.write(der, alice.encoding());
-        certificatePem = TestProfile.scratchFile("alice", ".pem");
-        TestProfile.run("openssl", "x509", "-inform", "DER", "-in", der.toString(), "-out",
-                certificatePem.toString());
+        certificatePem = TestProfile.pemFile(alice.certificate());
         org.apache.xml.security.Init.init();
     }
 

@@ -4,8 +4,11 @@ import java.io.IOException;
 import java.nio.charset.StandardCharsets;
 import java.nio.file.Files;
 import java.nio.file.Path;
+import java.security.cert.CertificateEncodingException;
+import java.security.cert.X509Certificate;
 import java.util.ArrayList;
 import java.util.Arrays;
+import java.util.Base64;
 import java.util.List;
 import java.util.concurrent.TimeUnit;
 import java.util.concurrent.atomic.AtomicInteger;
@@ -123,6 +126,19 @@ public final class TestProfile {
             throw new IOException(String.join(" ", command) + " exited with "
                     + process.exitValue() + ": " + output);
         return output;
+    }
+
+    /** The certificate as a PEM file in the scratch folder, for the command-line tools. */
+    public static Path pemFile(X509Certificate certificate) throws IOException {
+        Path pem = scratchFile("certificate", ".pem");
+        try {
+            Files.writeString(pem, "-----BEGIN CERTIFICATE-----\n"
+                    + Base64.getMimeEncoder().encodeToString(certificate.getEncoded())
+                    + "\n-----END CERTIFICATE-----\n", StandardCharsets.US_ASCII);
+        } catch (CertificateEncodingException e) {
+            throw new IllegalArgumentException(e);
+        }
+        return pem;
     }
 
     /** A new file name in the profile's scratch folder. */

@@ -119,14 +119,11 @@ class SystemStoreKeyStoreTest {
         Path intermediateKey = TestProfile.scratchFile("intermediate", ".key");
         Path leafKey = TestProfile.scratchFile("leaf", ".key");
         X509Certificate root = openssl("/CN=Chain Root", rootKey, null, null, true);
-        Path rootPem = TestProfile.scratchFile("root", ".pem");
-        Files.writeString(rootPem, pem(root));
+        Path rootPem = TestProfile.pemFile(root);
         X509Certificate intermediate = openssl("/CN=Chain CA", intermediateKey, rootKey, rootPem, true);
-        Path intermediatePem = TestProfile.scratchFile("intermediate", ".pem");
-        Files.writeString(intermediatePem, pem(intermediate));
+        Path intermediatePem = TestProfile.pemFile(intermediate);
         X509Certificate leaf = openssl("/CN=Chain Leaf", leafKey, intermediateKey, intermediatePem, false);
-        Path leafPem = TestProfile.scratchFile("leaf", ".pem");
-        Files.writeString(leafPem, pem(leaf));
+        Path leafPem = TestProfile.pemFile(leaf);
         Path bundle = TestProfile.scratchFile("leaf", ".p12");
         TestProfile.run("openssl", "pkcs12", "-export", "-inkey", leafKey.toString(), "-in",
                 leafPem.toString(), "-passout", "pass:p", "-out", bundle.toString());
@@ -141,12 +138,6 @@ class SystemStoreKeyStoreTest {
         KeyStore.PrivateKeyEntry entry = (KeyStore.PrivateKeyEntry) personal.getEntry(alias,
                 new KeyStore.PasswordProtection(new char[0]));
         assertEquals(3, entry.getCertificateChain().length);
-    }
-
-    private static String pem(X509Certificate certificate) throws Exception {
-        return "-----BEGIN CERTIFICATE-----\n"
-                + java.util.Base64.getMimeEncoder().encodeToString(certificate.getEncoded())
-                + "\n-----END CERTIFICATE-----\n";
     }
 
     @Test
