@@ -2,8 +2,9 @@
 # The one jar of scripts/package.sh: its entries and manifest; its DLL byte for byte the windows
 # build's, exporting exactly the ten natives; and the jar alone, in fresh JVMs with an empty
 # java.library.path (on the class path and on the module path), loading its Linux library and
-# signing and decrypting through the provider, leaving no extracted copy behind. A jar without
-# the natives fails with an error naming what was tried.
+# signing and decrypting through the provider, leaving no extracted copy behind. The system
+# property qdie.library.file comes first; a jar without the natives fails with an error naming
+# what was tried.
 # Usage: jar_test.sh JAR WINDOWS_DLL BUILD_DIR
 source "$(dirname "$0")/tools_lib.sh"
 jar=$(realpath "$1") windows_dll=$(realpath "$2") build=$(realpath "$3")
@@ -56,6 +57,17 @@ out=$(alone --module-path "$jar" --add-modules com.quendrilax.browser -cp "$demo
 grep -q "the same text" <<<"$out" || fail "no decryption: $out"
 [[ -z $(ls -A "$profile/tmp") ]] || fail "extracted copies left behind: $(ls -A "$profile/tmp")"
 echo "the jar alone, class path and module path: signs, decrypts, leaves nothing in java.io.tmpdir"
+
+# The system property names the file to load, whatever else there is.
+out=$(alone -Dqdie.library.file="$build/src/libQDIEKeystore.so" \
+  -cp "$demo:$build/java/QDIEKeystore.jar" com.quendrilax.demo.KeystoreDemo) \
+  || fail "with qdie.library.file: $out"
+if out=$(alone -Dqdie.library.file="$profile/missing.so" -cp "$demo:$jar" \
+    com.quendrilax.demo.KeystoreDemo 2>&1); then
+  fail "a missing qdie.library.file was not reported: $out"
+fi
+grep -q "tried: $profile/missing.so: " <<<"$out" || fail "unclear loader error: $out"
+echo "qdie.library.file: loads the file it names, and names it when it cannot"
 
 if out=$(alone -cp "$demo:$build/java/QDIEKeystore.jar" com.quendrilax.demo.KeystoreDemo 2>&1); then
   fail "a jar without natives loaded a library: $out"

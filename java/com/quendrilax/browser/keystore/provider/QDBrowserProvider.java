@@ -28,6 +28,11 @@ import java.util.function.Consumer;
  * {@code QDIE} for any other system store, named by {@link #systemStore(String)} at load or by
  * {@link #configure(String)}.
  *
+ * <p>A failure throws the exception its API names, with a message that says in words what
+ * failed, with the library's status code and, for a failure inside the key container, the
+ * Windows error. The library keeps these in two words shared by the whole process: the message
+ * is exact whenever no other thread called the library between the failure and its reading.
+ *
  * <p>The class also receives the library's diagnostic log: {@link #logJNI(String)} is called
  * once for every line the library writes, on the thread of the native call. Each line goes to
  * the {@code System.Logger} of this class at {@code DEBUG}, then to every registered listener.

@@ -110,6 +110,7 @@ final class HandleCipher extends CipherSpi {
             jdk.init(opmode, key, params, random);
             return;
         }
+        HandleKey.checkNotDestroyed(key);
         if (!KeyFamily.RSA.accepts(key))
             throw new InvalidKeyException(key + " does not decrypt: RSA keys do");
         if (opmode != Cipher.DECRYPT_MODE && opmode != Cipher.UNWRAP_MODE)

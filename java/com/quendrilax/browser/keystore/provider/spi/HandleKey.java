@@ -5,6 +5,7 @@ import java.io.ObjectStreamException;
 import java.nio.ByteBuffer;
 import java.nio.CharBuffer;
 import java.nio.charset.StandardCharsets;
+import java.security.InvalidKeyException;
 import java.security.PrivateKey;
 import java.util.Arrays;
 import javax.security.auth.Destroyable;
@@ -82,6 +83,13 @@ abstract class HandleKey implements PrivateKey, Destroyable {
     @Override
     public synchronized boolean isDestroyed() {
         return destroyed;
+    }
+
+    /** Refuses a handle whose PIN has been forgotten. */
+    static void checkNotDestroyed(Object key) throws InvalidKeyException {
+        if (key instanceof HandleKey && ((HandleKey) key).isDestroyed())
+            throw new InvalidKeyException("the key of \"" + ((HandleKey) key).alias
+                    + "\" was destroyed");
     }
 
     @Override

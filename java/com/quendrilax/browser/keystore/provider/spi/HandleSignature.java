@@ -36,6 +36,7 @@ final class HandleSignature extends SignatureSpi {
 
     @Override
     protected void engineInitSign(PrivateKey privateKey) throws InvalidKeyException {
+        HandleKey.checkNotDestroyed(privateKey);
         if (!algorithm.family.accepts(privateKey))
             throw new InvalidKeyException(algorithm.jcaName + " of the QDIE provider signs with "
                     + algorithm.family.algorithm() + " keys of its key stores only, not "

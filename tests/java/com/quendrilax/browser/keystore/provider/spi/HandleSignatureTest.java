@@ -184,8 +184,9 @@ class HandleSignatureTest {
         PrivateKey key = QdieKeys.privateKey(locked, PIN);
         key.destroy();
         assertTrue(key.isDestroyed());
-        assertThrows(InvalidKeyException.class,
+        InvalidKeyException refused = assertThrows(InvalidKeyException.class,
                 () -> Signature.getInstance("SHA256withRSA", "QDIE").initSign(key));
+        assertTrue(refused.getMessage().endsWith("was destroyed"), refused::getMessage);
     }
 
     private static byte[] concat(byte[] first, byte[] second) {
