@@ -35,7 +35,8 @@ import java.util.function.Consumer;
  *
  * <p>The class also receives the library's diagnostic log: {@link #logJNI(String)} is called
  * once for every line the library writes, on the thread of the native call. Each line goes to
- * the {@code System.Logger} of this class at {@code DEBUG}, then to every registered listener.
+ * every registered listener and, once a provider has been made (as installing it does), first
+ * to the {@code System.Logger} of this class at {@code DEBUG}.
  */
 public class QDBrowserProvider extends Provider {
 
@@ -49,8 +50,10 @@ public class QDBrowserProvider extends Provider {
             "com.quendrilax.browser.keystore.provider.spi.ProviderServices";
 
     private static final List<Consumer<String>> logListeners = new CopyOnWriteArrayList<>();
-    private static final System.Logger nativeLog =
-            System.getLogger(QDBrowserProvider.class.getName());
+    // Set by the first provider made: finding a System.Logger starts the JDK's logging, which
+    // takes longer than a signing, and an application calling the natives alone never asked
+    // for it.
+    private static volatile System.Logger nativeLog;
 
     /** The provider over the personal, root and intermediate stores, with no store configured. */
     public QDBrowserProvider() {
@@ -59,6 +62,7 @@ public class QDBrowserProvider extends Provider {
 
     private QDBrowserProvider(String configuredStore) {
         super(NAME, VERSION, configuredStore == null ? INFO : INFO + "; store " + configuredStore);
+        if (nativeLog == null) nativeLog = System.getLogger(QDBrowserProvider.class.getName());
         for (Service service : services(this, configuredStore)) putService(service);
     }
 
@@ -124,12 +128,14 @@ public class QDBrowserProvider extends Provider {
     }
 
     /**
-     * Called by the native library with one log message. Logs it at {@code DEBUG}, then hands
-     * it to every registered listener in registration order; an exception thrown by a listener
-     * ends the delivery and propagates (the native side discards it).
+     * Called by the native library with one log message. Logs it at {@code DEBUG} once a
+     * provider has been made, then hands it to every registered listener in registration order;
+     * an exception thrown by a listener ends the delivery and propagates (the native side
+     * discards it).
      */
     public static void logJNI(String line) {
-        if (nativeLog.isLoggable(Level.DEBUG)) nativeLog.log(Level.DEBUG, line);
+        System.Logger log = nativeLog;
+        if (log != null && log.isLoggable(Level.DEBUG)) log.log(Level.DEBUG, line);
         for (Consumer<String> listener : logListeners) {
             listener.accept(line);
         }

@@ -114,7 +114,8 @@ class QDBrowserProviderTest {
     }
 
     @Test
-    void logLinesAlsoReachTheSystemLoggerAtDebug() {
+    void logLinesAlsoReachTheSystemLoggerAtDebugOnceAProviderExists() {
+        new QDBrowserProvider();
         // The JDK's System.Logger goes to java.util.logging, where DEBUG is FINE.
         Logger logger = Logger.getLogger(QDBrowserProvider.class.getName());
         List<LogRecord> records = new CopyOnWriteArrayList<>();
