@@ -1,6 +1,9 @@
 package com.quendrilax.bench;
 
-/** The benchmark's own natives: profile, store filling, identity import and OpenSSL alone. */
+/**
+ * The benchmark's own natives: profile, store filling, identity import, OpenSSL alone, and the
+ * floor (what the library's behaviour requires, done with OpenSSL and nothing more).
+ */
 final class BenchSupport {
     static {
         System.loadLibrary("QdieBenchSupport");
@@ -27,4 +30,21 @@ final class BenchSupport {
 
     /** Nanoseconds for that many decryptions of the ciphertext by OpenSSL alone. */
     static native long opensslDecrypt(long key, byte[] cipherText, boolean oaep, int iterations);
+
+    /** The certificates of a store held in memory, in its order, for the floor's walk. */
+    static native long loadFloorStore(String store);
+
+    static native void freeFloorStore(long store);
+
+    /**
+     * The floor of a signing: the walk to the certificate, that many log lines (each an open of
+     * the log file, and when it opens a write, a close and a call of logJNI), an OpenSSL SHA-256
+     * signature and its verification. Null when the walk does not find the certificate.
+     */
+    static native byte[] floorSign(long key, long store, byte[] certificate, byte[] data,
+            String logPath, int lines);
+
+    /** The floor of a decryption: the walk, the lines, one private-key operation, both unpaddings. */
+    static native byte[] floorDecrypt(long key, long store, byte[] certificate, byte[] cipherText,
+            String logPath, int lines);
 }

@@ -2,6 +2,7 @@ package com.quendrilax.bench;
 
 import com.quendrilax.browser.cipher.RSACipher;
 import com.quendrilax.browser.keystore.QDIECAKeyStore;
+import com.quendrilax.browser.keystore.provider.QDBrowserProvider;
 import com.quendrilax.browser.keystore.provider.signature.BrowserSignature;
 import java.io.ByteArrayInputStream;
 import java.nio.file.Files;
@@ -15,6 +16,7 @@ import java.util.ArrayList;
 import java.util.Arrays;
 import java.util.Comparator;
 import java.util.List;
+import java.util.function.Consumer;
 import java.util.function.LongSupplier;
 import javax.crypto.Cipher;
 
@@ -62,14 +64,19 @@ public final class KeystoreBenchmark {
             // The identity last: the lookup walks the whole store to find it.
             BenchSupport.importIdentity(pkcs12, PASSWORD);
             Path logFolder = profile.resolve(".quendrilax");
+            String logPath = logFolder.resolve("jni.log").toString();
+            long floorStore = BenchSupport.loadFloorStore("My");
+            Floor floor = new Floor(floorStore, logPath, linesOf(k, logFolder, false),
+                    linesOf(k, logFolder, true));
             for (boolean logging : new boolean[] {false, true}) {
                 if (logging) Files.createDirectories(logFolder);
                 String label = String.format("RSA-%d, store of %5d, logging %-3s", bits, size,
                         logging ? "on" : "off");
-                measureSigning(label, k);
-                measureDecryption(label, k, false);
-                measureDecryption(label, k, true);
+                measureSigning(label, k, floor);
+                measureDecryption(label, k, floor, false);
+                measureDecryption(label, k, floor, true);
             }
+            BenchSupport.freeFloorStore(floorStore);
             measureListing(bits, size);
         }
         BenchSupport.freeKey(k.openssl());
@@ -78,12 +85,39 @@ public final class KeystoreBenchmark {
     private record Key(PrivateKey privateKey, X509Certificate certificate, long openssl,
             byte[] encoding) {}
 
-    private void measureSigning(String label, Key key) throws Exception {
+    /** What the floor contender needs: its store, the log file, and how many lines each call logs. */
+    private record Floor(long store, String logPath, int signingLines, int decryptionLines) {}
+
+    // The lines the library logs for one call, counted as Java receives them with the log folder
+    // present; with it absent the library makes as many failed opens. The folder goes again.
+    private int linesOf(Key key, Path logFolder, boolean decryption) throws Exception {
+        int[] lines = {0};
+        Consumer<String> counter = line -> ++lines[0];
+        Files.createDirectories(logFolder);
+        QDBrowserProvider.addLogListener(counter);
+        try {
+            if (decryption) {
+                byte[] cipherText = cipherText(key, "RSA/ECB/PKCS1Padding", false);
+                check(RSACipher.decrypt(key.encoding(), cipherText) != null);
+            } else {
+                check(BrowserSignature.sign(CALG_SHA_256, "RSA", key.encoding(), data) != null);
+            }
+        } finally {
+            QDBrowserProvider.removeLogListener(counter);
+        }
+        Files.delete(logFolder.resolve("jni.log"));
+        Files.delete(logFolder);
+        return lines[0];
+    }
+
+    private void measureSigning(String label, Key key, Floor floor) throws Exception {
         Signature java = Signature.getInstance("SHA256withRSA");
         int batch = batchFor(key);
         report(label + ", signing           ", batch,
                 () -> time(() -> check(BrowserSignature.sign(CALG_SHA_256, "RSA", key.encoding(),
                         data) != null)),
+                () -> time(() -> check(BenchSupport.floorSign(key.openssl(), floor.store(),
+                        key.encoding(), data, floor.logPath(), floor.signingLines()) != null)),
                 () -> time(() -> {
                     java.initSign(key.privateKey());
                     java.update(data);
@@ -92,7 +126,8 @@ public final class KeystoreBenchmark {
                 () -> BenchSupport.opensslSign(key.openssl(), data, 1));
     }
 
-    private void measureDecryption(String label, Key key, boolean oaep) throws Exception {
+    private void measureDecryption(String label, Key key, Floor floor, boolean oaep)
+            throws Exception {
         String transformation =
                 oaep ? "RSA/ECB/OAEPWithSHA-1AndMGF1Padding" : "RSA/ECB/PKCS1Padding";
         byte[] cipherText = cipherText(key, transformation, oaep);
@@ -100,6 +135,9 @@ public final class KeystoreBenchmark {
         int batch = batchFor(key);
         report(label + (oaep ? ", decryption OAEP   " : ", decryption PKCS#1 "), batch,
                 () -> time(() -> check(RSACipher.decrypt(key.encoding(), cipherText) != null)),
+                () -> time(() -> check(BenchSupport.floorDecrypt(key.openssl(), floor.store(),
+                        key.encoding(), cipherText, floor.logPath(), floor.decryptionLines())
+                        != null)),
                 () -> time(() -> {
                     java.init(Cipher.DECRYPT_MODE, key.privateKey());
                     java.doFinal(cipherText);
@@ -142,23 +180,28 @@ public final class KeystoreBenchmark {
     }
 
     // Each supplier times one operation; a round interleaves `batch` of each.
-    private static void report(String label, int batch, LongSupplier library, LongSupplier java,
-            LongSupplier openssl) {
+    private static void report(String label, int batch, LongSupplier library, LongSupplier floor,
+            LongSupplier java, LongSupplier openssl) {
         List<double[]> rounds = new ArrayList<>();
         for (int round = 0; round < ROUNDS; ++round) {
             double lib = 0;
+            double low = 0;
             double own = 0;
             double ssl = 0;
             for (int i = 0; i < batch; ++i) {
                 lib += library.getAsLong();
+                low += floor.getAsLong();
                 own += java.getAsLong();
                 ssl += openssl.getAsLong();
             }
-            rounds.add(new double[] {lib / batch, own / batch, ssl / batch, lib / ssl, own / ssl});
+            rounds.add(new double[] {lib / batch, low / batch, own / batch, ssl / batch,
+                    lib / ssl, lib / low, low / ssl, own / ssl});
         }
-        System.out.printf("%s library %7.1f us (x%.3f) | Java %7.1f us (x%.3f) | OpenSSL %7.1f us%n",
-                label, median(rounds, 0) / 1e3, median(rounds, 3), median(rounds, 1) / 1e3,
-                median(rounds, 4), median(rounds, 2) / 1e3);
+        System.out.printf("%s library %7.1f us (x%.3f, floor x%.3f) | floor %7.1f us (x%.3f) | "
+                + "Java %7.1f us (x%.3f) | OpenSSL %7.1f us%n",
+                label, median(rounds, 0) / 1e3, median(rounds, 4), median(rounds, 5),
+                median(rounds, 1) / 1e3, median(rounds, 6), median(rounds, 2) / 1e3,
+                median(rounds, 7), median(rounds, 3) / 1e3);
     }
 
     private static double median(List<double[]> rounds, int column) {

@@ -1,0 +1,169 @@
+// The floor: the least any implementation of the library's behaviour can do for one call. A
+// signing must walk "My" to the certificate, open the log file for each of its lines (writing the
+// line and handing it to Java when the file opened), sign, and verify what it signed against the
+// certificate's key; a decryption the same with one private-key operation and both unpaddings
+// (a PKCS #1 v1.5 success is confirmed with OAEP). This does exactly that with OpenSSL and
+// nothing more, called from Java as the library is, so that the library's own cost shows.
+#define OPENSSL_SUPPRESS_DEPRECATED  // the padding checks alone, on a block decrypted once
+#include <fcntl.h>
+#include <jni.h>
+#include <openssl/evp.h>
+#include <openssl/rsa.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstring>
+#include <ctime>
+#include <string>
+#include <vector>
+
+#include "keyops/softcapi/admin.h"
+
+namespace {
+
+using Bytes = std::vector<unsigned char>;
+
+const char kReceiverClass[] = "com/quendrilax/browser/keystore/provider/QDBrowserProvider";
+const char kLine[] = "a log line of the length the library's lines have";
+
+// The certificates of a store in its order, as a walk over them sees them.
+struct FloorStore {
+    std::vector<Bytes> encodings;
+};
+
+// The bytes of a Java array for the length of the call, as the library takes them.
+class ArrayBytes {
+public:
+    ArrayBytes(JNIEnv* env, jbyteArray array)
+        : env_(env), array_(array), length_(env->GetArrayLength(array)),
+          bytes_(env->GetByteArrayElements(array, nullptr)) {}
+    ~ArrayBytes() { env_->ReleaseByteArrayElements(array_, bytes_, JNI_ABORT); }
+    ArrayBytes(const ArrayBytes&) = delete;
+    ArrayBytes& operator=(const ArrayBytes&) = delete;
+
+    const unsigned char* data() const { return reinterpret_cast<const unsigned char*>(bytes_); }
+    size_t size() const { return static_cast<size_t>(length_); }
+
+private:
+    JNIEnv* env_;
+    jbyteArray array_;
+    jsize length_;
+    jbyte* bytes_;
+};
+
+bool walkTo(const FloorStore& store, const ArrayBytes& certificate) {
+    for (const Bytes& encoding : store.encodings) {
+        if (encoding.size() == certificate.size() &&
+            std::memcmp(encoding.data(), certificate.data(), certificate.size()) == 0)
+            return true;
+    }
+    return false;
+}
+
+// One line: the file opened for appending, the dated line written in one write, the file closed,
+// and the line handed to QDBrowserProvider.logJNI when the file opened.
+void logLine(JNIEnv* env, const char* path) {
+    int fd = open(path, O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0600);
+    if (fd < 0) return;
+    time_t now = std::time(nullptr);
+    struct tm local = {};
+    localtime_r(&now, &local);
+    char line[600];
+    int length = std::snprintf(line, sizeof(line), "%02d/%02d/%02d %02d:%02d:%02d - %s\n",
+                               local.tm_mon + 1, local.tm_mday, local.tm_year % 100, local.tm_hour,
+                               local.tm_min, local.tm_sec, kLine);
+    if (write(fd, line, static_cast<size_t>(length)) < 0) {
+        // A failure of the log is silent.
+    }
+    close(fd);
+    jclass receiver = env->FindClass(kReceiverClass);
+    jmethodID method = env->GetStaticMethodID(receiver, "logJNI", "(Ljava/lang/String;)V");
+    jstring text = env->NewStringUTF(kLine);
+    env->CallStaticVoidMethod(receiver, method, text);
+    env->DeleteLocalRef(text);
+    env->DeleteLocalRef(receiver);
+}
+
+void logLines(JNIEnv* env, jstring logPath, jint lines) {
+    const char* path = env->GetStringUTFChars(logPath, nullptr);
+    for (jint i = 0; i < lines; ++i) logLine(env, path);
+    env->ReleaseStringUTFChars(logPath, path);
+}
+
+jbyteArray javaBytes(JNIEnv* env, const unsigned char* bytes, size_t length) {
+    jbyteArray array = env->NewByteArray(static_cast<jsize>(length));
+    env->SetByteArrayRegion(array, 0, static_cast<jsize>(length),
+                            reinterpret_cast<const jbyte*>(bytes));
+    return array;
+}
+
+}  // namespace
+
+extern "C" {
+
+JNIEXPORT jlong JNICALL Java_com_quendrilax_bench_BenchSupport_loadFloorStore(JNIEnv*, jclass,
+                                                                             jstring) {
+    auto* store = new FloorStore();
+    for (softcapi::admin::CertificateEntry& entry : softcapi::admin::storeContents("My"))
+        store->encodings.push_back(std::move(entry.encoded));
+    return reinterpret_cast<jlong>(store);
+}
+
+JNIEXPORT void JNICALL Java_com_quendrilax_bench_BenchSupport_freeFloorStore(JNIEnv*, jclass,
+                                                                            jlong store) {
+    delete reinterpret_cast<FloorStore*>(store);
+}
+
+// SHA-256 over the data, signed and then verified with the key's public half.
+JNIEXPORT jbyteArray JNICALL Java_com_quendrilax_bench_BenchSupport_floorSign(
+    JNIEnv* env, jclass, jlong key, jlong store, jbyteArray certificate, jbyteArray data,
+    jstring logPath, jint lines) {
+    ArrayBytes message(env, data);
+    ArrayBytes encoding(env, certificate);
+    auto* privateKey = reinterpret_cast<EVP_PKEY*>(key);
+    if (!walkTo(*reinterpret_cast<const FloorStore*>(store), encoding)) return nullptr;
+    logLines(env, logPath, lines);
+    Bytes signature(EVP_PKEY_get_size(privateKey));
+    size_t length = signature.size();
+    EVP_MD_CTX* signing = EVP_MD_CTX_new();
+    EVP_MD_CTX* verifying = EVP_MD_CTX_new();
+    bool ok = EVP_DigestSignInit(signing, nullptr, EVP_sha256(), nullptr, privateKey) == 1 &&
+              EVP_DigestSign(signing, signature.data(), &length, message.data(), message.size()) == 1 &&
+              EVP_DigestVerifyInit(verifying, nullptr, EVP_sha256(), nullptr, privateKey) == 1 &&
+              EVP_DigestVerify(verifying, signature.data(), length, message.data(), message.size()) == 1;
+    EVP_MD_CTX_free(signing);
+    EVP_MD_CTX_free(verifying);
+    return ok ? javaBytes(env, signature.data(), length) : nullptr;
+}
+
+// One private-key operation, then PKCS #1 v1.5 unpadding and OAEP (SHA-1) unpadding of the block.
+JNIEXPORT jbyteArray JNICALL Java_com_quendrilax_bench_BenchSupport_floorDecrypt(
+    JNIEnv* env, jclass, jlong key, jlong store, jbyteArray certificate, jbyteArray cipherText,
+    jstring logPath, jint lines) {
+    ArrayBytes input(env, cipherText);
+    ArrayBytes encoding(env, certificate);
+    auto* privateKey = reinterpret_cast<EVP_PKEY*>(key);
+    if (!walkTo(*reinterpret_cast<const FloorStore*>(store), encoding)) return nullptr;
+    logLines(env, logPath, lines);
+    const int size = EVP_PKEY_get_size(privateKey);
+    Bytes block(size);
+    size_t length = block.size();
+    EVP_PKEY_CTX* context = EVP_PKEY_CTX_new(privateKey, nullptr);
+    bool ok = EVP_PKEY_decrypt_init(context) == 1 &&
+              EVP_PKEY_CTX_set_rsa_padding(context, RSA_NO_PADDING) == 1 &&
+              EVP_PKEY_decrypt(context, block.data(), &length, input.data(), input.size()) == 1;
+    EVP_PKEY_CTX_free(context);
+    if (!ok) return nullptr;
+    Bytes pkcs1(size);
+    Bytes oaep(size);
+    // The leading zero byte is not part of what the checks take.
+    int pkcs1Length = RSA_padding_check_PKCS1_type_2(pkcs1.data(), size, block.data() + 1,
+                                                     size - 1, size);
+    int oaepLength = RSA_padding_check_PKCS1_OAEP(oaep.data(), size, block.data() + 1, size - 1,
+                                                  size, nullptr, 0);
+    if (oaepLength >= 0) return javaBytes(env, oaep.data(), static_cast<size_t>(oaepLength));
+    if (pkcs1Length >= 0) return javaBytes(env, pkcs1.data(), static_cast<size_t>(pkcs1Length));
+    return nullptr;
+}
+
+}  // extern "C"
