@@ -2,7 +2,8 @@
 # Speed: signing and decryption through Java -> JNI -> library -> software CryptoAPI against
 # OpenSSL alone and Java's own provider, RSA-2048 and RSA-3072, logging off and on, stores of 10,
 # 1,000 and 10,000 certificates; listing such stores from Java; and the first call in a fresh
-# JVM. Prints ratios measured side by side in one run. Run after scripts/setup.sh.
+# JVM; and signing through the QDIE provider against the natives called directly. Prints ratios
+# measured side by side in one run. Run after scripts/setup.sh.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 build="$PWD/build/linux"
@@ -42,3 +43,9 @@ done | sort -n | awk '{ first[NR] = $1; steady[NR] = $2 }
   END { m = int((NR + 1) / 2);
         printf "first signing %.2f ms, signing once loaded %.2f ms: %.2f ms more (median of %d JVMs)\n",
                first[m], steady[m], first[m] - steady[m], NR }'
+
+echo "== signing through the QDIE provider against the natives directly (store of 10, logging off)"
+rm -rf "$userprofile/.quendrilax"
+java -Djava.library.path="$build/src" \
+  -cp "$build/bench/qdie-keystore-benchmark.jar:$build/java/QDIEKeystore.jar" \
+  com.quendrilax.bench.ProviderBenchmark "$work/cert2048.der"

@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # The main job: builds libQDIEKeystore, its Java classes, the demo and qdie-keystore; then, in a
-# throwaway profile, makes an identity and has Java sign with its key (checked by java.security),
-# decrypt a javax.crypto ciphertext with it and list the personal store. Nothing is left behind
-# but the build.
+# throwaway profile, makes an identity and has Java, through the QDIE provider, sign with its key
+# (Signature, checked by the JDK's own verifier), decrypt a ciphertext of the JDK's (Cipher) and
+# list the personal store (KeyStore), and keytool list it. Nothing is left behind but the build.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 build="$PWD/build/linux"
@@ -26,10 +26,14 @@ echo "== a throwaway profile in $profile, with a new identity in its personal st
 "$build/tools/qdie-keystore/qdie-keystore" new-identity --subject "CN=Demo User,O=Quendrilax" \
   --out "$profile/demo.der"
 
-echo "== Java, through libQDIEKeystore"
+echo "== Java's security APIs, through the QDIE provider and libQDIEKeystore"
 java -Djava.library.path="$build/src" \
   -cp "$build/java/qdie-keystore-demo.jar:$build/java/QDIEKeystore.jar" \
   com.quendrilax.demo.KeystoreDemo "$profile/demo.der"
+
+echo "== keytool -addprovider QDIE -storetype QDIE-MY -keystore NONE -list"
+keytool -J-cp -J"$build/java/QDIEKeystore.jar" -J-Djava.library.path="$build/src" \
+  -addprovider QDIE -storetype QDIE-MY -keystore NONE -storepass unused -list
 
 echo "== the library's log, $profile/.quendrilax/jni.log (the decryption)"
 sed -n '/########## Decrypt/,$p' "$profile/.quendrilax/jni.log"

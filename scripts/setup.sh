@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
 # Installs, from Debian's archive, everything the build, the tests, the fuzz targets and the demo
-# need (sqlite3 only for fuzz/make_seeds.sh).
+# need (sqlite3 only for fuzz/make_seeds.sh; BouncyCastle, Santuario, PDFBox, xmlsec1 and
+# poppler-utils for the proofs that signing libraries and tools of others work through the
+# QDIE provider).
 # Run as root on Debian 12.
 set -euo pipefail
 export DEBIAN_FRONTEND=noninteractive
@@ -10,4 +12,6 @@ apt-get install -y -qq --no-install-recommends \
   libgtest-dev googletest libsqlite3-dev libssl-dev openssl \
   openjdk-17-jdk-headless junit5 \
   g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 wine wine64 \
-  clang-14 libfuzzer-14-dev libclang-rt-14-dev sqlite3 >/dev/null
+  clang-14 libfuzzer-14-dev libclang-rt-14-dev sqlite3 \
+  libbcpkix-java libbcprov-java libbcutil-java libxml-security-java libslf4j-java \
+  libpdfbox2-java libfontbox2-java libcommons-logging-java xmlsec1 poppler-utils >/dev/null

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Configures, builds and runs every test of the linux and linux-asan presets (the crash-safety
 # test among them), replays the fuzz corpora and fuzzes each target for a minute, then
-# cross-builds the windows preset and runs its tests under Wine. Stops at the first failure.
+# cross-builds the windows preset and runs its tests under Wine; last, packages the one jar of
+# both platforms and checks it. Stops at the first failure.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 jobs=$(nproc)
@@ -17,3 +18,6 @@ echo "== windows"
 cmake --preset windows
 cmake --build --preset windows -j "$jobs"
 ctest --preset windows
+echo "== package"
+jar=$(bash scripts/package.sh)
+bash tests/java/tools/jar_test.sh "$jar" build/windows/src/QDIEKeystore.dll build/linux

@@ -1,5 +1,7 @@
 package com.quendrilax.browser.cipher;
 
+import com.quendrilax.browser.loader.NativeLibraryLoader;
+
 /**
  * Decryption with the key-exchange key Windows keeps for one of the current user's
  * certificates. The ciphertext is most significant byte first, as {@code javax.crypto} makes
@@ -8,7 +10,7 @@ package com.quendrilax.browser.cipher;
  */
 public final class RSACipher {
     static {
-        System.loadLibrary("QDIEKeystore");
+        NativeLibraryLoader.load();
     }
 
     private RSACipher() {}

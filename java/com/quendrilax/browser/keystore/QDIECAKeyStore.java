@@ -1,12 +1,14 @@
 package com.quendrilax.browser.keystore;
 
+import com.quendrilax.browser.loader.NativeLibraryLoader;
+
 /**
  * The certificates of the current user's Windows system stores, by store name ("My", "Root",
  * "CA", ...). Listing "MY", spelled so, gives only the certificates that have a key.
  */
 public final class QDIECAKeyStore {
     static {
-        System.loadLibrary("QDIEKeystore");
+        NativeLibraryLoader.load();
     }
 
     private QDIECAKeyStore() {}

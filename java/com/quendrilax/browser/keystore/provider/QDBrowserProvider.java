@@ -1,18 +1,121 @@
 package com.quendrilax.browser.keystore.provider;
 
+import java.lang.System.Logger.Level;
+import java.security.KeyStore;
+import java.security.Provider;
+import java.security.ProviderException;
 import java.util.List;
 import java.util.Objects;
 import java.util.concurrent.CopyOnWriteArrayList;
 import java.util.function.Consumer;
 
 /**
- * Receives the diagnostic log of the native QDIEKeystore library. The library calls
- * {@link #logJNI(String)} once for every line it writes to its log file, on the thread of the
- * native call; the application sees those lines by registering listeners.
+ * The {@code QDIE} security provider: the current user's Windows certificate stores as
+ * {@code KeyStore}s, their private keys as handles that sign ({@code Signature}) and decrypt
+ * ({@code Cipher}) inside the store, through the native QDIEKeystore library.
+ *
+ * <pre>{@code
+ * Security.addProvider(new QDBrowserProvider());
+ * KeyStore personal = KeyStore.getInstance("QDIE-MY");
+ * personal.load(null, null);
+ * PrivateKey key = (PrivateKey) personal.getKey(alias, pin);   // pin may be null
+ * Signature signer = Signature.getInstance("SHA256withRSA");
+ * signer.initSign(key);
+ * }</pre>
+ *
+ * <p>Key store types: {@code QDIE-MY} (the personal store: a key entry for each certificate
+ * with a key, a certificate entry for the rest), {@code QDIE-ROOT}, {@code QDIE-CA}, and
+ * {@code QDIE} for any other system store, named by {@link #systemStore(String)} at load or by
+ * {@link #configure(String)}.
+ *
+ * <p>A failure throws the exception its API names, with a message that says in words what
+ * failed, with the library's status code and, for a failure inside the key container, the
+ * Windows error. The library keeps these in two words shared by the whole process: the message
+ * is exact whenever no other thread called the library between the failure and its reading.
+ *
+ * <p>The class also receives the library's diagnostic log: {@link #logJNI(String)} is called
+ * once for every line the library writes, on the thread of the native call. Each line goes to
+ * every registered listener and, once a provider has been made (as installing it does), first
+ * to the {@code System.Logger} of this class at {@code DEBUG}.
  */
-public class QDBrowserProvider {
+public class QDBrowserProvider extends Provider {
+
+    private static final long serialVersionUID = 1L;
+    public static final String NAME = "QDIE";
+    private static final String VERSION = "1.5.3.1";
+    private static final String INFO = "Keys and certificates of the current user's Windows system"
+            + " stores, through the QDIEKeystore library";
+    // By name: the log receiver is also built on its own, without the services.
+    private static final String SERVICES =
+            "com.quendrilax.browser.keystore.provider.spi.ProviderServices";
 
     private static final List<Consumer<String>> logListeners = new CopyOnWriteArrayList<>();
+    // Set by the first provider made: finding a System.Logger starts the JDK's logging, which
+    // takes longer than a signing, and an application calling the natives alone never asked
+    // for it.
+    private static volatile System.Logger nativeLog;
+
+    /** The provider over the personal, root and intermediate stores, with no store configured. */
+    public QDBrowserProvider() {
+        this(null);
+    }
+
+    private QDBrowserProvider(String configuredStore) {
+        super(NAME, VERSION, configuredStore == null ? INFO : INFO + "; store " + configuredStore);
+        if (nativeLog == null) nativeLog = System.getLogger(QDBrowserProvider.class.getName());
+        for (Service service : services(this, configuredStore)) putService(service);
+    }
+
+    @SuppressWarnings("unchecked")
+    private static List<Service> services(Provider provider, String configuredStore) {
+        try {
+            Class<?> services = Class.forName(SERVICES, true, QDBrowserProvider.class.getClassLoader());
+            return (List<Service>) services.getMethod("of", Provider.class, String.class)
+                    .invoke(null, provider, configuredStore);
+        } catch (java.lang.reflect.InvocationTargetException e) {
+            if (e.getCause() instanceof RuntimeException) throw (RuntimeException) e.getCause();
+            throw new ProviderException("the QDIE services could not be made", e.getCause());
+        } catch (ReflectiveOperationException e) {
+            throw new ProviderException("the QDIE services are missing from the class path", e);
+        }
+    }
+
+    /**
+     * A provider whose {@code QDIE} key store type opens the system store of this name
+     * ("AddressBook", "TrustedPeople", ...), as {@code keytool -addprovider QDIE -providerArg
+     * NAME} asks for it.
+     *
+     * @throws IllegalArgumentException for a name the library cannot open, such as a store of
+     *     the local machine
+     */
+    @Override
+    public Provider configure(String storeName) {
+        return new QDBrowserProvider(Objects.requireNonNull(storeName, "storeName"));
+    }
+
+    /** Names the system store a {@code QDIE} key store loads: {@code keyStore.load(systemStore("Trust"))}. */
+    public static KeyStore.LoadStoreParameter systemStore(String name) {
+        return new SystemStoreParameter(name);
+    }
+
+    /** A {@link KeyStore.LoadStoreParameter} naming a system store of the current user. */
+    public static final class SystemStoreParameter implements KeyStore.LoadStoreParameter {
+        private final String storeName;
+
+        SystemStoreParameter(String storeName) {
+            this.storeName = Objects.requireNonNull(storeName, "storeName");
+        }
+
+        public String storeName() {
+            return storeName;
+        }
+
+        /** None: the stores of the current user open without a password. */
+        @Override
+        public KeyStore.ProtectionParameter getProtectionParameter() {
+            return null;
+        }
+    }
 
     /** Registers a listener for the native log lines; it is called on the native call's thread. */
     public static void addLogListener(Consumer<String> listener) {
@@ -25,11 +128,14 @@ public class QDBrowserProvider {
     }
 
     /**
-     * Called by the native library with one log message. Hands it to every registered listener
-     * in registration order; an exception thrown by a listener ends the delivery and propagates
-     * (the native side discards it).
+     * Called by the native library with one log message. Logs it at {@code DEBUG} once a
+     * provider has been made, then hands it to every registered listener in registration order;
+     * an exception thrown by a listener ends the delivery and propagates (the native side
+     * discards it).
      */
     public static void logJNI(String line) {
+        System.Logger log = nativeLog;
+        if (log != null && log.isLoggable(Level.DEBUG)) log.log(Level.DEBUG, line);
         for (Consumer<String> listener : logListeners) {
             listener.accept(line);
         }

@@ -4,8 +4,11 @@ import java.io.IOException;
 import java.nio.charset.StandardCharsets;
 import java.nio.file.Files;
 import java.nio.file.Path;
+import java.security.cert.CertificateEncodingException;
+import java.security.cert.X509Certificate;
 import java.util.ArrayList;
 import java.util.Arrays;
+import java.util.Base64;
 import java.util.List;
 import java.util.concurrent.TimeUnit;
 import java.util.concurrent.atomic.AtomicInteger;
@@ -106,7 +109,8 @@ public final class TestProfile {
         return tool;
     }
 
-    private static String run(String... command) throws IOException {
+    /** Runs a command, fails unless it exits with 0, and gives its output (stdout and stderr). */
+    public static String run(String... command) throws IOException {
         Process process = new ProcessBuilder(command).redirectErrorStream(true).start();
         String output = new String(process.getInputStream().readAllBytes(), StandardCharsets.UTF_8);
         try {
@@ -124,7 +128,21 @@ public final class TestProfile {
         return output;
     }
 
-    private static Path scratchFile(String stem, String suffix) throws IOException {
+    /** The certificate as a PEM file in the scratch folder, for the command-line tools. */
+    public static Path pemFile(X509Certificate certificate) throws IOException {
+        Path pem = scratchFile("certificate", ".pem");
+        try {
+            Files.writeString(pem, "-----BEGIN CERTIFICATE-----\n"
+                    + Base64.getMimeEncoder().encodeToString(certificate.getEncoded())
+                    + "\n-----END CERTIFICATE-----\n", StandardCharsets.US_ASCII);
+        } catch (CertificateEncodingException e) {
+            throw new IllegalArgumentException(e);
+        }
+        return pem;
+    }
+
+    /** A new file name in the profile's scratch folder. */
+    public static Path scratchFile(String stem, String suffix) throws IOException {
         Path scratch = folder().resolve("scratch");
         Files.createDirectories(scratch);
         return scratch.resolve(stem + fileCounter.incrementAndGet() + suffix);

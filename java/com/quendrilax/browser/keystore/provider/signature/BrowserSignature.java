@@ -1,5 +1,7 @@
 package com.quendrilax.browser.keystore.provider.signature;
 
+import com.quendrilax.browser.loader.NativeLibraryLoader;
+
 /**
  * Signing with the private key Windows keeps for one of the current user's certificates.
  *
@@ -10,7 +12,7 @@ package com.quendrilax.browser.keystore.provider.signature;
  */
 public final class BrowserSignature {
     static {
-        System.loadLibrary("QDIEKeystore");
+        NativeLibraryLoader.load();
     }
 
     private BrowserSignature() {}

@@ -17,11 +17,18 @@ import com.quendrilax.browser.testing.Status;
 import com.quendrilax.browser.testing.TestProfile;
 import java.nio.file.Files;
 import java.nio.file.Path;
+import java.security.Provider;
 import java.security.Signature;
 import java.util.ArrayList;
 import java.util.List;
+import java.util.ServiceLoader;
+import java.util.concurrent.CopyOnWriteArrayList;
 import java.util.concurrent.atomic.AtomicInteger;
 import java.util.function.Consumer;
+import java.util.logging.Handler;
+import java.util.logging.Level;
+import java.util.logging.LogRecord;
+import java.util.logging.Logger;
 import java.util.regex.Matcher;
 import java.util.regex.Pattern;
 import org.junit.jupiter.api.BeforeAll;
@@ -104,6 +111,48 @@ class QDBrowserProviderTest {
             assertEquals(undisturbed, log.messages());
             assertEquals(undisturbed.size(), thrown.get());
         }
+    }
+
+    @Test
+    void logLinesAlsoReachTheSystemLoggerAtDebugOnceAProviderExists() {
+        new QDBrowserProvider();
+        // The JDK's System.Logger goes to java.util.logging, where DEBUG is FINE.
+        Logger logger = Logger.getLogger(QDBrowserProvider.class.getName());
+        List<LogRecord> records = new CopyOnWriteArrayList<>();
+        Handler handler = new Handler() {
+            @Override
+            public void publish(LogRecord record) {
+                records.add(record);
+            }
+
+            @Override
+            public void flush() {}
+
+            @Override
+            public void close() {}
+        };
+        logger.addHandler(handler);
+        logger.setLevel(Level.FINE);
+        try {
+            QDBrowserProvider.logJNI("CryptAcquireContext success");
+        } finally {
+            logger.removeHandler(handler);
+            logger.setLevel(null);
+        }
+        assertEquals(1, records.size());
+        assertEquals(Level.FINE, records.get(0).getLevel());
+        assertEquals("CryptAcquireContext success", records.get(0).getMessage());
+    }
+
+    @Test
+    void providerIsFoundByServiceLoaderUnderItsName() {
+        List<String> names = new ArrayList<>();
+        for (Provider provider : ServiceLoader.load(Provider.class)) names.add(provider.getName());
+        assertTrue(names.contains("QDIE"), names::toString);
+        Provider provider = new QDBrowserProvider();
+        assertNotNull(provider.getService("KeyStore", "QDIE-MY"));
+        assertNotNull(provider.getService("Signature", "SHA1withDSAinP1363Format"));
+        assertNotNull(provider.getService("Cipher", "RSA"));
     }
 
     @Test

@@ -1,0 +1,27 @@
+package com.quendrilax.browser.keystore.provider.spi;
+
+import java.security.interfaces.DSAKey;
+import java.security.interfaces.DSAParams;
+import java.security.interfaces.DSAPublicKey;
+
+/** A DSA key of the key store, with the domain parameters of its certificate. */
+final class DsaHandleKey extends HandleKey implements DSAKey {
+
+    private static final long serialVersionUID = 1L;
+    private final transient DSAParams params;
+
+    DsaHandleKey(String alias, byte[] certificate, DSAPublicKey publicKey, char[] password) {
+        super(alias, certificate, password);
+        this.params = publicKey.getParams();
+    }
+
+    @Override
+    KeyFamily family() {
+        return KeyFamily.DSA;
+    }
+
+    @Override
+    public DSAParams getParams() {
+        return params;
+    }
+}

@@ -1,0 +1,278 @@
+package com.quendrilax.browser.keystore.provider.spi;
+
+import com.quendrilax.browser.cipher.RSACipher;
+import java.io.ByteArrayOutputStream;
+import java.security.AlgorithmParameters;
+import java.security.InvalidAlgorithmParameterException;
+import java.security.InvalidKeyException;
+import java.security.Key;
+import java.security.KeyFactory;
+import java.security.NoSuchAlgorithmException;
+import java.security.ProviderException;
+import java.security.SecureRandom;
+import java.security.interfaces.RSAKey;
+import java.security.spec.AlgorithmParameterSpec;
+import java.security.spec.InvalidKeySpecException;
+import java.security.spec.InvalidParameterSpecException;
+import java.security.spec.MGF1ParameterSpec;
+import java.security.spec.PKCS8EncodedKeySpec;
+import java.security.spec.X509EncodedKeySpec;
+import java.util.Arrays;
+import java.util.Locale;
+import javax.crypto.BadPaddingException;
+import javax.crypto.Cipher;
+import javax.crypto.CipherSpi;
+import javax.crypto.IllegalBlockSizeException;
+import javax.crypto.NoSuchPaddingException;
+import javax.crypto.ShortBufferException;
+import javax.crypto.spec.OAEPParameterSpec;
+import javax.crypto.spec.PSource;
+import javax.crypto.spec.SecretKeySpec;
+
+/**
+ * RSA decryption and unwrapping with a key of the key store. The library takes PKCS #1 v1.5
+ * padding first and OAEP (SHA-1, MGF1 with SHA-1, no label) next, whichever the ciphertext has:
+ * the padding set here selects the parameters accepted, not the one the library removes.
+ * Encryption and wrapping with a public key are the JDK's.
+ */
+final class HandleCipher extends CipherSpi {
+
+    static final String PKCS1 = "PKCS1Padding";
+    static final String OAEP = "OAEPPadding";
+
+    private String padding;
+    private String mode = "ECB";
+    private RsaHandleKey key;
+    private Cipher jdk;
+    private final ByteArrayOutputStream input = new ByteArrayOutputStream();
+
+    HandleCipher(String padding) {
+        this.padding = padding;
+    }
+
+    @Override
+    protected void engineSetMode(String mode) throws NoSuchAlgorithmException {
+        String upper = mode.toUpperCase(Locale.ROOT);
+        if (!upper.equals("ECB") && !upper.equals("NONE"))
+            throw new NoSuchAlgorithmException("RSA has no mode " + mode + ": ECB or NONE");
+        this.mode = mode;
+    }
+
+    @Override
+    protected void engineSetPadding(String padding) throws NoSuchPaddingException {
+        switch (padding.toUpperCase(Locale.ROOT)) {
+            case "PKCS1PADDING":
+            case "OAEPPADDING":
+            case "OAEPWITHSHA-1ANDMGF1PADDING":
+            case "OAEPWITHSHA1ANDMGF1PADDING":
+                this.padding = padding;
+                return;
+            default:
+                throw new NoSuchPaddingException("the key store decrypts PKCS #1 v1.5 and OAEP"
+                        + " with SHA-1 only, not " + padding);
+        }
+    }
+
+    private boolean oaep() {
+        return padding.toUpperCase(Locale.ROOT).startsWith("OAEP");
+    }
+
+    @Override
+    protected void engineInit(int opmode, Key key, SecureRandom random) throws InvalidKeyException {
+        try {
+            engineInit(opmode, key, (AlgorithmParameterSpec) null, random);
+        } catch (InvalidAlgorithmParameterException e) {
+            throw new InvalidKeyException(e.getMessage(), e);
+        }
+    }
+
+    @Override
+    protected void engineInit(int opmode, Key key, AlgorithmParameters params, SecureRandom random)
+            throws InvalidKeyException, InvalidAlgorithmParameterException {
+        AlgorithmParameterSpec spec = null;
+        if (params != null) {
+            try {
+                spec = params.getParameterSpec(OAEPParameterSpec.class);
+            } catch (InvalidParameterSpecException e) {
+                throw new InvalidAlgorithmParameterException("RSA takes OAEP parameters only", e);
+            }
+        }
+        engineInit(opmode, key, spec, random);
+    }
+
+    @Override
+    protected void engineInit(int opmode, Key key, AlgorithmParameterSpec params,
+            SecureRandom random) throws InvalidKeyException, InvalidAlgorithmParameterException {
+        input.reset();
+        if (!(key instanceof HandleKey)) {
+            this.key = null;
+            jdk = jdkCipher();
+            jdk.init(opmode, key, params, random);
+            return;
+        }
+        HandleKey.checkNotDestroyed(key);
+        if (!KeyFamily.RSA.accepts(key))
+            throw new InvalidKeyException(key + " does not decrypt: RSA keys do");
+        if (opmode != Cipher.DECRYPT_MODE && opmode != Cipher.UNWRAP_MODE)
+            throw new InvalidKeyException("a key of the key store decrypts and unwraps only;"
+                    + " encrypt and wrap with its certificate's public key");
+        checkParameters(params);
+        this.key = (RsaHandleKey) key;
+        jdk = null;
+    }
+
+    private void checkParameters(AlgorithmParameterSpec params)
+            throws InvalidAlgorithmParameterException {
+        if (params == null) return;
+        if (oaep() && params instanceof OAEPParameterSpec) {
+            OAEPParameterSpec oaep = (OAEPParameterSpec) params;
+            boolean sha1 = isSha1(oaep.getDigestAlgorithm());
+            boolean mgf1Sha1 = oaep.getMGFAlgorithm().equalsIgnoreCase("MGF1")
+                    && oaep.getMGFParameters() instanceof MGF1ParameterSpec
+                    && isSha1(((MGF1ParameterSpec) oaep.getMGFParameters()).getDigestAlgorithm());
+            boolean noLabel = oaep.getPSource() instanceof PSource.PSpecified
+                    && ((PSource.PSpecified) oaep.getPSource()).getValue().length == 0;
+            if (sha1 && mgf1Sha1 && noLabel) return;
+        }
+        throw new InvalidAlgorithmParameterException("the key store decrypts " + padding
+                + " with its default parameters only (OAEP: SHA-1, MGF1 with SHA-1, no label)");
+    }
+
+    private static boolean isSha1(String digest) {
+        return digest.equalsIgnoreCase("SHA-1") || digest.equalsIgnoreCase("SHA1");
+    }
+
+    private Cipher jdkCipher() throws InvalidKeyException {
+        try {
+            // The delayed choice passes over this provider, which takes no public keys.
+            return Cipher.getInstance("RSA/" + mode + "/" + padding);
+        } catch (NoSuchAlgorithmException | NoSuchPaddingException e) {
+            throw new InvalidKeyException("no installed provider does RSA/" + mode + "/" + padding, e);
+        }
+    }
+
+    @Override
+    protected byte[] engineUpdate(byte[] data, int offset, int length) {
+        if (jdk != null) return jdk.update(data, offset, length);
+        input.write(data, offset, length);
+        return new byte[0];
+    }
+
+    @Override
+    protected int engineUpdate(byte[] data, int offset, int length, byte[] output, int outputOffset)
+            throws ShortBufferException {
+        if (jdk != null) return jdk.update(data, offset, length, output, outputOffset);
+        input.write(data, offset, length);
+        return 0;
+    }
+
+    @Override
+    protected byte[] engineDoFinal(byte[] data, int offset, int length)
+            throws IllegalBlockSizeException, BadPaddingException {
+        if (jdk != null) return jdk.doFinal(data, offset, length);
+        if (data != null) input.write(data, offset, length);
+        byte[] cipherText = input.toByteArray();
+        input.reset();
+        return decrypt(cipherText);
+    }
+
+    @Override
+    protected int engineDoFinal(byte[] data, int offset, int length, byte[] output,
+            int outputOffset) throws ShortBufferException, IllegalBlockSizeException,
+            BadPaddingException {
+        if (jdk != null) return jdk.doFinal(data, offset, length, output, outputOffset);
+        byte[] plainText = engineDoFinal(data, offset, length);
+        try {
+            if (output.length - outputOffset < plainText.length)
+                throw new ShortBufferException(plainText.length + " bytes of output need room");
+            System.arraycopy(plainText, 0, output, outputOffset, plainText.length);
+            return plainText.length;
+        } finally {
+            Arrays.fill(plainText, (byte) 0);
+        }
+    }
+
+    private byte[] decrypt(byte[] cipherText) throws IllegalBlockSizeException,
+            BadPaddingException {
+        if (key == null) throw new IllegalStateException("the cipher is not initialized");
+        int size = key.modulusBytes();
+        if (cipherText.length > size)
+            throw new IllegalBlockSizeException("a ciphertext of " + cipherText.length
+                    + " bytes is longer than the key's " + size);
+        // A shorter ciphertext is the same number without its leading zero bytes.
+        byte[] block = new byte[size];
+        System.arraycopy(cipherText, 0, block, size - cipherText.length, cipherText.length);
+        byte[] plainText = RSACipher.decrypt(key.certificate(), block);
+        if (plainText != null) return plainText;
+        int status = NativeStatus.lastStatus();
+        String message = "decryption with the key of \"" + key.alias() + "\" failed: "
+                + NativeStatus.describe(status);
+        if (status == NativeStatus.DECRYPTION_FAILED)
+            throw new BadPaddingException(message + "; or the container has a PIN, which the"
+                    + " library applies to signing only");
+        throw new ProviderException(message);
+    }
+
+    @Override
+    protected byte[] engineWrap(Key key) throws IllegalBlockSizeException, InvalidKeyException {
+        if (jdk == null) throw new IllegalStateException("wrapping takes a public key");
+        return jdk.wrap(key);
+    }
+
+    @Override
+    protected Key engineUnwrap(byte[] wrapped, String algorithm, int type)
+            throws InvalidKeyException, NoSuchAlgorithmException {
+        if (jdk != null) return jdk.unwrap(wrapped, algorithm, type);
+        byte[] encoded;
+        try {
+            encoded = decrypt(wrapped);
+        } catch (IllegalBlockSizeException | BadPaddingException | ProviderException e) {
+            throw new InvalidKeyException(e.getMessage(), e);
+        }
+        try {
+            switch (type) {
+                case Cipher.SECRET_KEY:
+                    return new SecretKeySpec(encoded, algorithm);
+                case Cipher.PUBLIC_KEY:
+                    return KeyFactory.getInstance(algorithm).generatePublic(
+                            new X509EncodedKeySpec(encoded));
+                case Cipher.PRIVATE_KEY:
+                    return KeyFactory.getInstance(algorithm).generatePrivate(
+                            new PKCS8EncodedKeySpec(encoded));
+                default:
+                    throw new InvalidKeyException("unknown key type " + type);
+            }
+        } catch (InvalidKeySpecException e) {
+            throw new InvalidKeyException("the unwrapped bytes are no " + algorithm + " key", e);
+        } finally {
+            Arrays.fill(encoded, (byte) 0);
+        }
+    }
+
+    @Override
+    protected int engineGetBlockSize() {
+        return 0;
+    }
+
+    @Override
+    protected int engineGetOutputSize(int inputLength) {
+        if (jdk != null) return jdk.getOutputSize(inputLength);
+        return key == null ? 0 : key.modulusBytes();
+    }
+
+    @Override
+    protected byte[] engineGetIV() {
+        return null;
+    }
+
+    @Override
+    protected AlgorithmParameters engineGetParameters() {
+        return jdk == null ? null : jdk.getParameters();
+    }
+
+    @Override
+    protected int engineGetKeySize(Key key) throws InvalidKeyException {
+        if (key instanceof RSAKey) return ((RSAKey) key).getModulus().bitLength();
+        throw new InvalidKeyException("not an RSA key: " + key);
+    }
+}

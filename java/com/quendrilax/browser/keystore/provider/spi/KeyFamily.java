@@ -1,0 +1,45 @@
+package com.quendrilax.browser.keystore.provider.spi;
+
+import java.security.PublicKey;
+import java.security.UnrecoverableKeyException;
+import java.security.interfaces.DSAPublicKey;
+import java.security.interfaces.RSAPublicKey;
+
+/** The two kinds of key the library signs with, and the handle class of each. */
+enum KeyFamily {
+    RSA("RSA", RsaHandleKey.class),
+    DSA("DSA", DsaHandleKey.class);
+
+    private final String algorithm;
+    private final Class<? extends HandleKey> handleClass;
+
+    KeyFamily(String algorithm, Class<? extends HandleKey> handleClass) {
+        this.algorithm = algorithm;
+        this.handleClass = handleClass;
+    }
+
+    /** The key algorithm name, as java.security and the library's signing both spell it. */
+    String algorithm() {
+        return algorithm;
+    }
+
+    String handleClassName() {
+        return handleClass.getName();
+    }
+
+    /** Whether a service of this family takes {@code key}: handles of this family only. */
+    boolean accepts(Object key) {
+        return handleClass.isInstance(key) && !((HandleKey) key).isDestroyed();
+    }
+
+    /** The handle for a key entry, by the algorithm of its certificate's public key. */
+    static HandleKey handleFor(String alias, byte[] certificate, PublicKey publicKey,
+            char[] password) throws UnrecoverableKeyException {
+        if (publicKey instanceof RSAPublicKey)
+            return new RsaHandleKey(alias, certificate, (RSAPublicKey) publicKey, password);
+        if (publicKey instanceof DSAPublicKey)
+            return new DsaHandleKey(alias, certificate, (DSAPublicKey) publicKey, password);
+        throw new UnrecoverableKeyException("\"" + alias + "\" has a " + publicKey.getAlgorithm()
+                + " key: the library signs and decrypts with RSA and DSA keys only");
+    }
+}

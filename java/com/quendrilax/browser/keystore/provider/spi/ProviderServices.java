@@ -1,0 +1,54 @@
+package com.quendrilax.browser.keystore.provider.spi;
+
+import java.security.Provider;
+import java.util.ArrayList;
+import java.util.List;
+import java.util.Map;
+
+/** The services of the QDIE provider. */
+public final class ProviderServices {
+
+    private ProviderServices() {}
+
+    /**
+     * The key stores, signatures and cipher of {@code provider}.
+     *
+     * @param configuredStore the system store the type "QDIE" opens, or null for none
+     * @throws IllegalArgumentException for a store name the library cannot open
+     */
+    public static List<Provider.Service> of(Provider provider, String configuredStore) {
+        String store = configuredStore == null ? null : StoreName.of(configuredStore);
+        List<Provider.Service> services = new ArrayList<>();
+        services.add(keyStore(provider, "QDIE-MY", StoreName.PERSONAL, null));
+        services.add(keyStore(provider, "QDIE-ROOT", StoreName.ROOT, null));
+        services.add(keyStore(provider, "QDIE-CA", StoreName.INTERMEDIATE, null));
+        services.add(keyStore(provider, "QDIE", null, store));
+        for (SigningAlgorithm algorithm : SigningAlgorithm.values()) {
+            services.add(new QDIEService(provider, "Signature", algorithm.jcaName,
+                    HandleSignature.class, algorithm.aliases, keyClasses(algorithm.family),
+                    algorithm.family, () -> new HandleSignature(algorithm)));
+        }
+        services.add(new QDIEService(provider, "Cipher", "RSA", HandleCipher.class, List.of(),
+                Map.of("SupportedKeyClasses", KeyFamily.RSA.handleClassName(),
+                        "SupportedModes", "ECB|NONE",
+                        "SupportedPaddings", "PKCS1PADDING|OAEPPADDING|OAEPWITHSHA-1ANDMGF1PADDING"
+                                + "|OAEPWITHSHA1ANDMGF1PADDING"),
+                KeyFamily.RSA, () -> new HandleCipher(HandleCipher.PKCS1)));
+        // BouncyCastle asks for OAEP key transport by the algorithm's object identifier.
+        services.add(new QDIEService(provider, "Cipher", "RSA/ECB/OAEPPadding", HandleCipher.class,
+                List.of("1.2.840.113549.1.1.7", "OID.1.2.840.113549.1.1.7"),
+                keyClasses(KeyFamily.RSA), KeyFamily.RSA,
+                () -> new HandleCipher(HandleCipher.OAEP)));
+        return services;
+    }
+
+    private static Provider.Service keyStore(Provider provider, String type, String fixedStore,
+            String configuredStore) {
+        return new QDIEService(provider, "KeyStore", type, SystemStoreKeyStore.class, List.of(),
+                Map.of(), null, () -> new SystemStoreKeyStore(fixedStore, configuredStore));
+    }
+
+    private static Map<String, String> keyClasses(KeyFamily family) {
+        return Map.of("SupportedKeyClasses", family.handleClassName());
+    }
+}

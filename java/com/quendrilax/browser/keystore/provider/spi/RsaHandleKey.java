@@ -1,0 +1,31 @@
+package com.quendrilax.browser.keystore.provider.spi;
+
+import java.math.BigInteger;
+import java.security.interfaces.RSAKey;
+import java.security.interfaces.RSAPublicKey;
+
+/** An RSA key of the key store: its modulus is the certificate's; its private part stays there. */
+final class RsaHandleKey extends HandleKey implements RSAKey {
+
+    private static final long serialVersionUID = 1L;
+    private final BigInteger modulus;
+
+    RsaHandleKey(String alias, byte[] certificate, RSAPublicKey publicKey, char[] password) {
+        super(alias, certificate, password);
+        this.modulus = publicKey.getModulus();
+    }
+
+    @Override
+    KeyFamily family() {
+        return KeyFamily.RSA;
+    }
+
+    @Override
+    public BigInteger getModulus() {
+        return modulus;
+    }
+
+    int modulusBytes() {
+        return (modulus.bitLength() + 7) / 8;
+    }
+}

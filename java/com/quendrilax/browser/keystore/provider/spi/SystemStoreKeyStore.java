@@ -1,0 +1,243 @@
+package com.quendrilax.browser.keystore.provider.spi;
+
+import com.quendrilax.browser.keystore.QDIECAKeyStore;
+import com.quendrilax.browser.keystore.provider.QDBrowserProvider.SystemStoreParameter;
+import java.io.IOException;
+import java.io.InputStream;
+import java.io.OutputStream;
+import java.security.Key;
+import java.security.KeyStore;
+import java.security.KeyStoreException;
+import java.security.KeyStoreSpi;
+import java.security.UnrecoverableEntryException;
+import java.security.UnrecoverableKeyException;
+import java.security.cert.Certificate;
+import java.security.cert.X509Certificate;
+import java.util.ArrayList;
+import java.util.Arrays;
+import java.util.Collections;
+import java.util.Date;
+import java.util.Enumeration;
+import java.util.List;
+import javax.security.auth.callback.Callback;
+import javax.security.auth.callback.CallbackHandler;
+import javax.security.auth.callback.PasswordCallback;
+import javax.security.auth.callback.UnsupportedCallbackException;
+
+/**
+ * A system store of the current user as a {@code KeyStore}. Loading reads the store; adding a
+ * certificate entry and deleting an entry change the system store at once, and {@code store}
+ * has nothing left to do. Keys enter the store outside Java.
+ *
+ * <p>An entry's alias is the subject's common name and a short thumbprint; the full SHA-1
+ * thumbprint (40 hexadecimal digits) names the entry as well. Aliases are compared ignoring
+ * case. The password given for a key is its container's PIN, used when signing.
+ */
+final class SystemStoreKeyStore extends KeyStoreSpi {
+
+    static final String KEYS_COME_FROM_OUTSIDE = "keys enter the key store outside Java: make one"
+            + " with `qdie-keystore new-identity` or import a PKCS #12 file with `qdie-keystore"
+            + " import-pfx` (on Windows: `certutil -user -importpfx`)";
+
+    /** The store a type always opens, or null for the type that is told at load. */
+    private final String fixedStore;
+    private final String configuredStore;
+    private StoreContents contents;
+
+    SystemStoreKeyStore(String fixedStore, String configuredStore) {
+        this.fixedStore = fixedStore;
+        this.configuredStore = configuredStore;
+    }
+
+    @Override
+    public void engineLoad(InputStream stream, char[] password) throws IOException {
+        if (stream != null)
+            throw new IOException("a QDIE key store is read from the system store: load it with"
+                    + " a null stream (keytool: -keystore NONE)");
+        String name = fixedStore != null ? fixedStore : configuredStore;
+        if (name == null)
+            throw new IOException("the key store type QDIE opens the system store it is told:"
+                    + " load it with QDBrowserProvider.systemStore(NAME), or configure the"
+                    + " provider with the name (keytool: -providerArg NAME)");
+        contents = StoreContents.read(StoreName.of(name));
+    }
+
+    @Override
+    public void engineLoad(KeyStore.LoadStoreParameter parameter) throws IOException {
+        if (parameter == null) {
+            engineLoad(null, null);
+            return;
+        }
+        if (!(parameter instanceof SystemStoreParameter))
+            throw new IllegalArgumentException("a QDIE key store loads with"
+                    + " QDBrowserProvider.systemStore(NAME), not " + parameter.getClass().getName());
+        String name = StoreName.of(((SystemStoreParameter) parameter).storeName());
+        if (fixedStore != null && !fixedStore.equalsIgnoreCase(name))
+            throw new IllegalArgumentException("this key store type opens \"" + fixedStore
+                    + "\"; the type QDIE opens \"" + name + "\"");
+        contents = StoreContents.read(name);
+    }
+
+    @Override
+    public Key engineGetKey(String alias, char[] password) throws UnrecoverableKeyException {
+        StoreEntry entry = contents.find(alias);
+        if (entry == null || !entry.hasKey) return null;
+        return KeyFamily.handleFor(entry.alias(), entry.encoding, entry.certificate.getPublicKey(),
+                password);
+    }
+
+    @Override
+    public KeyStore.Entry engineGetEntry(String alias, KeyStore.ProtectionParameter protection)
+            throws KeyStoreException, UnrecoverableEntryException {
+        StoreEntry entry = contents.find(alias);
+        if (entry == null) return null;
+        if (!entry.hasKey) return new KeyStore.TrustedCertificateEntry(entry.certificate);
+        char[] pin = pinOf(entry, protection);
+        try {
+            return new KeyStore.PrivateKeyEntry(KeyFamily.handleFor(entry.alias(), entry.encoding,
+                    entry.certificate.getPublicKey(), pin), contents.chain(entry));
+        } finally {
+            if (pin != null) Arrays.fill(pin, '\0');
+        }
+    }
+
+    /** The PIN the protection gives: a password, one asked of a callback handler, or none. */
+    private static char[] pinOf(StoreEntry entry, KeyStore.ProtectionParameter protection)
+            throws UnrecoverableEntryException {
+        if (protection == null) return null;
+        if (protection instanceof KeyStore.PasswordProtection) {
+            char[] password = ((KeyStore.PasswordProtection) protection).getPassword();
+            return password == null ? null : password.clone();
+        }
+        if (protection instanceof KeyStore.CallbackHandlerProtection) {
+            CallbackHandler handler =
+                    ((KeyStore.CallbackHandlerProtection) protection).getCallbackHandler();
+            PasswordCallback callback =
+                    new PasswordCallback("PIN of \"" + entry.alias() + "\": ", false);
+            try {
+                handler.handle(new Callback[] {callback});
+                return callback.getPassword();
+            } catch (IOException | UnsupportedCallbackException e) {
+                UnrecoverableEntryException failure = new UnrecoverableEntryException(
+                        "the callback handler gave no PIN for \"" + entry.alias() + "\": " + e);
+                failure.initCause(e);
+                throw failure;
+            } finally {
+                callback.clearPassword();
+            }
+        }
+        throw new UnrecoverableEntryException("a QDIE key takes a PasswordProtection or a"
+                + " CallbackHandlerProtection, not " + protection.getClass().getName());
+    }
+
+    @Override
+    public Certificate[] engineGetCertificateChain(String alias) {
+        StoreEntry entry = contents.find(alias);
+        return entry == null || !entry.hasKey ? null : contents.chain(entry);
+    }
+
+    @Override
+    public Certificate engineGetCertificate(String alias) {
+        StoreEntry entry = contents.find(alias);
+        return entry == null ? null : entry.certificate;
+    }
+
+    /** The store keeps no date: this is the certificate's start of validity. */
+    @Override
+    public Date engineGetCreationDate(String alias) {
+        StoreEntry entry = contents.find(alias);
+        return entry == null ? null : entry.certificate.getNotBefore();
+    }
+
+    @Override
+    public void engineSetKeyEntry(String alias, Key key, char[] password, Certificate[] chain) {
+        throw new UnsupportedOperationException(KEYS_COME_FROM_OUTSIDE);
+    }
+
+    @Override
+    public void engineSetKeyEntry(String alias, byte[] key, Certificate[] chain) {
+        throw new UnsupportedOperationException(KEYS_COME_FROM_OUTSIDE);
+    }
+
+    /**
+     * Adds the certificate to the system store at once; it then goes by its own alias. An
+     * existing certificate entry of this alias is replaced; a key entry is not.
+     */
+    @Override
+    public void engineSetCertificateEntry(String alias, Certificate certificate)
+            throws KeyStoreException {
+        if (!(certificate instanceof X509Certificate))
+            throw new KeyStoreException("a system store holds X.509 certificates only");
+        byte[] encoding = StoreEntry.encodingOf((X509Certificate) certificate);
+        StoreEntry existing = contents.find(alias);
+        if (existing != null && existing.hasKey)
+            throw new KeyStoreException("\"" + alias + "\" is a key entry; its certificate"
+                    + " stays as long as its key");
+        if (existing != null && Arrays.equals(existing.encoding, encoding)) return;
+        String store = contents.storeName;
+        if (existing != null)
+            QDIECAKeyStore.deleteCertificateInIESystemStore(store, existing.encoding);
+        QDIECAKeyStore.addCertificateInIESystemStore(store, encoding);
+        contents = StoreContents.read(contents.storeName);
+        if (contents.findCertificate(encoding) == null)
+            throw new KeyStoreException("the store \"" + store + "\" did not take the"
+                    + " certificate; the library's last status: "
+                    + NativeStatus.describe(NativeStatus.lastStatus()));
+    }
+
+    /** Deletes the certificate from the system store at once (a key entry's key stays). */
+    @Override
+    public void engineDeleteEntry(String alias) throws KeyStoreException {
+        StoreEntry entry = contents.find(alias);
+        if (entry == null) return;
+        QDIECAKeyStore.deleteCertificateInIESystemStore(contents.storeName, entry.encoding);
+        contents = StoreContents.read(contents.storeName);
+        if (contents.findCertificate(entry.encoding) != null)
+            throw new KeyStoreException("the store \"" + contents.storeName + "\" still holds \""
+                    + entry.alias() + "\"");
+    }
+
+    @Override
+    public Enumeration<String> engineAliases() {
+        List<String> aliases = new ArrayList<>();
+        for (StoreEntry entry : contents.entries()) aliases.add(entry.alias());
+        return Collections.enumeration(aliases);
+    }
+
+    @Override
+    public boolean engineContainsAlias(String alias) {
+        return contents.find(alias) != null;
+    }
+
+    @Override
+    public int engineSize() {
+        return contents.entries().size();
+    }
+
+    @Override
+    public boolean engineIsKeyEntry(String alias) {
+        StoreEntry entry = contents.find(alias);
+        return entry != null && entry.hasKey;
+    }
+
+    @Override
+    public boolean engineIsCertificateEntry(String alias) {
+        StoreEntry entry = contents.find(alias);
+        return entry != null && !entry.hasKey;
+    }
+
+    @Override
+    public String engineGetCertificateAlias(Certificate certificate) {
+        if (!(certificate instanceof X509Certificate)) return null;
+        StoreEntry entry =
+                contents.findCertificate(StoreEntry.encodingOf((X509Certificate) certificate));
+        return entry == null ? null : entry.alias();
+    }
+
+    /** Nothing to write: every change reached the system store when it was made. */
+    @Override
+    public void engineStore(OutputStream stream, char[] password) {}
+
+    @Override
+    public void engineStore(KeyStore.LoadStoreParameter parameter) {}
+}

@@ -1,0 +1,37 @@
+#!/usr/bin/env bash
+# Builds the linux and windows presets and assembles the one jar for both platforms:
+# build/package/qdie-keystore-<version>.jar holds the Java classes with module-info and the
+# provider's service entry, and the native library of each platform under META-INF/native/
+# (with its SHA-256, which the loader checks after extracting it). The DLL is the windows
+# build's, byte for byte; the Linux library goes in without its debugging sections.
+# Prints the jar's path. Run after scripts/setup.sh.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+log="$PWD/build/package.log"
+mkdir -p build
+: >"$log"
+for preset in linux windows; do
+  if ! { cmake --preset "$preset" && cmake --build --preset "$preset" -j 2 --target QDIEKeystore; } >>"$log" 2>&1; then
+    tail -n 40 "$log"
+    echo "the $preset preset did not build" >&2
+    exit 1
+  fi
+done
+cmake --build --preset linux -j 2 --target qdie_java_classes >>"$log" 2>&1
+
+version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' build/linux/CMakeCache.txt)
+out="$PWD/build/package"
+stage=$(mktemp -d)
+trap 'rm -rf "$stage"' EXIT
+mkdir -p "$out" "$stage/META-INF/native/linux-x86_64" "$stage/META-INF/native/windows-x86_64"
+strip --strip-debug -o "$stage/META-INF/native/linux-x86_64/libQDIEKeystore.so" \
+  build/linux/src/libQDIEKeystore.so
+cp build/windows/src/QDIEKeystore.dll "$stage/META-INF/native/windows-x86_64/"
+for library in "$stage"/META-INF/native/*/*; do
+  sha256sum "$library" | cut -d' ' -f1 >"$library.sha256"
+done
+
+jar="$out/qdie-keystore-$version.jar"
+cp build/linux/java/QDIEKeystore.jar "$jar"
+jar --update --file "$jar" -C "$stage" META-INF/native
+echo "$jar"

@@ -1,0 +1,78 @@
+package com.quendrilax.browser.interop;
+
+import static java.nio.charset.StandardCharsets.US_ASCII;
+import static org.junit.jupiter.api.Assertions.assertArrayEquals;
+import static org.junit.jupiter.api.Assertions.assertTrue;
+
+import com.quendrilax.browser.testing.Identity;
+import com.quendrilax.browser.testing.QdieKeys;
+import com.quendrilax.browser.testing.TestProfile;
+import java.nio.file.Files;
+import java.nio.file.Path;
+import java.security.PrivateKey;
+import java.util.ArrayList;
+import java.util.List;
+import org.bouncycastle.cms.CMSEnvelopedData;
+import org.bouncycastle.cms.CMSProcessableByteArray;
+import org.bouncycastle.cms.CMSSignedData;
+import org.bouncycastle.cms.RecipientInformation;
+import org.bouncycastle.cms.SignerInformation;
+import org.bouncycastle.cms.jcajce.JceKeyTransEnvelopedRecipient;
+import org.bouncycastle.cms.jcajce.JcaSimpleSignerInfoVerifierBuilder;
+import org.junit.jupiter.api.BeforeAll;
+import org.junit.jupiter.api.Test;
+import org.junit.jupiter.params.ParameterizedTest;
+import org.junit.jupiter.params.provider.ValueSource;
+
+/** CMS with BouncyCastle from Debian, judged and fed by OpenSSL's command line. */
+class CmsTest {
+
+    private static final byte[] CONTENT = "Contract 88: delivery in March".getBytes(US_ASCII);
+    private static Identity alice;
+    private static PrivateKey key;
+    private static Path certificatePem;
+
+    @BeforeAll
+    static void makeIdentity() throws Exception {
+        alice = TestProfile.newIdentity("CN=Cms Alice");
+        QdieKeys.install();
+        key = QdieKeys.privateKey(alice, null);
+        certificatePem = TestProfile.pemFile(alice.certificate());
+    }
+
+    @Test
+    void signatureVerifiesInBouncyCastleAndOpenSsl() throws Exception {
+        byte[] signature = DetachedCms.sign(key, alice.certificate(), "SHA256withRSA", CONTENT);
+
+        SignerInformation signer = new CMSSignedData(new CMSProcessableByteArray(CONTENT),
+                signature).getSignerInfos().getSigners().iterator().next();
+        assertTrue(signer.verify(new JcaSimpleSignerInfoVerifierBuilder().build(alice.certificate())));
+
+        Path signatureFile = TestProfile.scratchFile("signature", ".p7s");
+        Path content = TestProfile.scratchFile("content", ".txt");
+        Files.write(signatureFile, signature);
+        Files.write(content, CONTENT);
+        String verdict = TestProfile.run("openssl", "cms", "-verify", "-binary", "-inform", "DER",
+                "-in", signatureFile.toString(), "-content", content.toString(), "-CAfile",
+                certificatePem.toString(), "-purpose", "any", "-out", "/dev/null");
+        assertTrue(verdict.contains("Verification successful"), verdict);
+    }
+
+    /** The OAEP envelope relies on the library deciding OAEP soundly (its PKCS #1 check first). */
+    @ParameterizedTest
+    @ValueSource(strings = {"pkcs1", "oaep"})
+    void envelopesOfOpenSslOpenWithTheKey(String padding) throws Exception {
+        Path content = TestProfile.scratchFile("secret", ".txt");
+        Path envelope = TestProfile.scratchFile("envelope", ".der");
+        Files.write(content, CONTENT);
+        List<String> command = new ArrayList<>(List.of("openssl", "cms", "-encrypt", "-binary",
+                "-outform", "DER", "-aes-256-cbc", "-in", content.toString(), "-out",
+                envelope.toString(), "-recip", certificatePem.toString()));
+        if (padding.equals("oaep")) command.addAll(List.of("-keyopt", "rsa_padding_mode:oaep"));
+        TestProfile.run(command.toArray(new String[0]));
+
+        RecipientInformation recipient = new CMSEnvelopedData(Files.readAllBytes(envelope))
+                .getRecipientInfos().getRecipients().iterator().next();
+        assertArrayEquals(CONTENT, recipient.getContent(new JceKeyTransEnvelopedRecipient(key)));
+    }
+}

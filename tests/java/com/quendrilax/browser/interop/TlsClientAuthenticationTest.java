@@ -1,0 +1,133 @@
+package com.quendrilax.browser.interop;
+
+import static org.junit.jupiter.api.Assertions.assertEquals;
+import static org.junit.jupiter.api.Assertions.assertThrows;
+import static org.junit.jupiter.api.Assertions.assertTrue;
+
+import com.quendrilax.browser.testing.Identity;
+import com.quendrilax.browser.testing.QdieKeys;
+import com.quendrilax.browser.testing.TestProfile;
+import java.io.FileInputStream;
+import java.io.InputStream;
+import java.io.OutputStream;
+import java.net.InetAddress;
+import java.nio.file.Path;
+import java.security.KeyStore;
+import java.security.cert.CertificateFactory;
+import java.security.cert.X509Certificate;
+import java.util.concurrent.ExecutorService;
+import java.util.concurrent.Executors;
+import java.util.concurrent.Future;
+import java.util.concurrent.TimeUnit;
+import javax.net.ssl.KeyManagerFactory;
+import javax.net.ssl.SSLContext;
+import javax.net.ssl.SSLException;
+import javax.net.ssl.SSLServerSocket;
+import javax.net.ssl.SSLSocket;
+import javax.net.ssl.TrustManagerFactory;
+import org.junit.jupiter.api.AfterAll;
+import org.junit.jupiter.api.BeforeAll;
+import org.junit.jupiter.api.Test;
+
+/**
+ * TLS client authentication over loopback: a JDK server that requires a client certificate,
+ * and a JDK client whose key manager works over QDIE-MY.
+ */
+class TlsClientAuthenticationTest {
+
+    private static final char[] SERVER_PASSWORD = "server".toCharArray();
+    private static Identity client;
+    private static KeyStore serverKeys;
+    private static X509Certificate serverCertificate;
+    private static final ExecutorService serverThread = Executors.newSingleThreadExecutor();
+
+    @BeforeAll
+    static void makeIdentities() throws Exception {
+        client = TestProfile.newIdentity("CN=Tls Client,O=Quendrilax");
+        Path key = TestProfile.scratchFile("server", ".key");
+        Path certificate = TestProfile.scratchFile("server", ".pem");
+        Path bundle = TestProfile.scratchFile("server", ".p12");
+        TestProfile.run("openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-subj",
+                "/CN=localhost", "-days", "2", "-keyout", key.toString(), "-out",
+                certificate.toString());
+        TestProfile.run("openssl", "pkcs12", "-export", "-inkey", key.toString(), "-in",
+                certificate.toString(), "-passout", "pass:server", "-out", bundle.toString());
+        serverKeys = KeyStore.getInstance("PKCS12");
+        try (InputStream in = new FileInputStream(bundle.toFile())) {
+            serverKeys.load(in, SERVER_PASSWORD);
+        }
+        try (InputStream in = new FileInputStream(certificate.toFile())) {
+            serverCertificate = (X509Certificate) CertificateFactory.getInstance("X.509")
+                    .generateCertificate(in);
+        }
+        QdieKeys.install();
+    }
+
+    @AfterAll
+    static void stopServer() {
+        serverThread.shutdownNow();
+    }
+
+    private static SSLContext context(KeyStore keys, char[] password, X509Certificate trusted)
+            throws Exception {
+        KeyManagerFactory keyManagers = KeyManagerFactory.getInstance("PKIX");
+        keyManagers.init(keys, password);
+        KeyStore trust = KeyStore.getInstance("PKCS12");
+        trust.load(null, null);
+        trust.setCertificateEntry("trusted", trusted);
+        TrustManagerFactory trustManagers = TrustManagerFactory.getInstance("PKIX");
+        trustManagers.init(trust);
+        SSLContext context = SSLContext.getInstance("TLS");
+        context.init(keyManagers.getKeyManagers(), trustManagers.getTrustManagers(), null);
+        return context;
+    }
+
+    /** One connection in {@code protocol}; gives the client's subject as the server saw it. */
+    private static String connect(String protocol) throws Exception {
+        SSLContext server = context(serverKeys, SERVER_PASSWORD, client.certificate());
+        KeyStore personal = QdieKeys.personalStore();
+        SSLContext clientContext = context(personal, null, serverCertificate);
+        InetAddress loopback = InetAddress.getLoopbackAddress();
+        try (SSLServerSocket listener = (SSLServerSocket) server.getServerSocketFactory()
+                .createServerSocket(0, 1, loopback)) {
+            listener.setNeedClientAuth(true);
+            listener.setEnabledProtocols(new String[] {protocol});
+            Future<String> seen = serverThread.submit(() -> {
+                try (SSLSocket accepted = (SSLSocket) listener.accept()) {
+                    accepted.setSoTimeout(20_000);
+                    accepted.startHandshake();
+                    String subject = ((X509Certificate) accepted.getSession()
+                            .getPeerCertificates()[0]).getSubjectX500Principal().getName();
+                    try (OutputStream out = accepted.getOutputStream()) {
+                        out.write(1);
+                    }
+                    return subject;
+                }
+            });
+            try (SSLSocket socket = (SSLSocket) clientContext.getSocketFactory()
+                    .createSocket(loopback, listener.getLocalPort())) {
+                socket.setSoTimeout(20_000);
+                socket.setEnabledProtocols(new String[] {protocol});
+                socket.startHandshake();
+                assertEquals(1, socket.getInputStream().read());
+            } catch (Exception clientFailure) {
+                seen.cancel(true);
+                throw clientFailure;
+            }
+            return seen.get(20, TimeUnit.SECONDS);
+        }
+    }
+
+    @Test
+    void tls12ServerSeesTheClientIdentity() throws Exception {
+        assertEquals(client.subject(), connect("TLSv1.2"));
+    }
+
+    /** TLS 1.3 signs the client's CertificateVerify with PSS only, which the library cannot. */
+    @Test
+    void tls13FailsForWantOfPss() {
+        SSLException failure = assertThrows(SSLException.class, () -> connect("TLSv1.3"));
+        assertTrue(failure.getMessage().contains(
+                "No supported CertificateVerify signature algorithm for RSA"), failure::toString);
+    }
+}

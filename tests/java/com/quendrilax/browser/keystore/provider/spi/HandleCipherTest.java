@@ -1,0 +1,134 @@
+package com.quendrilax.browser.keystore.provider.spi;
+
+import static java.nio.charset.StandardCharsets.US_ASCII;
+import static org.junit.jupiter.api.Assertions.assertArrayEquals;
+import static org.junit.jupiter.api.Assertions.assertEquals;
+import static org.junit.jupiter.api.Assertions.assertThrows;
+import static org.junit.jupiter.api.Assertions.assertTrue;
+
+import com.quendrilax.browser.testing.CipherTexts;
+import com.quendrilax.browser.testing.Identity;
+import com.quendrilax.browser.testing.QdieKeys;
+import com.quendrilax.browser.testing.TestProfile;
+import java.security.InvalidAlgorithmParameterException;
+import java.security.InvalidKeyException;
+import java.security.Key;
+import java.security.PrivateKey;
+import java.security.ProviderException;
+import java.security.spec.MGF1ParameterSpec;
+import java.util.Arrays;
+import javax.crypto.BadPaddingException;
+import javax.crypto.Cipher;
+import javax.crypto.IllegalBlockSizeException;
+import javax.crypto.spec.OAEPParameterSpec;
+import javax.crypto.spec.PSource;
+import org.junit.jupiter.api.BeforeAll;
+import org.junit.jupiter.api.Test;
+
+class HandleCipherTest {
+
+    private static final byte[] SECRET = "the vault opens at six".getBytes(US_ASCII);
+
+    private static Identity alice;
+    private static PrivateKey key;
+
+    @BeforeAll
+    static void makeIdentity() throws Exception {
+        alice = TestProfile.importedIdentity("CN=Alice");
+        key = QdieKeys.privateKey(alice, null);
+    }
+
+    private static Cipher decrypting(String transformation, Object parameters) throws Exception {
+        Cipher cipher = Cipher.getInstance(transformation);
+        if (parameters == null) cipher.init(Cipher.DECRYPT_MODE, key);
+        else cipher.init(Cipher.DECRYPT_MODE, key, (OAEPParameterSpec) parameters);
+        assertEquals("QDIE", cipher.getProvider().getName());
+        return cipher;
+    }
+
+    @Test
+    void decryptsPkcs1AndOaepCipherTextsOfTheJdk() throws Exception {
+        byte[] pkcs1 = CipherTexts.encrypt(CipherTexts.PKCS1, alice.publicKey(), SECRET);
+        assertArrayEquals(SECRET, decrypting(CipherTexts.PKCS1, null).doFinal(pkcs1));
+
+        // Ciphertexts PKCS #1 v1.5 unpadding rejects, so the library's OAEP attempt decides.
+        for (byte[] oaep : CipherTexts.oaepRejectedAsPkcs1(alice, SECRET, 3)) {
+            assertArrayEquals(SECRET, decrypting(CipherTexts.OAEP, null).doFinal(oaep));
+            Cipher explicit = decrypting("RSA/ECB/OAEPPadding", OAEPParameterSpec.DEFAULT);
+            explicit.update(oaep, 0, 100);
+            assertArrayEquals(SECRET, explicit.doFinal(oaep, 100, oaep.length - 100));
+        }
+    }
+
+    @Test
+    void unwrapsASecretKey() throws Exception {
+        byte[] aesKey = new byte[32];
+        Arrays.fill(aesKey, (byte) 0x5a);
+        byte[] wrapped = CipherTexts.encrypt(CipherTexts.PKCS1, alice.publicKey(), aesKey);
+        Cipher cipher = Cipher.getInstance(CipherTexts.PKCS1);
+        cipher.init(Cipher.UNWRAP_MODE, key);
+        Key unwrapped = cipher.unwrap(wrapped, "AES", Cipher.SECRET_KEY);
+        assertEquals("AES", unwrapped.getAlgorithm());
+        assertArrayEquals(aesKey, unwrapped.getEncoded());
+    }
+
+    @Test
+    void publicKeyOperationsAreTheJdks() throws Exception {
+        Cipher cipher = Cipher.getInstance(CipherTexts.PKCS1, "QDIE");
+        cipher.init(Cipher.ENCRYPT_MODE, alice.publicKey());
+        byte[] cipherText = cipher.doFinal(SECRET);
+        Cipher jdk = Cipher.getInstance(CipherTexts.PKCS1);
+        jdk.init(Cipher.DECRYPT_MODE, alice.privateKey());
+        assertArrayEquals(SECRET, jdk.doFinal(cipherText));
+
+        InvalidKeyException refused = assertThrows(InvalidKeyException.class,
+                () -> Cipher.getInstance(CipherTexts.PKCS1, "QDIE").init(Cipher.ENCRYPT_MODE, key));
+        assertTrue(refused.getMessage().contains("decrypts and unwraps only"), refused::getMessage);
+    }
+
+    @Test
+    void onlyTheDefaultOaepParametersAreTaken() throws Exception {
+        OAEPParameterSpec sha256 = new OAEPParameterSpec("SHA-256", "MGF1",
+                MGF1ParameterSpec.SHA256, PSource.PSpecified.DEFAULT);
+        OAEPParameterSpec labelled = new OAEPParameterSpec("SHA-1", "MGF1",
+                MGF1ParameterSpec.SHA1, new PSource.PSpecified(new byte[] {1}));
+        for (OAEPParameterSpec refused : new OAEPParameterSpec[] {sha256, labelled}) {
+            Cipher cipher = Cipher.getInstance("RSA/ECB/OAEPPadding", "QDIE");
+            assertThrows(InvalidAlgorithmParameterException.class,
+                    () -> cipher.init(Cipher.DECRYPT_MODE, key, refused));
+        }
+    }
+
+    @Test
+    void failuresSayWhatFailedWithTheStatus() throws Exception {
+        byte[] garbage = new byte[256];
+        Arrays.fill(garbage, (byte) 0x17);
+        BadPaddingException badPadding = assertThrows(BadPaddingException.class,
+                () -> decrypting(CipherTexts.PKCS1, null).doFinal(garbage));
+        assertTrue(badPadding.getMessage().contains(
+                "decrypts with neither PKCS #1 v1.5 nor OAEP padding (status 22)"),
+                badPadding::getMessage);
+
+        // The library applies no PIN to a decryption: the container refuses, as for bad padding.
+        Identity locked = TestProfile.newIdentity("CN=Locked", "--pin", "1234");
+        Cipher lockedCipher = Cipher.getInstance(CipherTexts.PKCS1);
+        lockedCipher.init(Cipher.DECRYPT_MODE, QdieKeys.privateKey(locked, "1234"));
+        byte[] forLocked = CipherTexts.encrypt(CipherTexts.PKCS1, locked.publicKey(), SECRET);
+        badPadding = assertThrows(BadPaddingException.class, () -> lockedCipher.doFinal(forLocked));
+        assertTrue(badPadding.getMessage().endsWith("which the library applies to signing only"),
+                badPadding::getMessage);
+
+        assertThrows(IllegalBlockSizeException.class,
+                () -> decrypting(CipherTexts.PKCS1, null).doFinal(new byte[257]));
+
+        // A signature-only container has no key-exchange key to decrypt with.
+        Identity signer = TestProfile.newIdentity("CN=Signer", "--key-spec", "signature");
+        Cipher cipher = Cipher.getInstance(CipherTexts.PKCS1);
+        cipher.init(Cipher.DECRYPT_MODE, QdieKeys.privateKey(signer, null));
+        byte[] cipherText = CipherTexts.encrypt(CipherTexts.PKCS1, signer.publicKey(), SECRET);
+        ProviderException noExchangeKey = assertThrows(ProviderException.class,
+                () -> cipher.doFinal(cipherText));
+        assertTrue(noExchangeKey.getMessage().endsWith("has no key-exchange key (status 23)"),
+                noExchangeKey::getMessage);
+    }
+}

@@ -1,0 +1,198 @@
+package com.quendrilax.browser.keystore.provider.spi;
+
+import static java.nio.charset.StandardCharsets.US_ASCII;
+import static org.junit.jupiter.api.Assertions.assertArrayEquals;
+import static org.junit.jupiter.api.Assertions.assertEquals;
+import static org.junit.jupiter.api.Assertions.assertFalse;
+import static org.junit.jupiter.api.Assertions.assertInstanceOf;
+import static org.junit.jupiter.api.Assertions.assertNull;
+import static org.junit.jupiter.api.Assertions.assertThrows;
+import static org.junit.jupiter.api.Assertions.assertTrue;
+
+import com.quendrilax.browser.testing.Identity;
+import com.quendrilax.browser.testing.QdieKeys;
+import com.quendrilax.browser.testing.TestProfile;
+import java.security.InvalidKeyException;
+import java.security.MessageDigest;
+import java.security.PrivateKey;
+import java.security.Signature;
+import java.security.SignatureException;
+import java.security.interfaces.DSAKey;
+import java.security.interfaces.RSAKey;
+import java.security.interfaces.RSAPrivateKey;
+import java.security.interfaces.RSAPublicKey;
+import java.util.HexFormat;
+import org.junit.jupiter.api.BeforeAll;
+import org.junit.jupiter.api.Test;
+import org.junit.jupiter.params.ParameterizedTest;
+import org.junit.jupiter.params.provider.ValueSource;
+
+class HandleSignatureTest {
+
+    private static final byte[] DATA = "Invoice 2291, net 30 days".getBytes(US_ASCII);
+    private static final String PIN = "2468";
+    private static final int STATUS_SIGNATURE_FAILED = 11;
+
+    private static Identity alice;
+    private static Identity locked;
+    private static Identity dss;
+    private static Identity legacy;
+
+    @BeforeAll
+    static void makeIdentities() throws Exception {
+        alice = TestProfile.newIdentity("CN=Alice");
+        locked = TestProfile.newIdentity("CN=Locked", "--pin", PIN);
+        dss = TestProfile.newIdentity("CN=Dss", "--key", "dsa-1024");
+        legacy = TestProfile.newIdentity("CN=Legacy", "--provider",
+                "Microsoft Enhanced Cryptographic Provider v1.0");
+        QdieKeys.install();
+    }
+
+    /** Signs through the JDK's choice of provider, as an application does. */
+    private static byte[] sign(String algorithm, PrivateKey key, byte[] data) throws Exception {
+        Signature signer = Signature.getInstance(algorithm);
+        signer.initSign(key);
+        signer.update(data);
+        byte[] signature = signer.sign();
+        assertEquals("QDIE", signer.getProvider().getName());
+        return signature;
+    }
+
+    private static boolean verifies(String algorithm, Identity identity, byte[] data,
+            byte[] signature) throws Exception {
+        Signature verifier = Signature.getInstance(algorithm);
+        verifier.initVerify(identity.certificate());
+        verifier.update(data);
+        boolean verified = verifier.verify(signature);
+        assertFalse(verifier.getProvider().getName().equals("QDIE"), "the JDK verifies");
+        return verified;
+    }
+
+    @ParameterizedTest
+    @ValueSource(strings = {"MD5withRSA", "SHA1withRSA", "SHA256withRSA", "SHA384withRSA",
+            "SHA512withRSA"})
+    void rsaSignaturesVerifyWithTheJdk(String algorithm) throws Exception {
+        PrivateKey key = QdieKeys.privateKey(alice, null);
+        assertTrue(verifies(algorithm, alice, DATA, sign(algorithm, key, DATA)));
+    }
+
+    @Test
+    void keyIsAHandleWithTheCertificatesModulus() throws Exception {
+        PrivateKey key = QdieKeys.privateKey(alice, null);
+        assertFalse(key instanceof RSAPrivateKey);
+        assertEquals(((RSAPublicKey) alice.publicKey()).getModulus(), ((RSAKey) key).getModulus());
+        assertNull(key.getEncoded());
+        assertNull(key.getFormat());
+        assertEquals("RSA", key.getAlgorithm());
+        PrivateKey dsaKey = QdieKeys.privateKey(dss, null);
+        assertInstanceOf(DSAKey.class, dsaKey);
+        assertEquals("DSA", dsaKey.getAlgorithm());
+    }
+
+    @Test
+    void noneWithRsaSignsADigestInfoAsItsHash() throws Exception {
+        PrivateKey key = QdieKeys.privateKey(alice, null);
+        byte[] hash = MessageDigest.getInstance("SHA-256").digest(DATA);
+        byte[] digestInfo = concat(HexFormat.of().parseHex("3031300d060960864801650304020105000420"), hash);
+        assertArrayEquals(sign("SHA256withRSA", key, DATA), sign("NONEwithRSA", key, digestInfo));
+
+        byte[] md5AndSha1 = concat(MessageDigest.getInstance("MD5").digest(DATA),
+                MessageDigest.getInstance("SHA-1").digest(DATA));
+        assertTrue(verifies("NONEwithRSA", alice, md5AndSha1, sign("NONEwithRSA", key, md5AndSha1)));
+
+        SignatureException refused = assertThrows(SignatureException.class,
+                () -> sign("NONEwithRSA", key, hash));
+        assertTrue(refused.getMessage().contains("DigestInfo"), refused::getMessage);
+    }
+
+    @Test
+    void dsaSignaturesInDerAndP1363VerifyWithTheJdk() throws Exception {
+        PrivateKey key = QdieKeys.privateKey(dss, null);
+        byte[] der = sign("SHA1withDSA", key, DATA);
+        assertEquals(0x30, der[0] & 0xff);
+        assertTrue(verifies("SHA1withDSA", dss, DATA, der));
+        byte[] p1363 = sign("SHA1withDSAinP1363Format", key, DATA);
+        assertEquals(40, p1363.length);
+        assertTrue(verifies("SHA1withDSAinP1363Format", dss, DATA, p1363));
+    }
+
+    @Test
+    void legacyProviderKeySignsWithSha256Too() throws Exception {
+        // The library moves the legacy provider's container to the AES provider for SHA-2.
+        PrivateKey key = QdieKeys.privateKey(legacy, null);
+        assertTrue(verifies("SHA256withRSA", legacy, DATA, sign("SHA256withRSA", key, DATA)));
+    }
+
+    @Test
+    void pinFromGetKeyUnlocksTheContainer() throws Exception {
+        PrivateKey unlocked = QdieKeys.privateKey(locked, PIN);
+        assertTrue(verifies("SHA256withRSA", locked, DATA, sign("SHA256withRSA", unlocked, DATA)));
+
+        for (String pin : new String[] {null, "1111"}) {
+            PrivateKey key = QdieKeys.privateKey(locked, pin);
+            SignatureException failure = assertThrows(SignatureException.class,
+                    () -> sign("SHA256withRSA", key, DATA));
+            assertTrue(failure.getMessage().contains("status " + STATUS_SIGNATURE_FAILED
+                    + ", Windows error 0x8010006f"), failure::getMessage);
+            assertTrue(failure.getMessage().contains("\"Locked-"), failure::getMessage);
+        }
+    }
+
+    @Test
+    void signingAfterTheCertificateLeftTheStoreSaysSo() throws Exception {
+        Identity gone = TestProfile.newIdentity("CN=Gone");
+        PrivateKey key = QdieKeys.privateKey(gone, null);
+        TestProfile.runTool("delete", "--store", "My", "--thumbprint",
+                HexFormat.of().formatHex(MessageDigest.getInstance("SHA-1").digest(gone.encoding())));
+        SignatureException failure = assertThrows(SignatureException.class,
+                () -> sign("SHA1withRSA", key, DATA));
+        assertTrue(failure.getMessage().endsWith(
+                "the certificate is no longer in the personal store (status 8)"), failure::getMessage);
+    }
+
+    @Test
+    void whatTheLibraryCannotSignIsRefusedWithTheReason() throws Exception {
+        PrivateKey rsa = QdieKeys.privateKey(alice, null);
+        InvalidKeyException refused = assertThrows(InvalidKeyException.class,
+                () -> Signature.getInstance("RSASSA-PSS").initSign(rsa));
+        assertTrue(refused.getMessage().contains("PKCS #1 v1.5 padding only"), refused::getMessage);
+
+        refused = assertThrows(InvalidKeyException.class,
+                () -> Signature.getInstance("SHA224withRSA").initSign(rsa));
+        assertTrue(refused.getMessage().contains("no SHA-224"), refused::getMessage);
+
+        PrivateKey dsa = QdieKeys.privateKey(dss, null);
+        refused = assertThrows(InvalidKeyException.class,
+                () -> Signature.getInstance("SHA256withDSA").initSign(dsa));
+        assertTrue(refused.getMessage().contains("SHA-1 hashes only"), refused::getMessage);
+    }
+
+    @Test
+    void signatureOfTheProviderTakesOnlyItsOwnKeysButVerifiesAny() throws Exception {
+        Signature qdie = Signature.getInstance("SHA256withRSA", "QDIE");
+        assertThrows(InvalidKeyException.class, () -> qdie.initSign(QdieKeys.privateKey(dss, null)));
+
+        PrivateKey key = QdieKeys.privateKey(alice, null);
+        byte[] signature = sign("SHA256withRSA", key, DATA);
+        qdie.initVerify(alice.certificate());
+        qdie.update(DATA);
+        assertTrue(qdie.verify(signature));
+    }
+
+    @Test
+    void destroyedKeyNoLongerSigns() throws Exception {
+        PrivateKey key = QdieKeys.privateKey(locked, PIN);
+        key.destroy();
+        assertTrue(key.isDestroyed());
+        InvalidKeyException refused = assertThrows(InvalidKeyException.class,
+                () -> Signature.getInstance("SHA256withRSA", "QDIE").initSign(key));
+        assertTrue(refused.getMessage().endsWith("was destroyed"), refused::getMessage);
+    }
+
+    private static byte[] concat(byte[] first, byte[] second) {
+        byte[] both = new byte[first.length + second.length];
+        System.arraycopy(first, 0, both, 0, first.length);
+        System.arraycopy(second, 0, both, first.length, second.length);
+        return both;
+    }
+}

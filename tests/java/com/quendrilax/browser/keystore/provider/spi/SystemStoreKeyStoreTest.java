@@ -1,0 +1,214 @@
+package com.quendrilax.browser.keystore.provider.spi;
+
+import static org.junit.jupiter.api.Assertions.assertArrayEquals;
+import static org.junit.jupiter.api.Assertions.assertEquals;
+import static org.junit.jupiter.api.Assertions.assertFalse;
+import static org.junit.jupiter.api.Assertions.assertInstanceOf;
+import static org.junit.jupiter.api.Assertions.assertNotNull;
+import static org.junit.jupiter.api.Assertions.assertNull;
+import static org.junit.jupiter.api.Assertions.assertThrows;
+import static org.junit.jupiter.api.Assertions.assertTrue;
+
+import com.quendrilax.browser.keystore.QDIECAKeyStore;
+import com.quendrilax.browser.keystore.provider.QDBrowserProvider;
+import com.quendrilax.browser.testing.Identity;
+import com.quendrilax.browser.testing.QdieKeys;
+import com.quendrilax.browser.testing.TestProfile;
+import java.io.ByteArrayInputStream;
+import java.nio.file.Files;
+import java.nio.file.Path;
+import java.security.KeyStore;
+import java.security.MessageDigest;
+import java.security.PrivateKey;
+import java.security.Provider;
+import java.security.Signature;
+import java.security.cert.Certificate;
+import java.security.cert.CertificateFactory;
+import java.security.cert.X509Certificate;
+import java.util.Collections;
+import java.util.HexFormat;
+import java.util.List;
+import javax.security.auth.callback.PasswordCallback;
+import org.junit.jupiter.api.BeforeAll;
+import org.junit.jupiter.api.Test;
+
+class SystemStoreKeyStoreTest {
+
+    private static final String PIN = "9753";
+    private static Identity alice;
+    private static Identity locked;
+
+    @BeforeAll
+    static void makeIdentities() throws Exception {
+        alice = TestProfile.newIdentity("CN=Alice,O=Quendrilax");
+        locked = TestProfile.newIdentity("CN=Locked", "--pin", PIN);
+        QdieKeys.install();
+    }
+
+    private static KeyStore loaded(String type) throws Exception {
+        KeyStore store = KeyStore.getInstance(type);
+        store.load(null, null);
+        return store;
+    }
+
+    private static String thumbprint(X509Certificate certificate) throws Exception {
+        return HexFormat.of().formatHex(
+                MessageDigest.getInstance("SHA-1").digest(certificate.getEncoded()));
+    }
+
+    /** A certificate signed by {@code issuer} (a key and certificate pair of openssl's). */
+    private static X509Certificate openssl(String subject, Path key, Path issuerKey,
+            Path issuerCertificate, boolean authority) throws Exception {
+        Path certificate = TestProfile.scratchFile("cert", ".pem");
+        Path extensions = TestProfile.scratchFile("ext", ".cnf");
+        Files.writeString(extensions, authority
+                ? "basicConstraints=critical,CA:true\nkeyUsage=critical,keyCertSign\n"
+                : "basicConstraints=critical,CA:false\n");
+        TestProfile.run("openssl", "genpkey", "-algorithm", "RSA", "-pkeyopt",
+                "rsa_keygen_bits:2048", "-out", key.toString());
+        Path request = TestProfile.scratchFile("request", ".csr");
+        TestProfile.run("openssl", "req", "-new", "-key", key.toString(), "-subj", subject,
+                "-out", request.toString());
+        if (issuerKey == null) {
+            TestProfile.run("openssl", "x509", "-req", "-in", request.toString(), "-signkey",
+                    key.toString(), "-days", "2", "-extfile", extensions.toString(), "-out",
+                    certificate.toString());
+        } else {
+            TestProfile.run("openssl", "x509", "-req", "-in", request.toString(), "-CA",
+                    issuerCertificate.toString(), "-CAkey", issuerKey.toString(),
+                    "-CAcreateserial", "-days", "2", "-extfile", extensions.toString(), "-out",
+                    certificate.toString());
+        }
+        return (X509Certificate) CertificateFactory.getInstance("X.509")
+                .generateCertificate(new ByteArrayInputStream(Files.readAllBytes(certificate)));
+    }
+
+    @Test
+    void personalStoreHasAKeyEntryPerIdentityWithAStableAlias() throws Exception {
+        KeyStore personal = loaded("QDIE-MY");
+        String alias = personal.getCertificateAlias(alice.certificate());
+        String thumbprint = thumbprint(alice.certificate());
+        assertEquals("Alice-" + thumbprint.substring(0, 8), alias);
+        assertTrue(personal.isKeyEntry(alias));
+        assertArrayEquals(new Certificate[] {alice.certificate()},
+                personal.getCertificateChain(alias));
+        assertEquals(alice.certificate().getNotBefore(), personal.getCreationDate(alias));
+
+        // The alias in any case, and the thumbprint, name the same entry.
+        for (String name : List.of(alias.toUpperCase(), thumbprint, thumbprint.toUpperCase()))
+            assertEquals(alice.certificate(), personal.getCertificate(name), name);
+
+        // A certificate without a key in "My" is a certificate entry.
+        Identity other = TestProfile.newIdentity("CN=Bob");
+        Path bob = TestProfile.scratchFile("bob", ".der");
+        Files.write(bob, other.encoding());
+        TestProfile.runTool("delete", "--store", "My", "--thumbprint", thumbprint(other.certificate()));
+        TestProfile.runTool("add", "--store", "My", bob.toString());
+
+        KeyStore reloaded = loaded("QDIE-MY");
+        assertEquals(alias, reloaded.getCertificateAlias(alice.certificate()));
+        String bobAlias = reloaded.getCertificateAlias(other.certificate());
+        assertTrue(reloaded.isCertificateEntry(bobAlias));
+        assertNull(reloaded.getKey(bobAlias, null));
+        assertTrue(Collections.list(reloaded.aliases()).containsAll(List.of(alias, bobAlias)));
+    }
+
+    @Test
+    void chainIsBuiltFromTheIntermediateAndRootStores() throws Exception {
+        Path rootKey = TestProfile.scratchFile("root", ".key");
+        Path intermediateKey = TestProfile.scratchFile("intermediate", ".key");
+        Path leafKey = TestProfile.scratchFile("leaf", ".key");
+        X509Certificate root = openssl("/CN=Chain Root", rootKey, null, null, true);
+        Path rootPem = TestProfile.pemFile(root);
+        X509Certificate intermediate = openssl("/CN=Chain CA", intermediateKey, rootKey, rootPem, true);
+        Path intermediatePem = TestProfile.pemFile(intermediate);
+        X509Certificate leaf = openssl("/CN=Chain Leaf", leafKey, intermediateKey, intermediatePem, false);
+        Path leafPem = TestProfile.pemFile(leaf);
+        Path bundle = TestProfile.scratchFile("leaf", ".p12");
+        TestProfile.run("openssl", "pkcs12", "-export", "-inkey", leafKey.toString(), "-in",
+                leafPem.toString(), "-passout", "pass:p", "-out", bundle.toString());
+        TestProfile.runTool("import-pfx", bundle.toString(), "--password", "p");
+        QDIECAKeyStore.addCertificateInIESystemStore("Root", root.getEncoded());
+        QDIECAKeyStore.addCertificateInIESystemStore("CA", intermediate.getEncoded());
+
+        KeyStore personal = loaded("QDIE-MY");
+        String alias = personal.getCertificateAlias(leaf);
+        assertArrayEquals(new Certificate[] {leaf, intermediate, root},
+                personal.getCertificateChain(alias));
+        KeyStore.PrivateKeyEntry entry = (KeyStore.PrivateKeyEntry) personal.getEntry(alias,
+                new KeyStore.PasswordProtection(new char[0]));
+        assertEquals(3, entry.getCertificateChain().length);
+    }
+
+    @Test
+    void certificateEntriesAreWrittenThroughAtOnce() throws Exception {
+        X509Certificate root = openssl("/CN=Written Root", TestProfile.scratchFile("w", ".key"),
+                null, null, true);
+        KeyStore roots = loaded("QDIE-ROOT");
+        roots.setCertificateEntry("ignored", root);
+        String alias = roots.getCertificateAlias(root);
+        assertEquals("Written Root-" + thumbprint(root).substring(0, 8), alias);
+        assertTrue(TestProfile.runTool("list", "--store", "Root").toUpperCase()
+                .contains(thumbprint(root).toUpperCase()));
+
+        roots.deleteEntry(alias);
+        assertFalse(roots.containsAlias(alias));
+        assertFalse(TestProfile.runTool("list", "--store", "Root").toUpperCase()
+                .contains(thumbprint(root).toUpperCase()));
+        roots.store(null, null);
+    }
+
+    @Test
+    void anyNamedStoreOpensThroughAParameterOrTheProvidersConfiguration() throws Exception {
+        Identity peer = TestProfile.newIdentity("CN=Peer", "--store", "TrustedPeople");
+        KeyStore named = KeyStore.getInstance("QDIE");
+        named.load(QDBrowserProvider.systemStore("TrustedPeople"));
+        assertTrue(named.isCertificateEntry(named.getCertificateAlias(peer.certificate())));
+
+        Provider configured = new QDBrowserProvider().configure("TrustedPeople");
+        KeyStore byConfiguration = KeyStore.getInstance("QDIE", configured);
+        byConfiguration.load(null, null);
+        assertEquals(named.getCertificateAlias(peer.certificate()),
+                byConfiguration.getCertificateAlias(peer.certificate()));
+
+        IllegalArgumentException localMachine = assertThrows(IllegalArgumentException.class,
+                () -> new QDBrowserProvider().configure("LocalMachine\\Root"));
+        assertTrue(localMachine.getMessage().contains("local machine"), localMachine::getMessage);
+        assertThrows(IllegalArgumentException.class,
+                () -> KeyStore.getInstance("QDIE").load(QDBrowserProvider.systemStore("a/b")));
+        assertThrows(java.io.IOException.class, () -> KeyStore.getInstance("QDIE").load(null, null));
+        assertThrows(java.io.IOException.class, () -> KeyStore.getInstance("QDIE-MY")
+                .load(new ByteArrayInputStream(new byte[1]), null));
+    }
+
+    @Test
+    void keysComeFromOutsideJava() throws Exception {
+        KeyStore personal = loaded("QDIE-MY");
+        String alias = personal.getCertificateAlias(alice.certificate());
+        PrivateKey key = (PrivateKey) personal.getKey(alias, null);
+        UnsupportedOperationException refused = assertThrows(UnsupportedOperationException.class,
+                () -> personal.setKeyEntry("new", key, null, new Certificate[] {alice.certificate()}));
+        assertTrue(refused.getMessage().contains("qdie-keystore import-pfx"), refused::getMessage);
+        assertThrows(java.security.KeyStoreException.class,
+                () -> personal.setCertificateEntry(alias, alice.certificate()));
+    }
+
+    @Test
+    void callbackHandlerGivesThePin() throws Exception {
+        KeyStore personal = loaded("QDIE-MY");
+        String alias = personal.getCertificateAlias(locked.certificate());
+        List<String> prompts = new java.util.ArrayList<>();
+        KeyStore.Entry entry = personal.getEntry(alias, new KeyStore.CallbackHandlerProtection(
+                callbacks -> {
+                    PasswordCallback pin = (PasswordCallback) callbacks[0];
+                    prompts.add(pin.getPrompt());
+                    pin.setPassword(PIN.toCharArray());
+                }));
+        assertEquals(List.of("PIN of \"" + alias + "\": "), prompts);
+        PrivateKey key = assertInstanceOf(KeyStore.PrivateKeyEntry.class, entry).getPrivateKey();
+        Signature signer = Signature.getInstance("SHA256withRSA");
+        signer.initSign(key);
+        signer.update(new byte[] {1, 2, 3});
+        assertNotNull(signer.sign());
+    }
+}

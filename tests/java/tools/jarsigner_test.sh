@@ -1,0 +1,26 @@
+#!/usr/bin/env bash
+# jarsigner signs a jar with a key of QDIE-MY; jarsigner alone, with the JDK's providers only,
+# verifies it. PSS, which the library cannot sign, is refused with the reason.
+# Usage: jarsigner_test.sh PROVIDER_JAR LIBRARY_DIR QDIE_KEYSTORE
+source "$(dirname "$0")/tools_lib.sh"
+jar=$1 library_dir=$2 qdie_keystore=$3
+enter_throwaway_profile
+
+"$qdie_keystore" new-identity --subject "CN=Jar Signer" --out signer.der >/dev/null
+thumbprint=$(openssl x509 -inform DER -in signer.der -noout -fingerprint -sha1 | sed 's/.*=//; s/://g')
+echo "release notes" >notes.txt
+jar cf unsigned.jar notes.txt
+
+with_provider jarsigner -storetype QDIE-MY -signedjar signed.jar unsigned.jar "$thumbprint"
+verdict=$(jarsigner -verify -verbose -certs signed.jar)
+grep -q "^jar verified\.$" <<<"$verdict" || fail "jarsigner -verify: $verdict"
+grep -q "CN=Jar Signer" <<<"$verdict" || fail "not signed by the identity: $verdict"
+echo "jarsigner -verify: jar verified, signed by CN=Jar Signer"
+
+if refusal=$(with_provider jarsigner -storetype QDIE-MY -sigalg RSASSA-PSS \
+    -signedjar pss.jar unsigned.jar "$thumbprint" 2>&1); then
+  fail "RSASSA-PSS signed: $refusal"
+fi
+grep -q "RSASSA-PSS: the key store's CryptoAPI signs with PKCS #1 v1.5 padding only" <<<"$refusal" \
+  || fail "unclear refusal: $refusal"
+echo "jarsigner -sigalg RSASSA-PSS: refused ($refusal)"

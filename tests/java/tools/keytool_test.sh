@@ -1,0 +1,44 @@
+#!/usr/bin/env bash
+# keytool over the QDIE key stores: the personal store's identity listed as a PrivateKeyEntry
+# under the same alias in three runs, the provider found by -addprovider, by -providerclass and
+# by a security.provider.N line; a certificate imported into QDIE-ROOT shows in the system
+# store (as qdie-keystore lists it) and leaves it again with -delete.
+# Usage: keytool_test.sh PROVIDER_JAR LIBRARY_DIR QDIE_KEYSTORE
+source "$(dirname "$0")/tools_lib.sh"
+jar=$1 library_dir=$2 qdie_keystore=$3
+enter_throwaway_profile
+
+"$qdie_keystore" new-identity --subject "CN=Keytool User,O=Quendrilax" >/dev/null
+first=$(with_provider keytool -storetype QDIE-MY -list -v)
+second=$(keytool -J-Djava.library.path="$library_dir" -providerpath "$jar" \
+  -providerclass com.quendrilax.browser.keystore.provider.QDBrowserProvider \
+  -keystore NONE -storepass unused -storetype QDIE-MY -list -v)
+echo "security.provider.13=QDIE" >providers.security
+third=$(keytool -J-cp -J"$jar" -J-Djava.library.path="$library_dir" \
+  -J-Djava.security.properties="$profile/providers.security" \
+  -keystore NONE -storepass unused -storetype QDIE-MY -list -v)
+alias=$(sed -n 's/^Alias name: //p' <<<"$first")
+[[ $alias =~ ^Keytool\ User-[0-9a-f]{8}$ ]] || fail "alias '$alias' in: $first"
+grep -q "^Entry type: PrivateKeyEntry$" <<<"$first" || fail "no PrivateKeyEntry in: $first"
+for later in "$second" "$third"; do
+  [[ $(sed -n 's/^Alias name: //p' <<<"$later") == "$alias" ]] || fail "the alias changed: $later"
+done
+echo "keytool -list -v: $alias, PrivateKeyEntry, in three runs"
+
+openssl req -x509 -newkey rsa:2048 -nodes -subj "/CN=Keytool Root" -days 2 -keyout root.key \
+  -out root.pem 2>/dev/null
+thumbprint=$(openssl x509 -in root.pem -noout -fingerprint -sha1 | sed 's/.*=//; s/://g')
+with_provider keytool -storetype QDIE-ROOT -importcert -noprompt -alias any -file root.pem
+"$qdie_keystore" list --store Root | grep -q "^$thumbprint  CN=Keytool Root" \
+  || fail "qdie-keystore does not list the imported root"
+root_alias="Keytool Root-${thumbprint:0:8}"
+root_alias=${root_alias,,}
+with_provider keytool -storetype QDIE-ROOT -list | grep -qi "^$root_alias, .*trustedCertEntry" \
+  || fail "keytool does not list $root_alias"
+echo "keytool -importcert: in Root as $root_alias"
+
+with_provider keytool -storetype QDIE-ROOT -delete -alias "$thumbprint"
+if "$qdie_keystore" list --store Root | grep -q "$thumbprint"; then
+  fail "the root is still in the store after -delete"
+fi
+echo "keytool -delete (by thumbprint): gone from Root"

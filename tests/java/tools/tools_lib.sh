@@ -1,0 +1,29 @@
+# Shared by the tests of this folder: failing with a message, a throwaway profile, and keytool or
+# jarsigner run with the provider's jar ($jar, and the library from $library_dir).
+set -euo pipefail
+
+fail() {
+  echo "FAIL: $*" >&2
+  exit 1
+}
+
+# Moves the script into a new profile folder, $profile, removed when the script exits. The
+# library and the key store take the profile from `userprofile` in any spelling, else HOME.
+enter_throwaway_profile() {
+  profile=$(mktemp -d)
+  trap 'rm -rf "$profile"' EXIT
+  for name in $(compgen -e); do
+    if [[ ${name,,} == userprofile ]]; then unset "$name"; fi
+  done
+  unset XDG_DATA_HOME
+  export HOME="$profile"
+  cd "$profile"
+}
+
+# keytool or jarsigner with the QDIE provider found through ServiceLoader; no key store file.
+with_provider() {
+  local tool=$1
+  shift
+  "$tool" -J-cp -J"$jar" -J-Djava.library.path="$library_dir" -addprovider QDIE \
+    -keystore NONE -storepass unused "$@"
+}
