@@ -1,9 +1,9 @@
 package com.quendrilax.browser.keystore.provider;
 
+import com.quendrilax.browser.keystore.provider.spi.ProviderServices;
 import java.lang.System.Logger.Level;
 import java.security.KeyStore;
 import java.security.Provider;
-import java.security.ProviderException;
 import java.util.List;
 import java.util.Objects;
 import java.util.concurrent.CopyOnWriteArrayList;
@@ -45,9 +45,6 @@ public class QDBrowserProvider extends Provider {
     private static final String VERSION = "1.5.3.1";
     private static final String INFO = "Keys and certificates of the current user's Windows system"
             + " stores, through the QDIEKeystore library";
-    // By name: the log receiver is also built on its own, without the services.
-    private static final String SERVICES =
-            "com.quendrilax.browser.keystore.provider.spi.ProviderServices";
 
     private static final List<Consumer<String>> logListeners = new CopyOnWriteArrayList<>();
     // Set by the first provider made: finding a System.Logger starts the JDK's logging, which
@@ -63,21 +60,7 @@ public class QDBrowserProvider extends Provider {
     private QDBrowserProvider(String configuredStore) {
         super(NAME, VERSION, configuredStore == null ? INFO : INFO + "; store " + configuredStore);
         if (nativeLog == null) nativeLog = System.getLogger(QDBrowserProvider.class.getName());
-        for (Service service : services(this, configuredStore)) putService(service);
-    }
-
-    @SuppressWarnings("unchecked")
-    private static List<Service> services(Provider provider, String configuredStore) {
-        try {
-            Class<?> services = Class.forName(SERVICES, true, QDBrowserProvider.class.getClassLoader());
-            return (List<Service>) services.getMethod("of", Provider.class, String.class)
-                    .invoke(null, provider, configuredStore);
-        } catch (java.lang.reflect.InvocationTargetException e) {
-            if (e.getCause() instanceof RuntimeException) throw (RuntimeException) e.getCause();
-            throw new ProviderException("the QDIE services could not be made", e.getCause());
-        } catch (ReflectiveOperationException e) {
-            throw new ProviderException("the QDIE services are missing from the class path", e);
-        }
+        for (Service service : ProviderServices.of(this, configuredStore)) putService(service);
     }
 
     /**
