@@ -90,6 +90,14 @@ void logLines(JNIEnv* env, jstring logPath, jint lines) {
     env->ReleaseStringUTFChars(logPath, path);
 }
 
+// What both floors do before their cryptography: the walk to the certificate, then the lines.
+bool walkAndLog(JNIEnv* env, jlong store, const ArrayBytes& certificate, jstring logPath,
+                jint lines) {
+    if (!walkTo(*reinterpret_cast<const FloorStore*>(store), certificate)) return false;
+    logLines(env, logPath, lines);
+    return true;
+}
+
 jbyteArray javaBytes(JNIEnv* env, const unsigned char* bytes, size_t length) {
     jbyteArray array = env->NewByteArray(static_cast<jsize>(length));
     env->SetByteArrayRegion(array, 0, static_cast<jsize>(length),
@@ -119,10 +127,8 @@ JNIEXPORT jbyteArray JNICALL Java_com_quendrilax_bench_BenchSupport_floorSign(
     JNIEnv* env, jclass, jlong key, jlong store, jbyteArray certificate, jbyteArray data,
     jstring logPath, jint lines) {
     ArrayBytes message(env, data);
-    ArrayBytes encoding(env, certificate);
+    if (!walkAndLog(env, store, ArrayBytes(env, certificate), logPath, lines)) return nullptr;
     auto* privateKey = reinterpret_cast<EVP_PKEY*>(key);
-    if (!walkTo(*reinterpret_cast<const FloorStore*>(store), encoding)) return nullptr;
-    logLines(env, logPath, lines);
     Bytes signature(EVP_PKEY_get_size(privateKey));
     size_t length = signature.size();
     EVP_MD_CTX* signing = EVP_MD_CTX_new();
@@ -141,10 +147,8 @@ JNIEXPORT jbyteArray JNICALL Java_com_quendrilax_bench_BenchSupport_floorDecrypt
     JNIEnv* env, jclass, jlong key, jlong store, jbyteArray certificate, jbyteArray cipherText,
     jstring logPath, jint lines) {
     ArrayBytes input(env, cipherText);
-    ArrayBytes encoding(env, certificate);
+    if (!walkAndLog(env, store, ArrayBytes(env, certificate), logPath, lines)) return nullptr;
     auto* privateKey = reinterpret_cast<EVP_PKEY*>(key);
-    if (!walkTo(*reinterpret_cast<const FloorStore*>(store), encoding)) return nullptr;
-    logLines(env, logPath, lines);
     const int size = EVP_PKEY_get_size(privateKey);
     Bytes block(size);
     size_t length = block.size();

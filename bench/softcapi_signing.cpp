@@ -8,10 +8,8 @@
 #include <openssl/x509.h>
 
 #include <algorithm>
-#include <chrono>
 #include <cstdio>
 #include <cstring>
-#include <functional>
 #include <stdexcept>
 #include <vector>
 
@@ -19,11 +17,11 @@
 #include "softcapi/admin/admin.h"
 #include "softcapi/wincapi.h"
 #include "support/temp_profile.h"
+#include "timing.h"
 
 namespace {
 
 using Bytes = std::vector<BYTE>;
-using Clock = std::chrono::steady_clock;
 
 const Bytes kData(1024, 0x5a);
 const int kRounds = 15;
@@ -120,26 +118,15 @@ void findAndSign(const SigningIdentity& identity) {
     CertCloseStore(store, 0);
 }
 
-double microsecondsPerCall(const std::function<void()>& call) {
-    auto start = Clock::now();
-    for (int i = 0; i < kBatch; ++i) call();
-    return std::chrono::duration<double, std::micro>(Clock::now() - start).count() / kBatch;
-}
-
-double median(std::vector<double> values) {
-    std::sort(values.begin(), values.end());
-    return values[values.size() / 2];
-}
-
 void measure(int storeSize) {
     TempProfile profile;
     softcapi::admin::addCertificates("My", fillerCertificates(storeSize - 1));
     SigningIdentity identity = importIdentity();  // last in the store: the longest search
     std::vector<double> openssl, container, lookup, containerRatio, lookupRatio;
     for (int round = 0; round < kRounds; ++round) {
-        double alone = microsecondsPerCall([&] { signWithOpenSsl(identity.key); });
-        double inContainer = microsecondsPerCall([&] { signInContainer(identity.stored.binding); });
-        double withLookup = microsecondsPerCall([&] { findAndSign(identity); });
+        double alone = microsecondsPerCall(kBatch, [&] { signWithOpenSsl(identity.key); });
+        double inContainer = microsecondsPerCall(kBatch, [&] { signInContainer(identity.stored.binding); });
+        double withLookup = microsecondsPerCall(kBatch, [&] { findAndSign(identity); });
         openssl.push_back(alone);
         container.push_back(inContainer);
         lookup.push_back(withLookup);

@@ -3,10 +3,8 @@
 // side in one run, a whole signing and decryption through the core and the added calls alone, on
 // the platform's CryptoAPI (the software one here, Windows' or Wine's in the cross build).
 #include <algorithm>
-#include <chrono>
 #include <cstdio>
 #include <cstring>
-#include <functional>
 #include <stdexcept>
 #include <vector>
 
@@ -16,13 +14,13 @@
 #include "keyops/sign.h"
 #include "support/crypto_fixture.h"
 #include "support/temp_profile.h"
+#include "timing.h"
 
 using namespace common;
 using namespace keyops;
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
 
 const int kRounds = 15;
 const int kBatch = 20;
@@ -31,17 +29,6 @@ const Bytes kSecret = {'s', 'e', 'c', 'r', 'e', 't'};
 
 void require(bool ok, const char* what) {
     if (!ok) throw std::runtime_error(what);
-}
-
-double microsecondsPerCall(const std::function<void()>& call) {
-    auto start = Clock::now();
-    for (int i = 0; i < kBatch; ++i) call();
-    return std::chrono::duration<double, std::micro>(Clock::now() - start).count() / kBatch;
-}
-
-double median(std::vector<double> values) {
-    std::sort(values.begin(), values.end());
-    return values[values.size() / 2];
 }
 
 // The certificate's context in "My", its container and key, and a hash signed there: what the
@@ -118,7 +105,7 @@ int main() {
 
     std::vector<double> signing, verifying, decrypting, confirming;
     for (int round = 0; round < kRounds; ++round) {
-        signing.push_back(microsecondsPerCall([&] {
+        signing.push_back(microsecondsPerCall(kBatch, [&] {
             std::vector<BYTE> signature;
             require(signWithCertificate(nullptr, identity.certificate.data(),
                                         static_cast<DWORD>(identity.certificate.size()), CALG_SHA_256,
@@ -126,8 +113,8 @@ int main() {
                                         signature, nullptr, false) == 0,
                     "signing through the core failed");
         }));
-        verifying.push_back(microsecondsPerCall([&] { verify(prepared); }));
-        decrypting.push_back(microsecondsPerCall([&] {
+        verifying.push_back(microsecondsPerCall(kBatch, [&] { verify(prepared); }));
+        decrypting.push_back(microsecondsPerCall(kBatch, [&] {
             SecureBytes plainText;
             require(decryptWithCertificate(nullptr, identity.certificate.data(),
                                            static_cast<DWORD>(identity.certificate.size()),
@@ -135,7 +122,7 @@ int main() {
                                            plainText) == 0,
                     "decryption through the core failed");
         }));
-        confirming.push_back(microsecondsPerCall([&] { confirm(prepared, cipherText); }));
+        confirming.push_back(microsecondsPerCall(kBatch, [&] { confirm(prepared, cipherText); }));
     }
     std::printf("RSA-2048, logging off, medians of %d rounds of %d calls\n", kRounds, kBatch);
     std::printf("signing (SHA-256, 1 KiB) %8.1f us, of which the signature check %7.1f us (%.1f%%)\n",

@@ -11,6 +11,17 @@ namespace {
 // PBKDF2 rounds for PIN-protected keys; the cost is paid once per process and container.
 const int kPbkdf2Iterations = 100000;
 
+// The DER of an OpenSSL object, written straight into memory that wipes itself; empty on failure.
+template <typename T>
+common::SecureBytes secretDer(const T* object, int (*encode)(const T*, unsigned char**)) {
+    int length = object != nullptr ? encode(object, nullptr) : 0;
+    if (length <= 0) return common::SecureBytes();
+    common::SecureBytes der(static_cast<size_t>(length));
+    unsigned char* out = der.data();
+    if (encode(object, &out) != length) return common::SecureBytes();
+    return der;
+}
+
 }  // namespace
 
 SharedKey shareKey(PkeyPtr key) {
@@ -52,12 +63,7 @@ PkeyPtr decodePublicKey(const std::vector<BYTE>& der) {
 
 common::SecureBytes encodePrivateKey(EVP_PKEY* key) {
     OpenSslPtr<PKCS8_PRIV_KEY_INFO> info(EVP_PKEY2PKCS8(key));
-    int length = info ? i2d_PKCS8_PRIV_KEY_INFO(info.get(), nullptr) : 0;
-    if (length <= 0) return common::SecureBytes();
-    common::SecureBytes der(static_cast<size_t>(length));
-    unsigned char* out = der.data();
-    if (i2d_PKCS8_PRIV_KEY_INFO(info.get(), &out) != length) return common::SecureBytes();
-    return der;
+    return secretDer<PKCS8_PRIV_KEY_INFO>(info.get(), i2d_PKCS8_PRIV_KEY_INFO);
 }
 
 PkeyPtr decodePrivateKey(const common::SecureBytes& pkcs8) {
@@ -73,12 +79,7 @@ common::SecureBytes encryptPrivateKey(EVP_PKEY* key, const std::string& pin) {
     OpenSslPtr<X509_SIG> sealed(PKCS8_encrypt(-1, EVP_aes_256_cbc(), pin.data(),
                                               static_cast<int>(pin.size()), nullptr, 0,
                                               kPbkdf2Iterations, info.get()));
-    int length = sealed ? i2d_X509_SIG(sealed.get(), nullptr) : 0;
-    if (length <= 0) return common::SecureBytes();
-    common::SecureBytes der(static_cast<size_t>(length));
-    unsigned char* out = der.data();
-    if (i2d_X509_SIG(sealed.get(), &out) != length) return common::SecureBytes();
-    return der;
+    return secretDer<X509_SIG>(sealed.get(), i2d_X509_SIG);
 }
 
 PkeyPtr decryptPrivateKey(const common::SecureBytes& encrypted, const char* pin, size_t pinLength) {

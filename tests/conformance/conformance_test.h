@@ -30,6 +30,15 @@ protected:
     std::unique_ptr<CryptoFixture> fixture_;
 };
 
+// A DSS signature key of the DSS and Diffie-Hellman provider.
+inline IdentityRequest dssSignatureKey() {
+    IdentityRequest request;
+    request.key = FixtureKey::Dsa1024;
+    request.keySpec = AT_SIGNATURE;
+    request.provider = kDssDhProvider;
+    return request;
+}
+
 // Opens the identity's container as its key-provider property names it; fails the test if not.
 inline void acquireIdentity(const TestIdentity& identity, ScopedProvider& provider) {
     ASSERT_TRUE(CryptAcquireContextA(provider.put(), identity.container.c_str(),

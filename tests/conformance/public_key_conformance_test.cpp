@@ -94,10 +94,7 @@ TEST_F(PublicKeyVerification, SignatureVerifiesWithTheCertificatesKeyAndNoOtherD
 }
 
 TEST_F(PublicKeyVerification, DssSignatureVerifiesWithTheCertificatesKey) {
-    IdentityRequest request;
-    request.key = FixtureKey::Dsa1024;
-    request.keySpec = AT_SIGNATURE;
-    request.provider = kDssDhProvider;
+    IdentityRequest request = dssSignatureKey();
     if (std::string why = fixture_->unsupportedReason(request); !why.empty()) GTEST_SKIP() << why;
     TestIdentity identity = fixture_->createIdentity(request);
     StoredCertificate certificate;

@@ -107,10 +107,7 @@ TEST_F(KeySpecifications, ExchangeOnlyContainerHasNoSignatureKey) {
 }
 
 TEST_F(DssSignatures, AreTwoLittleEndianHalvesThatVerify) {
-    IdentityRequest request;
-    request.key = FixtureKey::Dsa1024;
-    request.keySpec = AT_SIGNATURE;
-    request.provider = kDssDhProvider;
+    IdentityRequest request = dssSignatureKey();
     if (std::string why = fixture_->unsupportedReason(request); !why.empty()) GTEST_SKIP() << why;
     TestIdentity identity = fixture_->createIdentity(request);
     EXPECT_EQ(identity.providerType, static_cast<DWORD>(PROV_DSS_DH));

@@ -38,6 +38,23 @@ Bytes newCertificate(const char* store = "Scratch") {
     return softcapi::admin::createIdentity(options).certificate;
 }
 
+// A column of the one key the key store holds, as it is stored; empty when there is none.
+Bytes storedKeyColumn(const TempProfile& profile, const char* column) {
+    Bytes value;
+    sqlite3* db = nullptr;
+    sqlite3_stmt* query = nullptr;
+    std::string sql = std::string("SELECT ") + column + " FROM container_keys";
+    if (sqlite3_open(profile.keystorePath().c_str(), &db) == SQLITE_OK &&
+        sqlite3_prepare_v2(db, sql.c_str(), -1, &query, nullptr) == SQLITE_OK &&
+        sqlite3_step(query) == SQLITE_ROW) {
+        const BYTE* blob = static_cast<const BYTE*>(sqlite3_column_blob(query, 0));
+        value.assign(blob, blob + sqlite3_column_bytes(query, 0));
+    }
+    sqlite3_finalize(query);
+    sqlite3_close(db);
+    return value;
+}
+
 // Opening "My" read-only and adding to a store: both must fail with `error` and leave the file
 // as it was.
 void expectRefusedAndUntouched(const TempProfile& profile, DWORD error) {
@@ -126,16 +143,7 @@ TEST(KeystoreFile, PinProtectedKeyIsStoredUnderPbes2) {
     options.placement.pin = "s3cret";
     softcapi::admin::createIdentity(options);
 
-    sqlite3* db = nullptr;
-    ASSERT_EQ(sqlite3_open(profile.keystorePath().c_str(), &db), SQLITE_OK);
-    sqlite3_stmt* query = nullptr;
-    ASSERT_EQ(sqlite3_prepare_v2(db, "SELECT pkcs8 FROM container_keys", -1, &query, nullptr),
-              SQLITE_OK);
-    ASSERT_EQ(sqlite3_step(query), SQLITE_ROW);
-    const BYTE* blob = static_cast<const BYTE*>(sqlite3_column_blob(query, 0));
-    Bytes stored(blob, blob + sqlite3_column_bytes(query, 0));
-    sqlite3_finalize(query);
-    sqlite3_close(db);
+    Bytes stored = storedKeyColumn(profile, "pkcs8");
     // The encrypted form names PBES2 (1.2.840.113549.1.5.13) and AES-256-CBC (2.16.840.1.101.3.4.1.42).
     const Bytes pbes2 = {0x2a, 0x86, 0x48, 0x86, 0xf7, 0x0d, 0x01, 0x05, 0x0d};
     const Bytes aes256 = {0x60, 0x86, 0x48, 0x01, 0x65, 0x03, 0x04, 0x01, 0x2a};
@@ -157,28 +165,21 @@ TEST(KeystoreFile, PrivateKeyThatNoLongerMatchesItsPublicKeyIsRefused) {
     options.placement.container = "damaged";
     softcapi::admin::createIdentity(options);
 
-    sqlite3* db = nullptr;
-    ASSERT_EQ(sqlite3_open(profile.keystorePath().c_str(), &db), SQLITE_OK);
-    sqlite3_stmt* query = nullptr;
-    ASSERT_EQ(sqlite3_prepare_v2(db, "SELECT public_key, pkcs8 FROM container_keys", -1, &query,
-                                 nullptr),
-              SQLITE_OK);
-    ASSERT_EQ(sqlite3_step(query), SQLITE_ROW);
-    const BYTE* publicBlob = static_cast<const BYTE*>(sqlite3_column_blob(query, 0));
-    Bytes publicKey(publicBlob, publicBlob + sqlite3_column_bytes(query, 0));
-    const BYTE* privateBlob = static_cast<const BYTE*>(sqlite3_column_blob(query, 1));
-    Bytes pkcs8(privateBlob, privateBlob + sqlite3_column_bytes(query, 1));
-    sqlite3_finalize(query);
+    Bytes publicKey = storedKeyColumn(profile, "public_key");
+    Bytes pkcs8 = storedKeyColumn(profile, "pkcs8");
     // Sixteen bytes from the middle of the modulus find it inside the private key too.
     auto modulusPart = publicKey.begin() + static_cast<long>(publicKey.size() / 2);
     auto found = std::search(pkcs8.begin(), pkcs8.end(), modulusPart, modulusPart + 16);
     ASSERT_NE(found, pkcs8.end());
     found[8] ^= 0x01;
-    ASSERT_EQ(sqlite3_prepare_v2(db, "UPDATE container_keys SET pkcs8 = ?", -1, &query, nullptr),
+    sqlite3* db = nullptr;
+    ASSERT_EQ(sqlite3_open(profile.keystorePath().c_str(), &db), SQLITE_OK);
+    sqlite3_stmt* update = nullptr;
+    ASSERT_EQ(sqlite3_prepare_v2(db, "UPDATE container_keys SET pkcs8 = ?", -1, &update, nullptr),
               SQLITE_OK);
-    sqlite3_bind_blob(query, 1, pkcs8.data(), static_cast<int>(pkcs8.size()), SQLITE_TRANSIENT);
-    ASSERT_EQ(sqlite3_step(query), SQLITE_DONE);
-    sqlite3_finalize(query);
+    sqlite3_bind_blob(update, 1, pkcs8.data(), static_cast<int>(pkcs8.size()), SQLITE_TRANSIENT);
+    EXPECT_EQ(sqlite3_step(update), SQLITE_DONE);
+    sqlite3_finalize(update);
     sqlite3_close(db);
 
     HCRYPTPROV provider = 0;
