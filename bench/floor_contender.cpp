@@ -1,6 +1,6 @@
 // The floor: the least any implementation of the library's behaviour can do for one call. A
-// signing must walk "My" to the certificate, open the log file for each of its lines (writing the
-// line and handing it to Java when the file opened), sign, and verify what it signed against the
+// signing must walk "My" to the certificate, compose the log file's path and open the file for each
+// of its lines (writing the line and handing it to Java when the file opened), sign, and verify what it signed against the
 // certificate's key; a decryption the same with one private-key operation and both unpaddings
 // (a PKCS #1 v1.5 success is confirmed with OAEP). This does exactly that with OpenSSL and
 // nothing more, called from Java as the library is, so that the library's own cost shows.
@@ -12,12 +12,14 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <ctime>
 #include <string>
 #include <vector>
 
 #include "softcapi/admin/admin.h"
+#include "softcapi/wintypes.h"
 
 namespace {
 
@@ -26,9 +28,11 @@ using Bytes = std::vector<unsigned char>;
 const char kReceiverClass[] = "com/quendrilax/browser/keystore/provider/QDBrowserProvider";
 const char kLine[] = "a log line of the length the library's lines have";
 
-// The certificates of a store in its order, as a walk over them sees them.
+// The certificates of a store in its order, and what a walk over them sees: one CERT_CONTEXT each,
+// the least CryptoAPI hands out per certificate.
 struct FloorStore {
     std::vector<Bytes> encodings;
+    std::vector<CERT_CONTEXT> contexts;
 };
 
 // The bytes of a Java array for the length of the call, as the library takes them.
@@ -52,9 +56,9 @@ private:
 };
 
 bool walkTo(const FloorStore& store, const ArrayBytes& certificate) {
-    for (const Bytes& encoding : store.encodings) {
-        if (encoding.size() == certificate.size() &&
-            std::memcmp(encoding.data(), certificate.data(), certificate.size()) == 0)
+    for (const CERT_CONTEXT& context : store.contexts) {
+        if (context.cbCertEncoded == certificate.size() &&
+            std::memcmp(context.pbCertEncoded, certificate.data(), certificate.size()) == 0)
             return true;
     }
     return false;
@@ -62,16 +66,23 @@ bool walkTo(const FloorStore& store, const ArrayBytes& certificate) {
 
 // One line: the file opened for appending, the dated line written in one write, the file closed,
 // and the line handed to QDBrowserProvider.logJNI when the file opened.
-void logLine(JNIEnv* env, const char* path) {
+void logLine(JNIEnv* env) {
+    // The path is composed for each line, from the profile as the environment names it then.
+    char path[260];
+    std::snprintf(path, sizeof(path), "%s/.quendrilax/jni.log", std::getenv("userprofile"));
     int fd = open(path, O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0600);
     if (fd < 0) return;
+    // The date and the time are two readings of the clock.
     time_t now = std::time(nullptr);
-    struct tm local = {};
-    localtime_r(&now, &local);
+    struct tm date = {};
+    localtime_r(&now, &date);
+    now = std::time(nullptr);
+    struct tm time = {};
+    localtime_r(&now, &time);
     char line[600];
     int length = std::snprintf(line, sizeof(line), "%02d/%02d/%02d %02d:%02d:%02d - %s\n",
-                               local.tm_mon + 1, local.tm_mday, local.tm_year % 100, local.tm_hour,
-                               local.tm_min, local.tm_sec, kLine);
+                               date.tm_mon + 1, date.tm_mday, date.tm_year % 100, time.tm_hour,
+                               time.tm_min, time.tm_sec, kLine);
     if (write(fd, line, static_cast<size_t>(length)) < 0) {
         // A failure of the log is silent.
     }
@@ -84,17 +95,14 @@ void logLine(JNIEnv* env, const char* path) {
     env->DeleteLocalRef(receiver);
 }
 
-void logLines(JNIEnv* env, jstring logPath, jint lines) {
-    const char* path = env->GetStringUTFChars(logPath, nullptr);
-    for (jint i = 0; i < lines; ++i) logLine(env, path);
-    env->ReleaseStringUTFChars(logPath, path);
+void logLines(JNIEnv* env, jint lines) {
+    for (jint i = 0; i < lines; ++i) logLine(env);
 }
 
 // What both floors do before their cryptography: the walk to the certificate, then the lines.
-bool walkAndLog(JNIEnv* env, jlong store, const ArrayBytes& certificate, jstring logPath,
-                jint lines) {
+bool walkAndLog(JNIEnv* env, jlong store, const ArrayBytes& certificate, jint lines) {
     if (!walkTo(*reinterpret_cast<const FloorStore*>(store), certificate)) return false;
-    logLines(env, logPath, lines);
+    logLines(env, lines);
     return true;
 }
 
@@ -114,6 +122,12 @@ JNIEXPORT jlong JNICALL Java_com_quendrilax_bench_BenchSupport_loadFloorStore(JN
     auto* store = new FloorStore();
     for (softcapi::admin::CertificateEntry& entry : softcapi::admin::storeContents("My"))
         store->encodings.push_back(std::move(entry.encoded));
+    for (Bytes& encoding : store->encodings) {
+        CERT_CONTEXT context{};
+        context.pbCertEncoded = encoding.data();
+        context.cbCertEncoded = static_cast<DWORD>(encoding.size());
+        store->contexts.push_back(context);
+    }
     return reinterpret_cast<jlong>(store);
 }
 
@@ -125,9 +139,9 @@ JNIEXPORT void JNICALL Java_com_quendrilax_bench_BenchSupport_freeFloorStore(JNI
 // SHA-256 over the data, signed and then verified with the key's public half.
 JNIEXPORT jbyteArray JNICALL Java_com_quendrilax_bench_BenchSupport_floorSign(
     JNIEnv* env, jclass, jlong key, jlong store, jbyteArray certificate, jbyteArray data,
-    jstring logPath, jint lines) {
+    jint lines) {
     ArrayBytes message(env, data);
-    if (!walkAndLog(env, store, ArrayBytes(env, certificate), logPath, lines)) return nullptr;
+    if (!walkAndLog(env, store, ArrayBytes(env, certificate), lines)) return nullptr;
     auto* privateKey = reinterpret_cast<EVP_PKEY*>(key);
     Bytes signature(EVP_PKEY_get_size(privateKey));
     size_t length = signature.size();
@@ -145,9 +159,9 @@ JNIEXPORT jbyteArray JNICALL Java_com_quendrilax_bench_BenchSupport_floorSign(
 // One private-key operation, then PKCS #1 v1.5 unpadding and OAEP (SHA-1) unpadding of the block.
 JNIEXPORT jbyteArray JNICALL Java_com_quendrilax_bench_BenchSupport_floorDecrypt(
     JNIEnv* env, jclass, jlong key, jlong store, jbyteArray certificate, jbyteArray cipherText,
-    jstring logPath, jint lines) {
+    jint lines) {
     ArrayBytes input(env, cipherText);
-    if (!walkAndLog(env, store, ArrayBytes(env, certificate), logPath, lines)) return nullptr;
+    if (!walkAndLog(env, store, ArrayBytes(env, certificate), lines)) return nullptr;
     auto* privateKey = reinterpret_cast<EVP_PKEY*>(key);
     const int size = EVP_PKEY_get_size(privateKey);
     Bytes block(size);

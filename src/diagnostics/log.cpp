@@ -15,38 +15,49 @@ namespace {
 
 constexpr uint32_t kLogSizeLimit = 524288;
 
-// Appends one line, opening and closing the file around it so nothing stays open between lines.
-// False when the file cannot be opened.
-bool appendLine(const char* path, const char* message, size_t length) {
-    LogLineWriter file(path);
-    if (!file.isOpen()) return false;
-    // Date and time are read from the clock one after the other, as two separate readings.
-    const ClockReading date = readLocalClock();
-    char dateText[32];
-    std::snprintf(dateText, sizeof(dateText), "%02d/%02d/%02d", date.month, date.day, date.year % 100);
-    const ClockReading time = readLocalClock();
-    char timeText[32];
-    std::snprintf(timeText, sizeof(timeText), "%02d:%02d:%02d", time.hour, time.minute, time.second);
-
-    file.append(dateText);
-    file.append(" ");
-    file.append(timeText);
-    file.append(" - ");
-    file.append(message, length);
-    file.append("\n");
-    return true;
+// One line: the file opened for it and closed after it, so that nothing stays open between lines,
+// then the message handed to Java. `message` makes the message into the buffer it is given and
+// tells where it is and how long; it runs only once the file has opened, so a log that is off
+// costs a failed open and no formatting.
+template <typename Message>
+void logLine(JNIEnv* env, Message message) {
+    char path[kLogPathCapacity];
+    if (!composeLogPath(path)) return;
+    char buffer[kLogMessageCapacity];
+    const char* text = nullptr;
+    size_t length = 0;
+    {
+        LogLineWriter file(path);
+        if (!file.isOpen() || !message(buffer, text, length)) return;
+        // Date and time are read from the clock one after the other, as two separate readings.
+        const ClockReading date = readLocalClock();
+        char dateText[32];
+        std::snprintf(dateText, sizeof(dateText), "%02d/%02d/%02d", date.month, date.day,
+                      date.year % 100);
+        const ClockReading time = readLocalClock();
+        char timeText[32];
+        std::snprintf(timeText, sizeof(timeText), "%02d:%02d:%02d", time.hour, time.minute,
+                      time.second);
+        file.append(dateText);
+        file.append(" ");
+        file.append(timeText);
+        file.append(" - ");
+        file.append(text, length);
+        file.append("\n");
+    }
+    if (env != nullptr) forwardLogLine(env, text, length);
 }
 
 }  // namespace
 
 void writeLog(const char* message, JNIEnv* env) {
     if (message == nullptr) return;
-    char path[kLogPathCapacity];
-    if (!composeLogPath(path)) return;
-    // A message never exceeds what the callers' buffer holds, however it was made.
-    const size_t length = strnlen(message, kLogMessageCapacity - 1);
-    if (!appendLine(path, message, length)) return;
-    if (env != nullptr) forwardLogLine(env, message, length);
+    logLine(env, [&](char (&)[kLogMessageCapacity], const char*& text, size_t& length) {
+        // A message never exceeds what the callers' buffer holds, however it was made.
+        text = message;
+        length = strnlen(message, kLogMessageCapacity - 1);
+        return true;
+    });
 }
 
 void trimLogFile() {
@@ -58,15 +69,17 @@ void trimLogFile() {
 }
 
 void writeLogFormatted(const char* format, JNIEnv* env, ...) {
-    char message[kLogMessageCapacity];
     va_list arguments;
     va_start(arguments, env);
-    const int formatted = std::vsnprintf(message, sizeof(message), format, arguments);
+    logLine(env, [&](char (&buffer)[kLogMessageCapacity], const char*& text, size_t& length) {
+        if (std::vsnprintf(buffer, sizeof(buffer), format, arguments) < 0) return false;
+        // Some Windows C runtimes leave a cut message without its terminator.
+        buffer[sizeof(buffer) - 1] = '\0';
+        text = buffer;
+        length = std::strlen(buffer);
+        return true;
+    });
     va_end(arguments);
-    if (formatted < 0) return;
-    // Some Windows C runtimes leave a cut message without its terminator.
-    message[sizeof(message) - 1] = '\0';
-    writeLog(message, env);
 }
 
 }  // namespace diagnostics

@@ -37,14 +37,15 @@ final class BenchSupport {
     static native void freeFloorStore(long store);
 
     /**
-     * The floor of a signing: the walk to the certificate, that many log lines (each an open of
-     * the log file, and when it opens a write, a close and a call of logJNI), an OpenSSL SHA-256
+     * The floor of a signing: the walk to the certificate, that many log lines (each the log
+     * file's path composed and the file opened, and when it opens a write, a close and a call of
+     * logJNI), an OpenSSL SHA-256
      * signature and its verification. Null when the walk does not find the certificate.
      */
     static native byte[] floorSign(long key, long store, byte[] certificate, byte[] data,
-            String logPath, int lines);
+            int lines);
 
     /** The floor of a decryption: the walk, the lines, one private-key operation, both unpaddings. */
     static native byte[] floorDecrypt(long key, long store, byte[] certificate, byte[] cipherText,
-            String logPath, int lines);
+            int lines);
 }

@@ -64,9 +64,8 @@ public final class KeystoreBenchmark {
             // The identity last: the lookup walks the whole store to find it.
             BenchSupport.importIdentity(pkcs12, PASSWORD);
             Path logFolder = profile.resolve(".quendrilax");
-            String logPath = logFolder.resolve("jni.log").toString();
             long floorStore = BenchSupport.loadFloorStore("My");
-            Floor floor = new Floor(floorStore, logPath, linesOf(k, logFolder, false),
+            Floor floor = new Floor(floorStore, linesOf(k, logFolder, false),
                     linesOf(k, logFolder, true));
             for (boolean logging : new boolean[] {false, true}) {
                 if (logging) Files.createDirectories(logFolder);
@@ -85,8 +84,8 @@ public final class KeystoreBenchmark {
     private record Key(PrivateKey privateKey, X509Certificate certificate, long openssl,
             byte[] encoding) {}
 
-    /** What the floor contender needs: its store, the log file, and how many lines each call logs. */
-    private record Floor(long store, String logPath, int signingLines, int decryptionLines) {}
+    /** What the floor contender needs: its store, and how many lines each call logs. */
+    private record Floor(long store, int signingLines, int decryptionLines) {}
 
     // The lines the library logs for one call, counted as Java receives them with the log folder
     // present; with it absent the library makes as many failed opens. The folder goes again.
@@ -117,7 +116,7 @@ public final class KeystoreBenchmark {
                 () -> time(() -> check(BrowserSignature.sign(CALG_SHA_256, "RSA", key.encoding(),
                         data) != null)),
                 () -> time(() -> check(BenchSupport.floorSign(key.openssl(), floor.store(),
-                        key.encoding(), data, floor.logPath(), floor.signingLines()) != null)),
+                        key.encoding(), data, floor.signingLines()) != null)),
                 () -> time(() -> {
                     java.initSign(key.privateKey());
                     java.update(data);
@@ -136,7 +135,7 @@ public final class KeystoreBenchmark {
         report(label + (oaep ? ", decryption OAEP   " : ", decryption PKCS#1 "), batch,
                 () -> time(() -> check(RSACipher.decrypt(key.encoding(), cipherText) != null)),
                 () -> time(() -> check(BenchSupport.floorDecrypt(key.openssl(), floor.store(),
-                        key.encoding(), cipherText, floor.logPath(), floor.decryptionLines())
+                        key.encoding(), cipherText, floor.decryptionLines())
                         != null)),
                 () -> time(() -> {
                     java.init(Cipher.DECRYPT_MODE, key.privateKey());
