@@ -65,7 +65,9 @@ BOOL WINAPI CertGetCertificateContextProperty(PCCERT_CONTEXT pCertContext, DWORD
     return guardEntryPoint([&]() -> BOOL {
         ContextPlace place;
         if (!placeOf(pCertContext, place) || pcbData == nullptr) return failWith(E_INVALIDARG);
-        const CertificateRecord& record = place.snapshot->records[place.index];
+        const CertificateRecord* found = recordAt(*place.snapshot, place.index);
+        if (found == nullptr) return failWith(E_INVALIDARG);
+        const CertificateRecord& record = *found;
         switch (dwPropId) {
             case CERT_KEY_PROV_INFO_PROP_ID:
                 if (!record.binding) return failWith(CRYPT_E_NOT_FOUND);

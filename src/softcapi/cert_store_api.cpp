@@ -104,6 +104,7 @@ PCCERT_CONTEXT WINAPI CertEnumCertificatesInStore(HCERTSTORE hCertStore,
         } else if (snapshot == nullptr) {
             return failWithNull<const CERT_CONTEXT>(E_INVALIDARG);
         }
+        if (snapshot->removedCount != 0) next = presentFrom(*snapshot, next);
         if (next >= snapshot->contexts.size()) {
             if (pPrevCertContext != nullptr) releaseSnapshot(snapshot);
             return failWithNull<const CERT_CONTEXT>(CRYPT_E_NOT_FOUND);
@@ -183,7 +184,7 @@ BOOL WINAPI CertDeleteCertificateFromStore(PCCERT_CONTEXT pCertContext) {
         } else {
             try {
                 KeystoreWriter writer;
-                deleteCertificateRow(writer.connection(), snapshot->records[place.index].id);
+                deleteCertificateRow(writer.connection(), snapshot->ids[place.index]);
                 writer.commit();
             } catch (const DatabaseError& failure) {
                 error = failure.code;

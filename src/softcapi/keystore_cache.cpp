@@ -2,63 +2,55 @@
 
 #include <fcntl.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
+#include <algorithm>
 #include <map>
-#include <memory>
 #include <mutex>
+#include <optional>
 
+#include "softcapi/keystore_changes.h"
 #include "softcapi/keystore_file.h"
+#include "softcapi/keystore_watch.h"
+#include "softcapi/recently_used_cache.h"
 
 namespace softcapi {
 
 namespace {
 
-const int64_t kNoVersion = -1;
-// SQLite's file change counter: four bytes, big-endian, at offset 24 of the database header.
-// Every commit in rollback-journal mode, by any process, changes it.
-const off_t kChangeCounterOffset = 24;
+// The stores and containers kept, those used least recently going first when more come: a
+// process that opens many names keeps no more than this many.
+const size_t kCachedStores = 64;
+const size_t kCachedContainers = 256;
 
-class FileDescriptor {
-public:
-    FileDescriptor() = default;
-    explicit FileDescriptor(int fd) : fd_(fd) {}
-    ~FileDescriptor() {
-        if (fd_ >= 0) close(fd_);
-    }
-    FileDescriptor& operator=(FileDescriptor&& other) noexcept {
-        std::swap(fd_, other.fd_);
-        return *this;
-    }
-    FileDescriptor(const FileDescriptor&) = delete;
-    int get() const { return fd_; }
-
-private:
-    int fd_ = -1;
-};
-
-// The change counter as it is on disk now; a file too short to hold one (a new, empty file)
-// has its own value, as no counter can be negative.
-int64_t changeCounter(const FileDescriptor& file) {
-    unsigned char bytes[4];
-    if (pread(file.get(), bytes, sizeof(bytes), kChangeCounterOffset) != sizeof(bytes)) return -2;
-    return (int64_t{bytes[0]} << 24) | (bytes[1] << 16) | (bytes[2] << 8) | bytes[3];
-}
+using CachedContainer = std::shared_ptr<const LoadedContainer>;
 
 // What is known of one key store file.
 struct FileState {
     Connection watch;       // the connection that reads the file
-    FileDescriptor header;  // where each open reads the change counter, without any lock
+    FileDescriptor header;  // where each open reads the header, without any lock
     dev_t device = 0;
     ino_t inode = 0;
-    int64_t version = kNoVersion;
-    std::map<std::string, StoreSnapshot*> snapshots;
-    std::map<std::string, std::shared_ptr<const LoadedContainer>> containers;
+    ChangeToken token;                // what the caches were last brought up to
+    bool keystore = false;            // the file held the schema then (not a new, empty one)
+    std::optional<ChangeMark> mark;   // and its history stood there; none without a history
+    std::shared_ptr<ObjectIdTexts> objectIds;  // shared by every cached snapshot
+    RecentlyUsedCache<SnapshotReference> snapshots{kCachedStores};
+    RecentlyUsedCache<CachedContainer> containers{kCachedContainers};
 
+    bool readable() const { return watch.isOpen() && header.get() >= 0; }
+
+    // Lets go of everything read: the next open reads what it needs anew.
     void forget() {
-        for (auto& [key, snapshot] : snapshots) releaseSnapshot(snapshot);
         snapshots.clear();
         containers.clear();
+        mark.reset();
+        objectIds.reset();
+        token = ChangeToken{};
+    }
+
+    ObjectIdTexts& objectIdTexts() {
+        if (!objectIds) objectIds = std::make_shared<ObjectIdTexts>();
+        return *objectIds;
     }
 };
 
@@ -77,17 +69,25 @@ std::string foldAscii(const std::string& name) {
     return folded;
 }
 
-// Drops what was read when the file has been replaced or written since: the check every open
-// makes costs a stat and a read of four bytes. A commit in flight changes the counter only once
-// its pages are in place, and any change sends the next read through SQLite and its locks.
-void refresh(FileState& state, const std::string& path) {
+// Names compare as SQLite's NOCASE compares them.
+std::string storeKey(const std::string& foldedName, bool readOnly) {
+    return foldedName + (readOnly ? "\n r" : "\n w");
+}
+
+std::string containerKey(int64_t family, const std::string& name) {
+    return std::to_string(family) + "\n" + foldAscii(name);
+}
+
+// Whether what the caches hold stands as it is: the check every open makes, a stat and a read of
+// the header. A file replaced since is opened anew and nothing read from the old one is kept; a
+// commit in flight changes the header only once its pages are in place.
+bool isCurrent(FileState& state, const std::string& path) {
     struct stat info;
     if (path.empty() || stat(path.c_str(), &info) != 0) {
-        if (state.watch.isOpen() || state.version != kNoVersion) state.forget();
+        if (state.watch.isOpen() || state.token.mode != ChangeToken::Mode::None) state.forget();
         state.watch = Connection();
         state.header = FileDescriptor();
-        state.version = kNoVersion;
-        return;
+        return true;
     }
     if (!state.watch.isOpen() || info.st_dev != state.device || info.st_ino != state.inode) {
         state.forget();
@@ -95,135 +95,197 @@ void refresh(FileState& state, const std::string& path) {
         state.header = FileDescriptor(open(path.c_str(), O_RDONLY | O_CLOEXEC));
         state.device = info.st_dev;
         state.inode = info.st_ino;
-        state.version = kNoVersion;
     }
-    if (!state.watch.isOpen() || state.header.get() < 0) return;
-    if (changeCounter(state.header) != state.version) state.forget();
+    if (!state.readable()) return true;
+    return currentToken(state.header, state.watch) == state.token;
 }
 
-// Reads under a read transaction, then makes sure what was read belongs to the version the
-// caches are tagged with.
-template <typename Read>
-void readConsistently(FileState& state, Read read) {
-    Transaction transaction(state.watch, Transaction::Kind::Read);
-    bool ours = hasKeystoreSchema(state.watch);
-    read(ours);
-    // Under the read lock no commit can land: this counter belongs to what was just read.
-    int64_t version = changeCounter(state.header);
-    transaction.commit();
-    if (version != state.version) {
+// A snapshot the cache alone holds, so that it can change in place: the cached one, or a copy
+// of it when an open store or a context holds it too.
+StoreSnapshot& exclusive(SnapshotReference& cached) {
+    if (cached->references.load(std::memory_order_acquire) != 1) {
+        std::unique_ptr<StoreSnapshot> copy = copySnapshot(*cached, cached->readOnly);
+        cached.reset(copy.release());
+    }
+    return *cached;
+}
+
+// Snapshots made while their store had no row learn its id once a change names it.
+void learnStoreIds(FileState& state, const KeystoreChanges& changes) {
+    std::vector<int64_t> known;
+    bool anyUnknown = false;
+    state.snapshots.keepWhere([&](const std::string&, SnapshotReference& snapshot) {
+        known.push_back(snapshot->storeId);
+        anyUnknown = anyUnknown || snapshot->storeId == 0;
+        return true;
+    });
+    if (!anyUnknown) return;
+    for (const ChangedCertificate& changed : changes.changedCertificates) {
+        if (std::find(known.begin(), known.end(), changed.storeId) != known.end()) continue;
+        known.push_back(changed.storeId);
+        std::optional<std::string> name = findStoreName(state.watch, changed.storeId);
+        if (!name) continue;
+        for (bool readOnly : {true, false}) {
+            SnapshotReference* snapshot = state.snapshots.find(storeKey(foldAscii(*name), readOnly));
+            if (snapshot != nullptr && (*snapshot)->storeId == 0) (*snapshot)->storeId = changed.storeId;
+        }
+    }
+}
+
+// Applies to one snapshot what concerns its store. False when its certificates are to be read
+// anew: a row that came back between others (only a hand edit moves one).
+bool applyToSnapshot(FileState& state, SnapshotReference& cached, KeystoreChanges& changes,
+                     std::vector<SharedEntry>& entries) {
+    int64_t storeId = cached->storeId;
+    auto ofStore = [storeId](const auto& change) { return change.storeId == storeId; };
+    if (storeId == 0 || (std::none_of(changes.removedCertificates.begin(),
+                                      changes.removedCertificates.end(), ofStore) &&
+                         std::none_of(changes.changedCertificates.begin(),
+                                      changes.changedCertificates.end(), ofStore)))
+        return true;
+    StoreSnapshot& snapshot = exclusive(cached);
+    for (const RemovedCertificate& removed : changes.removedCertificates) {
+        if (ofStore(removed)) removeEntry(snapshot, removed.id);
+    }
+    for (size_t i = 0; i < changes.changedCertificates.size(); ++i) {
+        ChangedCertificate& changed = changes.changedCertificates[i];
+        if (!ofStore(changed)) continue;
+        // Made once, for both views of the store.
+        if (!entries[i]) entries[i] = makeEntry(std::move(changed.record), state.objectIdTexts());
+        if (!placeEntry(snapshot, entries[i])) return false;
+    }
+    compactIfSparse(snapshot);
+    return true;
+}
+
+void applyChanges(FileState& state, KeystoreChanges& changes) {
+    for (const ChangedContainer& container : changes.changedContainers)
+        state.containers.erase(containerKey(container.family, container.name));
+    if (changes.removedCertificates.empty() && changes.changedCertificates.empty()) return;
+    learnStoreIds(state, changes);
+    std::vector<SharedEntry> entries(changes.changedCertificates.size());
+    state.snapshots.keepWhere([&](const std::string&, SnapshotReference& snapshot) {
+        return applyToSnapshot(state, snapshot, changes, entries);
+    });
+}
+
+// Inside a read transaction: brings the caches to what the file holds now. With the file's
+// history that costs what changed since they were filled; without it (a file of an earlier
+// version, another file, a history begun anew) they let go of everything.
+void catchUp(FileState& state) {
+    bool keystore = hasKeystoreSchema(state.watch);
+    // Under the read lock no commit can land: the token belongs to what is read here.
+    ChangeToken token = currentToken(state.header, state.watch);
+    if (token == state.token && keystore == state.keystore) return;
+    std::optional<ChangeMark> mark;
+    if (keystore) mark = readChangeMark(state.watch);
+    bool sameHistory = mark && state.mark && mark->lineage == state.mark->lineage &&
+                       mark->sequence >= state.mark->sequence;
+    if (!sameHistory) {
         state.forget();
-        state.version = version;
+    } else if (mark->sequence != state.mark->sequence) {
+        KeystoreChanges changes = readChangesSince(state.watch, state.mark->sequence, *mark);
+        if (changes.complete)
+            applyChanges(state, changes);
+        else
+            state.forget();
     }
+    state.keystore = keystore;
+    state.mark = mark;
+    state.token = token;
 }
 
-std::unique_ptr<StoreSnapshot> buildSnapshot(const std::string& storeName, bool readOnly,
-                                             std::vector<CertificateRecord> records) {
-    auto snapshot = std::make_unique<StoreSnapshot>();
-    snapshot->storeName = storeName;
-    snapshot->readOnly = readOnly;
-    snapshot->records = std::move(records);
-    snapshot->contexts.resize(snapshot->records.size());
-    snapshot->infos.resize(snapshot->records.size());
-    for (size_t i = 0; i < snapshot->records.size(); ++i) {
-        CertificateRecord& record = snapshot->records[i];
-        CERT_CONTEXT& context = snapshot->contexts[i];
-        describeCertificate(record.encoded, snapshot->infos[i], snapshot->objectIds);
-        context.dwCertEncodingType = X509_ASN_ENCODING | PKCS_7_ASN_ENCODING;
-        context.pbCertEncoded = record.encoded.data();
-        context.cbCertEncoded = static_cast<DWORD>(record.encoded.size());
-        context.pCertInfo = &snapshot->infos[i];
-        context.hCertStore = &snapshot->handle;
-    }
+// Inside the transaction of a catch-up: the store's certificates, from its other view when that
+// is cached, from the file otherwise.
+std::unique_ptr<StoreSnapshot> loadSnapshot(FileState& state, const std::string& storeName,
+                                            bool readOnly) {
+    SnapshotReference* twin = state.snapshots.find(storeKey(foldAscii(storeName), !readOnly));
+    if (twin != nullptr) return copySnapshot(**twin, readOnly);
+    ObjectIdTexts& ids = state.objectIdTexts();
+    std::unique_ptr<StoreSnapshot> snapshot = newSnapshot(readOnly, 0, state.objectIds);
+    if (!state.keystore) return snapshot;
+    snapshot->storeId = findStoreId(state.watch, storeName);
+    std::vector<CertificateRecord> records = loadCertificates(state.watch, storeName);
+    snapshot->contexts.reserve(records.size());
+    snapshot->entries.reserve(records.size());
+    snapshot->ids.reserve(records.size());
+    for (CertificateRecord& record : records) appendEntry(*snapshot, makeEntry(std::move(record), ids));
     return snapshot;
 }
 
 }  // namespace
 
-bool placeOf(PCCERT_CONTEXT context, ContextPlace& place) {
-    if (context == nullptr) return false;
-    const auto* handle = static_cast<const StoreHandle*>(context->hCertStore);
-    if (handle == nullptr || handle->magic != kStoreMagic) return false;
-    StoreSnapshot* snapshot = handle->snapshot;
-    size_t index = 0;
-    if (handle != &snapshot->handle || !indexIn(*snapshot, context, index)) return false;
-    place = {snapshot, index};
-    return true;
-}
-
-bool indexIn(const StoreSnapshot& snapshot, PCCERT_CONTEXT context, size_t& index) {
-    auto first = reinterpret_cast<uintptr_t>(snapshot.contexts.data());
-    auto at = reinterpret_cast<uintptr_t>(context);
-    if (at < first || at >= first + snapshot.contexts.size() * sizeof(CERT_CONTEXT)) return false;
-    index = (at - first) / sizeof(CERT_CONTEXT);
-    return true;
-}
-
-void retainSnapshot(StoreSnapshot* snapshot) {
-    snapshot->references.fetch_add(1, std::memory_order_relaxed);
-}
-
-void releaseSnapshot(StoreSnapshot* snapshot) {
-    if (snapshot->references.fetch_sub(1, std::memory_order_acq_rel) == 1) delete snapshot;
-}
-
 StoreSnapshot* openStoreSnapshot(const std::string& storeName, bool readOnly, DWORD& error) {
     std::string path = keystorePath();
-    std::string key = foldAscii(storeName) + (readOnly ? "\n r" : "\n w");
+    std::string key = storeKey(foldAscii(storeName), readOnly);
     std::lock_guard<std::mutex> lock(gMutex);
     FileState& state = fileStates()[path];
     try {
-        refresh(state, path);
-        auto cached = state.snapshots.find(key);
-        if (cached == state.snapshots.end()) {
-            std::vector<CertificateRecord> records;
-            if (state.watch.isOpen()) {
-                readConsistently(state, [&](bool ours) {
-                    if (ours) records = loadCertificates(state.watch, storeName);
-                });
+        SnapshotReference* cached = isCurrent(state, path) ? state.snapshots.find(key) : nullptr;
+        if (cached == nullptr) {
+            std::unique_ptr<StoreSnapshot> loaded;
+            if (state.readable()) {
+                Transaction transaction(state.watch, Transaction::Kind::Read);
+                catchUp(state);
+                cached = state.snapshots.find(key);
+                if (cached == nullptr) loaded = loadSnapshot(state, storeName, readOnly);
+                transaction.commit();
+            } else {
+                loaded = newSnapshot(readOnly, 0, nullptr);
             }
-            std::unique_ptr<StoreSnapshot> built =
-                buildSnapshot(storeName, readOnly, std::move(records));
             // The cache holds the snapshot's first reference once it has a place for it.
-            cached = state.snapshots.emplace(key, built.get()).first;
-            built.release();
+            if (loaded)
+                cached = &state.snapshots.insert(key, holdReference(loaded.release()));
         }
-        retainSnapshot(cached->second);
-        return cached->second;
+        retainSnapshot(cached->get());
+        return cached->get();
     } catch (const DatabaseError& failure) {
+        state.forget();
         error = failure.code;
         return nullptr;
+    } catch (...) {
+        // A catch-up cut short leaves caches that are not what the file holds.
+        state.forget();
+        throw;
     }
 }
 
 std::shared_ptr<const LoadedContainer> findContainer(KeyFamily family, const std::string& name,
                                                      DWORD& error) {
     std::string path = keystorePath();
-    std::string key = std::to_string(static_cast<int>(family)) + "\n" + foldAscii(name);
+    std::string key = containerKey(static_cast<int64_t>(family), name);
     std::lock_guard<std::mutex> lock(gMutex);
     FileState& state = fileStates()[path];
     try {
-        refresh(state, path);
-        auto cached = state.containers.find(key);
-        if (cached != state.containers.end()) return cached->second;
-        if (!state.watch.isOpen()) {
+        CachedContainer* cached = isCurrent(state, path) ? state.containers.find(key) : nullptr;
+        if (cached != nullptr) return *cached;
+        if (!state.readable()) {
             error = NTE_BAD_KEYSET;
             return nullptr;
         }
         std::optional<ContainerRecord> record;
-        readConsistently(state, [&](bool ours) {
-            if (ours) record = loadContainer(state.watch, family, name);
-        });
+        {
+            Transaction transaction(state.watch, Transaction::Kind::Read);
+            catchUp(state);
+            cached = state.containers.find(key);
+            if (cached == nullptr && state.keystore) record = loadContainer(state.watch, family, name);
+            transaction.commit();
+        }
+        if (cached != nullptr) return *cached;
         if (!record) {
             error = NTE_BAD_KEYSET;
             return nullptr;
         }
-        std::shared_ptr<const LoadedContainer> container = LoadedContainer::load(*record, error);
-        if (container) state.containers.emplace(key, container);
+        CachedContainer container = LoadedContainer::load(*record, error);
+        if (container) state.containers.insert(key, container);
         return container;
     } catch (const DatabaseError& failure) {
+        state.forget();
         error = failure.code;
         return nullptr;
+    } catch (...) {
+        state.forget();
+        throw;
     }
 }
 

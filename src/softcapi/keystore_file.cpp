@@ -9,6 +9,7 @@
 #include <memory>
 
 #include "common/profile.h"
+#include "softcapi/keystore_changes.h"
 
 namespace softcapi {
 
@@ -138,6 +139,7 @@ KeystoreWriter::KeystoreWriter() {
         connection_.execute(("PRAGMA application_id = " + std::to_string(kApplicationId)).c_str());
         connection_.execute(("PRAGMA user_version = " + std::to_string(kSchemaVersion)).c_str());
     }
+    ensureChangeHistory(connection_);
 }
 
 }  // namespace softcapi

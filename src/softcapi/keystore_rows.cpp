@@ -2,16 +2,13 @@
 
 namespace softcapi {
 
+const char kCertificateColumns[] =
+    "c.id, c.thumbprint, c.encoded, c.container, c.provider, c.provider_type, c.key_spec";
+
 namespace {
 
-int64_t storeId(Connection& db, const std::string& store) {
-    Statement find(db, "SELECT id FROM stores WHERE name = ?");
-    find.bind(1, store);
-    return find.step() ? find.integer(0) : 0;
-}
-
 int64_t ensureStore(Connection& db, const std::string& store) {
-    int64_t id = storeId(db, store);
+    int64_t id = findStoreId(db, store);
     if (id != 0) return id;
     Statement insert(db, "INSERT INTO stores(name) VALUES (?)");
     insert.bind(1, store).run();
@@ -20,26 +17,40 @@ int64_t ensureStore(Connection& db, const std::string& store) {
 
 }  // namespace
 
+CertificateRecord certificateFromRow(const Statement& row) {
+    CertificateRecord record;
+    record.id = row.integer(0);
+    record.thumbprint = row.blob(1);
+    record.encoded = row.blob(2);
+    if (!row.isNull(3) && !row.isNull(4)) {
+        record.binding = KeyProvRecord{row.text(3), row.text(4), static_cast<DWORD>(row.integer(5)),
+                                       static_cast<DWORD>(row.integer(6))};
+    }
+    return record;
+}
+
 std::vector<CertificateRecord> loadCertificates(Connection& db, const std::string& store) {
-    Statement query(db,
-                    "SELECT c.id, c.thumbprint, c.encoded, c.container, c.provider, "
-                    "c.provider_type, c.key_spec FROM certificates c "
-                    "JOIN stores s ON s.id = c.store_id WHERE s.name = ? ORDER BY c.id");
+    Statement query(db, (std::string("SELECT ") + kCertificateColumns +
+                         " FROM certificates c JOIN stores s ON s.id = c.store_id"
+                         " WHERE s.name = ? ORDER BY c.id")
+                            .c_str());
     query.bind(1, store);
     std::vector<CertificateRecord> records;
-    while (query.step()) {
-        CertificateRecord record;
-        record.id = query.integer(0);
-        record.thumbprint = query.blob(1);
-        record.encoded = query.blob(2);
-        if (!query.isNull(3) && !query.isNull(4)) {
-            record.binding = KeyProvRecord{query.text(3), query.text(4),
-                                           static_cast<DWORD>(query.integer(5)),
-                                           static_cast<DWORD>(query.integer(6))};
-        }
-        records.push_back(std::move(record));
-    }
+    while (query.step()) records.push_back(certificateFromRow(query));
     return records;
+}
+
+int64_t findStoreId(Connection& db, const std::string& store) {
+    Statement find(db, "SELECT id FROM stores WHERE name = ?");
+    find.bind(1, store);
+    return find.step() ? find.integer(0) : 0;
+}
+
+std::optional<std::string> findStoreName(Connection& db, int64_t id) {
+    Statement find(db, "SELECT name FROM stores WHERE id = ?");
+    find.bind(1, id);
+    if (!find.step()) return std::nullopt;
+    return find.text(0);
 }
 
 std::vector<std::string> loadStoreNames(Connection& db) {

@@ -37,9 +37,18 @@ struct ContainerRecord {
     std::map<DWORD, StoredKey> keys;  // by key specification
 };
 
+// The columns a certificate row is read by, for a query of `certificates c`, and the record
+// such a query's row holds.
+extern const char kCertificateColumns[];
+CertificateRecord certificateFromRow(const Statement& row);
+
 // Certificates of a store in insertion order; none when the store does not exist.
 std::vector<CertificateRecord> loadCertificates(Connection& db, const std::string& store);
 std::vector<std::string> loadStoreNames(Connection& db);
+// The store's row id; 0 when there is no store of that name.
+int64_t findStoreId(Connection& db, const std::string& store);
+// The name of the store with that row id; none when there is no such store.
+std::optional<std::string> findStoreName(Connection& db, int64_t id);
 
 // Adds the certificate unless the store holds it already; a binding given replaces the stored
 // one. Creates the store when needed. True when a row was added.

@@ -123,6 +123,13 @@ std::string Statement::text(int column) const {
     return text != nullptr ? std::string(reinterpret_cast<const char*>(text), size) : std::string();
 }
 
+bool Statement::textEquals(int column, const std::string& expected) const {
+    const unsigned char* text = sqlite3_column_text(statement_, column);
+    int size = sqlite3_column_bytes(statement_, column);
+    return text != nullptr && static_cast<size_t>(size) == expected.size() &&
+           expected.compare(0, expected.size(), reinterpret_cast<const char*>(text), size) == 0;
+}
+
 std::vector<BYTE> Statement::blob(int column) const {
     const BYTE* data = static_cast<const BYTE*>(sqlite3_column_blob(statement_, column));
     int size = sqlite3_column_bytes(statement_, column);

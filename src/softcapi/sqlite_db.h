@@ -69,6 +69,8 @@ public:
     bool isNull(int column) const;
     int64_t integer(int column) const;
     std::string text(int column) const;
+    // Whether a column holds exactly this text, compared without a copy.
+    bool textEquals(int column, const std::string& expected) const;
     std::vector<BYTE> blob(int column) const;
     // A blob that holds key material: copied into memory that is wiped after use.
     common::SecureBytes secretBlob(int column) const;

@@ -1,16 +1,15 @@
 #include "support/keystore_caches.h"
 
-namespace {
+#include <cstdio>
+#include <filesystem>
 
-const char kScratchStore[] = "CacheScratch";
+#include "softcapi/keystore_file.h"
+#include "softcapi/wincapi.h"
 
-}  // namespace
-
-void forgetKeystoreCaches(const Bytes& scratch) {
-    CertAddEncodedCertificateToSystemStoreA(kScratchStore, scratch.data(),
-                                            static_cast<DWORD>(scratch.size()));
-    // The open finds the file changed and lets go of everything read before.
-    HCERTSTORE store = CertOpenSystemStoreA(0, kScratchStore);
-    CertDeleteCertificateFromStore(CertEnumCertificatesInStore(store, nullptr));
-    CertCloseStore(store, 0);
+void forgetKeystoreCaches() {
+    const std::string path = softcapi::keystorePath();
+    const std::string copy = path + ".copy";
+    std::filesystem::copy_file(path, copy, std::filesystem::copy_options::overwrite_existing);
+    std::rename(copy.c_str(), path.c_str());
+    CertCloseStore(CertOpenSystemStoreA(0, "CacheScratch"), 0);
 }

@@ -2,8 +2,6 @@
 // must meet every allocation a call can make start each run from empty caches.
 #pragma once
 
-#include "support/crypto_fixture.h"
-
-// Changes the key store (adds `scratch`, a certificate no test looks for, to a store of its own
-// and deletes it again) and opens a store, so that every cached store and container is let go.
-void forgetKeystoreCaches(const Bytes& scratch);
+// Replaces the key store file with a copy of itself and opens a store: the software CryptoAPI
+// finds a new file and lets go of everything it read from the old one.
+void forgetKeystoreCaches();

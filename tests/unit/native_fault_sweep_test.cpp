@@ -142,7 +142,7 @@ private:
         return result;
     }
 
-    void forgetCaches() { forgetKeystoreCaches(scratch_); }
+    void forgetCaches() { forgetKeystoreCaches(); }
 
     // The native as a caller meets it next: prepared, without faults, it must succeed.
     bool recovers(const std::function<Result(JNIEnv*)>& native) {
@@ -211,7 +211,6 @@ private:
     }
 
     std::function<void()> prepare_;
-    Bytes scratch_ = fixture_->createCertificate("CN=Scratch");
     int failAllocationAt_ = 0;
     int allocations_ = 0;
     bool allocationFailed_ = false;

@@ -41,7 +41,7 @@ protected:
         SCOPED_TRACE(name);
         // The first call fills what lives as long as the process; the second counts.
         for (int run = 0; run < 2; ++run) {
-            forgetKeystoreCaches(scratch_);
+            forgetKeystoreCaches();
             ASSERT_TRUE(scenario());
         }
         const int points = allocations_;
@@ -49,7 +49,7 @@ protected:
         int clean = 0;
         for (int nth = 1; nth <= points; ++nth) {
             SCOPED_TRACE("allocation " + std::to_string(nth));
-            forgetKeystoreCaches(scratch_);
+            forgetKeystoreCaches();
             failAt_ = nth;
             bool succeeded = scenario();
             failAt_ = 0;
@@ -97,7 +97,6 @@ protected:
 
     TempProfile profile_;
     std::unique_ptr<CryptoFixture> fixture_ = makeCryptoFixture();
-    Bytes scratch_ = fixture_->createCertificate("CN=Scratch");
     TestIdentity identity_ = fixture_->createIdentity({});
 
 private:

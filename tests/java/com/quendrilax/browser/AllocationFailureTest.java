@@ -13,7 +13,11 @@ import com.quendrilax.browser.testing.CipherTexts;
 import com.quendrilax.browser.testing.Digest;
 import com.quendrilax.browser.testing.Identity;
 import com.quendrilax.browser.testing.TestProfile;
+import java.io.IOException;
 import java.nio.charset.StandardCharsets;
+import java.nio.file.Files;
+import java.nio.file.Path;
+import java.nio.file.StandardCopyOption;
 import java.security.Signature;
 import org.junit.jupiter.api.BeforeAll;
 import org.junit.jupiter.api.Test;
@@ -21,14 +25,13 @@ import org.junit.jupiter.api.Test;
 /**
  * Each C++ allocation of each native's path failing in turn, in the JVM an application runs: the
  * native comes back with its right result or its empty one, throws nothing into Java, and works on
- * the next call. The key store is changed before each call, so the library reads it anew and
- * meets every allocation of its path. Under ASan this is the thrown std::bad_alloc unwinding
+ * the next call. The key store file is replaced by a copy of itself before each call, so the
+ * library reads it anew and meets every allocation of its path. Under ASan this is the thrown std::bad_alloc unwinding
  * inside the JVM; the tests fail when no allocation was reached.
  */
 class AllocationFailureTest {
 
     private static final byte[] DATA = "allocation".getBytes(StandardCharsets.US_ASCII);
-    private static final String SCRATCH_STORE = "Scratch";
     private static final String TARGET_STORE = "Target";
     private static Identity alice;
     private static Identity other;
@@ -49,10 +52,14 @@ class AllocationFailureTest {
         cipherText = CipherTexts.encrypt(CipherTexts.PKCS1, alice.publicKey(), DATA);
     }
 
-    /** A change to the key store: the next call reads it anew, all of it. */
-    private static void changeKeyStore() {
-        QDIECAKeyStore.addCertificateInIESystemStore(SCRATCH_STORE, other.encoding());
-        QDIECAKeyStore.deleteCertificateInIESystemStore(SCRATCH_STORE, other.encoding());
+    /** A new key store file, a copy of the old: the next call reads it anew, all of it. */
+    private static void changeKeyStore() throws IOException {
+        Path keystore = TestProfile.folder().resolve(".local/share/qdie-keystore/keystore.db");
+        Path copy = keystore.resolveSibling("keystore.db.copy");
+        Files.copy(keystore, copy, StandardCopyOption.REPLACE_EXISTING,
+                StandardCopyOption.COPY_ATTRIBUTES);
+        Files.move(copy, keystore, StandardCopyOption.ATOMIC_MOVE,
+                StandardCopyOption.REPLACE_EXISTING);
     }
 
     private static Object armedCall(Case c, int failAt) {
