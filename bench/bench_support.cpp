@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "filler_certificates.h"
+#include "support/filler_certificates.h"
 #include "softcapi/admin/admin.h"
 
 namespace {

@@ -13,7 +13,7 @@
 #include <stdexcept>
 #include <vector>
 
-#include "filler_certificates.h"
+#include "support/filler_certificates.h"
 #include "softcapi/admin/admin.h"
 #include "softcapi/wincapi.h"
 #include "support/temp_profile.h"

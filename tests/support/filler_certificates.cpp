@@ -1,4 +1,4 @@
-#include "filler_certificates.h"
+#include "support/filler_certificates.h"
 
 #include <openssl/evp.h>
 #include <openssl/x509.h>
