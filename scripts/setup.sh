@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Installs, from Debian's archive, everything the build, the tests, the fuzz targets and the demo
-# need (sqlite3 only for fuzz/make_seeds.sh; BouncyCastle, Santuario, PDFBox, xmlsec1 and
+# need (sqlite3 for fuzz/make_seeds.sh and for the key store's hand edits and integrity checks in
+# the tests; BouncyCastle, Santuario, PDFBox, xmlsec1 and
 # poppler-utils for the proofs that signing libraries and tools of others work through the
 # QDIE provider).
 # Run as root on Debian 12.

@@ -3,9 +3,11 @@
 // imported into new containers, containers deleted) and tells the parent over a pipe before it
 // starts each change and after it returns. The parent kills it with SIGKILL at a random point,
 // then checks that the key store opens through the library, passes PRAGMA integrity_check and
-// holds exactly the changes that completed, or those and the one that was in flight.
+// holds exactly the changes that completed, or those and the one that was in flight. Halfway
+// through, the parent puts the key store in WAL mode by hand, as a user of the sqlite3 shell may.
 //   keystore_kill_test [kills] [seed]
 #include <poll.h>
+#include <sqlite3.h>
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -73,7 +75,17 @@ struct Figures {
     int journalsLeft = 0;  // kills inside a write transaction, which the next reader rolls back
     int checks = 0;
     int failures = 0;
+    int inWalMode = 0;
 };
+
+void putInWalMode(const std::string& path) {
+    sqlite3* db = nullptr;
+    bool switched = sqlite3_open(path.c_str(), &db) == SQLITE_OK &&
+                    sqlite3_exec(db, "PRAGMA journal_mode = WAL", nullptr, nullptr, nullptr) ==
+                        SQLITE_OK;
+    sqlite3_close(db);
+    if (!switched) throw std::runtime_error("the key store could not be put in WAL mode");
+}
 
 std::vector<std::string> containerNames(const KeystoreRows& rows) {
     const std::string prefix = "container|";
@@ -303,6 +315,8 @@ int runParent(int kills, unsigned seed) {
     std::mt19937 random(seed);
     Figures figures;
     for (int round = 0; round < kills; ++round) {
+        if (round == kills / 2) putInWalMode(profile.keystorePath());
+        figures.inWalMode += round >= kills / 2 ? 1 : 0;
         std::vector<Change> plan = planChanges(rows, round, random, identities);
         {
             std::ofstream planFile(folder + "/plan");
@@ -322,10 +336,11 @@ int runParent(int kills, unsigned seed) {
         rows = check(profile.keystorePath(), rows, plan, run, identities, figures);
     }
     std::printf(
-        "seed %u: %d kills, %d with a change in flight (%d of those landed), %d inside a write "
-        "transaction (a journal left to roll back), %d changes completed, %d checks, %d failures\n",
-        seed, figures.kills, figures.inFlight, figures.inFlightLanded, figures.journalsLeft,
-        figures.changesCompleted, figures.checks, figures.failures);
+        "seed %u: %d kills (%d in WAL mode), %d with a change in flight (%d of those landed), %d "
+        "inside a write transaction (a journal left to roll back), %d changes completed, %d "
+        "checks, %d failures\n",
+        seed, figures.kills, figures.inWalMode, figures.inFlight, figures.inFlightLanded,
+        figures.journalsLeft, figures.changesCompleted, figures.checks, figures.failures);
     if (figures.inFlight < kLeastShareInFlight * figures.kills) {
         std::printf("too few kills landed inside a change to say anything\n");
         return 1;
