@@ -24,15 +24,38 @@ const size_t kCachedContainers = 256;
 
 using CachedContainer = std::shared_ptr<const LoadedContainer>;
 
+// What decides how a file is read, as its header holds it: the schema's version, which every
+// change of the schema bumps, and the application's id and version.
+struct SchemaStamp {
+    int64_t schemaVersion = -1;
+    int64_t applicationId = 0;
+    int64_t userVersion = 0;
+    bool operator==(const SchemaStamp& other) const {
+        return schemaVersion == other.schemaVersion && applicationId == other.applicationId &&
+               userVersion == other.userVersion;
+    }
+};
+
+SchemaStamp stampOf(Connection& db) {
+    Statement query(db,
+                    "SELECT schema_version, application_id, user_version "
+                    "FROM pragma_schema_version, pragma_application_id, pragma_user_version");
+    SchemaStamp stamp;
+    if (query.step()) stamp = {query.integer(0), query.integer(1), query.integer(2)};
+    return stamp;
+}
+
 // What is known of one key store file.
 struct FileState {
     Connection watch;       // the connection that reads the file
     FileDescriptor header;  // where each open reads the header, without any lock
     dev_t device = 0;
     ino_t inode = 0;
-    ChangeToken token;                // what the caches were last brought up to
-    bool keystore = false;            // the file held the schema then (not a new, empty one)
-    std::optional<ChangeMark> mark;   // and its history stood there; none without a history
+    ChangeToken token;               // what the caches were last brought up to
+    SchemaStamp stamp;               // the schema then, checked:
+    bool keystore = false;           // the file held the key store's (not a new, empty one)
+    bool keepsHistory = false;       // and its history, whole
+    std::optional<ChangeMark> mark;  // which stood there; none without a history
     std::shared_ptr<ObjectIdTexts> objectIds;  // shared by every cached snapshot
     RecentlyUsedCache<SnapshotReference> snapshots{kCachedStores};
     RecentlyUsedCache<CachedContainer> containers{kCachedContainers};
@@ -46,6 +69,12 @@ struct FileState {
         mark.reset();
         objectIds.reset();
         token = ChangeToken{};
+    }
+
+    // And what was found of the file's schema: for another file, or after a failure.
+    void forgetAll() {
+        forget();
+        stamp = SchemaStamp{};
     }
 
     ObjectIdTexts& objectIdTexts() {
@@ -84,13 +113,13 @@ std::string containerKey(int64_t family, const std::string& name) {
 bool isCurrent(FileState& state, const std::string& path) {
     struct stat info;
     if (path.empty() || stat(path.c_str(), &info) != 0) {
-        if (state.watch.isOpen() || state.token.mode != ChangeToken::Mode::None) state.forget();
+        if (state.watch.isOpen() || state.token.mode != ChangeToken::Mode::None) state.forgetAll();
         state.watch = Connection();
         state.header = FileDescriptor();
         return true;
     }
     if (!state.watch.isOpen() || info.st_dev != state.device || info.st_ino != state.inode) {
-        state.forget();
+        state.forgetAll();
         state.watch = openKeystoreForReading(path);
         state.header = FileDescriptor(open(path.c_str(), O_RDONLY | O_CLOEXEC));
         state.device = info.st_dev;
@@ -173,12 +202,19 @@ void applyChanges(FileState& state, KeystoreChanges& changes) {
 // history that costs what changed since they were filled; without it (a file of an earlier
 // version, another file, a history begun anew) they let go of everything.
 void catchUp(FileState& state) {
-    bool keystore = hasKeystoreSchema(state.watch);
+    SchemaStamp stamp = stampOf(state.watch);
     // Under the read lock no commit can land: the token belongs to what is read here.
     ChangeToken token = currentToken(state.header, state.watch);
-    if (token == state.token && keystore == state.keystore) return;
+    if (token == state.token && stamp == state.stamp) return;
+    if (!(stamp == state.stamp)) {
+        // Nothing read under another schema is kept.
+        state.forget();
+        state.keystore = hasKeystoreSchema(state.watch);
+        state.keepsHistory = state.keystore && keepsChangeHistory(state.watch);
+        state.stamp = stamp;
+    }
     std::optional<ChangeMark> mark;
-    if (keystore) mark = readChangeMark(state.watch);
+    if (state.keepsHistory) mark = readChangeMark(state.watch);
     bool sameHistory = mark && state.mark && mark->lineage == state.mark->lineage &&
                        mark->sequence >= state.mark->sequence;
     if (!sameHistory) {
@@ -190,7 +226,6 @@ void catchUp(FileState& state) {
         else
             state.forget();
     }
-    state.keystore = keystore;
     state.mark = mark;
     state.token = token;
 }
@@ -240,12 +275,12 @@ StoreSnapshot* openStoreSnapshot(const std::string& storeName, bool readOnly, DW
         retainSnapshot(cached->get());
         return cached->get();
     } catch (const DatabaseError& failure) {
-        state.forget();
+        state.forgetAll();
         error = failure.code;
         return nullptr;
     } catch (...) {
         // A catch-up cut short leaves caches that are not what the file holds.
-        state.forget();
+        state.forgetAll();
         throw;
     }
 }
@@ -280,11 +315,11 @@ std::shared_ptr<const LoadedContainer> findContainer(KeyFamily family, const std
         if (container) state.containers.insert(key, container);
         return container;
     } catch (const DatabaseError& failure) {
-        state.forget();
+        state.forgetAll();
         error = failure.code;
         return nullptr;
     } catch (...) {
-        state.forget();
+        state.forgetAll();
         throw;
     }
 }

@@ -86,8 +86,14 @@ const std::vector<SchemaObject>& historyObjects() {
     return objects;
 }
 
-// True when every object of the history is there exactly as this library makes it.
-bool historyIsWhole(Connection& db) {
+bool certificatesHaveChangeColumn(Connection& db) {
+    return db.queryInteger(
+               "SELECT count(*) FROM pragma_table_info('certificates') WHERE name = 'changed'") != 0;
+}
+
+}  // namespace
+
+bool keepsChangeHistory(Connection& db) {
     const std::vector<SchemaObject>& objects = historyObjects();
     size_t matching = 0;
     Statement query(db, "SELECT name, sql FROM sqlite_master");
@@ -102,15 +108,8 @@ bool historyIsWhole(Connection& db) {
     return matching == objects.size();
 }
 
-bool certificatesHaveChangeColumn(Connection& db) {
-    return db.queryInteger(
-               "SELECT count(*) FROM pragma_table_info('certificates') WHERE name = 'changed'") != 0;
-}
-
-}  // namespace
-
 void ensureChangeHistory(Connection& db) {
-    if (readChangeMark(db)) return;
+    if (keepsChangeHistory(db) && readChangeMark(db)) return;
     const std::vector<SchemaObject>& objects = historyObjects();
     // Triggers first: they name the tables.
     for (auto object = objects.rbegin(); object != objects.rend(); ++object)
@@ -122,7 +121,6 @@ void ensureChangeHistory(Connection& db) {
 }
 
 std::optional<ChangeMark> readChangeMark(Connection& db) {
-    if (!historyIsWhole(db)) return std::nullopt;
     Statement query(db,
                     "SELECT lineage, sequence FROM change_mark WHERE id = 1 "
                     "AND typeof(lineage) = 'integer' AND typeof(sequence) = 'integer'");

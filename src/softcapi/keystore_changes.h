@@ -27,8 +27,12 @@ struct ChangeMark {
 // version), or lays it down anew, with a new lineage, when part of it is missing or altered.
 void ensureChangeHistory(Connection& db);
 
-// Inside a read transaction: where the history stands; none when the file keeps no history, or
-// one that is not whole, so that a reader can only read anew whatever it needs.
+// Inside a transaction: whether the file keeps its history whole, every object of it there as
+// this library makes it. Only a change of the schema can change the answer.
+bool keepsChangeHistory(Connection& db);
+
+// Inside a read transaction, of a file that keeps its history: where it stands; none when its
+// mark is gone. Without it a reader can only read anew whatever it needs.
 std::optional<ChangeMark> readChangeMark(Connection& db);
 
 struct RemovedCertificate {
