@@ -78,8 +78,27 @@ mkdir -p "$HOME"
 "$tool" new-identity --subject "CN=Fuzz PIN" --key rsa-1024 --container fuzz-pin --pin 1234 \
     --key-spec signature >/dev/null
 "$tool" add --store CA "$certs/seed-ca.der"
+# A certificate added and deleted again, so that the history of changes remembers a removal.
+"$tool" add --store CA "$certs/seed-rsa.der"
+"$tool" delete --store CA --thumbprint "$(openssl x509 -inform DER -in "$certs/seed-rsa.der" \
+    -noout -fingerprint -sha1 | sed 's/.*=//; s/://g')"
 store="$HOME/.local/share/qdie-keystore/keystore.db"
 sqlite3 "$store" "PRAGMA page_size = 1024; VACUUM;"
+# The file as the tool writes it, with its history of changes: as it is, in WAL mode, and with
+# the history altered by hand (a trigger gone, a mark and removals of the wrong types).
+cp "$store" "$db/seed-history.db"
+cp "$store" "$db/seed-history-wal.db" && sqlite3 "$db/seed-history-wal.db" "PRAGMA journal_mode = WAL;" >/dev/null
+cp "$store" "$db/seed-history-altered.db" && sqlite3 "$db/seed-history-altered.db" \
+    "DROP TRIGGER certificate_removed; UPDATE change_mark SET sequence = 'many';
+    INSERT INTO removals(sequence, store_id, certificate_id, container, stores_changed)
+        VALUES (9000000000, 'x', -1, x'00ff', 2); VACUUM;"
+# The schema of the files written before the history came, which the seeds below keep.
+sqlite3 "$store" "DROP TRIGGER certificate_added; DROP TRIGGER certificate_changed;
+    DROP TRIGGER certificate_removed; DROP TRIGGER container_changed; DROP TRIGGER container_removed;
+    DROP TRIGGER container_key_added; DROP TRIGGER container_key_changed;
+    DROP TRIGGER container_key_removed; DROP TRIGGER store_changed; DROP TRIGGER store_removed;
+    DROP TABLE removals; DROP TABLE change_mark; DROP INDEX certificates_by_change;
+    ALTER TABLE certificates DROP COLUMN changed; VACUUM;"
 cp "$store" "$db/seed-keystore.db"
 cp "$store" foreign.db && sqlite3 foreign.db "PRAGMA application_id = 7;"
 cp foreign.db "$db/seed-foreign.db"
