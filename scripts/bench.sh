@@ -2,15 +2,16 @@
 # Speed: signing and decryption through Java -> JNI -> library -> software CryptoAPI against
 # OpenSSL alone and Java's own provider, RSA-2048 and RSA-3072, logging off and on, stores of 10,
 # 1,000 and 10,000 certificates; listing such stores from Java; and the first call in a fresh
-# JVM; and signing through the QDIE provider against the natives called directly. Prints ratios
-# measured side by side in one run. Run after scripts/setup.sh.
+# JVM; signing through the QDIE provider against the natives called directly; and the key store
+# at scale: adding, deleting, signing, another process's change and listing with stores of 10,
+# 10,000 and 100,000 certificates. Prints ratios measured side by side in one run. Run after
+# scripts/setup.sh.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 build="$PWD/build/linux"
 cmake --preset linux >/dev/null
 cmake --build --preset linux -j 2 --target QDIEKeystore QdieBenchSupport qdie_keystore_benchmark \
-  soundness_cost_bench \
-  softcapi_signing_bench >/dev/null
+  soundness_cost_bench softcapi_signing_bench qdie-keystore >/dev/null
 
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
@@ -49,3 +50,12 @@ rm -rf "$userprofile/.quendrilax"
 java -Djava.library.path="$build/src" \
   -cp "$build/bench/qdie-keystore-benchmark.jar:$build/java/QDIEKeystore.jar" \
   com.quendrilax.bench.ProviderBenchmark "$work/cert2048.der"
+
+echo "== the key store at scale, through Java (RSA-2048 signing, SHA-256 over 1 KiB, logging off)"
+openssl x509 -in "$work/cert3072.pem" -outform DER -out "$work/cert3072.der"
+openssl req -x509 -newkey rsa:2048 -nodes -subj "/CN=Bench change" -days 2 \
+  -keyout "$work/change.key" -outform DER -out "$work/change.der" 2>/dev/null
+java -Djava.library.path="$build/src:$build/bench" \
+  -cp "$build/bench/qdie-keystore-benchmark.jar:$build/java/QDIEKeystore.jar" \
+  com.quendrilax.bench.ScaleBenchmark "$work" "$work/rsa2048.p12" "$work/cert3072.der" \
+  "$work/change.der" "$build/tools/qdie-keystore/qdie-keystore"
