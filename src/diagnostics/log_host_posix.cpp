@@ -12,10 +12,31 @@ namespace diagnostics {
 
 const char kLogPathSuffix[] = "/.quendrilax/jni.log";
 
+namespace {
+
+// The log is a regular file or nothing: a FIFO or a device in its place gets no line.
+bool isRegularFile(int fd) {
+    struct stat status;
+    return fstat(fd, &status) == 0 && S_ISREG(status.st_mode);
+}
+
+// Never waits (O_NONBLOCK: a FIFO in the log's place fails to open when nobody reads it, and is
+// refused when somebody does) and never follows a link in the last component (O_NOFOLLOW: a
+// link planted there is not written through, nor its target created).
+int openLogFile(const char* path, int access) {
+    const int fd = open(path, access | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY, 0600);
+    if (fd < 0 || isRegularFile(fd)) return fd;
+    close(fd);
+    return -1;
+}
+
+}  // namespace
+
 // O_APPEND puts each write at the end of the file in one step, even with several processes
-// writing; a line goes out in one write, so concurrent lines never interleave.
+// writing; a line goes out in one write, so concurrent lines never interleave. A new log is
+// private to the user (0600), as the lines may name containers and providers.
 LogLineWriter::LogLineWriter(const char* path)
-    : handle_(open(path, O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0666)) {
+    : handle_(openLogFile(path, O_WRONLY | O_APPEND | O_CREAT)) {
     if (handle_ < 0) handle_ = kClosed;
 }
 
@@ -36,7 +57,7 @@ void LogLineWriter::append(const char* text, size_t length) {
 
 // POSIX has no share modes, so a file held open by another writer is measured all the same.
 bool readLogFileSize(const char* path, uint32_t* size) {
-    const int fd = open(path, O_RDWR | O_CLOEXEC);
+    const int fd = openLogFile(path, O_RDWR);
     if (fd < 0) return false;
     struct stat status;
     if (fstat(fd, &status) != 0 || static_cast<uint64_t>(status.st_size) > UINT32_MAX)
