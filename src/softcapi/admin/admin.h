@@ -4,6 +4,7 @@
 // AdminError with a one-line reason when it cannot.
 #pragma once
 
+#include <cstdint>
 #include <optional>
 #include <stdexcept>
 #include <string>
@@ -52,8 +53,17 @@ struct Identity {
 };
 
 Identity createIdentity(const IdentityOptions& options);
+
+// The work a PKCS#12 file may ask for, refused beyond before any of it is done: one key
+// derivation (the MAC's, an encrypted SafeContents', a shrouded key's) at most this many
+// iterations, ten times the most a common tool writes (OpenSSL 3.0 2,048; keytool 10,000, and
+// in the legacy format of older JDKs 50,000, with 100,000 for the MAC), and all of them
+// together at most eight times that.
+inline constexpr int64_t kMaxPkcs12Iterations = 1000000;
+inline constexpr int64_t kMaxPkcs12TotalIterations = 8 * kMaxPkcs12Iterations;
+
 // Reads the key and its certificate from a PKCS#12 file, the older encryption Windows exports
-// included.
+// and files without a MAC included.
 Identity importPkcs12(const std::vector<BYTE>& pkcs12, const std::string& password,
                       const KeyPlacement& placement);
 

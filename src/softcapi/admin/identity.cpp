@@ -1,12 +1,10 @@
 // Identities: a key in a container and a certificate bound to it, generated or imported.
 #include <openssl/core_names.h>
 #include <openssl/dsa.h>
-#include <openssl/err.h>
-#include <openssl/pkcs12.h>
-#include <openssl/provider.h>
 #include <openssl/rand.h>
 #include <openssl/x509v3.h>
 
+#include "softcapi/admin/pkcs12_file.h"
 #include "softcapi/admin/support.h"
 #include "softcapi/openssl_util.h"
 #include "softcapi/providers.h"
@@ -198,48 +196,6 @@ Identity storeIdentity(EVP_PKEY* key, const std::vector<BYTE>& certificate,
     return identity;
 }
 
-// The older PKCS#12 encryption (RC2, 3DES with SHA-1) lives in OpenSSL's legacy provider, which
-// is loaded only for a file that needs it. Loading a provider turns off the implicit default
-// one, so that is loaded too; both are unloaded at exit, before OpenSSL's own cleanup.
-class LegacyProviders {
-public:
-    LegacyProviders()
-        : default_(OSSL_PROVIDER_load(nullptr, "default")),
-          legacy_(OSSL_PROVIDER_load(nullptr, "legacy")) {}
-    ~LegacyProviders() {
-        if (legacy_ != nullptr) OSSL_PROVIDER_unload(legacy_);
-        if (default_ != nullptr) OSSL_PROVIDER_unload(default_);
-    }
-    LegacyProviders(const LegacyProviders&) = delete;
-    LegacyProviders& operator=(const LegacyProviders&) = delete;
-
-private:
-    OSSL_PROVIDER* default_;
-    OSSL_PROVIDER* legacy_;
-};
-
-void loadLegacyProvider() {
-    static LegacyProviders providers;
-}
-
-bool macMatches(PKCS12* pkcs12, const std::string& password) {
-    if (!PKCS12_mac_present(pkcs12)) return true;
-    // An empty password may have been applied as no password at all, as openssl does.
-    return PKCS12_verify_mac(pkcs12, password.c_str(), -1) == 1 ||
-           (password.empty() && PKCS12_verify_mac(pkcs12, nullptr, 0) == 1);
-}
-
-bool parsePkcs12(PKCS12* pkcs12, const std::string& password, PkeyPtr& key, X509Ptr& certificate) {
-    EVP_PKEY* parsedKey = nullptr;
-    X509* parsedCertificate = nullptr;
-    STACK_OF(X509)* parsedChain = nullptr;
-    int ok = PKCS12_parse(pkcs12, password.c_str(), &parsedKey, &parsedCertificate, &parsedChain);
-    key.reset(parsedKey);
-    certificate.reset(parsedCertificate);
-    OpenSslPtr<STACK_OF(X509)> chain(parsedChain);
-    return ok == 1 && key && certificate;
-}
-
 }  // namespace
 
 bool parseKeyType(const std::string& text, KeyType& type) {
@@ -268,22 +224,10 @@ Identity createIdentity(const IdentityOptions& options) {
 Identity importPkcs12(const std::vector<BYTE>& pkcs12, const std::string& password,
                       const KeyPlacement& placement) {
     OpenSslErrorScope scope;
-    const unsigned char* in = pkcs12.data();
-    OpenSslPtr<PKCS12> file(d2i_PKCS12(nullptr, &in, static_cast<long>(pkcs12.size())));
-    if (!file) throw AdminError("the file is not a PKCS#12 file");
-    if (!macMatches(file.get(), password)) throw AdminError("wrong PKCS#12 password");
-    PkeyPtr key;
-    X509Ptr certificate;
-    if (!parsePkcs12(file.get(), password, key, certificate)) {
-        ERR_clear_error();
-        loadLegacyProvider();
-        if (!parsePkcs12(file.get(), password, key, certificate))
-            throw AdminError("the PKCS#12 file holds no readable key with its certificate");
-    }
-    if (X509_check_private_key(certificate.get(), key.get()) != 1)
-        throw AdminError("the PKCS#12 certificate does not match its key");
-    KeyBindingInfo binding = resolveBinding(placement, familyOf(key.get()));
-    return storeIdentity(key.get(), encodedCertificate(certificate.get()), binding, placement);
+    Pkcs12Identity read = readPkcs12(pkcs12, password);
+    KeyBindingInfo binding = resolveBinding(placement, familyOf(read.key.get()));
+    return storeIdentity(read.key.get(), encodedCertificate(read.certificate.get()), binding,
+                         placement);
 }
 
 void deleteContainer(const std::string& container, const std::string& provider) {
