@@ -55,6 +55,10 @@ for file in mac-over key-over; do
         "$WORK/err" || fail "$file.p12: reason not given: $(cat "$WORK/err")"
 done
 
+changed_unreported "imported, not printed" /dev/full import-pfx modern.p12 --password s3cret --store Unprinted
+run_ok "list Unprinted" list --store Unprinted
+grep -q "^$thumbprint  CN=Pfx User  container=" "$WORK/out" || fail "unprinted import not listed: $(cat "$WORK/out")"
+
 refused 1 "container taken" import-pfx modern.p12 --password s3cret --container imported
 # DSS signatures hold 20-byte r and s: a DSA key with a longer q could never sign there.
 openssl genpkey -quiet -genparam -algorithm DSA -pkeyopt dsa_paramgen_bits:2048 -out dsa.param &&

@@ -25,6 +25,10 @@ RUN_AS=()
 # Without the power to override file modes, even as root (which CI runs as).
 if [ "$(id -u)" -eq 0 ]; then UNPRIVILEGED=(setpriv --bounding-set=-all --inh-caps=-all --); else UNPRIVILEGED=(); fi
 
+# A private mount namespace to mount a scratch file system in, or nothing where none can be made.
+if [ "$(id -u)" -eq 0 ]; then MOUNT_NAMESPACE=(unshare -m); else MOUNT_NAMESPACE=(unshare -rm); fi
+"${MOUNT_NAMESPACE[@]}" true 2>/dev/null || MOUNT_NAMESPACE=()
+
 # Runs the tool; its output lands in $WORK/out and $WORK/err, its exit status in $status.
 run() {
     "${RUN_AS[@]}" "$TOOL" "$@" >"$WORK/out" 2>"$WORK/err"
@@ -70,6 +74,23 @@ refused() {
     [ "$(wc -l <"$WORK/err")" -eq 1 ] || fail "$label: stderr is not one line: $(cat "$WORK/err")"
     grep -q '^qdie-keystore: ' "$WORK/err" || fail "$label: stderr lacks the tool's name: $(cat "$WORK/err")"
     store_unchanged || fail "$label: the key store file changed"
+}
+
+# changed_unreported LABEL OUTPUT ARGS...: the tool, its standard output going to OUTPUT (a file
+# such as /dev/full, or "closed"), makes its change and then exits 3 with one line that says so.
+changed_unreported() {
+    local label=$1 output=$2
+    shift 2
+    if [ "$output" = closed ]; then
+        "$TOOL" "$@" >&- 2>"$WORK/err"
+    else
+        "$TOOL" "$@" >"$output" 2>"$WORK/err"
+    fi
+    status=$?
+    [ "$status" -eq 3 ] || fail "$label: exit $status, wanted 3"
+    [ "$(wc -l <"$WORK/err")" -eq 1 ] || fail "$label: stderr is not one line: $(cat "$WORK/err")"
+    grep -q "^qdie-keystore: [a-z-]*: the change was made (.*), but cannot write to standard output\$" \
+        "$WORK/err" || fail "$label: stderr does not say the change was made: $(cat "$WORK/err")"
 }
 
 # expect_equal LABEL ACTUAL WANTED

@@ -172,7 +172,8 @@ std::vector<BYTE> selfSignedCertificate(EVP_PKEY* key, const std::string& subjec
 
 // Writes the container and the certificate bound to it in one transaction.
 Identity storeIdentity(EVP_PKEY* key, const std::vector<BYTE>& certificate,
-                       const KeyBindingInfo& binding, const KeyPlacement& placement) {
+                       const KeyBindingInfo& binding, const KeyPlacement& placement,
+                       const BeforeStoring& beforeStoring) {
     ContainerRecord container;
     container.family = familyOf(key);
     container.name = binding.container;
@@ -187,6 +188,7 @@ Identity storeIdentity(EVP_PKEY* key, const std::vector<BYTE>& certificate,
     std::vector<BYTE> thumbprint = sha1Of(certificate.data(), certificate.size());
     identity.thumbprint = toHex(thumbprint);
     identity.binding = binding;
+    if (beforeStoring) beforeStoring(identity);
     changeKeystore([&](Connection& db) {
         if (containerExists(db, container.family, container.name))
             throw AdminError("key container '" + container.name + "' exists already");
@@ -212,13 +214,13 @@ bool parseKeyType(const std::string& text, KeyType& type) {
     return false;
 }
 
-Identity createIdentity(const IdentityOptions& options) {
+Identity createIdentity(const IdentityOptions& options, const BeforeStoring& beforeStoring) {
     OpenSslErrorScope scope;
     KeyFamily family = options.keyType == KeyType::Dsa1024 ? KeyFamily::Dss : KeyFamily::Rsa;
     KeyBindingInfo binding = resolveBinding(options.placement, family);
     PkeyPtr key = generateKey(options.keyType);
     std::vector<BYTE> certificate = selfSignedCertificate(key.get(), options.subject, binding.keySpec);
-    return storeIdentity(key.get(), certificate, binding, options.placement);
+    return storeIdentity(key.get(), certificate, binding, options.placement, beforeStoring);
 }
 
 Identity importPkcs12(const std::vector<BYTE>& pkcs12, const std::string& password,
@@ -227,20 +229,7 @@ Identity importPkcs12(const std::vector<BYTE>& pkcs12, const std::string& passwo
     Pkcs12Identity read = readPkcs12(pkcs12, password);
     KeyBindingInfo binding = resolveBinding(placement, familyOf(read.key.get()));
     return storeIdentity(read.key.get(), encodedCertificate(read.certificate.get()), binding,
-                         placement);
-}
-
-void deleteContainer(const std::string& container, const std::string& provider) {
-    KeyFamily family = KeyFamily::Rsa;
-    if (!provider.empty()) {
-        const ProviderInfo* known = findProvider(provider.c_str());
-        if (known == nullptr) throw AdminError("provider '" + provider + "' is not known");
-        family = known->family;
-    }
-    changeKeystore([&](Connection& db) {
-        if (!softcapi::deleteContainer(db, family, container))
-            throw AdminError("key container '" + container + "' does not exist");
-    });
+                         placement, {});
 }
 
 }  // namespace softcapi::admin
