@@ -2,7 +2,9 @@
 # Makes the seed corpora of the fuzz targets under fuzz/corpus/: PKCS#12 files as openssl and
 # Windows export them, DER certificates valid and odd, small key store databases made by
 # qdie-keystore (and damaged copies), and log messages. Keys are fresh on every run, so the bytes
-# differ; the kinds of file do not. Needs openssl, sqlite3 and the linux preset's qdie-keystore.
+# differ; the kinds of file do not. Files named regression-* are inputs the fuzzer once found to
+# break a promise; they are kept as they are. Needs openssl, sqlite3 and the linux preset's
+# qdie-keystore.
 #   fuzz/make_seeds.sh [path/to/qdie-keystore]
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"

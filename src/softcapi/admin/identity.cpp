@@ -6,6 +6,7 @@
 
 #include "softcapi/admin/pkcs12_file.h"
 #include "softcapi/admin/support.h"
+#include "softcapi/key_container.h"
 #include "softcapi/openssl_util.h"
 #include "softcapi/providers.h"
 
@@ -228,6 +229,9 @@ Identity importPkcs12(const std::vector<BYTE>& pkcs12, const std::string& passwo
     OpenSslErrorScope scope;
     Pkcs12Identity read = readPkcs12(pkcs12, password);
     KeyBindingInfo binding = resolveBinding(placement, familyOf(read.key.get()));
+    // Its container would refuse it at every acquisition: a key that cannot sign is not imported.
+    if (!keyPairMatches(read.key.get(), X509_get0_pubkey(read.certificate.get())))
+        throw AdminError("the PKCS#12 key does not sign what its certificate verifies");
     return storeIdentity(read.key.get(), encodedCertificate(read.certificate.get()), binding,
                          placement, {});
 }

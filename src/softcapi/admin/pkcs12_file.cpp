@@ -137,7 +137,7 @@ private:
     void checkMac() {
         const ASN1_INTEGER* count = nullptr;
         PKCS12_get0_mac(nullptr, nullptr, nullptr, &count, file_);
-        for (const PasswordForm& form : forms_) {
+        for (PasswordForm form : forms_) {
             work_.charge(iterationCount(count));
             if (PKCS12_verify_mac(file_, form.text, form.length) == 1) {
                 forms_ = {form};
@@ -153,7 +153,7 @@ private:
     Result decryptWithPassword(const X509_ALGOR* algorithm, Decrypt decrypt) {
         EncryptionCost cost = encryptionCost(algorithm);
         loadLegacyProviderFor(cost.cipherNid);
-        for (const PasswordForm& form : forms_) {
+        for (PasswordForm form : forms_) {
             work_.charge(cost.iterations);
             Result result = decrypt(form);
             if (result) {
