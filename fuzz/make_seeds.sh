@@ -2,7 +2,9 @@
 # Makes the seed corpora of the fuzz targets under fuzz/corpus/: PKCS#12 files as openssl and
 # Windows export them, DER certificates valid and odd, small key store databases made by
 # qdie-keystore (and damaged copies), and log messages. Keys are fresh on every run, so the bytes
-# differ; the kinds of file do not. Needs openssl, sqlite3 and the linux preset's qdie-keystore.
+# differ; the kinds of file do not. Files named regression-* are inputs the fuzzer once found to
+# break a promise; they are kept as they are. Needs openssl, sqlite3 and the linux preset's
+# qdie-keystore.
 #   fuzz/make_seeds.sh [path/to/qdie-keystore]
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
@@ -43,19 +45,23 @@ openssl x509 -req -in utf8.csr -key ca.key -out utf8.pem -days 30 2>/dev/null  #
 rm -rf "$corpus"/{pkcs12_import,certificate_store,damaged_keystore,log_message}/seed-*
 mkdir -p "$corpus"/{pkcs12_import,certificate_store,damaged_keystore,log_message}
 
-# PKCS#12: today's encryption, the legacy one Windows exports, no MAC nor encryption, a chain,
-# a DSA key, an EC key (refused: containers hold RSA and DSA keys only) and a DSA key with a
-# 256-bit q (refused: its signatures do not fit the DSS format; it was once imported and then
-# "signed" with bytes never written).
+# PKCS#12: today's encryption, the legacy one Windows exports, no MAC nor encryption, encryption
+# without a MAC, a chain, a DSA key, an EC key (refused: containers hold RSA and DSA keys only),
+# a DSA key with a 256-bit q (refused: its signatures do not fit the DSS format; it was once
+# imported and then "signed" with bytes never written), and one more iteration than the limit
+# in the MAC and in a key's encryption (refused before any key derivation).
 p12="$corpus/pkcs12_import"
 export_p12() { openssl pkcs12 -export -passout "pass:$password" -out "$p12/seed-$1.p12" "${@:2}"; }
 export_p12 modern -inkey rsa.key -in rsa.pem
 export_p12 legacy -legacy -inkey rsa.key -in rsa.pem
 export_p12 plain -inkey rsa.key -in rsa.pem -nomac -keypbe NONE -certpbe NONE
+export_p12 nomac-encrypted -inkey rsa.key -in rsa.pem -nomac
 export_p12 chain -inkey rsa.key -in rsa.pem -certfile ca.pem -name "Fuzz RSA"
 export_p12 dsa -inkey dsa.key -in dsa.pem
 export_p12 ec -inkey ec.key -in ec.pem -nomac
 export_p12 dsa-2048 -inkey dsa2048.key -in dsa2048.pem
+export_p12 mac-over-limit -inkey rsa.key -in rsa.pem -iter 1000001 -keypbe NONE -certpbe NONE
+export_p12 key-over-limit -legacy -inkey rsa.key -in rsa.pem -iter 1000001 -nomaciter -certpbe NONE
 
 # DER certificates: each kind above, and encodings that must be refused.
 certs="$corpus/certificate_store"

@@ -12,17 +12,35 @@ namespace diagnostics {
 
 const char kLogPathSuffix[] = "/.quendrilax/jni.log";
 
-// O_APPEND puts each write at the end of the file in one step, even with several processes
-// writing; a line goes out in one write, so concurrent lines never interleave.
+#if !defined(__linux__)
+#error "a line is appended with pwrite on an O_APPEND descriptor, which appends only on Linux"
+#endif
+
+namespace {
+
+// Never waits (O_NONBLOCK: a FIFO in the log's place fails to open while nobody reads it) and
+// never follows a link in the last component (O_NOFOLLOW: a link planted there is not written
+// through, nor its target created). A new log is private to the user.
+int openLogFile(const char* path, int access) {
+    return open(path, access | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY, 0600);
+}
+
+}  // namespace
+
 LogLineWriter::LogLineWriter(const char* path)
-    : handle_(open(path, O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0666)) {
+    : handle_(openLogFile(path, O_WRONLY | O_APPEND | O_CREAT)) {
     if (handle_ < 0) handle_ = kClosed;
 }
 
+// The line goes out in one pwrite. On a descriptor opened with O_APPEND, Linux appends it at
+// the end of the file whatever the offset (pwrite(2)), in one step even with several processes
+// writing, so concurrent lines never interleave; and pwrite fails with ESPIPE on what cannot
+// seek (a FIFO somebody reads, a socket, a terminal), so a line reaches a regular file or
+// nothing, at no cost beyond the write (an fstat for each line would add a tenth to a signing).
 LogLineWriter::~LogLineWriter() {
     if (!isOpen()) return;
     const int fd = static_cast<int>(handle_);
-    if (write(fd, line_, used_) < 0) {
+    if (pwrite(fd, line_, used_, 0) < 0) {
         // A failure of the log is silent.
     }
     close(fd);
@@ -35,15 +53,18 @@ void LogLineWriter::append(const char* text, size_t length) {
 }
 
 // POSIX has no share modes, so a file held open by another writer is measured all the same.
+// Only a regular file is: the trim neither waits on a FIFO nor deletes one.
 bool readLogFileSize(const char* path, uint32_t* size) {
-    const int fd = open(path, O_RDWR | O_CLOEXEC);
+    const int fd = openLogFile(path, O_RDWR);
     if (fd < 0) return false;
     struct stat status;
-    if (fstat(fd, &status) != 0 || static_cast<uint64_t>(status.st_size) > UINT32_MAX)
+    const bool measured = fstat(fd, &status) == 0;
+    close(fd);
+    if (measured && !S_ISREG(status.st_mode)) return false;
+    if (!measured || static_cast<uint64_t>(status.st_size) > UINT32_MAX)
         *size = UINT32_MAX;
     else
         *size = static_cast<uint32_t>(status.st_size);
-    close(fd);
     return true;
 }
 

@@ -30,8 +30,8 @@ std::array<unsigned char, 32> pinDigest(const char* pin, size_t pinLength) {
     return digest;
 }
 
-// Whether a private key signs what its stored public key verifies. A key damaged in storage can
-// still parse, yet sign with the wrong numbers; a signature nobody can verify is never made.
+}  // namespace
+
 bool keyPairMatches(EVP_PKEY* privateKey, EVP_PKEY* publicKey) {
     static const unsigned char kProbe[20] = {'q', 'd', 'i', 'e', ' ', 'k', 'e', 'y', ' ', 'p',
                                              'a', 'i', 'r', ' ', 'p', 'r', 'o', 'b', 'e', '.'};
@@ -47,8 +47,6 @@ bool keyPairMatches(EVP_PKEY* privateKey, EVP_PKEY* publicKey) {
            EVP_PKEY_sign(signing.get(), signature.data(), &length, kProbe, sizeof(kProbe)) == 1 &&
            EVP_PKEY_verify(verifying.get(), signature.data(), length, kProbe, sizeof(kProbe)) == 1;
 }
-
-}  // namespace
 
 std::shared_ptr<const LoadedContainer> LoadedContainer::load(const ContainerRecord& record,
                                                              DWORD& error) {

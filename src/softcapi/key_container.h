@@ -12,6 +12,11 @@
 
 namespace softcapi {
 
+// Whether an RSA or DSA private key signs what the public key verifies. A key damaged in storage
+// or in a file can still parse, and even match the public key's numbers, yet sign with the wrong
+// ones; a signature nobody can verify is never made.
+bool keyPairMatches(EVP_PKEY* privateKey, EVP_PKEY* publicKey);
+
 struct ContainerKey {
     SharedKey publicKey;
     SharedKey privateKey;     // null while the container's PIN has not been given

@@ -61,7 +61,8 @@ std::string parentOf(const std::string& path) {
     return slash == std::string::npos || slash == 0 ? "/" : path.substr(0, slash);
 }
 
-// mkdir -p, new folders private to the user whatever the umask.
+// mkdir -p. Only the folders made here get their mode, private to the user whatever the umask:
+// a folder that exists keeps the mode its owner gave it.
 void makeFolder(const std::string& folder) {
     struct stat info;
     if (stat(folder.c_str(), &info) == 0) {
@@ -69,8 +70,11 @@ void makeFolder(const std::string& folder) {
         return;
     }
     makeFolder(parentOf(folder));
-    if (mkdir(folder.c_str(), 0700) != 0 && errno != EEXIST) throw DatabaseError(CRYPT_E_FILE_ERROR);
-    chmod(folder.c_str(), 0700);
+    if (mkdir(folder.c_str(), 0700) == 0) {
+        chmod(folder.c_str(), 0700);
+    } else if (errno != EEXIST) {
+        throw DatabaseError(CRYPT_E_FILE_ERROR);
+    }
 }
 
 // Creates the database file 0600 before SQLite sees it; SQLite gives its journal the same mode.
@@ -82,6 +86,37 @@ void createPrivateFile(const std::string& path) {
         return;
     }
     if (errno != EEXIST) throw DatabaseError(CRYPT_E_FILE_ERROR);
+}
+
+DWORD openError(int error) {
+    return error == EACCES || error == EPERM ? E_ACCESSDENIED : CRYPT_E_FILE_ERROR;
+}
+
+// What SQLite would open beside the database: each must be missing or a regular file, as SQLite
+// opens them blocking and a FIFO in their place would stop the process in open() or read().
+void checkCompanionFiles(const std::string& path) {
+    for (const char* suffix : {"-journal", "-wal"}) {
+        struct stat info;
+        if (lstat((path + suffix).c_str(), &info) == 0 && !S_ISREG(info.st_mode))
+            throw DatabaseError(CRYPT_E_FILE_ERROR);
+    }
+}
+
+// False when there is no key store file. Throws DatabaseError for one the user may not read
+// (E_ACCESSDENIED) and for anything but a regular file: opened without blocking, so that a FIFO
+// put in its place is refused rather than waited on.
+bool checkKeystoreFile(const std::string& path) {
+    int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+    if (fd < 0) {
+        if (errno == ENOENT || errno == ENOTDIR) return false;
+        throw DatabaseError(openError(errno));
+    }
+    struct stat info;
+    bool regular = fstat(fd, &info) == 0 && S_ISREG(info.st_mode);
+    close(fd);
+    if (!regular) throw DatabaseError(CRYPT_E_FILE_ERROR);
+    checkCompanionFiles(path);
+    return true;
 }
 
 bool tableExists(Connection& connection, const char* name) {
@@ -99,15 +134,14 @@ std::string keystorePath() {
 }
 
 Connection openKeystoreForReading(const std::string& path) {
-    if (path.empty() || access(path.c_str(), F_OK) != 0) return Connection();
-    // Read-write so that SQLite can roll back a journal left by a writer that died.
-    for (int flags : {SQLITE_OPEN_READWRITE, SQLITE_OPEN_READONLY}) {
-        try {
-            return Connection(path, flags);
-        } catch (const DatabaseError&) {
-        }
+    if (path.empty() || !checkKeystoreFile(path)) return Connection();
+    // Read-write so that SQLite can roll back a journal left by a writer that died; read-only
+    // when the file may not be written.
+    try {
+        return Connection(path, SQLITE_OPEN_READWRITE);
+    } catch (const DatabaseError&) {
+        return Connection(path, SQLITE_OPEN_READONLY);
     }
-    return Connection();
 }
 
 bool hasKeystoreSchema(Connection& connection) {
@@ -127,10 +161,12 @@ KeystoreWriter::KeystoreWriter() {
     std::string path = keystorePath();
     if (path.empty()) throw DatabaseError(CRYPT_E_FILE_ERROR);
     std::string folder = parentOf(path);
-    makeFolder(parentOf(folder));
-    if (mkdir(folder.c_str(), 0700) != 0 && errno != EEXIST) throw DatabaseError(CRYPT_E_FILE_ERROR);
-    chmod(folder.c_str(), 0700);
+    makeFolder(folder);
+    // SQLite's journal goes beside the file: a folder it cannot be made in fails the change
+    // here, before anything is opened for writing.
+    if (access(folder.c_str(), W_OK | X_OK) != 0) throw DatabaseError(openError(errno));
     createPrivateFile(path);
+    if (!checkKeystoreFile(path)) throw DatabaseError(CRYPT_E_FILE_ERROR);
     connection_ = Connection(path, SQLITE_OPEN_READWRITE);
     connection_.execute("PRAGMA foreign_keys = ON");
     transaction_ = std::make_unique<Transaction>(connection_, Transaction::Kind::Write);

@@ -22,11 +22,17 @@ struct OpenSslDeleter {
     void operator()(BIGNUM* p) const { BN_free(p); }
     void operator()(BIO* p) const { BIO_free(p); }
     void operator()(DSA_SIG* p) const { DSA_SIG_free(p); }
+    void operator()(EVP_CIPHER* p) const { EVP_CIPHER_free(p); }
     void operator()(EVP_MD_CTX* p) const { EVP_MD_CTX_free(p); }
     void operator()(EVP_PKEY* p) const { EVP_PKEY_free(p); }
     void operator()(EVP_PKEY_CTX* p) const { EVP_PKEY_CTX_free(p); }
+    void operator()(PBE2PARAM* p) const { PBE2PARAM_free(p); }
+    void operator()(PBEPARAM* p) const { PBEPARAM_free(p); }
+    void operator()(PBKDF2PARAM* p) const { PBKDF2PARAM_free(p); }
     void operator()(PKCS12* p) const { PKCS12_free(p); }
     void operator()(PKCS8_PRIV_KEY_INFO* p) const { PKCS8_PRIV_KEY_INFO_free(p); }
+    void operator()(STACK_OF(PKCS12_SAFEBAG)* p) const { sk_PKCS12_SAFEBAG_pop_free(p, PKCS12_SAFEBAG_free); }
+    void operator()(STACK_OF(PKCS7)* p) const { sk_PKCS7_pop_free(p, PKCS7_free); }
     void operator()(STACK_OF(X509)* p) const { sk_X509_pop_free(p, X509_free); }
     void operator()(X509* p) const { X509_free(p); }
     void operator()(X509_EXTENSION* p) const { X509_EXTENSION_free(p); }

@@ -157,6 +157,34 @@ TEST_F(PinProtection, LockedUntilTheRightPinIsGiven) {
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(SCARD_W_CARD_NOT_AUTHENTICATED));
 }
 
+// Once the right PIN has been accepted in a process, a wrong one that shares its beginning is
+// still wrong, for any handle.
+TEST_F(PinProtection, WrongPinLikeOneAcceptedBeforeIsStillRefused) {
+    IdentityRequest request;
+    request.pin = "2468";
+    if (std::string why = fixture_->unsupportedReason(request); !why.empty()) GTEST_SKIP() << why;
+    TestIdentity identity = fixture_->createIdentity(request);
+    ScopedProvider unlocked;
+    acquireIdentity(identity, unlocked);
+    ASSERT_TRUE(CryptSetProvParam(unlocked.get(), PP_SIGNATURE_PIN,
+                                  reinterpret_cast<const BYTE*>("2468"), 0))
+        << std::hex << GetLastError();
+    ASSERT_FALSE(signWith(unlocked.get(), CALG_SHA1, kMessage, AT_KEYEXCHANGE).empty());
+
+    for (const char* wrong : {"24680", "246"}) {
+        SCOPED_TRACE(wrong);
+        ScopedProvider other;
+        acquireIdentity(identity, other);
+        SetLastError(kUnsetError);
+        EXPECT_FALSE(CryptSetProvParam(other.get(), PP_SIGNATURE_PIN,
+                                       reinterpret_cast<const BYTE*>(wrong), 0));
+        EXPECT_EQ(GetLastError(), static_cast<DWORD>(SCARD_W_WRONG_CHV));
+        SetLastError(kUnsetError);
+        EXPECT_TRUE(signWith(other.get(), CALG_SHA1, kMessage, AT_KEYEXCHANGE).empty());
+        EXPECT_EQ(GetLastError(), static_cast<DWORD>(SCARD_W_CARD_NOT_AUTHENTICATED));
+    }
+}
+
 TEST_F(PinProtection, ContainerWithoutPinRefusesOne) {
     TestIdentity identity = fixture_->createIdentity({});
     ScopedProvider provider;

@@ -260,3 +260,8 @@ private:
 std::unique_ptr<CryptoFixture> makeCryptoFixture() {
     return std::make_unique<CapiFixture>();
 }
+
+bool refusesAnotherKeysSignature(DWORD error) {
+    return error == static_cast<DWORD>(NTE_BAD_SIGNATURE) ||
+           (runningUnderWine() && error == static_cast<DWORD>(NTE_FAIL));
+}

@@ -58,6 +58,11 @@ public:
     virtual Bytes encryptFor(const Bytes& certificate, const Bytes& plainText, bool oaep) = 0;
 };
 
+// Whether `error` is how CryptVerifySignature refuses a signature made by another key of the same
+// size: NTE_BAD_SIGNATURE, as Windows answers; Wine's RSAENH answers NTE_FAIL instead when the
+// signature is not below the key's modulus, which happens about half the time.
+bool refusesAnotherKeysSignature(DWORD error);
+
 // The fixture of this platform. Its identities live in the current user's key store: the tests
 // give each case a profile of its own.
 std::unique_ptr<CryptoFixture> makeCryptoFixture();

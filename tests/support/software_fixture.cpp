@@ -76,3 +76,7 @@ public:
 std::unique_ptr<CryptoFixture> makeCryptoFixture() {
     return std::make_unique<SoftwareFixture>();
 }
+
+bool refusesAnotherKeysSignature(DWORD error) {
+    return error == static_cast<DWORD>(NTE_BAD_SIGNATURE);
+}

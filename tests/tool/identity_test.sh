@@ -1,6 +1,7 @@
 #!/bin/bash
 # new-identity: the certificate it writes is the one it lists, bound to a key as asked; a
-# refused identity changes nothing and never shows the PIN.
+# refused identity changes nothing and never shows the PIN; an identity made whose result cannot
+# be printed says so with its own exit status.
 source "$(dirname "$0")/tool_test_lib.sh" "$1"
 
 guid='\{[0-9A-F]{8}-[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{12}\}'
@@ -64,6 +65,28 @@ refused 1 "--out a folder" new-identity --subject "CN=X" --key rsa-1024 --out "$
 cp a.der keep.der
 refused 1 "bad subject with --out" new-identity --subject "CN=" --key rsa-1024 --out a.der
 cmp -s a.der keep.der || fail "a refused new-identity overwrote its --out file"
+# --out never names a file of the key store, and is written before the store changes: a full
+# file system leaves the store as it was.
+refused 1 "--out the key store" new-identity --subject "CN=X" --key rsa-1024 --out "$DB"
+refused 1 "--out its journal, spelled otherwise" new-identity --subject "CN=X" --key rsa-1024 \
+    --out "$(dirname "$DB")/../qdie-keystore/keystore.db-journal"
+refused 1 "export over the key store" export --store My --thumbprint "$thumbprint" --out "$DB"
+if [ ${#MOUNT_NAMESPACE[@]} -gt 0 ]; then
+    mkdir full
+    RUN_AS=("${MOUNT_NAMESPACE[@]}" sh -c 'mount -t tmpfs -o size=4k tmpfs full &&
+        head -c 4096 /dev/zero >full/filler 2>/dev/null; exec "$0" "$@"')
+    refused 1 "--out on a full file system" new-identity --subject "CN=X" --key rsa-1024 --out full/x.der
+    RUN_AS=()
+else
+    echo "skipped: --out on a full file system (no mount namespace here)"
+fi
 [ -z "$(ls "$WORK" | grep '\.der\.')" ] || fail "temporary --out files left: $(ls "$WORK")"
+
+# Made, but not printed: exit 3, and the identity is in the store once.
+for output in /dev/full closed; do
+    changed_unreported "stdout $output" $output new-identity --subject "CN=Unprinted" --key rsa-1024 --store Unprinted
+done
+run_ok "list Unprinted" list --store Unprinted
+expect_equal "identities made whose result was not printed" "$(grep -c "  CN=Unprinted  container=" "$WORK/out")" 2
 
 finish

@@ -1,6 +1,7 @@
 #!/bin/bash
 # import-pfx: PKCS#12 files as openssl makes them, with today's and with the older (legacy)
-# encryption, bind the certificate to a new container; a wrong password changes nothing.
+# encryption, with or without a MAC, bind the certificate to a new container; a wrong password
+# changes nothing, and a file that asks for more key derivation than the limit is refused.
 source "$(dirname "$0")/tool_test_lib.sh" "$1"
 
 openssl req -x509 -newkey rsa:2048 -nodes -keyout user.key -out user.pem -subj "/CN=Pfx User" \
@@ -30,6 +31,33 @@ run_ok "file without password" import-pfx nopassword.p12 --container "Imported" 
     --key-spec signature --pin 1234 --store Plain
 expect_equal "binding as asked" "$(cat "$WORK/out")" \
     "$thumbprint  container=Imported provider=\"Microsoft Enhanced RSA and AES Cryptographic Provider\" type=24 spec=signature"
+
+# Without a MAC, the password is proven by the decryption alone.
+openssl pkcs12 -export -nomac -inkey user.key -in user.pem -out nomac.p12 -passout pass:s3cret ||
+    fail "openssl pkcs12 -nomac"
+refused 1 "no MAC, wrong password" import-pfx nomac.p12 --password wrong --store NoMac
+run_ok "no MAC, encrypted" import-pfx nomac.p12 --password s3cret --store NoMac
+run_ok "list NoMac" list --store NoMac
+grep -q "^$thumbprint  CN=Pfx User  container=" "$WORK/out" || fail "no-MAC file not listed: $(cat "$WORK/out")"
+
+# Key derivation: up to 1,000,000 iterations each is done; one more, in the MAC or in a key's
+# encryption, is refused before any is done.
+openssl pkcs12 -export -iter 1000000 -inkey user.key -in user.pem -out limit.p12 -passout pass:s3cret ||
+    fail "openssl pkcs12 -iter 1000000"
+run_ok "1,000,000 iterations" import-pfx limit.p12 --password s3cret --store Limit
+openssl pkcs12 -export -iter 1000001 -keypbe NONE -certpbe NONE -inkey user.key -in user.pem \
+    -out mac-over.p12 -passout pass:s3cret || fail "openssl pkcs12, MAC over the limit"
+openssl pkcs12 -export -legacy -iter 1000001 -nomaciter -certpbe NONE -inkey user.key -in user.pem \
+    -out key-over.p12 -passout pass:s3cret || fail "openssl pkcs12, key over the limit"
+for file in mac-over key-over; do
+    refused 1 "$file.p12" import-pfx $file.p12 --password s3cret --store Over
+    grep -q "asks for 1000001 iterations of a key derivation, more than the 1000000 allowed" \
+        "$WORK/err" || fail "$file.p12: reason not given: $(cat "$WORK/err")"
+done
+
+changed_unreported "imported, not printed" /dev/full import-pfx modern.p12 --password s3cret --store Unprinted
+run_ok "list Unprinted" list --store Unprinted
+grep -q "^$thumbprint  CN=Pfx User  container=" "$WORK/out" || fail "unprinted import not listed: $(cat "$WORK/out")"
 
 refused 1 "container taken" import-pfx modern.p12 --password s3cret --container imported
 # DSS signatures hold 20-byte r and s: a DSA key with a longer q could never sign there.

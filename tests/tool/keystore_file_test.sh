@@ -1,6 +1,7 @@
 #!/bin/bash
 # The key store file: private to the user whatever the umask, and a file that is not a key
-# store (or no longer a whole one) makes commands fail cleanly without being overwritten.
+# store (or no longer a whole one), that the user may not read, or that is a FIFO makes commands
+# fail cleanly without being overwritten; a folder its owner made read-only stays so.
 source "$(dirname "$0")/tool_test_lib.sh" "$1"
 
 make_certificate one "First"
@@ -36,5 +37,27 @@ run_ok "list over an empty file" list
 run_ok "add over an empty file" add --store My one.der
 run_ok "list after the add" list
 grep -q "  CN=First  no key" "$WORK/out" || fail "empty file not made a store: $(cat "$WORK/out")"
+
+# Nothing to read is an empty store; something the user may not read is a failure.
+chmod 200 "$DB"
+RUN_AS=("${UNPRIVILEGED[@]}")
+refused 1 "list of an unreadable file" list
+refused 1 "stores of an unreadable file" stores
+grep -q "keystore.db cannot be read" "$WORK/err" || fail "unreadable: reason not given: $(cat "$WORK/err")"
+chmod 600 "$DB"
+chmod 500 "$(dirname "$DB")"
+refused 1 "add in a read-only folder" add --store Other one.der
+expect_equal "read-only folder kept" "$(stat -c %a "$(dirname "$DB")")" 500
+chmod 700 "$(dirname "$DB")"
+RUN_AS=()
+
+# A FIFO in the file's place is refused at once, never waited on.
+mv "$DB" kept.db
+mkfifo "$DB"
+RUN_AS=(timeout 10)
+refused 1 "list over a FIFO" list
+refused 1 "stores over a FIFO" stores
+refused 1 "add over a FIFO" add --store My one.der
+RUN_AS=()
 
 finish

@@ -19,9 +19,19 @@ fail() {
     failures=$((failures + 1))
 }
 
+# What the tool runs under, when a test sets it: (timeout 10) so that a tool that waits fails
+# instead of hanging, or ("${UNPRIVILEGED[@]}").
+RUN_AS=()
+# Without the power to override file modes, even as root (which CI runs as).
+if [ "$(id -u)" -eq 0 ]; then UNPRIVILEGED=(setpriv --bounding-set=-all --inh-caps=-all --); else UNPRIVILEGED=(); fi
+
+# A private mount namespace to mount a scratch file system in, or nothing where none can be made.
+if [ "$(id -u)" -eq 0 ]; then MOUNT_NAMESPACE=(unshare -m); else MOUNT_NAMESPACE=(unshare -rm); fi
+"${MOUNT_NAMESPACE[@]}" true 2>/dev/null || MOUNT_NAMESPACE=()
+
 # Runs the tool; its output lands in $WORK/out and $WORK/err, its exit status in $status.
 run() {
-    "$TOOL" "$@" >"$WORK/out" 2>"$WORK/err"
+    "${RUN_AS[@]}" "$TOOL" "$@" >"$WORK/out" 2>"$WORK/err"
     status=$?
 }
 
@@ -35,14 +45,18 @@ run_ok() {
     fi
 }
 
+# The kind of file in the key store's place and, for a regular file, its bytes (a FIFO is
+# never read: that would wait for a writer).
 snapshot_store() {
-    rm -f "$WORK/before.db"
-    if [ -e "$DB" ]; then cp "$DB" "$WORK/before.db"; fi
+    rm -f "$WORK/before.db" "$WORK/before.kind"
+    if [ -e "$DB" ]; then stat -c %F "$DB" >"$WORK/before.kind"; fi
+    if [ -f "$DB" ]; then cp "$DB" "$WORK/before.db"; fi
 }
 
 store_unchanged() {
-    if [ -e "$WORK/before.db" ]; then
-        cmp -s "$WORK/before.db" "$DB"
+    if [ -e "$WORK/before.kind" ]; then
+        [ "$(stat -c %F "$DB")" = "$(cat "$WORK/before.kind")" ] &&
+            { [ ! -e "$WORK/before.db" ] || cmp -s "$WORK/before.db" "$DB"; }
     else
         [ ! -e "$DB" ]
     fi
@@ -60,6 +74,23 @@ refused() {
     [ "$(wc -l <"$WORK/err")" -eq 1 ] || fail "$label: stderr is not one line: $(cat "$WORK/err")"
     grep -q '^qdie-keystore: ' "$WORK/err" || fail "$label: stderr lacks the tool's name: $(cat "$WORK/err")"
     store_unchanged || fail "$label: the key store file changed"
+}
+
+# changed_unreported LABEL OUTPUT ARGS...: the tool, its standard output going to OUTPUT (a file
+# such as /dev/full, or "closed"), makes its change and then exits 3 with one line that says so.
+changed_unreported() {
+    local label=$1 output=$2
+    shift 2
+    if [ "$output" = closed ]; then
+        "$TOOL" "$@" >&- 2>"$WORK/err"
+    else
+        "$TOOL" "$@" >"$output" 2>"$WORK/err"
+    fi
+    status=$?
+    [ "$status" -eq 3 ] || fail "$label: exit $status, wanted 3"
+    [ "$(wc -l <"$WORK/err")" -eq 1 ] || fail "$label: stderr is not one line: $(cat "$WORK/err")"
+    grep -q "^qdie-keystore: [a-z-]*: the change was made (.*), but cannot write to standard output\$" \
+        "$WORK/err" || fail "$label: stderr does not say the change was made: $(cat "$WORK/err")"
 }
 
 # expect_equal LABEL ACTUAL WANTED

@@ -2,7 +2,7 @@
 # The command line: --help everywhere, and every usage error one line, exit 2, no store made.
 source "$(dirname "$0")/tool_test_lib.sh" "$1"
 
-commands="new-identity import-pfx list export add delete stores"
+commands="new-identity import-pfx list export add delete stores containers delete-container"
 
 run_ok "tool --help" --help
 for command in $commands; do
@@ -28,6 +28,9 @@ refused 2 "missing value" list --store
 refused 2 "option as value" export --store --thumbprint 00 --out x.der
 refused 2 "option twice" list --store My --store Root
 refused 2 "stray argument" list My
+refused 2 "flag with a value" delete-container box --force=yes
+refused 2 "no container" delete-container --force
+refused 2 "two containers" delete-container one two
 
 # Secrets stay out of every message, even when mistyped.
 for mistake in --pim=Sesame-4711 Sesame-4711; do

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <sqlite3.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <filesystem>
 #include <fstream>
@@ -10,6 +11,7 @@
 
 #include "softcapi/admin/admin.h"
 #include "softcapi/wincapi.h"
+#include "support/child_process.h"
 #include "support/temp_profile.h"
 
 namespace {
@@ -92,6 +94,105 @@ TEST(KeystoreFile, FolderAndFileArePrivateWhateverTheUmask) {
     EXPECT_EQ(info.st_mode & 0777, 0700u);
     ASSERT_EQ(stat(profile.keystorePath().c_str(), &info), 0);
     EXPECT_EQ(info.st_mode & 0777, 0600u);
+}
+
+// Each call a process makes of the key store, in a child process: 0 when each failed with
+// `error`, or the number of the first that did not.
+int failuresOfEveryCall(const Bytes& certificate, const softcapi::admin::Identity& identity,
+                        DWORD error) {
+    SetLastError(kUnsetError);
+    if (CertOpenSystemStoreA(0, "My") != nullptr || GetLastError() != error) return 1;
+    SetLastError(kUnsetError);
+    if (CertAddEncodedCertificateToSystemStoreA("My", certificate.data(),
+                                                static_cast<DWORD>(certificate.size())) ||
+        GetLastError() != error)
+        return 2;
+    HCRYPTPROV provider = 0;
+    SetLastError(kUnsetError);
+    if (CryptAcquireContextA(&provider, identity.binding.container.c_str(),
+                             identity.binding.provider.c_str(), identity.binding.providerType, 0) ||
+        GetLastError() != error)
+        return 3;
+    try {
+        softcapi::admin::storeNames();
+        return 4;
+    } catch (const softcapi::admin::AdminError&) {
+    }
+    return 0;
+}
+
+softcapi::admin::Identity newIdentity() {
+    softcapi::admin::IdentityOptions options;
+    options.subject = "CN=Hostile";
+    options.keyType = softcapi::admin::KeyType::Rsa1024;
+    return softcapi::admin::createIdentity(options);
+}
+
+// A FIFO in place of the file, or of its journal, would stop the process in open() or read(),
+// holding the lock every call of the process takes.
+TEST(KeystoreFile, FifoInPlaceOfTheFileOrItsJournalIsRefusedWithoutWaiting) {
+    for (const char* suffix : {"", "-journal"}) {
+        SCOPED_TRACE(suffix);
+        TempProfile profile;
+        softcapi::admin::Identity identity = newIdentity();
+        Bytes certificate = newCertificate();
+        std::string fifo = profile.keystorePath() + suffix;
+        fs::remove(fifo);
+        ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+        EXPECT_EQ(runInChild([&] {
+                      return failuresOfEveryCall(certificate, identity, CRYPT_E_FILE_ERROR);
+                  }),
+                  0);
+        EXPECT_TRUE(fs::is_fifo(fifo));
+    }
+}
+
+TEST(KeystoreFile, FileTheUserMayNotReadIsAFailureToOpenNotAnEmptyStore) {
+    TempProfile profile;
+    softcapi::admin::Identity identity = newIdentity();
+    Bytes certificate = newCertificate();
+    Bytes before = readFile(profile.keystorePath());
+    ASSERT_EQ(chmod(profile.keystorePath().c_str(), 0200), 0);
+    EXPECT_EQ(runInChild([&] { return failuresOfEveryCall(certificate, identity, E_ACCESSDENIED); },
+                         ChildPrivileges::Dropped),
+              0);
+    ASSERT_EQ(chmod(profile.keystorePath().c_str(), 0600), 0);
+    EXPECT_EQ(readFile(profile.keystorePath()), before);
+}
+
+// A folder its owner made read-only stays so: a change then fails, and leaves everything as it was.
+TEST(KeystoreFile, FolderThatExistsKeepsItsModeAndOneNotWritableRefusesChanges) {
+    TempProfile profile;
+    newCertificate();
+    std::string folder = fs::path(profile.keystorePath()).parent_path();
+    ASSERT_EQ(chmod(folder.c_str(), 0750), 0);
+    Bytes certificate = newCertificate();
+    struct stat info;
+    ASSERT_EQ(stat(folder.c_str(), &info), 0);
+    EXPECT_EQ(info.st_mode & 0777, 0750u);
+
+    ASSERT_EQ(chmod(folder.c_str(), 0500), 0);
+    Bytes before = readFile(profile.keystorePath());
+    EXPECT_EQ(runInChild(
+                  [&] {
+                      try {
+                          newCertificate();
+                          return 1;
+                      } catch (const softcapi::admin::AdminError&) {
+                      }
+                      SetLastError(kUnsetError);
+                      if (CertAddEncodedCertificateToSystemStoreA(
+                              "My", certificate.data(), static_cast<DWORD>(certificate.size())))
+                          return 2;
+                      return GetLastError() == static_cast<DWORD>(E_ACCESSDENIED) ? 0 : 3;
+                  },
+                  ChildPrivileges::Dropped),
+              0);
+    ASSERT_EQ(stat(folder.c_str(), &info), 0);
+    EXPECT_EQ(info.st_mode & 0777, 0500u);
+    chmod(folder.c_str(), 0700);
+    EXPECT_EQ(readFile(profile.keystorePath()), before);
+    EXPECT_EQ(std::distance(fs::directory_iterator(folder), fs::directory_iterator()), 1);
 }
 
 TEST(KeystoreFile, FileThatIsNotSqliteIsRefusedAndKept) {

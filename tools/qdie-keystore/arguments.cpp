@@ -63,9 +63,15 @@ Arguments parseArguments(int argc, char** argv, const ArgumentRules& rules) {
         // Only the name is ever quoted back: what follows '=' may be a PIN.
         char* equals = std::strchr(word, '=');
         std::string name = equals != nullptr ? std::string(word, equals) : std::string(word);
-        if (!looksLikeOption(word) || !contains(rules.options, name))
+        bool flag = contains(rules.flags, name);
+        if (!looksLikeOption(word) || !(flag || contains(rules.options, name)))
             throw UsageError("unknown option " + name);
         if (parsed.has(name)) throw UsageError("option " + name + " is given twice");
+        if (flag) {
+            if (equals != nullptr) throw UsageError("option " + name + " takes no value");
+            parsed.values_[name] = "";
+            continue;
+        }
         char* value = equals != nullptr ? equals + 1 : nullptr;
         if (value == nullptr) {
             if (i + 1 >= argc || looksLikeOption(argv[i + 1]))

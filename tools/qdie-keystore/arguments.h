@@ -20,6 +20,7 @@ struct ArgumentRules {
     std::vector<std::string> secretOptions;  // among them, values wiped from the process's argv
     size_t positionals = 0;                  // exact count of non-option arguments
     const char* positionalName = "";         // how usage names them, for error messages
+    std::vector<std::string> flags;          // "--force", ...; each takes no value
 };
 
 class Arguments {
@@ -40,7 +41,7 @@ private:
 };
 
 // Parses argv[0..argc) (the words after the subcommand). "--opt VALUE" and "--opt=VALUE" are
-// both accepted; "--" ends the options. "--help" anywhere before "--" wins over every error.
+// both accepted, a flag stands alone; "--" ends the options. "--help" anywhere before "--" wins over every error.
 // Values of secret options are overwritten in argv, so the process list stops showing them.
 Arguments parseArguments(int argc, char** argv, const ArgumentRules& rules);
 

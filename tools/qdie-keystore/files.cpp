@@ -7,6 +7,8 @@
 #include <cerrno>
 #include <cstring>
 
+#include "softcapi/admin/admin.h"
+
 namespace qdie_tool {
 
 namespace {
@@ -74,6 +76,8 @@ std::vector<BYTE> readInputFile(const std::string& path) {
 }
 
 OutputFile::OutputFile(const std::string& path) : path_(path), temporaryPath_(path + ".XXXXXX") {
+    if (softcapi::admin::isKeystoreFile(path_))
+        throw FileError("cannot write " + path_ + ": it is a file of the key store");
     // rename() would refuse it only after the work is done.
     struct stat info;
     if (stat(path_.c_str(), &info) == 0 && S_ISDIR(info.st_mode))
@@ -85,21 +89,23 @@ OutputFile::OutputFile(const std::string& path) : path_(path), temporaryPath_(pa
 }
 
 OutputFile::~OutputFile() {
-    if (fd_ >= 0) {
-        close(fd_);
-        unlink(temporaryPath_.c_str());
-    }
+    if (fd_ >= 0) close(fd_);
+    if (!temporaryPath_.empty()) unlink(temporaryPath_.c_str());
 }
 
-void OutputFile::commit(const std::vector<BYTE>& bytes) {
-    if (int error = writeAll(fd_, bytes)) failFile("write", path_, error);
+// Flushed to disk, so that a full file system fails here and not after the name is given.
+void OutputFile::write(const std::vector<BYTE>& bytes) {
+    int error = writeAll(fd_, bytes);
+    if (error == 0 && fsync(fd_) != 0) error = errno;
     int fd = fd_;
     fd_ = -1;
-    if (close(fd) != 0 || rename(temporaryPath_.c_str(), path_.c_str()) != 0) {
-        int error = errno;
-        unlink(temporaryPath_.c_str());
-        failFile("write", path_, error);
-    }
+    if (close(fd) != 0 && error == 0) error = errno;
+    if (error != 0) failFile("write", path_, error);
+}
+
+void OutputFile::commit() {
+    if (rename(temporaryPath_.c_str(), path_.c_str()) != 0) failFile("write", path_, errno);
+    temporaryPath_.clear();
 }
 
 }  // namespace qdie_tool

@@ -19,8 +19,9 @@ public:
 std::vector<BYTE> readInputFile(const std::string& path);
 
 // A file written whole or not at all: the bytes go to a temporary file beside `path`, created
-// on construction (so an unwritable destination is known before anything else is done), and
-// take its name on commit(). Without commit() the temporary file is removed.
+// on construction (so an unwritable destination is known before anything else is done), written
+// and flushed to disk by write(), and given its name by commit(). Without commit() the
+// temporary file is removed. The key store's own files are refused as a destination.
 class OutputFile {
 public:
     explicit OutputFile(const std::string& path);
@@ -28,7 +29,8 @@ public:
     OutputFile(const OutputFile&) = delete;
     OutputFile& operator=(const OutputFile&) = delete;
 
-    void commit(const std::vector<BYTE>& bytes);
+    void write(const std::vector<BYTE>& bytes);
+    void commit();
 
 private:
     std::string path_;

@@ -33,7 +33,8 @@ const char kNewIdentityUsage[] =
     "                    Diffie-Hellman provider for DSA)\n"
     "  --pin PIN         protect the key with a PIN\n"
     "  --store NAME      system store (default: My)\n"
-    "  --out FILE        also write the certificate, DER-encoded, to FILE\n";
+    "  --out FILE        also write the certificate, DER-encoded, to FILE (written before the\n"
+    "                    store changes, given its name after; never a file of the key store)\n";
 
 const char kImportPfxUsage[] =
     "Usage: qdie-keystore import-pfx FILE.p12 [options]\n"
@@ -48,7 +49,14 @@ const char kImportPfxUsage[] =
     "  --container NAME  key container (default: a generated {GUID} name)\n"
     "  --provider NAME   provider the binding names; any name, a legacy or unknown one included\n"
     "  --pin PIN         protect the key with a PIN\n"
-    "  --store NAME      system store (default: My)\n";
+    "  --store NAME      system store (default: My)\n"
+    "\n"
+    "A file whose MAC or encryption asks for more than 1000000 iterations of key derivation\n"
+    "(8000000 in all) is refused before any is done.\n";
+
+static_assert(admin::kMaxPkcs12Iterations == 1000000 &&
+                  admin::kMaxPkcs12TotalIterations == 8000000,
+              "import-pfx --help names the limits");
 
 admin::KeyPlacement placementFrom(const Arguments& arguments) {
     admin::KeyPlacement placement;
@@ -67,7 +75,12 @@ void printIdentity(const admin::Identity& identity) {
     std::cout << identity.thumbprint << "  " << describeBinding(identity.binding) << "\n";
 }
 
-void runNewIdentity(const Arguments& arguments) {
+std::string madeIdentity(const admin::Identity& identity, const admin::KeyPlacement& placement) {
+    return "identity " + identity.thumbprint + " added to store '" +
+           escapeControls(placement.store) + "'";
+}
+
+void runNewIdentity(const Arguments& arguments, ChangeRecord& change) {
     admin::IdentityOptions options;
     options.subject = arguments.required(kSubjectOption);
     std::string keyType = arguments.value(kKeyOption, "rsa-2048");
@@ -75,18 +88,25 @@ void runNewIdentity(const Arguments& arguments) {
         throw UsageError("unknown key type '" + keyType +
                          "' (rsa-1024, rsa-2048, rsa-3072, rsa-4096 or dsa-1024)");
     options.placement = placementFrom(arguments);
-    // Opened first, so an unwritable --out stops the command before the store changes.
+    // Made first, so an unwritable --out stops the command before the store changes; written
+    // before the store changes, so a full disk does too; named only once the identity is in.
     std::optional<OutputFile> out;
     if (arguments.has(kOutOption)) out.emplace(arguments.value(kOutOption));
-    admin::Identity identity = admin::createIdentity(options);
-    if (out) out->commit(identity.certificate);
+    admin::Identity identity = admin::createIdentity(options, [&](const admin::Identity& made) {
+        if (out) out->write(made.certificate);
+    });
+    change.made(madeIdentity(identity, options.placement));
+    if (out) out->commit();
     printIdentity(identity);
 }
 
-void runImportPfx(const Arguments& arguments) {
+void runImportPfx(const Arguments& arguments, ChangeRecord& change) {
     admin::KeyPlacement placement = placementFrom(arguments);
     std::vector<BYTE> pkcs12 = readInputFile(arguments.positionals()[0]);
-    printIdentity(admin::importPkcs12(pkcs12, arguments.value(kPasswordOption), placement));
+    admin::Identity identity =
+        admin::importPkcs12(pkcs12, arguments.value(kPasswordOption), placement);
+    change.made(madeIdentity(identity, placement));
+    printIdentity(identity);
 }
 
 }  // namespace
@@ -98,14 +118,16 @@ const std::vector<Command>& identityCommands() {
            kStoreOption, kOutOption},
           {kPinOption},
           0,
-          ""},
+          "",
+          {}},
          runNewIdentity},
         {"import-pfx", "import a key and its certificate from a PKCS#12 file", kImportPfxUsage,
          {{kPasswordOption, kKeySpecOption, kContainerOption, kProviderOption, kPinOption,
            kStoreOption},
           {kPinOption, kPasswordOption},
           1,
-          "FILE.p12"},
+          "FILE.p12",
+          {}},
          runImportPfx},
     };
     return kCommands;

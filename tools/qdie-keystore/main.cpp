@@ -1,8 +1,14 @@
 // qdie-keystore: administration of the software key store, as certutil is on Windows.
-// Exit status: 0 done, 1 failed (nothing changed), 2 the command line is wrong.
+// Exit status: 0 done, 1 failed (nothing changed), 2 the command line is wrong, 3 the change was
+// made but what the command had to print or write then failed.
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <cstring>
 #include <iostream>
 #include <new>
+#include <stdexcept>
 
 #include "commands.h"
 #include "output.h"
@@ -14,12 +20,16 @@ using qdie_tool::kToolName;
 
 const int kExitFailure = 1;
 const int kExitUsage = 2;
+const int kExitChangedButUnreported = 3;
+
+const char kNoOutput[] = "cannot write to standard output";
 
 const char kToolHelp[] = "--help";
 
 std::vector<const Command*> allCommands() {
     std::vector<const Command*> commands;
-    for (const auto* group : {&qdie_tool::identityCommands(), &qdie_tool::storeCommands()}) {
+    for (const auto* group : {&qdie_tool::identityCommands(), &qdie_tool::storeCommands(),
+                              &qdie_tool::containerCommands()}) {
         for (const Command& command : *group) commands.push_back(&command);
     }
     return commands;
@@ -33,9 +43,12 @@ void printToolUsage() {
                  "Commands:\n";
     for (const Command* command : allCommands()) {
         std::string name = command->name;
-        std::cout << "  " << name << std::string(14 - name.size(), ' ') << command->summary << "\n";
+        std::cout << "  " << name << std::string(18 - name.size(), ' ') << command->summary << "\n";
     }
-    std::cout << "\n'" << kToolName << " COMMAND --help' describes a command.\n";
+    std::cout << "\n'" << kToolName << " COMMAND --help' describes a command.\n"
+                 "\n"
+                 "Exit status: 0 done, 1 failed (nothing changed), 2 the command line is wrong,\n"
+                 "3 the change was made but its result could not be printed or written.\n";
 }
 
 const Command* findCommand(const char* name) {
@@ -45,22 +58,44 @@ const Command* findCommand(const char* name) {
     return nullptr;
 }
 
+// A result that could not be printed (a full disk, a closed pipe) is not a success.
+void flushOutput() {
+    std::cout.flush();
+    if (!std::cout) throw std::runtime_error(kNoOutput);
+}
+
 int runCommand(const Command& command, int argc, char** argv) {
+    qdie_tool::ChangeRecord change;
     try {
         qdie_tool::Arguments arguments = qdie_tool::parseArguments(argc, argv, command.rules);
         if (arguments.helpWanted())
             std::cout << command.usage;
         else
-            command.run(arguments);
+            command.run(arguments, change);
+        flushOutput();
     } catch (const qdie_tool::UsageError& error) {
         qdie_tool::printError(std::string(command.name) + ": " + error.what() + " (see '" +
                               kToolName + " " + command.name + " --help')");
         return kExitUsage;
     } catch (const std::exception& error) {
+        if (change.wasMade()) {
+            qdie_tool::printError(std::string(command.name) + ": the change was made (" +
+                                  change.what() + "), but " + error.what());
+            return kExitChangedButUnreported;
+        }
         qdie_tool::printError(std::string(command.name) + ": " + error.what());
         return kExitFailure;
     }
     return 0;
+}
+
+// A descriptor of 0, 1 or 2 that is closed would be handed to the next file opened, and what is
+// printed would go into it: each is held by /dev/null, read-only, so that printing to a closed
+// standard output still fails.
+void holdStandardDescriptors() {
+    for (int fd = 0; fd <= 2; ++fd) {
+        if (fcntl(fd, F_GETFD) == -1 && errno == EBADF) open("/dev/null", O_RDONLY);
+    }
 }
 
 int runTool(int argc, char** argv) {
@@ -68,23 +103,21 @@ int runTool(int argc, char** argv) {
         qdie_tool::printError(std::string("no command given (see '") + kToolName + " --help')");
         return kExitUsage;
     }
-    int status = 0;
-    if (std::strcmp(argv[1], kToolHelp) == 0) {
-        printToolUsage();
-    } else if (const Command* command = findCommand(argv[1])) {
-        status = runCommand(*command, argc - 2, argv + 2);
-    } else {
+    if (const Command* command = findCommand(argv[1]))
+        return runCommand(*command, argc - 2, argv + 2);
+    if (std::strcmp(argv[1], kToolHelp) != 0) {
         qdie_tool::printError(std::string("unknown command '") + argv[1] + "' (see '" + kToolName +
                               " --help')");
         return kExitUsage;
     }
-    // A result that could not be printed (a full disk, a closed pipe) is not a success.
-    std::cout.flush();
-    if (!std::cout) {
-        qdie_tool::printError("cannot write to standard output");
+    printToolUsage();
+    try {
+        flushOutput();
+    } catch (const std::exception& error) {
+        qdie_tool::printError(error.what());
         return kExitFailure;
     }
-    return status;
+    return 0;
 }
 
 }  // namespace
@@ -92,6 +125,7 @@ int runTool(int argc, char** argv) {
 // Whatever escapes a command (memory that ran out, above all) still ends the tool with one line
 // and a failure, never with an abort.
 int main(int argc, char** argv) {
+    holdStandardDescriptors();
     try {
         return runTool(argc, argv);
     } catch (const std::bad_alloc&) {

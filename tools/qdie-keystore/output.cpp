@@ -36,15 +36,6 @@ std::string quoted(const std::string& text) {
     return "\"" + escapeControls(escaped) + "\"";
 }
 
-// Generated container names ("{GUID}") print bare; a name that would read ambiguously is quoted.
-std::string containerText(const std::string& name) {
-    bool bare = !name.empty();
-    for (unsigned char c : name) {
-        if (isControl(c) || c == ' ' || c == '"' || c == '\\') bare = false;
-    }
-    return bare ? name : quoted(name);
-}
-
 }  // namespace
 
 std::string keySpecName(DWORD keySpec) {
@@ -59,9 +50,19 @@ DWORD parseKeySpec(const std::string& text) {
     throw UsageError("unknown key specification '" + text + "' (exchange or signature)");
 }
 
+// Generated container names ("{GUID}") print bare; a name that would read ambiguously is quoted.
+std::string describeContainerName(const std::string& name) {
+    bool bare = !name.empty();
+    for (unsigned char c : name) {
+        if (isControl(c) || c == ' ' || c == '"' || c == '\\') bare = false;
+    }
+    return bare ? name : quoted(name);
+}
+
 std::string describeBinding(const softcapi::admin::KeyBindingInfo& binding) {
-    return "container=" + containerText(binding.container) + " provider=" + quoted(binding.provider) +
-           " type=" + std::to_string(binding.providerType) + " spec=" + keySpecName(binding.keySpec);
+    return "container=" + describeContainerName(binding.container) +
+           " provider=" + quoted(binding.provider) + " type=" + std::to_string(binding.providerType) +
+           " spec=" + keySpecName(binding.keySpec);
 }
 
 std::string describeCertificate(const softcapi::admin::CertificateEntry& entry) {

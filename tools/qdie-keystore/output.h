@@ -15,6 +15,8 @@ std::string keySpecName(DWORD keySpec);
 // "exchange" or "signature" to AT_KEYEXCHANGE or AT_SIGNATURE; UsageError for another word.
 DWORD parseKeySpec(const std::string& text);
 
+// A container's name as the tool prints it: bare, or quoted when it would read ambiguously.
+std::string describeContainerName(const std::string& name);
 // container={...} provider="..." type=24 spec=exchange
 std::string describeBinding(const softcapi::admin::KeyBindingInfo& binding);
 // <THUMBPRINT>  <subject>  <binding, or "no key">

@@ -1,5 +1,6 @@
 // list, export, add, delete and stores: the certificates of the system stores.
 #include <iostream>
+#include <optional>
 
 #include "commands.h"
 #include "files.h"
@@ -37,38 +38,49 @@ const char kDeleteUsage[] =
     "Usage: qdie-keystore delete --store NAME --thumbprint HEX\n"
     "\n"
     "Removes the certificate with that SHA-1 thumbprint from a store. Its key container, if any,\n"
-    "is kept.\n";
+    "is kept; when no certificate of any store is bound to the container any more, a line says\n"
+    "so:\n"
+    "  key container NAME is left without certificates; its keys stay until delete-container\n";
 
 const char kStoresUsage[] =
     "Usage: qdie-keystore stores\n"
     "\n"
     "Lists the names of the system stores the key store holds, one a line.\n";
 
-void runList(const Arguments& arguments) {
+void runList(const Arguments& arguments, ChangeRecord&) {
     for (const admin::CertificateEntry& entry :
          admin::storeContents(arguments.value(kStoreOption, kDefaultStore)))
         std::cout << describeCertificate(entry) << "\n";
 }
 
-void runExport(const Arguments& arguments) {
+void runExport(const Arguments& arguments, ChangeRecord&) {
     std::string store = arguments.required(kStoreOption);
     std::string thumbprint = arguments.required(kThumbprintOption);
     std::string path = arguments.required(kOutOption);
     std::vector<BYTE> encoded = admin::exportCertificate(store, thumbprint);
-    OutputFile(path).commit(encoded);
+    OutputFile out(path);
+    out.write(encoded);
+    out.commit();
 }
 
-void runAdd(const Arguments& arguments) {
+void runAdd(const Arguments& arguments, ChangeRecord& change) {
     std::string store = arguments.required(kStoreOption);
     admin::addCertificate(store, readInputFile(arguments.positionals()[0]));
+    change.made("certificate added to store '" + escapeControls(store) + "'");
 }
 
-void runDelete(const Arguments& arguments) {
+void runDelete(const Arguments& arguments, ChangeRecord& change) {
     std::string store = arguments.required(kStoreOption);
-    admin::deleteCertificate(store, arguments.required(kThumbprintOption));
+    std::string thumbprint = arguments.required(kThumbprintOption);
+    std::optional<admin::KeyBindingInfo> abandoned = admin::deleteCertificate(store, thumbprint);
+    change.made("certificate " + escapeControls(thumbprint) + " deleted from store '" +
+                escapeControls(store) + "'");
+    if (abandoned)
+        std::cout << "key container " << describeContainerName(abandoned->container)
+                  << " is left without certificates; its keys stay until delete-container\n";
 }
 
-void runStores(const Arguments&) {
+void runStores(const Arguments&, ChangeRecord&) {
     for (const std::string& name : admin::storeNames()) std::cout << escapeControls(name) << "\n";
 }
 
@@ -76,15 +88,15 @@ void runStores(const Arguments&) {
 
 const std::vector<Command>& storeCommands() {
     static const std::vector<Command> kCommands = {
-        {"list", "list the certificates of a store", kListUsage, {{kStoreOption}, {}, 0, ""},
+        {"list", "list the certificates of a store", kListUsage, {{kStoreOption}, {}, 0, "", {}},
          runList},
         {"export", "write a certificate of a store to a file", kExportUsage,
-         {{kStoreOption, kThumbprintOption, kOutOption}, {}, 0, ""}, runExport},
-        {"add", "add a certificate file to a store", kAddUsage, {{kStoreOption}, {}, 1, "FILE.der"},
+         {{kStoreOption, kThumbprintOption, kOutOption}, {}, 0, "", {}}, runExport},
+        {"add", "add a certificate file to a store", kAddUsage, {{kStoreOption}, {}, 1, "FILE.der", {}},
          runAdd},
         {"delete", "remove a certificate from a store", kDeleteUsage,
-         {{kStoreOption, kThumbprintOption}, {}, 0, ""}, runDelete},
-        {"stores", "list the system stores", kStoresUsage, {{}, {}, 0, ""}, runStores},
+         {{kStoreOption, kThumbprintOption}, {}, 0, "", {}}, runDelete},
+        {"stores", "list the system stores", kStoresUsage, {{}, {}, 0, "", {}}, runStores},
     };
     return kCommands;
 }

@@ -4,6 +4,8 @@
 // AdminError with a one-line reason when it cannot.
 #pragma once
 
+#include <cstdint>
+#include <functional>
 #include <optional>
 #include <stdexcept>
 #include <string>
@@ -51,15 +53,59 @@ struct Identity {
     KeyBindingInfo binding;
 };
 
-Identity createIdentity(const IdentityOptions& options);
+// Runs once the identity is made and before the key store is changed: what it throws leaves
+// the key store as it was.
+using BeforeStoring = std::function<void(const Identity&)>;
+
+Identity createIdentity(const IdentityOptions& options, const BeforeStoring& beforeStoring = {});
+
+// The work a PKCS#12 file may ask for, refused beyond before any of it is done: one key
+// derivation (the MAC's, an encrypted SafeContents', a shrouded key's) at most this many
+// iterations, ten times the most a common tool writes (OpenSSL 3.0 2,048; keytool 10,000, and
+// in the legacy format of older JDKs 50,000, with 100,000 for the MAC), and all of them
+// together at most eight times that.
+inline constexpr int64_t kMaxPkcs12Iterations = 1000000;
+inline constexpr int64_t kMaxPkcs12TotalIterations = 8 * kMaxPkcs12Iterations;
+
 // Reads the key and its certificate from a PKCS#12 file, the older encryption Windows exports
-// included.
+// and files without a MAC included.
 Identity importPkcs12(const std::vector<BYTE>& pkcs12, const std::string& password,
                       const KeyPlacement& placement);
 
+// A certificate bound to a key container: its binding names the container (ignoring case, as
+// container names do) through a provider of the container's family, or through a provider the
+// key store does not know, which counts for either family.
+struct BoundCertificate {
+    std::string store;
+    std::string thumbprint;
+    std::string subject;
+};
+
+struct ContainerEntry {
+    std::string name;
+    std::string family;          // "RSA" or "DSS": the namespace the container lives in
+    std::vector<DWORD> keySpecs;  // AT_KEYEXCHANGE, AT_SIGNATURE, in that order
+    bool pinProtected = false;
+    std::vector<BoundCertificate> certificates;  // in every store
+};
+
+// Every key container, in the order they were made, with the certificates bound to each.
+std::vector<ContainerEntry> containers();
+
+enum class WhenBound { Refuse, Delete };
+
+// A container that certificates are still bound to, left as it was.
+class ContainerInUse : public AdminError {
+public:
+    using AdminError::AdminError;
+};
+
 // Deletes a key container with its keys, in the namespace of the provider's family (RSA when no
-// provider is named). Certificates bound to it keep their binding, as on Windows.
-void deleteContainer(const std::string& container, const std::string& provider = "");
+// provider is named). While certificates are bound to it, Refuse leaves it and throws
+// ContainerInUse saying which; Delete deletes it all the same, and the certificates keep their
+// binding, as on Windows.
+void deleteContainer(const std::string& container, const std::string& provider = "",
+                     WhenBound whenBound = WhenBound::Delete);
 
 struct CertificateEntry {
     std::vector<BYTE> encoded;
@@ -74,6 +120,13 @@ std::vector<BYTE> exportCertificate(const std::string& store, const std::string&
 void addCertificate(const std::string& store, const std::vector<BYTE>& encoded);
 // Many at once, in one transaction.
 void addCertificates(const std::string& store, const std::vector<std::vector<BYTE>>& encodings);
-void deleteCertificate(const std::string& store, const std::string& thumbprint);
+// The certificate's binding when the deletion leaves its key container without any certificate
+// bound to it; nothing otherwise.
+std::optional<KeyBindingInfo> deleteCertificate(const std::string& store,
+                                                const std::string& thumbprint);
+
+// Whether writing `path` would replace the key store file or one SQLite keeps beside it (its
+// journal, write-ahead log and shared memory).
+bool isKeystoreFile(const std::string& path);
 
 }  // namespace softcapi::admin

@@ -1,13 +1,12 @@
 // Identities: a key in a container and a certificate bound to it, generated or imported.
 #include <openssl/core_names.h>
 #include <openssl/dsa.h>
-#include <openssl/err.h>
-#include <openssl/pkcs12.h>
-#include <openssl/provider.h>
 #include <openssl/rand.h>
 #include <openssl/x509v3.h>
 
+#include "softcapi/admin/pkcs12_file.h"
 #include "softcapi/admin/support.h"
+#include "softcapi/key_container.h"
 #include "softcapi/openssl_util.h"
 #include "softcapi/providers.h"
 
@@ -174,7 +173,8 @@ std::vector<BYTE> selfSignedCertificate(EVP_PKEY* key, const std::string& subjec
 
 // Writes the container and the certificate bound to it in one transaction.
 Identity storeIdentity(EVP_PKEY* key, const std::vector<BYTE>& certificate,
-                       const KeyBindingInfo& binding, const KeyPlacement& placement) {
+                       const KeyBindingInfo& binding, const KeyPlacement& placement,
+                       const BeforeStoring& beforeStoring) {
     ContainerRecord container;
     container.family = familyOf(key);
     container.name = binding.container;
@@ -189,6 +189,7 @@ Identity storeIdentity(EVP_PKEY* key, const std::vector<BYTE>& certificate,
     std::vector<BYTE> thumbprint = sha1Of(certificate.data(), certificate.size());
     identity.thumbprint = toHex(thumbprint);
     identity.binding = binding;
+    if (beforeStoring) beforeStoring(identity);
     changeKeystore([&](Connection& db) {
         if (containerExists(db, container.family, container.name))
             throw AdminError("key container '" + container.name + "' exists already");
@@ -196,48 +197,6 @@ Identity storeIdentity(EVP_PKEY* key, const std::vector<BYTE>& certificate,
         putCertificate(db, placement.store, certificate, thumbprint, &binding);
     });
     return identity;
-}
-
-// The older PKCS#12 encryption (RC2, 3DES with SHA-1) lives in OpenSSL's legacy provider, which
-// is loaded only for a file that needs it. Loading a provider turns off the implicit default
-// one, so that is loaded too; both are unloaded at exit, before OpenSSL's own cleanup.
-class LegacyProviders {
-public:
-    LegacyProviders()
-        : default_(OSSL_PROVIDER_load(nullptr, "default")),
-          legacy_(OSSL_PROVIDER_load(nullptr, "legacy")) {}
-    ~LegacyProviders() {
-        if (legacy_ != nullptr) OSSL_PROVIDER_unload(legacy_);
-        if (default_ != nullptr) OSSL_PROVIDER_unload(default_);
-    }
-    LegacyProviders(const LegacyProviders&) = delete;
-    LegacyProviders& operator=(const LegacyProviders&) = delete;
-
-private:
-    OSSL_PROVIDER* default_;
-    OSSL_PROVIDER* legacy_;
-};
-
-void loadLegacyProvider() {
-    static LegacyProviders providers;
-}
-
-bool macMatches(PKCS12* pkcs12, const std::string& password) {
-    if (!PKCS12_mac_present(pkcs12)) return true;
-    // An empty password may have been applied as no password at all, as openssl does.
-    return PKCS12_verify_mac(pkcs12, password.c_str(), -1) == 1 ||
-           (password.empty() && PKCS12_verify_mac(pkcs12, nullptr, 0) == 1);
-}
-
-bool parsePkcs12(PKCS12* pkcs12, const std::string& password, PkeyPtr& key, X509Ptr& certificate) {
-    EVP_PKEY* parsedKey = nullptr;
-    X509* parsedCertificate = nullptr;
-    STACK_OF(X509)* parsedChain = nullptr;
-    int ok = PKCS12_parse(pkcs12, password.c_str(), &parsedKey, &parsedCertificate, &parsedChain);
-    key.reset(parsedKey);
-    certificate.reset(parsedCertificate);
-    OpenSslPtr<STACK_OF(X509)> chain(parsedChain);
-    return ok == 1 && key && certificate;
 }
 
 }  // namespace
@@ -256,47 +215,25 @@ bool parseKeyType(const std::string& text, KeyType& type) {
     return false;
 }
 
-Identity createIdentity(const IdentityOptions& options) {
+Identity createIdentity(const IdentityOptions& options, const BeforeStoring& beforeStoring) {
     OpenSslErrorScope scope;
     KeyFamily family = options.keyType == KeyType::Dsa1024 ? KeyFamily::Dss : KeyFamily::Rsa;
     KeyBindingInfo binding = resolveBinding(options.placement, family);
     PkeyPtr key = generateKey(options.keyType);
     std::vector<BYTE> certificate = selfSignedCertificate(key.get(), options.subject, binding.keySpec);
-    return storeIdentity(key.get(), certificate, binding, options.placement);
+    return storeIdentity(key.get(), certificate, binding, options.placement, beforeStoring);
 }
 
 Identity importPkcs12(const std::vector<BYTE>& pkcs12, const std::string& password,
                       const KeyPlacement& placement) {
     OpenSslErrorScope scope;
-    const unsigned char* in = pkcs12.data();
-    OpenSslPtr<PKCS12> file(d2i_PKCS12(nullptr, &in, static_cast<long>(pkcs12.size())));
-    if (!file) throw AdminError("the file is not a PKCS#12 file");
-    if (!macMatches(file.get(), password)) throw AdminError("wrong PKCS#12 password");
-    PkeyPtr key;
-    X509Ptr certificate;
-    if (!parsePkcs12(file.get(), password, key, certificate)) {
-        ERR_clear_error();
-        loadLegacyProvider();
-        if (!parsePkcs12(file.get(), password, key, certificate))
-            throw AdminError("the PKCS#12 file holds no readable key with its certificate");
-    }
-    if (X509_check_private_key(certificate.get(), key.get()) != 1)
-        throw AdminError("the PKCS#12 certificate does not match its key");
-    KeyBindingInfo binding = resolveBinding(placement, familyOf(key.get()));
-    return storeIdentity(key.get(), encodedCertificate(certificate.get()), binding, placement);
-}
-
-void deleteContainer(const std::string& container, const std::string& provider) {
-    KeyFamily family = KeyFamily::Rsa;
-    if (!provider.empty()) {
-        const ProviderInfo* known = findProvider(provider.c_str());
-        if (known == nullptr) throw AdminError("provider '" + provider + "' is not known");
-        family = known->family;
-    }
-    changeKeystore([&](Connection& db) {
-        if (!softcapi::deleteContainer(db, family, container))
-            throw AdminError("key container '" + container + "' does not exist");
-    });
+    Pkcs12Identity read = readPkcs12(pkcs12, password);
+    KeyBindingInfo binding = resolveBinding(placement, familyOf(read.key.get()));
+    // Its container would refuse it at every acquisition: a key that cannot sign is not imported.
+    if (!keyPairMatches(read.key.get(), X509_get0_pubkey(read.certificate.get())))
+        throw AdminError("the PKCS#12 key does not sign what its certificate verifies");
+    return storeIdentity(read.key.get(), encodedCertificate(read.certificate.get()), binding,
+                         placement, {});
 }
 
 }  // namespace softcapi::admin

@@ -55,15 +55,28 @@ void addCertificates(const std::string& store, const std::vector<std::vector<BYT
     });
 }
 
-void deleteCertificate(const std::string& store, const std::string& thumbprint) {
+std::optional<KeyBindingInfo> deleteCertificate(const std::string& store,
+                                                const std::string& thumbprint) {
     // Looked up first, so that a certificate that is not there never opens the file for writing.
     exportCertificate(store, thumbprint);
     std::vector<BYTE> wanted = parseThumbprint(thumbprint);
+    std::optional<KeyBindingInfo> abandoned;
     changeKeystore([&](Connection& db) {
+        std::optional<KeyBindingInfo> binding;
+        for (const CertificateRecord& record : loadCertificates(db, store)) {
+            if (record.thumbprint == wanted) binding = record.binding;
+        }
         if (!deleteCertificateByThumbprint(db, store, wanted))
             throw AdminError("store '" + store + "' holds no certificate with thumbprint " +
                              thumbprint);
+        if (!binding) return;
+        for (KeyFamily family : familiesReachedBy(*binding)) {
+            if (containerExists(db, family, binding->container) &&
+                !isBoundToAnyCertificate(db, family, binding->container))
+                abandoned = binding;
+        }
     });
+    return abandoned;
 }
 
 }  // namespace softcapi::admin

@@ -1,6 +1,7 @@
 #include "softcapi/admin/support.h"
 
 #include <cctype>
+#include <filesystem>
 
 #include <openssl/bio.h>
 #include <openssl/x509.h>
@@ -52,6 +53,23 @@ std::string subjectOf(const std::vector<BYTE>& encoded) {
     char* text = nullptr;
     long size = BIO_get_mem_data(out.get(), &text);
     return std::string(text, static_cast<size_t>(size));
+}
+
+bool isKeystoreFile(const std::string& path) {
+    namespace fs = std::filesystem;
+    const fs::path keystore = keystorePath();
+    const fs::path wanted = path;
+    if (keystore.empty() || !wanted.has_filename()) return false;
+    // The folders as the file system resolves them: links and "..", not the spelling, decide.
+    std::error_code wantedError, keystoreError;
+    const fs::path folder =
+        fs::weakly_canonical(fs::absolute(wanted, wantedError).parent_path(), wantedError);
+    const fs::path keystoreFolder = fs::weakly_canonical(keystore.parent_path(), keystoreError);
+    if (wantedError || keystoreError || folder != keystoreFolder) return false;
+    for (const char* companion : {"", "-journal", "-wal", "-shm"}) {
+        if (wanted.filename() == keystore.filename().string() + companion) return true;
+    }
+    return false;
 }
 
 void reportDatabaseError(const DatabaseError& failure, const char* action) {

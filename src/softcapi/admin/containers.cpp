@@ -1,0 +1,129 @@
+// Administration of key containers: which certificates are bound to each, and their deletion.
+#include <map>
+
+#include "softcapi/admin/support.h"
+#include "softcapi/providers.h"
+
+namespace softcapi::admin {
+
+namespace {
+
+// Container names compare ignoring ASCII case, as the key store's own index does.
+std::string foldedName(const std::string& name) {
+    std::string folded = name;
+    for (char& c : folded) {
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    }
+    return folded;
+}
+
+bool reachesFamily(const KeyBindingInfo& binding, KeyFamily family) {
+    const ProviderInfo* known = findProvider(binding.provider.c_str());
+    return known == nullptr || known->family == family;
+}
+
+struct Binding {
+    KeyBindingInfo info;
+    std::string store;
+    CertificateRecord record;
+};
+
+// Every certificate of every store that has a binding, by the folded name of its container.
+std::multimap<std::string, Binding> bindingsByContainer(Connection& db) {
+    std::multimap<std::string, Binding> bindings;
+    for (const std::string& store : loadStoreNames(db)) {
+        for (CertificateRecord& record : loadCertificates(db, store)) {
+            if (!record.binding) continue;
+            std::string container = foldedName(record.binding->container);
+            KeyBindingInfo info = *record.binding;
+            bindings.emplace(std::move(container),
+                             Binding{std::move(info), store, std::move(record)});
+        }
+    }
+    return bindings;
+}
+
+// The bindings that reach the container.
+std::vector<const Binding*> boundTo(const std::multimap<std::string, Binding>& bindings,
+                                    KeyFamily family, const std::string& container) {
+    std::vector<const Binding*> bound;
+    auto [first, last] = bindings.equal_range(foldedName(container));
+    for (auto binding = first; binding != last; ++binding) {
+        if (reachesFamily(binding->second.info, family)) bound.push_back(&binding->second);
+    }
+    return bound;
+}
+
+// The key specifications of every container, by its row.
+std::map<int64_t, std::vector<DWORD>> keySpecsByContainer(Connection& db) {
+    std::map<int64_t, std::vector<DWORD>> specs;
+    Statement query(db, "SELECT container_id, key_spec FROM container_keys "
+                        "ORDER BY container_id, key_spec");
+    while (query.step()) specs[query.integer(0)].push_back(static_cast<DWORD>(query.integer(1)));
+    return specs;
+}
+
+KeyFamily familyOfProvider(const std::string& provider) {
+    if (provider.empty()) return KeyFamily::Rsa;
+    const ProviderInfo* known = findProvider(provider.c_str());
+    if (known == nullptr) throw AdminError("provider '" + provider + "' is not known");
+    return known->family;
+}
+
+}  // namespace
+
+bool isBoundToAnyCertificate(Connection& db, KeyFamily family, const std::string& container) {
+    return !boundTo(bindingsByContainer(db), family, container).empty();
+}
+
+std::vector<KeyFamily> familiesReachedBy(const KeyBindingInfo& binding) {
+    std::vector<KeyFamily> families;
+    for (KeyFamily family : {KeyFamily::Rsa, KeyFamily::Dss}) {
+        if (reachesFamily(binding, family)) families.push_back(family);
+    }
+    return families;
+}
+
+std::vector<ContainerEntry> containers() {
+    std::vector<ContainerEntry> entries;
+    readKeystore([&](Connection& db) {
+        std::multimap<std::string, Binding> bindings = bindingsByContainer(db);
+        std::map<int64_t, std::vector<DWORD>> keySpecs = keySpecsByContainer(db);
+        Statement query(db, "SELECT id, family, name, pin_protected FROM containers ORDER BY id");
+        while (query.step()) {
+            ContainerEntry entry;
+            KeyFamily family = static_cast<KeyFamily>(query.integer(1));
+            entry.family = family == KeyFamily::Dss ? "DSS" : "RSA";
+            entry.name = query.text(2);
+            entry.pinProtected = query.integer(3) != 0;
+            entry.keySpecs = keySpecs[query.integer(0)];
+            for (const Binding* binding : boundTo(bindings, family, entry.name)) {
+                entry.certificates.push_back({binding->store, toHex(binding->record.thumbprint),
+                                              subjectOf(binding->record.encoded)});
+            }
+            entries.push_back(std::move(entry));
+        }
+    });
+    return entries;
+}
+
+void deleteContainer(const std::string& container, const std::string& provider,
+                     WhenBound whenBound) {
+    KeyFamily family = familyOfProvider(provider);
+    changeKeystore([&](Connection& db) {
+        if (!containerExists(db, family, container))
+            throw AdminError("key container '" + container + "' does not exist");
+        std::multimap<std::string, Binding> bindings = bindingsByContainer(db);
+        std::vector<const Binding*> bound = boundTo(bindings, family, container);
+        if (whenBound == WhenBound::Refuse && !bound.empty())
+            throw ContainerInUse("key container '" + container + "' is bound to certificate " +
+                                 toHex(bound[0]->record.thumbprint) + " in store '" +
+                                 bound[0]->store + "'" +
+                                 (bound.size() > 1 ? " and " + std::to_string(bound.size() - 1) +
+                                                         " more"
+                                                   : ""));
+        softcapi::deleteContainer(db, family, container);
+    });
+}
+
+}  // namespace softcapi::admin
