@@ -107,6 +107,18 @@ std::string containerKey(int64_t family, const std::string& name) {
     return std::to_string(family) + "\n" + foldAscii(name);
 }
 
+// A descriptor of the file for reading its header, and the file's identity; none for anything but
+// a regular file (opened without waiting, so that a FIFO in its place stops nothing).
+FileDescriptor openHeader(const std::string& path, dev_t& device, ino_t& inode) {
+    FileDescriptor header(open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY));
+    struct stat info;
+    if (header.get() < 0 || fstat(header.get(), &info) != 0 || !S_ISREG(info.st_mode))
+        return FileDescriptor();
+    device = info.st_dev;
+    inode = info.st_ino;
+    return header;
+}
+
 // Whether what the caches hold stands as it is: the check every open makes, a stat and a read of
 // the header. A file replaced since is opened anew and nothing read from the old one is kept; a
 // commit in flight changes the header only once its pages are in place.
@@ -118,12 +130,16 @@ bool isCurrent(FileState& state, const std::string& path) {
         state.header = FileDescriptor();
         return true;
     }
-    if (!state.watch.isOpen() || info.st_dev != state.device || info.st_ino != state.inode) {
+    if (info.st_dev != state.device || info.st_ino != state.inode || state.header.get() < 0) {
+        // The old file's descriptor is closed only after the connection that read it: any close
+        // drops every lock the process holds on a file, SQLite's included.
+        state.forgetAll();
+        state.watch = Connection();
+        state.header = openHeader(path, state.device, state.inode);
+    }
+    if (!state.watch.isOpen()) {
         state.forgetAll();
         state.watch = openKeystoreForReading(path);
-        state.header = FileDescriptor(open(path.c_str(), O_RDONLY | O_CLOEXEC));
-        state.device = info.st_dev;
-        state.inode = info.st_ino;
     }
     if (!state.readable()) return true;
     return currentToken(state.header, state.watch) == state.token;

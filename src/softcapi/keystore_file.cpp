@@ -103,18 +103,18 @@ void checkCompanionFiles(const std::string& path) {
 }
 
 // False when there is no key store file. Throws DatabaseError for one the user may not read
-// (E_ACCESSDENIED) and for anything but a regular file: opened without blocking, so that a FIFO
-// put in its place is refused rather than waited on.
+// (E_ACCESSDENIED) and for anything but a regular file, so that a FIFO put in its place is
+// refused rather than waited on. Looked at by its name, never opened: closing a descriptor of
+// the file would drop every lock SQLite holds on it in this process (POSIX locks go with the
+// first close), and another process could then write under a reader or end a WAL still in use.
 bool checkKeystoreFile(const std::string& path) {
-    int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
-    if (fd < 0) {
+    struct stat info;
+    if (stat(path.c_str(), &info) != 0) {
         if (errno == ENOENT || errno == ENOTDIR) return false;
         throw DatabaseError(openError(errno));
     }
-    struct stat info;
-    bool regular = fstat(fd, &info) == 0 && S_ISREG(info.st_mode);
-    close(fd);
-    if (!regular) throw DatabaseError(CRYPT_E_FILE_ERROR);
+    if (!S_ISREG(info.st_mode)) throw DatabaseError(CRYPT_E_FILE_ERROR);
+    if (access(path.c_str(), R_OK) != 0) throw DatabaseError(openError(errno));
     checkCompanionFiles(path);
     return true;
 }

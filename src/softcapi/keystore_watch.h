@@ -16,6 +16,7 @@ public:
     FileDescriptor() = default;
     explicit FileDescriptor(int fd) : fd_(fd) {}
     ~FileDescriptor();
+    FileDescriptor(FileDescriptor&& other) noexcept : fd_(other.fd_) { other.fd_ = -1; }
     FileDescriptor& operator=(FileDescriptor&& other) noexcept {
         std::swap(fd_, other.fd_);
         return *this;
