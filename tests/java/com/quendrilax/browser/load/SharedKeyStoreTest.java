@@ -60,8 +60,7 @@ class SharedKeyStoreTest {
         identities.start();
         certificates.start();
         Thread.sleep(ACTIVE_MILLIS / 2);
-        TestProfile.run("sqlite3", "-cmd", ".timeout 10000", keystore().toString(),
-                "PRAGMA journal_mode = WAL");
+        putInWalMode();
         identities.join();
         certificates.join();
         Files.createFile(work.resolve("stop"));
@@ -89,6 +88,23 @@ class SharedKeyStoreTest {
         assertEquals(ca, listed("CA"));
         assertEquals("ok", TestProfile.run("sqlite3", keystore().toString(),
                 "PRAGMA integrity_check").strip());
+    }
+
+    /**
+     * As a user would with the sqlite3 shell, again while it finds the file busy: SQLite gives up
+     * at once, without waiting, where waiting could deadlock with a writer.
+     */
+    private static void putInWalMode() throws Exception {
+        for (int attempt = 1;; ++attempt) {
+            try {
+                TestProfile.run("sqlite3", "-cmd", ".timeout 10000", keystore().toString(),
+                        "PRAGMA journal_mode = WAL");
+                return;
+            } catch (IOException busy) {
+                if (attempt == 100) throw busy;
+                Thread.sleep(20);
+            }
+        }
     }
 
     private static Path keystore() {
