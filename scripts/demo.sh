@@ -11,14 +11,8 @@ echo "== building (cmake preset linux)"
 cmake --preset linux >/dev/null
 cmake --build --preset linux -j 2 --target QDIEKeystore qdie-keystore qdie_keystore_demo >/dev/null
 
-profile=$(mktemp -d)
-trap 'rm -rf "$profile"' EXIT
-# The library and the key store take the profile from `userprofile` in any spelling, else HOME.
-for name in $(compgen -e); do
-  if [[ ${name,,} == userprofile ]]; then unset "$name"; fi
-done
-unset XDG_DATA_HOME
-export HOME="$profile"
+source scripts/throwaway_profile.sh
+make_throwaway_profile
 # The library logs only while this folder exists.
 mkdir "$profile/.quendrilax"
 

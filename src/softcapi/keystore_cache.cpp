@@ -264,6 +264,23 @@ std::unique_ptr<StoreSnapshot> loadSnapshot(FileState& state, const std::string&
     return snapshot;
 }
 
+// Runs a read of a file's caches. A failure of the file empties them and comes back as `error`;
+// anything else empties them too, as a catch-up cut short leaves caches that are not what the
+// file holds, and goes on up.
+template <typename Read>
+auto readThroughCaches(FileState& state, DWORD& error, Read read) -> decltype(read()) {
+    try {
+        return read();
+    } catch (const DatabaseError& failure) {
+        state.forgetAll();
+        error = failure.code;
+        return nullptr;
+    } catch (...) {
+        state.forgetAll();
+        throw;
+    }
+}
+
 }  // namespace
 
 StoreSnapshot* openStoreSnapshot(const std::string& storeName, bool readOnly, DWORD& error) {
@@ -271,7 +288,7 @@ StoreSnapshot* openStoreSnapshot(const std::string& storeName, bool readOnly, DW
     std::string key = storeKey(foldAscii(storeName), readOnly);
     std::lock_guard<std::mutex> lock(gMutex);
     FileState& state = fileStates()[path];
-    try {
+    return readThroughCaches(state, error, [&]() -> StoreSnapshot* {
         SnapshotReference* cached = isCurrent(state, path) ? state.snapshots.find(key) : nullptr;
         if (cached == nullptr) {
             std::unique_ptr<StoreSnapshot> loaded;
@@ -290,15 +307,7 @@ StoreSnapshot* openStoreSnapshot(const std::string& storeName, bool readOnly, DW
         }
         retainSnapshot(cached->get());
         return cached->get();
-    } catch (const DatabaseError& failure) {
-        state.forgetAll();
-        error = failure.code;
-        return nullptr;
-    } catch (...) {
-        // A catch-up cut short leaves caches that are not what the file holds.
-        state.forgetAll();
-        throw;
-    }
+    });
 }
 
 std::shared_ptr<const LoadedContainer> findContainer(KeyFamily family, const std::string& name,
@@ -307,7 +316,7 @@ std::shared_ptr<const LoadedContainer> findContainer(KeyFamily family, const std
     std::string key = containerKey(static_cast<int64_t>(family), name);
     std::lock_guard<std::mutex> lock(gMutex);
     FileState& state = fileStates()[path];
-    try {
+    return readThroughCaches(state, error, [&]() -> CachedContainer {
         CachedContainer* cached = isCurrent(state, path) ? state.containers.find(key) : nullptr;
         if (cached != nullptr) return *cached;
         if (!state.readable()) {
@@ -330,14 +339,7 @@ std::shared_ptr<const LoadedContainer> findContainer(KeyFamily family, const std
         CachedContainer container = LoadedContainer::load(*record, error);
         if (container) state.containers.insert(key, container);
         return container;
-    } catch (const DatabaseError& failure) {
-        state.forgetAll();
-        error = failure.code;
-        return nullptr;
-    } catch (...) {
-        state.forgetAll();
-        throw;
-    }
+    });
 }
 
 }  // namespace softcapi

@@ -7,15 +7,10 @@
 set -euo pipefail
 java=$1 console=$2 classpath=$3 library_dir=$4 tool=$5 test_class=$6
 
-profile=$(mktemp -d)
-trap 'rm -rf "$profile"' EXIT
+source "$(dirname "$0")/../../scripts/throwaway_profile.sh"
+make_throwaway_profile
 mkdir "$profile/.quendrilax"
-# The library and the key store take the profile from `userprofile` in any spelling, else HOME.
-for name in $(compgen -e); do
-  if [[ ${name,,} == userprofile ]]; then unset "$name"; fi
-done
-unset XDG_DATA_HOME
-export HOME="$profile" userprofile="$profile"
+export userprofile="$profile"
 
 # ctest fails the run on "WARNING", the word -Xcheck:jni prints; the launcher's report holds
 # only test names and results, and no test is named with it.

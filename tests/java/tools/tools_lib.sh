@@ -7,16 +7,11 @@ fail() {
   exit 1
 }
 
-# Moves the script into a new profile folder, $profile, removed when the script exits. The
-# library and the key store take the profile from `userprofile` in any spelling, else HOME.
+source "$(dirname "${BASH_SOURCE[0]}")/../../../scripts/throwaway_profile.sh"
+
+# Moves the script into a new profile folder, $profile, removed when the script exits.
 enter_throwaway_profile() {
-  profile=$(mktemp -d)
-  trap 'rm -rf "$profile"' EXIT
-  for name in $(compgen -e); do
-    if [[ ${name,,} == userprofile ]]; then unset "$name"; fi
-  done
-  unset XDG_DATA_HOME
-  export HOME="$profile"
+  make_throwaway_profile
   cd "$profile"
 }
 

@@ -1,0 +1,13 @@
+# Sourced: make_throwaway_profile makes a new profile folder, $profile, removed when the shell
+# exits, and points the library and the key store at it. They take the profile from
+# `userprofile` in any spelling, else HOME.
+make_throwaway_profile() {
+  profile=$(mktemp -d)
+  trap 'rm -rf "$profile"' EXIT
+  local name
+  for name in $(compgen -e); do
+    if [[ ${name,,} == userprofile ]]; then unset "$name"; fi
+  done
+  unset XDG_DATA_HOME
+  export HOME="$profile"
+}
