@@ -84,9 +84,12 @@ final class HandleSignature extends SignatureSpi {
         } else if (digest != null) {
             digest.update(data, offset, length);
         } else {
-            if (rawInput.size() + length > RawRsaInput.MAX_LENGTH)
+            if (rawInput.size() + length > RawRsaInput.MAX_LENGTH) {
+                // Refused input is gone: none of it may end up in front of the next signing's.
+                rawInput.reset();
                 throw new SignatureException("NONEwithRSA takes at most "
                         + RawRsaInput.MAX_LENGTH + " bytes: a DigestInfo or an MD5 and SHA-1 value");
+            }
             rawInput.write(data, offset, length);
         }
     }
@@ -99,8 +102,10 @@ final class HandleSignature extends SignatureSpi {
         if (digest != null) {
             hash = digest.digest();
         } else {
-            RawRsaInput input = RawRsaInput.decode(rawInput.toByteArray());
+            byte[] raw = rawInput.toByteArray();
+            // Emptied before decoding: input it refuses must not be signed with the next.
             rawInput.reset();
+            RawRsaInput input = RawRsaInput.decode(raw);
             algorithmId = input.algorithmId;
             hash = input.hash;
         }

@@ -27,9 +27,13 @@ enum KeyFamily {
         return handleClass.getName();
     }
 
-    /** Whether a service of this family takes {@code key}: handles of this family only. */
+    /**
+     * Whether a service of this family takes {@code key}: handles of this family only. A
+     * destroyed one is taken too, so that the JDK's choice of provider leads to its refusal in
+     * words rather than to "no installed provider".
+     */
     boolean accepts(Object key) {
-        return handleClass.isInstance(key) && !((HandleKey) key).isDestroyed();
+        return handleClass.isInstance(key);
     }
 
     /** The handle for a key entry, by the algorithm of its certificate's public key. */

@@ -9,9 +9,11 @@ import java.security.cert.X509Certificate;
 import java.util.ArrayList;
 import java.util.Arrays;
 import java.util.Collections;
+import java.util.HashMap;
 import java.util.HashSet;
 import java.util.List;
 import java.util.Locale;
+import java.util.Map;
 import java.util.Set;
 
 /**
@@ -26,11 +28,17 @@ final class StoreContents {
 
     final String storeName;
     private final List<StoreEntry> entries;
+    /** Each entry by its alias and by its thumbprint, in lower case; the first of a name wins. */
+    private final Map<String, StoreEntry> byName = new HashMap<>();
     private List<X509Certificate> issuers;
 
     private StoreContents(String storeName, List<StoreEntry> entries) {
         this.storeName = storeName;
         this.entries = entries;
+        for (StoreEntry entry : entries) {
+            byName.putIfAbsent(entry.alias().toLowerCase(Locale.ROOT), entry);
+            byName.putIfAbsent(entry.thumbprint, entry);
+        }
     }
 
     static StoreContents read(String storeName) {
@@ -78,11 +86,7 @@ final class StoreContents {
 
     /** The entry with this alias or thumbprint, or null. */
     StoreEntry find(String name) {
-        if (name == null) return null;
-        for (StoreEntry entry : entries) {
-            if (entry.answersTo(name)) return entry;
-        }
-        return null;
+        return name == null ? null : byName.get(name.toLowerCase(Locale.ROOT));
     }
 
     StoreEntry findCertificate(byte[] encoding) {

@@ -42,11 +42,6 @@ final class StoreEntry {
         alias = thumbprint;
     }
 
-    /** Whether {@code name} is this entry's alias or its thumbprint, in any case. */
-    boolean answersTo(String name) {
-        return alias.equalsIgnoreCase(name) || thumbprint.equalsIgnoreCase(name);
-    }
-
     static byte[] encodingOf(X509Certificate certificate) {
         try {
             return certificate.getEncoded();

@@ -106,6 +106,24 @@ class HandleSignatureTest {
     }
 
     @Test
+    void refusedRawInputIsNotSignedWithTheNext() throws Exception {
+        PrivateKey key = QdieKeys.privateKey(alice, null);
+        byte[] md5 = MessageDigest.getInstance("MD5").digest(DATA);
+        byte[] digestInfo = concat(HexFormat.of().parseHex("3020300c06082a864886f70d020505000410"), md5);
+        Signature signer = Signature.getInstance("NONEwithRSA");
+        signer.initSign(key);
+        // Two bytes and the 34 of an MD5 DigestInfo would make the length of an MD5 and SHA-1 value.
+        signer.update(new byte[2]);
+        assertThrows(SignatureException.class, signer::sign);
+        signer.update(digestInfo);
+        assertTrue(verifies("NONEwithRSA", alice, digestInfo, signer.sign()));
+        assertThrows(SignatureException.class,
+                () -> signer.update(new byte[RawRsaInput.MAX_LENGTH + 1]));
+        signer.update(digestInfo);
+        assertTrue(verifies("NONEwithRSA", alice, digestInfo, signer.sign()));
+    }
+
+    @Test
     void dsaSignaturesInDerAndP1363VerifyWithTheJdk() throws Exception {
         PrivateKey key = QdieKeys.privateKey(dss, null);
         byte[] der = sign("SHA1withDSA", key, DATA);
@@ -184,9 +202,13 @@ class HandleSignatureTest {
         PrivateKey key = QdieKeys.privateKey(locked, PIN);
         key.destroy();
         assertTrue(key.isDestroyed());
-        InvalidKeyException refused = assertThrows(InvalidKeyException.class,
-                () -> Signature.getInstance("SHA256withRSA", "QDIE").initSign(key));
-        assertTrue(refused.getMessage().endsWith("was destroyed"), refused::getMessage);
+        for (String provider : new String[] {"QDIE", null}) {
+            Signature signer = provider == null ? Signature.getInstance("SHA256withRSA")
+                    : Signature.getInstance("SHA256withRSA", provider);
+            InvalidKeyException refused = assertThrows(InvalidKeyException.class,
+                    () -> signer.initSign(key));
+            assertTrue(refused.getMessage().endsWith("was destroyed"), refused::getMessage);
+        }
     }
 
     private static byte[] concat(byte[] first, byte[] second) {
