@@ -1,7 +1,7 @@
 // The floor: the least any implementation of the library's behaviour can do for one call. A
-// signing must walk "My" to the certificate, compose the log file's path and open the file for each
-// of its lines (writing the line and handing it to Java when the file opened), sign, and verify what it signed against the
-// certificate's key; a decryption the same with one private-key operation and both unpaddings
+// signing must walk "My" to the certificate, compose the log file's path and open the file for
+// each of its lines (writing the line and handing it to Java when the file opened), sign, and
+// verify what it signed against the certificate's key; a decryption the same with one private-key operation and both unpaddings
 // (a PKCS #1 v1.5 success is confirmed with OAEP). This does exactly that with OpenSSL and
 // nothing more, called from Java as the library is, so that the library's own cost shows.
 #define OPENSSL_SUPPRESS_DEPRECATED  // the padding checks alone, on a block decrypted once
@@ -69,7 +69,9 @@ bool walkTo(const FloorStore& store, const ArrayBytes& certificate) {
 void logLine(JNIEnv* env) {
     // The path is composed for each line, from the profile as the environment names it then.
     char path[260];
-    std::snprintf(path, sizeof(path), "%s/.quendrilax/jni.log", std::getenv("userprofile"));
+    const char* profile = std::getenv("userprofile");
+    if (profile == nullptr) return;
+    std::snprintf(path, sizeof(path), "%s/.quendrilax/jni.log", profile);
     int fd = open(path, O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0600);
     if (fd < 0) return;
     // The date and the time are two readings of the clock.
@@ -117,8 +119,7 @@ jbyteArray javaBytes(JNIEnv* env, const unsigned char* bytes, size_t length) {
 
 extern "C" {
 
-JNIEXPORT jlong JNICALL Java_com_quendrilax_bench_BenchSupport_loadFloorStore(JNIEnv*, jclass,
-                                                                             jstring) {
+JNIEXPORT jlong JNICALL Java_com_quendrilax_bench_BenchSupport_loadFloorStore(JNIEnv*, jclass) {
     auto* store = new FloorStore();
     for (softcapi::admin::CertificateEntry& entry : softcapi::admin::storeContents("My"))
         store->encodings.push_back(std::move(entry.encoded));

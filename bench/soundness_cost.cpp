@@ -2,9 +2,7 @@
 // returned, and a decryption that PKCS #1 v1.5 accepts is tried with OAEP as well. Times, side by
 // side in one run, a whole signing and decryption through the core and the added calls alone, on
 // the platform's CryptoAPI (the software one here, Windows' or Wine's in the cross build).
-#include <algorithm>
 #include <cstdio>
-#include <cstring>
 #include <stdexcept>
 #include <vector>
 
@@ -20,7 +18,6 @@ using namespace common;
 using namespace keyops;
 
 namespace {
-
 
 const int kRounds = 15;
 const int kBatch = 20;

@@ -9,7 +9,7 @@
 
 namespace diagnostics {
 
-// Callers format each message into a buffer of this size; longer messages are cut to fit.
+// The longest message a line holds, terminator included; longer messages are cut to fit.
 constexpr size_t kLogMessageCapacity = 512;
 
 // Appends "MM/DD/YY HH:MM:SS - message" to the file and, when env is not null, forwards the
@@ -26,7 +26,8 @@ void trimLogFile();
 #define QDIE_PRINTF_FORMAT(formatIndex, firstArg)
 #endif
 
-// printf-style: formats into a kLogMessageCapacity buffer (cut at 511 bytes) and calls writeLog.
+// printf-style: the message is formatted (cut at 511 bytes) only once the file has opened, then
+// written and forwarded as writeLog does.
 // Its arguments come in writeLog's order, the message's format before env, then the values.
 void writeLogFormatted(const char* format, JNIEnv* env, ...) QDIE_PRINTF_FORMAT(1, 3);
 

@@ -17,7 +17,7 @@ jbyteArray decryptCipherText(JNIEnv* env, jbyteArray certificate, jbyteArray cip
     if (!cipherBytes.valid() || !certificateBytes.valid()) return nullptr;
     SecureBytes plainText;
     if (keyops::decryptWithCertificate(env, certificateBytes.data(), certificateBytes.size(),
-                               cipherBytes.data(), cipherBytes.size(), plainText) != 0)
+                                       cipherBytes.data(), cipherBytes.size(), plainText) != 0)
         return nullptr;
     return newJavaBytes(env, plainText.data(), plainText.size());
 }

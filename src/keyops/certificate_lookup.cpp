@@ -1,6 +1,5 @@
 #include "keyops/certificate_lookup.h"
 
-#include <cstring>
 #include <memory>
 #include <new>
 

@@ -2,9 +2,9 @@
 // ciphertext made for that certificate.
 #pragma once
 
+#include "common/secure_bytes.h"
 #include "diagnostics/jni_env.h"
 #include "keyops/capi.h"
-#include "common/secure_bytes.h"
 
 namespace keyops {
 
@@ -13,6 +13,7 @@ namespace keyops {
 // failing that, OAEP. Every step is logged. 0 on success with the plaintext in `plainText`; -1 on
 // failure with the status word telling why and `plainText` empty.
 int decryptWithCertificate(JNIEnv* env, const BYTE* encoding, DWORD encodingLength,
-                           const BYTE* cipherText, DWORD cipherTextLength, common::SecureBytes& plainText);
+                           const BYTE* cipherText, DWORD cipherTextLength,
+                           common::SecureBytes& plainText);
 
 }  // namespace keyops

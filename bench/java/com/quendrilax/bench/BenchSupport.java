@@ -31,16 +31,16 @@ final class BenchSupport {
     /** Nanoseconds for that many decryptions of the ciphertext by OpenSSL alone. */
     static native long opensslDecrypt(long key, byte[] cipherText, boolean oaep, int iterations);
 
-    /** The certificates of a store held in memory, in its order, for the floor's walk. */
-    static native long loadFloorStore(String store);
+    /** The certificates of "My" held in memory, in its order, for the floor's walk. */
+    static native long loadFloorStore();
 
     static native void freeFloorStore(long store);
 
     /**
      * The floor of a signing: the walk to the certificate, that many log lines (each the log
      * file's path composed and the file opened, and when it opens a write, a close and a call of
-     * logJNI), an OpenSSL SHA-256
-     * signature and its verification. Null when the walk does not find the certificate.
+     * logJNI), an OpenSSL SHA-256 signature and its verification. Null when the walk does not
+     * find the certificate.
      */
     static native byte[] floorSign(long key, long store, byte[] certificate, byte[] data,
             int lines);

@@ -64,7 +64,7 @@ public final class KeystoreBenchmark {
             // The identity last: the lookup walks the whole store to find it.
             BenchSupport.importIdentity(pkcs12, PASSWORD);
             Path logFolder = profile.resolve(".quendrilax");
-            long floorStore = BenchSupport.loadFloorStore("My");
+            long floorStore = BenchSupport.loadFloorStore();
             Floor floor = new Floor(floorStore, linesOf(k, logFolder, false),
                     linesOf(k, logFolder, true));
             for (boolean logging : new boolean[] {false, true}) {
@@ -97,9 +97,10 @@ public final class KeystoreBenchmark {
         try {
             if (decryption) {
                 byte[] cipherText = cipherText(key, "RSA/ECB/PKCS1Padding", false);
-                check(RSACipher.decrypt(key.encoding(), cipherText) != null);
+                Timing.check(RSACipher.decrypt(key.encoding(), cipherText) != null);
             } else {
-                check(BrowserSignature.sign(CALG_SHA_256, "RSA", key.encoding(), data) != null);
+                Timing.check(
+                        BrowserSignature.sign(CALG_SHA_256, "RSA", key.encoding(), data) != null);
             }
         } finally {
             QDBrowserProvider.removeLogListener(counter);
@@ -113,11 +114,11 @@ public final class KeystoreBenchmark {
         Signature java = Signature.getInstance("SHA256withRSA");
         int batch = batchFor(key);
         report(label + ", signing           ", batch,
-                () -> time(() -> check(BrowserSignature.sign(CALG_SHA_256, "RSA", key.encoding(),
-                        data) != null)),
-                () -> time(() -> check(BenchSupport.floorSign(key.openssl(), floor.store(),
-                        key.encoding(), data, floor.signingLines()) != null)),
-                () -> time(() -> {
+                () -> Timing.time(() -> Timing.check(
+                        BrowserSignature.sign(CALG_SHA_256, "RSA", key.encoding(), data) != null)),
+                () -> Timing.time(() -> Timing.check(BenchSupport.floorSign(key.openssl(),
+                        floor.store(), key.encoding(), data, floor.signingLines()) != null)),
+                () -> Timing.time(() -> {
                     java.initSign(key.privateKey());
                     java.update(data);
                     java.sign();
@@ -133,11 +134,12 @@ public final class KeystoreBenchmark {
         Cipher java = Cipher.getInstance(transformation);
         int batch = batchFor(key);
         report(label + (oaep ? ", decryption OAEP   " : ", decryption PKCS#1 "), batch,
-                () -> time(() -> check(RSACipher.decrypt(key.encoding(), cipherText) != null)),
-                () -> time(() -> check(BenchSupport.floorDecrypt(key.openssl(), floor.store(),
-                        key.encoding(), cipherText, floor.decryptionLines())
+                () -> Timing.time(() -> Timing.check(
+                        RSACipher.decrypt(key.encoding(), cipherText) != null)),
+                () -> Timing.time(() -> Timing.check(BenchSupport.floorDecrypt(key.openssl(),
+                        floor.store(), key.encoding(), cipherText, floor.decryptionLines())
                         != null)),
-                () -> time(() -> {
+                () -> Timing.time(() -> {
                     java.init(Cipher.DECRYPT_MODE, key.privateKey());
                     java.doFinal(cipherText);
                 }),
@@ -166,7 +168,7 @@ public final class KeystoreBenchmark {
             long start = System.nanoTime();
             byte[][] listed = QDIECAKeyStore.getCertificatesInIESystemStore("My");
             nanos[round] = System.nanoTime() - start;
-            check(listed.length == size);
+            Timing.check(listed.length == size);
         }
         Arrays.sort(nanos);
         System.out.printf("RSA-%d, store of %5d, listing \"My\" from Java: %8.2f ms%n", bits, size,
@@ -204,25 +206,6 @@ public final class KeystoreBenchmark {
     }
 
     private static double median(List<double[]> rounds, int column) {
-        double[] values = rounds.stream().mapToDouble(r -> r[column]).sorted().toArray();
-        return values[values.length / 2];
-    }
-
-    private interface Operation {
-        void run() throws Exception;
-    }
-
-    private static long time(Operation operation) {
-        try {
-            long start = System.nanoTime();
-            operation.run();
-            return System.nanoTime() - start;
-        } catch (Exception failure) {
-            throw new IllegalStateException(failure);
-        }
-    }
-
-    private static void check(boolean condition) {
-        if (!condition) throw new IllegalStateException("the library call failed");
+        return Timing.median(rounds.stream().mapToDouble(r -> r[column]).toArray());
     }
 }

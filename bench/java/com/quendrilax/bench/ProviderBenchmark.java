@@ -44,7 +44,7 @@ public final class ProviderBenchmark {
         Signature reused = Signature.getInstance("SHA256withRSA");
         reused.initSign(key);
 
-        Operation[] contenders = {
+        Timing.Operation[] contenders = {
             () -> check(BrowserSignature.sign(CALG_SHA_256, "RSA", encoding, data)),
             () -> {
                 reused.update(data);
@@ -58,7 +58,7 @@ public final class ProviderBenchmark {
             },
         };
         for (int warmUp = 0; warmUp < WARM_UP; ++warmUp) {
-            for (Operation contender : contenders) contender.run();
+            for (Timing.Operation contender : contenders) contender.run();
         }
         double[][] microseconds = new double[contenders.length][SIGNATURES];
         for (int i = 0; i < SIGNATURES; ++i) {
@@ -68,9 +68,9 @@ public final class ProviderBenchmark {
                 microseconds[c][i] = (System.nanoTime() - start) / 1e3;
             }
         }
-        double natives = median(microseconds[0]);
-        double provider = median(microseconds[1]);
-        double fresh = median(microseconds[2]);
+        double natives = Timing.median(microseconds[0]);
+        double provider = Timing.median(microseconds[1]);
+        double fresh = Timing.median(microseconds[2]);
         System.out.printf("RSA-%d, SHA-256 over 1 KiB, the median of %d signatures each:%n",
                 ((RSAPublicKey) certificate.getPublicKey()).getModulus().bitLength(),
                 SIGNATURES);
@@ -81,18 +81,7 @@ public final class ProviderBenchmark {
                 fresh / natives, fresh - natives);
     }
 
-    private static double median(double[] values) {
-        double[] sorted = values.clone();
-        Arrays.sort(sorted);
-        return sorted[sorted.length / 2];
-    }
-
     private static void check(byte[] signature) {
         if (signature == null) throw new IllegalStateException("a signing failed");
-    }
-
-    @FunctionalInterface
-    private interface Operation {
-        void run() throws Exception;
     }
 }

@@ -7,19 +7,17 @@ import java.nio.file.Files;
 import java.nio.file.Path;
 import java.security.KeyStore;
 import java.security.MessageDigest;
-import java.util.Arrays;
 import java.util.HexFormat;
 
 /**
  * The key store at scale, through Java: adding a certificate to "My" and deleting it again,
  * signing with the certificate last in the store right after that deletion and again, the same
  * signing right after another process (qdie-keystore) has changed the store, and listing the
- * store, with stores of 10, 10,000 and
- * 100,000 certificates, each in a profile of its own. Each round makes every operation once at
- * every size, so that whatever else the machine does weighs on all alike; the figures are medians
- * over the rounds. Arguments: a working folder, a PKCS#12 file (password "bench") whose identity
- * goes last in each store, a DER certificate to add and delete, another for the other process to
- * add and delete, and qdie-keystore. -Dqdie.bench.rounds sets the rounds (15).
+ * store, with stores of 10, 10,000 and 100,000 certificates, each in a profile of its own. Each
+ * round makes every operation once at every size, so that whatever else the machine does weighs
+ * on all alike; the figures are medians over the rounds. Arguments: a working folder, a PKCS#12
+ * file (password "bench") whose identity goes last in each store, a DER certificate to add and
+ * delete, another for the other process to add and delete, and qdie-keystore. -Dqdie.bench.rounds sets the rounds (15).
  */
 public final class ScaleBenchmark {
     private static final int CALG_SHA_256 = 0x800c;
@@ -73,28 +71,30 @@ public final class ScaleBenchmark {
             BenchSupport.fillStore("My", size - 1);
             // The identity last: the lookup walks the whole store to find it.
             BenchSupport.importIdentity(pkcs12, PASSWORD);
-            check(sign() && QDIECAKeyStore.getCertificatesInIESystemStore("My").length == size);
+            Timing.check(
+                    sign() && QDIECAKeyStore.getCertificatesInIESystemStore("My").length == size);
         }
-        long[][][] nanos = new long[SIZES.length][OPERATIONS.length][ROUNDS];
+        double[][][] nanos = new double[SIZES.length][OPERATIONS.length][ROUNDS];
         boolean[] changedHeld = new boolean[SIZES.length];
         for (int round = 0; round < ROUNDS; ++round) {
             for (int s = 0; s < SIZES.length; ++s) {
                 BenchSupport.useProfile(profile(SIZES[s]).toString());
-                long[][] times = nanos[s];
-                times[ADD][round] = time(() -> QDIECAKeyStore.addCertificateInIESystemStore("My", added));
-                times[DELETE][round] =
-                        time(() -> QDIECAKeyStore.deleteCertificateInIESystemStore("My", added));
-                times[SIGN_AFTER_OWN_CHANGE][round] = time(() -> check(sign()));
-                times[SIGN][round] = time(() -> check(sign()));
+                double[][] times = nanos[s];
+                times[ADD][round] = Timing.time(
+                        () -> QDIECAKeyStore.addCertificateInIESystemStore("My", added));
+                times[DELETE][round] = Timing.time(
+                        () -> QDIECAKeyStore.deleteCertificateInIESystemStore("My", added));
+                times[SIGN_AFTER_OWN_CHANGE][round] = Timing.time(() -> Timing.check(sign()));
+                times[SIGN][round] = Timing.time(() -> Timing.check(sign()));
                 // The other process adds the certificate one round and deletes it the next.
                 if (changedHeld[s])
                     runTool(SIZES[s], "delete", "--store", "My", "--thumbprint", changedThumbprint);
                 else
                     runTool(SIZES[s], "add", "--store", "My", changed.toString());
                 changedHeld[s] = !changedHeld[s];
-                times[SIGN_AFTER_OTHER_CHANGE][round] = time(() -> check(sign()));
+                times[SIGN_AFTER_OTHER_CHANGE][round] = Timing.time(() -> Timing.check(sign()));
                 int expected = SIZES[s] + (changedHeld[s] ? 1 : 0);
-                times[LIST][round] = time(() -> check(
+                times[LIST][round] = Timing.time(() -> Timing.check(
                         QDIECAKeyStore.getCertificatesInIESystemStore("My").length == expected));
             }
         }
@@ -102,9 +102,9 @@ public final class ScaleBenchmark {
                 ROUNDS, SIZES[0]);
         for (int op = 0; op < OPERATIONS.length; ++op) {
             StringBuilder line = new StringBuilder(String.format("%-38s", OPERATIONS[op]));
-            double smallest = median(nanos[0][op]);
+            double smallest = Timing.median(nanos[0][op]);
             for (int s = 0; s < SIZES.length; ++s) {
-                double median = median(nanos[s][op]);
+                double median = Timing.median(nanos[s][op]);
                 line.append(String.format(" | %,7d: %9.1f us (x%.2f)", SIZES[s], median / 1e3,
                         median / smallest));
             }
@@ -129,19 +129,4 @@ public final class ScaleBenchmark {
         if (process.waitFor() != 0) throw new IllegalStateException("qdie-keystore: " + output);
     }
 
-    private static double median(long[] values) {
-        long[] sorted = values.clone();
-        Arrays.sort(sorted);
-        return sorted[sorted.length / 2];
-    }
-
-    private static long time(Runnable operation) {
-        long start = System.nanoTime();
-        operation.run();
-        return System.nanoTime() - start;
-    }
-
-    private static void check(boolean condition) {
-        if (!condition) throw new IllegalStateException("the library call failed");
-    }
 }
