@@ -10,14 +10,21 @@ cd "$(dirname "$0")/.."
 log="$PWD/build/package.log"
 mkdir -p build
 : >"$log"
-for preset in linux windows; do
-  if ! { cmake --preset "$preset" && cmake --build --preset "$preset" -j 2 --target QDIEKeystore; } >>"$log" 2>&1; then
-    tail -n 40 "$log"
-    echo "the $preset preset did not build" >&2
+# Standard output carries the jar's path alone: what went wrong goes to standard error.
+build_or_fail() {
+  local what=$1
+  shift
+  if ! "$@" >>"$log" 2>&1; then
+    tail -n 40 "$log" >&2
+    echo "$what did not build" >&2
     exit 1
   fi
+}
+for preset in linux windows; do
+  build_or_fail "the $preset preset" cmake --preset "$preset"
+  build_or_fail "the $preset preset" cmake --build --preset "$preset" -j 2 --target QDIEKeystore
 done
-cmake --build --preset linux -j 2 --target qdie_java_classes >>"$log" 2>&1
+build_or_fail "the Java classes" cmake --build --preset linux -j 2 --target qdie_java_classes
 
 version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' build/linux/CMakeCache.txt)
 out="$PWD/build/package"

@@ -35,7 +35,6 @@ public:
     bool read(DerElement& element);
     // Reads the next element and checks its tag.
     bool read(BYTE tag, DerElement& element) { return read(element) && element.tag == tag; }
-    bool atEnd() const { return next_ == end_; }
 
 private:
     const BYTE* next_;

@@ -12,6 +12,7 @@
 #include "softcapi/keystore_file.h"
 #include "softcapi/keystore_watch.h"
 #include "softcapi/recently_used_cache.h"
+#include "softcapi/text_encoding.h"
 
 namespace softcapi {
 
@@ -90,21 +91,13 @@ std::map<std::string, FileState>& fileStates() {
     return *states;
 }
 
-std::string foldAscii(const std::string& name) {
-    std::string folded = name;
-    for (char& c : folded) {
-        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-    }
-    return folded;
-}
-
 // Names compare as SQLite's NOCASE compares them.
-std::string storeKey(const std::string& foldedName, bool readOnly) {
-    return foldedName + (readOnly ? "\n r" : "\n w");
+std::string storeKey(const std::string& name, bool readOnly) {
+    return foldAsciiCase(name) + (readOnly ? "\n r" : "\n w");
 }
 
 std::string containerKey(int64_t family, const std::string& name) {
-    return std::to_string(family) + "\n" + foldAscii(name);
+    return std::to_string(family) + "\n" + foldAsciiCase(name);
 }
 
 // A descriptor of the file for reading its header, and the file's identity; none for anything but
@@ -171,7 +164,7 @@ void learnStoreIds(FileState& state, const KeystoreChanges& changes) {
         std::optional<std::string> name = findStoreName(state.watch, changed.storeId);
         if (!name) continue;
         for (bool readOnly : {true, false}) {
-            SnapshotReference* snapshot = state.snapshots.find(storeKey(foldAscii(*name), readOnly));
+            SnapshotReference* snapshot = state.snapshots.find(storeKey(*name, readOnly));
             if (snapshot != nullptr && (*snapshot)->storeId == 0) (*snapshot)->storeId = changed.storeId;
         }
     }
@@ -250,7 +243,7 @@ void catchUp(FileState& state) {
 // is cached, from the file otherwise.
 std::unique_ptr<StoreSnapshot> loadSnapshot(FileState& state, const std::string& storeName,
                                             bool readOnly) {
-    SnapshotReference* twin = state.snapshots.find(storeKey(foldAscii(storeName), !readOnly));
+    SnapshotReference* twin = state.snapshots.find(storeKey(storeName, !readOnly));
     if (twin != nullptr) return copySnapshot(**twin, readOnly);
     ObjectIdTexts& ids = state.objectIdTexts();
     std::unique_ptr<StoreSnapshot> snapshot = newSnapshot(readOnly, 0, state.objectIds);
@@ -285,7 +278,7 @@ auto readThroughCaches(FileState& state, DWORD& error, Read read) -> decltype(re
 
 StoreSnapshot* openStoreSnapshot(const std::string& storeName, bool readOnly, DWORD& error) {
     std::string path = keystorePath();
-    std::string key = storeKey(foldAscii(storeName), readOnly);
+    std::string key = storeKey(storeName, readOnly);
     std::lock_guard<std::mutex> lock(gMutex);
     FileState& state = fileStates()[path];
     return readThroughCaches(state, error, [&]() -> StoreSnapshot* {

@@ -1,6 +1,5 @@
 #include "softcapi/keystore_changes.h"
 
-
 namespace softcapi {
 
 namespace {

@@ -40,6 +40,17 @@ std::vector<CertificateRecord> loadCertificates(Connection& db, const std::strin
     return records;
 }
 
+std::optional<CertificateRecord> findCertificate(Connection& db, const std::string& store,
+                                                 const std::vector<BYTE>& thumbprint) {
+    Statement query(db, (std::string("SELECT ") + kCertificateColumns +
+                         " FROM certificates c JOIN stores s ON s.id = c.store_id"
+                         " WHERE s.name = ? AND c.thumbprint = ?")
+                            .c_str());
+    query.bind(1, store).bind(2, thumbprint);
+    if (!query.step()) return std::nullopt;
+    return certificateFromRow(query);
+}
+
 int64_t findStoreId(Connection& db, const std::string& store) {
     Statement find(db, "SELECT id FROM stores WHERE name = ?");
     find.bind(1, store);

@@ -44,6 +44,9 @@ CertificateRecord certificateFromRow(const Statement& row);
 
 // Certificates of a store in insertion order; none when the store does not exist.
 std::vector<CertificateRecord> loadCertificates(Connection& db, const std::string& store);
+// The store's certificate with that SHA-1 thumbprint; none when it holds none.
+std::optional<CertificateRecord> findCertificate(Connection& db, const std::string& store,
+                                                 const std::vector<BYTE>& thumbprint);
 std::vector<std::string> loadStoreNames(Connection& db);
 // The store's row id; 0 when there is no store of that name.
 int64_t findStoreId(Connection& db, const std::string& store);

@@ -14,10 +14,6 @@ const unsigned char kWalVersion = 2;
 
 }  // namespace
 
-FileDescriptor::~FileDescriptor() {
-    if (fd_ >= 0) close(fd_);
-}
-
 ChangeToken currentToken(const FileDescriptor& header, Connection& connection) {
     unsigned char bytes[10];
     // A file too short to hold a header (a new, empty one) has a token of its own.

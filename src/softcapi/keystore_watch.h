@@ -5,28 +5,11 @@
 #include <sys/types.h>
 
 #include <cstdint>
-#include <utility>
 
+#include "softcapi/file_descriptor.h"
 #include "softcapi/sqlite_db.h"
 
 namespace softcapi {
-
-class FileDescriptor {
-public:
-    FileDescriptor() = default;
-    explicit FileDescriptor(int fd) : fd_(fd) {}
-    ~FileDescriptor();
-    FileDescriptor(FileDescriptor&& other) noexcept : fd_(other.fd_) { other.fd_ = -1; }
-    FileDescriptor& operator=(FileDescriptor&& other) noexcept {
-        std::swap(fd_, other.fd_);
-        return *this;
-    }
-    FileDescriptor(const FileDescriptor&) = delete;
-    int get() const { return fd_; }
-
-private:
-    int fd_ = -1;
-};
 
 // What shows that the file changed. In a rollback journal mode it is the header's change
 // counter, which every commit by any process bumps. A commit in WAL mode leaves the header as

@@ -33,7 +33,6 @@ struct OpenSslDeleter {
     void operator()(PKCS8_PRIV_KEY_INFO* p) const { PKCS8_PRIV_KEY_INFO_free(p); }
     void operator()(STACK_OF(PKCS12_SAFEBAG)* p) const { sk_PKCS12_SAFEBAG_pop_free(p, PKCS12_SAFEBAG_free); }
     void operator()(STACK_OF(PKCS7)* p) const { sk_PKCS7_pop_free(p, PKCS7_free); }
-    void operator()(STACK_OF(X509)* p) const { sk_X509_pop_free(p, X509_free); }
     void operator()(X509* p) const { X509_free(p); }
     void operator()(X509_EXTENSION* p) const { X509_EXTENSION_free(p); }
     void operator()(X509_NAME* p) const { X509_NAME_free(p); }

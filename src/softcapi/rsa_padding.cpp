@@ -7,6 +7,8 @@
 #include <openssl/evp.h>
 #include <openssl/rsa.h>
 
+#include "softcapi/providers.h"
+
 namespace softcapi {
 
 namespace {
@@ -32,8 +34,9 @@ bool removePkcs1Padding(const common::SecureBytes& block, common::SecureBytes& m
 
 bool removeOaepPadding(const common::SecureBytes& block, common::SecureBytes& message) {
     return unpad(block, message, [](unsigned char* to, int size, const unsigned char* from, int n) {
-        return RSA_padding_check_PKCS1_OAEP_mgf1(to, size, from, n, n, nullptr, 0, EVP_sha1(),
-                                                 EVP_sha1());
+        // The digest fetched once, not looked up under OpenSSL's locks on every decryption.
+        const EVP_MD* sha1 = digestFor(CALG_SHA1);
+        return RSA_padding_check_PKCS1_OAEP_mgf1(to, size, from, n, n, nullptr, 0, sha1, sha1);
     });
 }
 

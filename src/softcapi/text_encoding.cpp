@@ -129,4 +129,12 @@ bool isValidStoreName(const std::string& utf8) {
     return characters != 0;
 }
 
+std::string foldAsciiCase(const std::string& name) {
+    std::string folded = name;
+    for (char& c : folded) {
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    }
+    return folded;
+}
+
 }  // namespace softcapi

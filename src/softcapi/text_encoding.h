@@ -21,4 +21,8 @@ bool storeNameFromAnsi(const char* name, std::string& utf8);
 bool storeNameFromWide(const WCHAR* name, std::string& utf8);
 bool isValidStoreName(const std::string& utf8);
 
+// ASCII letters in lower case, everything else as it is: names compare as the key store's
+// NOCASE indexes compare them.
+std::string foldAsciiCase(const std::string& name);
+
 }  // namespace softcapi

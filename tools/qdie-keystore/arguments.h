@@ -1,4 +1,4 @@
-// The command line of one subcommand: options that each take a value, and positional arguments.
+// The command line of one subcommand: options with a value, flags, and positional arguments.
 #pragma once
 
 #include <map>
@@ -41,8 +41,8 @@ private:
 };
 
 // Parses argv[0..argc) (the words after the subcommand). "--opt VALUE" and "--opt=VALUE" are
-// both accepted, a flag stands alone; "--" ends the options. "--help" anywhere before "--" wins over every error.
-// Values of secret options are overwritten in argv, so the process list stops showing them.
+// both accepted, a flag stands alone; "--" ends the options. "--help" anywhere before "--" wins
+// over every error. Values of secret options are overwritten in argv, so the process list stops showing them.
 Arguments parseArguments(int argc, char** argv, const ArgumentRules& rules);
 
 }  // namespace qdie_tool

@@ -8,6 +8,7 @@
 #include <cstring>
 
 #include "softcapi/admin/admin.h"
+#include "softcapi/file_descriptor.h"
 
 namespace qdie_tool {
 
@@ -20,20 +21,6 @@ const off_t kMaxInputSize = 16 * 1024 * 1024;
 [[noreturn]] void failFile(const std::string& action, const std::string& path, int error) {
     throw FileError("cannot " + action + " " + path + ": " + std::strerror(error));
 }
-
-class FileDescriptor {
-public:
-    explicit FileDescriptor(int fd) : fd_(fd) {}
-    ~FileDescriptor() {
-        if (fd_ >= 0) close(fd_);
-    }
-    FileDescriptor(const FileDescriptor&) = delete;
-    FileDescriptor& operator=(const FileDescriptor&) = delete;
-    int get() const { return fd_; }
-
-private:
-    int fd_;
-};
 
 // 0, or the errno of the write that failed.
 int writeAll(int fd, const std::vector<BYTE>& bytes) {
@@ -56,7 +43,7 @@ mode_t currentUmask() {
 }  // namespace
 
 std::vector<BYTE> readInputFile(const std::string& path) {
-    FileDescriptor file(open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    softcapi::FileDescriptor file(open(path.c_str(), O_RDONLY | O_CLOEXEC));
     if (file.get() < 0) failFile("read", path, errno);
     struct stat info;
     if (fstat(file.get(), &info) != 0) failFile("read", path, errno);

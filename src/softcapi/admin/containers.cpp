@@ -1,21 +1,14 @@
 // Administration of key containers: which certificates are bound to each, and their deletion.
 #include <map>
+#include <optional>
 
 #include "softcapi/admin/support.h"
 #include "softcapi/providers.h"
+#include "softcapi/text_encoding.h"
 
 namespace softcapi::admin {
 
 namespace {
-
-// Container names compare ignoring ASCII case, as the key store's own index does.
-std::string foldedName(const std::string& name) {
-    std::string folded = name;
-    for (char& c : folded) {
-        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-    }
-    return folded;
-}
 
 bool reachesFamily(const KeyBindingInfo& binding, KeyFamily family) {
     const ProviderInfo* known = findProvider(binding.provider.c_str());
@@ -34,7 +27,7 @@ std::multimap<std::string, Binding> bindingsByContainer(Connection& db) {
     for (const std::string& store : loadStoreNames(db)) {
         for (CertificateRecord& record : loadCertificates(db, store)) {
             if (!record.binding) continue;
-            std::string container = foldedName(record.binding->container);
+            std::string container = foldAsciiCase(record.binding->container);
             KeyBindingInfo info = *record.binding;
             bindings.emplace(std::move(container),
                              Binding{std::move(info), store, std::move(record)});
@@ -47,7 +40,7 @@ std::multimap<std::string, Binding> bindingsByContainer(Connection& db) {
 std::vector<const Binding*> boundTo(const std::multimap<std::string, Binding>& bindings,
                                     KeyFamily family, const std::string& container) {
     std::vector<const Binding*> bound;
-    auto [first, last] = bindings.equal_range(foldedName(container));
+    auto [first, last] = bindings.equal_range(foldAsciiCase(container));
     for (auto binding = first; binding != last; ++binding) {
         if (reachesFamily(binding->second.info, family)) bound.push_back(&binding->second);
     }
@@ -63,6 +56,18 @@ std::map<int64_t, std::vector<DWORD>> keySpecsByContainer(Connection& db) {
     return specs;
 }
 
+// Refuses to go on while any certificate is bound to the container, naming the first.
+void refuseWhenBound(Connection& db, KeyFamily family, const std::string& container) {
+    std::multimap<std::string, Binding> bindings = bindingsByContainer(db);
+    std::vector<const Binding*> bound = boundTo(bindings, family, container);
+    if (bound.empty()) return;
+    throw ContainerInUse("key container '" + container + "' is bound to certificate " +
+                         toHex(bound[0]->record.thumbprint) + " in store '" + bound[0]->store +
+                         "'" +
+                         (bound.size() > 1 ? " and " + std::to_string(bound.size() - 1) + " more"
+                                           : ""));
+}
+
 KeyFamily familyOfProvider(const std::string& provider) {
     if (provider.empty()) return KeyFamily::Rsa;
     const ProviderInfo* known = findProvider(provider.c_str());
@@ -72,16 +77,15 @@ KeyFamily familyOfProvider(const std::string& provider) {
 
 }  // namespace
 
-bool isBoundToAnyCertificate(Connection& db, KeyFamily family, const std::string& container) {
-    return !boundTo(bindingsByContainer(db), family, container).empty();
-}
-
-std::vector<KeyFamily> familiesReachedBy(const KeyBindingInfo& binding) {
-    std::vector<KeyFamily> families;
+bool leavesContainerUnbound(Connection& db, const KeyBindingInfo& binding) {
+    std::optional<std::multimap<std::string, Binding>> bindings;
     for (KeyFamily family : {KeyFamily::Rsa, KeyFamily::Dss}) {
-        if (reachesFamily(binding, family)) families.push_back(family);
+        if (!reachesFamily(binding, family) || !containerExists(db, family, binding.container))
+            continue;
+        if (!bindings) bindings = bindingsByContainer(db);
+        if (boundTo(*bindings, family, binding.container).empty()) return true;
     }
-    return families;
+    return false;
 }
 
 std::vector<ContainerEntry> containers() {
@@ -113,15 +117,7 @@ void deleteContainer(const std::string& container, const std::string& provider,
     changeKeystore([&](Connection& db) {
         if (!containerExists(db, family, container))
             throw AdminError("key container '" + container + "' does not exist");
-        std::multimap<std::string, Binding> bindings = bindingsByContainer(db);
-        std::vector<const Binding*> bound = boundTo(bindings, family, container);
-        if (whenBound == WhenBound::Refuse && !bound.empty())
-            throw ContainerInUse("key container '" + container + "' is bound to certificate " +
-                                 toHex(bound[0]->record.thumbprint) + " in store '" +
-                                 bound[0]->store + "'" +
-                                 (bound.size() > 1 ? " and " + std::to_string(bound.size() - 1) +
-                                                         " more"
-                                                   : ""));
+        if (whenBound == WhenBound::Refuse) refuseWhenBound(db, family, container);
         softcapi::deleteContainer(db, family, container);
     });
 }

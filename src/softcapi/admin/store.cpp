@@ -5,6 +5,13 @@
 #include "softcapi/openssl_util.h"
 
 namespace softcapi::admin {
+namespace {
+
+AdminError notInStore(const std::string& store, const std::string& thumbprint) {
+    return AdminError("store '" + store + "' holds no certificate with thumbprint " + thumbprint);
+}
+
+}  // namespace
 
 std::vector<CertificateEntry> storeContents(const std::string& store) {
     checkStoreName(store);
@@ -30,10 +37,11 @@ std::vector<std::string> storeNames() {
 
 std::vector<BYTE> exportCertificate(const std::string& store, const std::string& thumbprint) {
     std::vector<BYTE> wanted = parseThumbprint(thumbprint);
-    for (CertificateEntry& entry : storeContents(store)) {
-        if (parseThumbprint(entry.thumbprint) == wanted) return std::move(entry.encoded);
-    }
-    throw AdminError("store '" + store + "' holds no certificate with thumbprint " + thumbprint);
+    checkStoreName(store);
+    std::optional<CertificateRecord> found;
+    readKeystore([&](Connection& db) { found = findCertificate(db, store, wanted); });
+    if (!found) throw notInStore(store, thumbprint);
+    return std::move(found->encoded);
 }
 
 void addCertificate(const std::string& store, const std::vector<BYTE>& encoded) {
@@ -62,19 +70,11 @@ std::optional<KeyBindingInfo> deleteCertificate(const std::string& store,
     std::vector<BYTE> wanted = parseThumbprint(thumbprint);
     std::optional<KeyBindingInfo> abandoned;
     changeKeystore([&](Connection& db) {
-        std::optional<KeyBindingInfo> binding;
-        for (const CertificateRecord& record : loadCertificates(db, store)) {
-            if (record.thumbprint == wanted) binding = record.binding;
-        }
-        if (!deleteCertificateByThumbprint(db, store, wanted))
-            throw AdminError("store '" + store + "' holds no certificate with thumbprint " +
-                             thumbprint);
-        if (!binding) return;
-        for (KeyFamily family : familiesReachedBy(*binding)) {
-            if (containerExists(db, family, binding->container) &&
-                !isBoundToAnyCertificate(db, family, binding->container))
-                abandoned = binding;
-        }
+        std::optional<CertificateRecord> found = findCertificate(db, store, wanted);
+        if (!found || !deleteCertificateByThumbprint(db, store, wanted))
+            throw notInStore(store, thumbprint);
+        if (found->binding && leavesContainerUnbound(db, *found->binding))
+            abandoned = found->binding;
     });
     return abandoned;
 }

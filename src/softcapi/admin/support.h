@@ -16,10 +16,9 @@ std::vector<BYTE> parseThumbprint(const std::string& text);
 void checkStoreName(const std::string& store);
 // The certificate's subject on one line (RFC 2253), or "(unreadable)".
 std::string subjectOf(const std::vector<BYTE>& encoded);
-// Whether any certificate of any store is bound to the container (see BoundCertificate), and
-// the families whose container of the binding's name a binding reaches.
-bool isBoundToAnyCertificate(Connection& db, KeyFamily family, const std::string& container);
-std::vector<KeyFamily> familiesReachedBy(const KeyBindingInfo& binding);
+// Whether a container the binding reaches exists and no certificate of any store is bound to it
+// (see BoundCertificate): what is left once the binding's certificate is gone.
+bool leavesContainerUnbound(Connection& db, const KeyBindingInfo& binding);
 // Runs `read` on the key store under a read transaction; nothing to read gives nothing.
 template <typename Read>
 void readKeystore(Read read);

@@ -58,7 +58,11 @@ public final class NativeLibraryLoader {
             loaded = true;
             return;
         }
-        throw new UnsatisfiedLinkError("the native library " + LIBRARY_NAME
+        throw notLoaded(tried);
+    }
+
+    private static UnsatisfiedLinkError notLoaded(List<String> tried) {
+        return new UnsatisfiedLinkError("the native library " + LIBRARY_NAME
                 + " could not be loaded; tried: " + String.join("; ", tried));
     }
 
@@ -81,8 +85,7 @@ public final class NativeLibraryLoader {
             System.load(file.toString());
         } catch (UnsatisfiedLinkError e) {
             tried.add(file + ": " + e.getMessage());
-            throw new UnsatisfiedLinkError("the native library " + LIBRARY_NAME
-                    + " could not be loaded; tried: " + String.join("; ", tried));
+            throw notLoaded(tried);
         }
     }
 

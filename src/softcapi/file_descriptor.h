@@ -1,0 +1,29 @@
+// A POSIX file descriptor with one owner, closed with it.
+#pragma once
+
+#include <unistd.h>
+
+#include <utility>
+
+namespace softcapi {
+
+class FileDescriptor {
+public:
+    FileDescriptor() = default;
+    explicit FileDescriptor(int fd) : fd_(fd) {}
+    ~FileDescriptor() {
+        if (fd_ >= 0) close(fd_);
+    }
+    FileDescriptor(FileDescriptor&& other) noexcept : fd_(other.fd_) { other.fd_ = -1; }
+    FileDescriptor& operator=(FileDescriptor&& other) noexcept {
+        std::swap(fd_, other.fd_);
+        return *this;
+    }
+    FileDescriptor(const FileDescriptor&) = delete;
+    int get() const { return fd_; }
+
+private:
+    int fd_ = -1;
+};
+
+}  // namespace softcapi
