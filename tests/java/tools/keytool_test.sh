@@ -18,7 +18,7 @@ third=$(keytool -J-cp -J"$jar" -J-Djava.library.path="$library_dir" \
   -J-Djava.security.properties="$profile/providers.security" \
   -keystore NONE -storepass unused -storetype QDIE-MY -list -v)
 alias=$(sed -n 's/^Alias name: //p' <<<"$first")
-[[ $alias =~ ^Keytool\ User-[0-9a-f]{8}$ ]] || fail "alias '$alias' in: $first"
+[[ $alias =~ ^Keytool\ User-[0-9a-f]{16}$ ]] || fail "alias '$alias' in: $first"
 grep -q "^Entry type: PrivateKeyEntry$" <<<"$first" || fail "no PrivateKeyEntry in: $first"
 for later in "$second" "$third"; do
   [[ $(sed -n 's/^Alias name: //p' <<<"$later") == "$alias" ]] || fail "the alias changed: $later"
@@ -31,7 +31,7 @@ thumbprint=$(openssl x509 -in root.pem -noout -fingerprint -sha1 | sed 's/.*=//;
 with_provider keytool -storetype QDIE-ROOT -importcert -noprompt -alias any -file root.pem
 "$qdie_keystore" list --store Root | grep -q "^$thumbprint  CN=Keytool Root" \
   || fail "qdie-keystore does not list the imported root"
-root_alias="Keytool Root-${thumbprint:0:8}"
+root_alias="Keytool Root-${thumbprint:0:16}"
 root_alias=${root_alias,,}
 with_provider keytool -storetype QDIE-ROOT -list | grep -qi "^$root_alias, .*trustedCertEntry" \
   || fail "keytool does not list $root_alias"

@@ -1,5 +1,6 @@
 package com.quendrilax.browser.keystore.provider.spi;
 
+import java.security.UnrecoverableKeyException;
 import java.security.interfaces.DSAKey;
 import java.security.interfaces.DSAParams;
 import java.security.interfaces.DSAPublicKey;
@@ -10,7 +11,8 @@ final class DsaHandleKey extends HandleKey implements DSAKey {
     private static final long serialVersionUID = 1L;
     private final transient DSAParams params;
 
-    DsaHandleKey(String alias, byte[] certificate, DSAPublicKey publicKey, char[] password) {
+    DsaHandleKey(String alias, byte[] certificate, DSAPublicKey publicKey, char[] password)
+            throws UnrecoverableKeyException {
         super(alias, certificate, password);
         this.params = publicKey.getParams();
     }

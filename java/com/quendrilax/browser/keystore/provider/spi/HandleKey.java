@@ -7,6 +7,7 @@ import java.nio.CharBuffer;
 import java.nio.charset.StandardCharsets;
 import java.security.InvalidKeyException;
 import java.security.PrivateKey;
+import java.security.UnrecoverableKeyException;
 import java.util.Arrays;
 import javax.security.auth.Destroyable;
 
@@ -23,15 +24,21 @@ abstract class HandleKey implements PrivateKey, Destroyable {
     private byte[] pin;
     private boolean destroyed;
 
-    HandleKey(String alias, byte[] certificate, char[] password) {
+    HandleKey(String alias, byte[] certificate, char[] password) throws UnrecoverableKeyException {
         this.alias = alias;
         this.certificate = certificate.clone();
-        this.pin = pinOf(password);
+        this.pin = pinOf(alias, password);
     }
 
     /** The password as the PIN's bytes (UTF-8); none for a null or empty password. */
-    private static byte[] pinOf(char[] password) {
+    private static byte[] pinOf(String alias, char[] password) throws UnrecoverableKeyException {
         if (password == null || password.length == 0) return null;
+        // The library reads a PIN up to its first zero byte: what follows would be ignored.
+        for (char c : password) {
+            if (c == '\0')
+                throw new UnrecoverableKeyException("the PIN given for \"" + alias + "\" holds"
+                        + " the character U+0000, which no PIN can hold");
+        }
         ByteBuffer encoded = StandardCharsets.UTF_8.encode(CharBuffer.wrap(password));
         byte[] pin = new byte[encoded.remaining()];
         encoded.get(pin);

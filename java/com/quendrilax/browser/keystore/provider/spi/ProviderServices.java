@@ -4,9 +4,12 @@ import java.security.Provider;
 import java.util.ArrayList;
 import java.util.List;
 import java.util.Map;
+import java.util.regex.Pattern;
 
 /** The services of the QDIE provider. */
 public final class ProviderServices {
+
+    private static final Pattern OBJECT_IDENTIFIER = Pattern.compile("[0-9]+(\\.[0-9]+)+");
 
     private ProviderServices() {}
 
@@ -25,7 +28,8 @@ public final class ProviderServices {
         services.add(keyStore(provider, "QDIE", null, store));
         for (SigningAlgorithm algorithm : SigningAlgorithm.values()) {
             services.add(new QDIEService(provider, "Signature", algorithm.jcaName,
-                    HandleSignature.class, algorithm.aliases, keyClasses(algorithm.family),
+                    HandleSignature.class, withOidForms(algorithm.aliases),
+                    keyClasses(algorithm.family),
                     algorithm.family, () -> new HandleSignature(algorithm)));
         }
         services.add(new QDIEService(provider, "Cipher", "RSA", HandleCipher.class, List.of(),
@@ -40,6 +44,15 @@ public final class ProviderServices {
                 keyClasses(KeyFamily.RSA), KeyFamily.RSA,
                 () -> new HandleCipher(HandleCipher.OAEP)));
         return services;
+    }
+
+    /** The aliases and, for each object identifier among them, its "OID." form, as the JDK asks. */
+    private static List<String> withOidForms(List<String> aliases) {
+        List<String> all = new ArrayList<>(aliases);
+        for (String alias : aliases) {
+            if (OBJECT_IDENTIFIER.matcher(alias).matches()) all.add("OID." + alias);
+        }
+        return all;
     }
 
     private static Provider.Service keyStore(Provider provider, String type, String fixedStore,

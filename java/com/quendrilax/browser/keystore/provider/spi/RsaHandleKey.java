@@ -1,6 +1,7 @@
 package com.quendrilax.browser.keystore.provider.spi;
 
 import java.math.BigInteger;
+import java.security.UnrecoverableKeyException;
 import java.security.interfaces.RSAKey;
 import java.security.interfaces.RSAPublicKey;
 
@@ -10,7 +11,8 @@ final class RsaHandleKey extends HandleKey implements RSAKey {
     private static final long serialVersionUID = 1L;
     private final BigInteger modulus;
 
-    RsaHandleKey(String alias, byte[] certificate, RSAPublicKey publicKey, char[] password) {
+    RsaHandleKey(String alias, byte[] certificate, RSAPublicKey publicKey, char[] password)
+            throws UnrecoverableKeyException {
         super(alias, certificate, password);
         this.modulus = publicKey.getModulus();
     }

@@ -28,36 +28,35 @@ final class StoreContents {
 
     final String storeName;
     private final List<StoreEntry> entries;
-    /** Each entry by its alias and by its thumbprint, in lower case; the first of a name wins. */
-    private final Map<String, StoreEntry> byName = new HashMap<>();
+    /**
+     * The entries by their own alias and by their thumbprint, in lower case: one for a name that
+     * names one, several for an alias that certificates share, which then names none of them.
+     */
+    private final Map<String, List<StoreEntry>> byName = new HashMap<>();
     private List<X509Certificate> issuers;
 
-    private StoreContents(String storeName, List<StoreEntry> entries) {
+    /** The entries, each certificate once, the first of the same thumbprint kept. */
+    StoreContents(String storeName, List<StoreEntry> listed) {
         this.storeName = storeName;
-        this.entries = entries;
+        this.entries = new ArrayList<>();
+        Set<String> thumbprints = new HashSet<>();
+        for (StoreEntry entry : listed) {
+            if (!thumbprints.add(entry.thumbprint)) continue;
+            entries.add(entry);
+            byName.computeIfAbsent(entry.ownAlias.toLowerCase(Locale.ROOT), name -> new ArrayList<>())
+                    .add(entry);
+        }
         for (StoreEntry entry : entries) {
-            byName.putIfAbsent(entry.alias().toLowerCase(Locale.ROOT), entry);
-            byName.putIfAbsent(entry.thumbprint, entry);
+            List<StoreEntry> sharing = byName.get(entry.ownAlias.toLowerCase(Locale.ROOT));
+            if (sharing.size() > 1) entry.listByThumbprint();
+            byName.put(entry.thumbprint, List.of(entry));
         }
     }
 
     static StoreContents read(String storeName) {
         List<StoreEntry> entries = new ArrayList<>();
-        Set<String> withKey = new HashSet<>();
-        if (StoreName.isPersonal(storeName)) {
-            for (StoreEntry entry : parse(StoreName.PERSONAL_WITH_KEYS, true)) {
-                entries.add(entry);
-                withKey.add(entry.thumbprint);
-            }
-        }
-        for (StoreEntry entry : parse(storeName, false)) {
-            if (!withKey.contains(entry.thumbprint)) entries.add(entry);
-        }
-        Set<String> aliases = new HashSet<>();
-        for (StoreEntry entry : entries) {
-            if (!aliases.add(entry.alias().toLowerCase(Locale.ROOT)))
-                entry.useThumbprintAsAlias();
-        }
+        if (StoreName.isPersonal(storeName)) entries.addAll(parse(StoreName.PERSONAL_WITH_KEYS, true));
+        entries.addAll(parse(storeName, false));
         return new StoreContents(storeName, entries);
     }
 
@@ -84,9 +83,19 @@ final class StoreContents {
         return Collections.unmodifiableList(entries);
     }
 
-    /** The entry with this alias or thumbprint, or null. */
+    /**
+     * The entry with this alias or thumbprint, or null.
+     *
+     * @throws AmbiguousAliasException for an alias that several certificates of the store share
+     */
     StoreEntry find(String name) {
-        return name == null ? null : byName.get(name.toLowerCase(Locale.ROOT));
+        if (name == null) return null;
+        List<StoreEntry> named = byName.get(name.toLowerCase(Locale.ROOT));
+        if (named == null) return null;
+        if (named.size() == 1) return named.get(0);
+        List<String> thumbprints = new ArrayList<>();
+        for (StoreEntry entry : named) thumbprints.add(entry.thumbprint);
+        throw new AmbiguousAliasException(name, storeName, thumbprints);
     }
 
     StoreEntry findCertificate(byte[] encoding) {

@@ -11,35 +11,63 @@ import javax.naming.ldap.Rdn;
 
 /**
  * One certificate of a system store with the alias it goes by: the subject's common name and
- * the first eight hexadecimal digits of its SHA-1 thumbprint ("Alice-3f2a9c01"). Both come from
- * the certificate alone, so an alias stays the same across loads and changes of the store.
+ * the first sixteen hexadecimal digits (64 bits) of its SHA-1 thumbprint
+ * ("Alice-3f2a9c01d4e5b6a7"). Both come from the certificate alone, so an alias stays the same
+ * across loads and changes of the store, and no certificate can be made to take another's alias
+ * at less than 2^63 tries.
  */
 final class StoreEntry {
 
-    private static final int SHORT_THUMBPRINT = 8;
+    static final int SHORT_THUMBPRINT = 16;
 
     final X509Certificate certificate;
     final byte[] encoding;
     /** The SHA-1 thumbprint in lower-case hexadecimal, 40 digits. */
     final String thumbprint;
     final boolean hasKey;
+    /** The alias the certificate itself gives; the store may still list it by its thumbprint. */
+    final String ownAlias;
     private String alias;
 
     StoreEntry(X509Certificate certificate, byte[] encoding, boolean hasKey) {
+        this(certificate, encoding, hasKey, null);
+    }
+
+    /** With an alias of the caller's instead of the certificate's own, when one is given. */
+    StoreEntry(X509Certificate certificate, byte[] encoding, boolean hasKey, String alias) {
         this.certificate = certificate;
         this.encoding = encoding;
         this.thumbprint = sha1Hex(encoding);
         this.hasKey = hasKey;
-        this.alias = commonName(certificate) + "-" + thumbprint.substring(0, SHORT_THUMBPRINT);
+        this.ownAlias = alias != null ? alias
+                : printable(commonName(certificate)) + "-" + thumbprint.substring(0, SHORT_THUMBPRINT);
+        this.alias = ownAlias;
     }
 
+    /** The name the store lists the entry by. */
     String alias() {
         return alias;
     }
 
-    /** For the rare certificate whose short alias another one has: the whole thumbprint. */
-    void useThumbprintAsAlias() {
+    /** For a certificate whose own alias another one of the store has too: none names either. */
+    void listByThumbprint() {
         alias = thumbprint;
+    }
+
+    /**
+     * The name with each control character (U+0000 to U+001F, U+007F to U+009F) written as
+     * {@code \xHH}: an alias is printed by keytool and written to logs, where a raw line break
+     * would start a line of its own.
+     */
+    static String printable(String name) {
+        StringBuilder printable = new StringBuilder(name.length());
+        for (char c : name.toCharArray()) {
+            if (Character.isISOControl(c))
+                printable.append(String.format("\\x%02x", (int) c));
+            else
+                printable.append(c);
+        }
+        return printable.toString();
     }
 
     static byte[] encodingOf(X509Certificate certificate) {

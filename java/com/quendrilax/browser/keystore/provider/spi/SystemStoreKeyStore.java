@@ -29,9 +29,10 @@ import javax.security.auth.callback.UnsupportedCallbackException;
  * certificate entry and deleting an entry change the system store at once, and {@code store}
  * has nothing left to do. Keys enter the store outside Java.
  *
- * <p>An entry's alias is the subject's common name and a short thumbprint; the full SHA-1
- * thumbprint (40 hexadecimal digits) names the entry as well. Aliases are compared ignoring
- * case. The password given for a key is its container's PIN, used when signing.
+ * <p>An entry's alias is the subject's common name and the first 16 digits of its thumbprint; the
+ * full SHA-1 thumbprint (40 hexadecimal digits) names the entry as well. Aliases are compared
+ * ignoring case. An alias that two certificates of the store share names neither: both are listed
+ * by their thumbprints, and a lookup of that alias throws, naming them. The password given for a key is its container's PIN, used when signing.
  */
 final class SystemStoreKeyStore extends KeyStoreSpi {
 
@@ -80,7 +81,13 @@ final class SystemStoreKeyStore extends KeyStoreSpi {
 
     @Override
     public Key engineGetKey(String alias, char[] password) throws UnrecoverableKeyException {
-        StoreEntry entry = contents.find(alias);
+        StoreEntry entry;
+        try {
+            entry = contents.find(alias);
+        } catch (AmbiguousAliasException e) {
+            throw (UnrecoverableKeyException) new UnrecoverableKeyException(e.getMessage())
+                    .initCause(e);
+        }
         if (entry == null || !entry.hasKey) return null;
         return KeyFamily.handleFor(entry.alias(), entry.encoding, entry.certificate.getPublicKey(),
                 password);
@@ -89,7 +96,7 @@ final class SystemStoreKeyStore extends KeyStoreSpi {
     @Override
     public KeyStore.Entry engineGetEntry(String alias, KeyStore.ProtectionParameter protection)
             throws KeyStoreException, UnrecoverableEntryException {
-        StoreEntry entry = contents.find(alias);
+        StoreEntry entry = findChecked(alias);
         if (entry == null) return null;
         if (!entry.hasKey) return new KeyStore.TrustedCertificateEntry(entry.certificate);
         char[] pin = pinOf(entry, protection);
@@ -98,6 +105,15 @@ final class SystemStoreKeyStore extends KeyStoreSpi {
                     entry.certificate.getPublicKey(), pin), contents.chain(entry));
         } finally {
             if (pin != null) Arrays.fill(pin, '\0');
+        }
+    }
+
+    /** The entry of this alias or thumbprint, or null; a shared alias is refused as the API's own. */
+    private StoreEntry findChecked(String alias) throws KeyStoreException {
+        try {
+            return contents.find(alias);
+        } catch (AmbiguousAliasException e) {
+            throw new KeyStoreException(e.getMessage(), e);
         }
     }
 
@@ -169,7 +185,7 @@ final class SystemStoreKeyStore extends KeyStoreSpi {
         if (!(certificate instanceof X509Certificate))
             throw new KeyStoreException("a system store holds X.509 certificates only");
         byte[] encoding = StoreEntry.encodingOf((X509Certificate) certificate);
-        StoreEntry existing = contents.find(alias);
+        StoreEntry existing = findChecked(alias);
         if (existing != null && existing.hasKey)
             throw new KeyStoreException("\"" + alias + "\" is a key entry; its certificate"
                     + " stays as long as its key");
@@ -188,7 +204,7 @@ final class SystemStoreKeyStore extends KeyStoreSpi {
     /** Deletes the certificate from the system store at once (a key entry's key stays). */
     @Override
     public void engineDeleteEntry(String alias) throws KeyStoreException {
-        StoreEntry entry = contents.find(alias);
+        StoreEntry entry = findChecked(alias);
         if (entry == null) return;
         QDIECAKeyStore.deleteCertificateInIESystemStore(contents.storeName, entry.encoding);
         contents = StoreContents.read(contents.storeName);

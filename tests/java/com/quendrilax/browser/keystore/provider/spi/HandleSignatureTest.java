@@ -13,10 +13,12 @@ import com.quendrilax.browser.testing.Identity;
 import com.quendrilax.browser.testing.QdieKeys;
 import com.quendrilax.browser.testing.TestProfile;
 import java.security.InvalidKeyException;
+import java.security.KeyStore;
 import java.security.MessageDigest;
 import java.security.PrivateKey;
 import java.security.Signature;
 import java.security.SignatureException;
+import java.security.UnrecoverableKeyException;
 import java.security.interfaces.DSAKey;
 import java.security.interfaces.RSAKey;
 import java.security.interfaces.RSAPrivateKey;
@@ -25,6 +27,7 @@ import java.util.HexFormat;
 import org.junit.jupiter.api.BeforeAll;
 import org.junit.jupiter.api.Test;
 import org.junit.jupiter.params.ParameterizedTest;
+import org.junit.jupiter.params.provider.CsvSource;
 import org.junit.jupiter.params.provider.ValueSource;
 
 class HandleSignatureTest {
@@ -74,6 +77,17 @@ class HandleSignatureTest {
     void rsaSignaturesVerifyWithTheJdk(String algorithm) throws Exception {
         PrivateKey key = QdieKeys.privateKey(alice, null);
         assertTrue(verifies(algorithm, alice, DATA, sign(algorithm, key, DATA)));
+    }
+
+    // Each signature goes by its object identifier as well, bare and in the JDK's "OID." form.
+    @ParameterizedTest
+    @CsvSource({"1.2.840.113549.1.1.11, SHA256withRSA", "OID.1.2.840.113549.1.1.11, SHA256withRSA",
+            "OID.1.2.840.113549.1.1.5, SHA1withRSA", "OID.1.3.14.3.2.29, SHA1withRSA",
+            "OID.1.2.840.10040.4.3, SHA1withDSA"})
+    void signaturesGoByTheirObjectIdentifiers(String name, String algorithm) throws Exception {
+        Identity signer = algorithm.endsWith("DSA") ? dss : alice;
+        PrivateKey key = QdieKeys.privateKey(signer, null);
+        assertTrue(verifies(algorithm, signer, DATA, sign(name, key, DATA)));
     }
 
     @Test
@@ -154,6 +168,18 @@ class HandleSignatureTest {
                     + ", Windows error 0x8010006f"), failure::getMessage);
             assertTrue(failure.getMessage().contains("\"Locked-"), failure::getMessage);
         }
+    }
+
+    // The library reads a PIN up to its first zero: "2468\0..." must not pass for "2468".
+    @Test
+    void pinHoldingAZeroCharacterIsRefused() throws Exception {
+        KeyStore store = QdieKeys.personalStore();
+        String alias = store.getCertificateAlias(locked.certificate());
+        UnrecoverableKeyException refused = assertThrows(UnrecoverableKeyException.class,
+                () -> store.getKey(alias, (PIN + "\0anything").toCharArray()));
+        assertTrue(refused.getMessage().contains("U+0000"), refused::getMessage);
+        assertThrows(UnrecoverableKeyException.class, () -> store.getEntry(alias,
+                new KeyStore.PasswordProtection(new char[] {'\0'})));
     }
 
     @Test

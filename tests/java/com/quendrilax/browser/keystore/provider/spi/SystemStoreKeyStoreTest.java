@@ -28,6 +28,7 @@ import java.security.cert.X509Certificate;
 import java.util.Collections;
 import java.util.HexFormat;
 import java.util.List;
+import java.util.stream.Collectors;
 import javax.security.auth.callback.PasswordCallback;
 import org.junit.jupiter.api.BeforeAll;
 import org.junit.jupiter.api.Test;
@@ -88,7 +89,7 @@ class SystemStoreKeyStoreTest {
         KeyStore personal = loaded("QDIE-MY");
         String alias = personal.getCertificateAlias(alice.certificate());
         String thumbprint = thumbprint(alice.certificate());
-        assertEquals("Alice-" + thumbprint.substring(0, 8), alias);
+        assertEquals("Alice-" + thumbprint.substring(0, 16), alias);
         assertTrue(personal.isKeyEntry(alias));
         assertArrayEquals(new Certificate[] {alice.certificate()},
                 personal.getCertificateChain(alias));
@@ -147,7 +148,7 @@ class SystemStoreKeyStoreTest {
         KeyStore roots = loaded("QDIE-ROOT");
         roots.setCertificateEntry("ignored", root);
         String alias = roots.getCertificateAlias(root);
-        assertEquals("Written Root-" + thumbprint(root).substring(0, 8), alias);
+        assertEquals("Written Root-" + thumbprint(root).substring(0, 16), alias);
         assertTrue(TestProfile.runTool("list", "--store", "Root").toUpperCase()
                 .contains(thumbprint(root).toUpperCase()));
 
@@ -156,6 +157,40 @@ class SystemStoreKeyStoreTest {
         assertFalse(TestProfile.runTool("list", "--store", "Root").toUpperCase()
                 .contains(thumbprint(root).toUpperCase()));
         roots.store(null, null);
+    }
+
+    // keytool prints an alias and logs carry it: a line break in a common name must not reach it.
+    @Test
+    void controlCharactersOfTheCommonNameAreEscapedInTheAlias() throws Exception {
+        X509Certificate root = openssl("/CN=New\nLine\u007f", TestProfile.scratchFile("c", ".key"),
+                null, null, true);
+        KeyStore roots = loaded("QDIE-ROOT");
+        roots.setCertificateEntry("ignored", root);
+        String alias = roots.getCertificateAlias(root);
+        assertEquals("New\\x0aLine\\x7f-" + thumbprint(root).substring(0, 16), alias);
+        assertEquals(root, roots.getCertificate(alias));
+        roots.deleteEntry(alias);
+    }
+
+    // Two certificates that give themselves one alias: it names neither, each keeps its
+    // thumbprint, and nothing is picked or renamed behind the caller's back.
+    @Test
+    void aliasThatTwoCertificatesShareNamesNeither() throws Exception {
+        X509Certificate first = openssl("/CN=Twin", TestProfile.scratchFile("t1", ".key"), null,
+                null, true);
+        X509Certificate second = openssl("/CN=Twin", TestProfile.scratchFile("t2", ".key"), null,
+                null, true);
+        StoreContents contents = new StoreContents("Root", List.of(
+                new StoreEntry(first, first.getEncoded(), false, "Twin-0123456789abcdef"),
+                new StoreEntry(second, second.getEncoded(), false, "Twin-0123456789abcdef")));
+        assertEquals(List.of(thumbprint(first), thumbprint(second)),
+                contents.entries().stream().map(StoreEntry::alias).collect(Collectors.toList()));
+        AmbiguousAliasException shared = assertThrows(AmbiguousAliasException.class,
+                () -> contents.find("TWIN-0123456789ABCDEF"));
+        assertTrue(shared.getMessage().contains(thumbprint(first) + " and " + thumbprint(second)),
+                shared::getMessage);
+        assertEquals(first, contents.find(thumbprint(first)).certificate);
+        assertEquals(second, contents.find(thumbprint(second)).certificate);
     }
 
     @Test
