@@ -1,7 +1,6 @@
 package com.quendrilax.browser.keystore.provider.spi;
 
 import com.quendrilax.browser.cipher.RSACipher;
-import java.io.ByteArrayOutputStream;
 import java.security.AlgorithmParameters;
 import java.security.InvalidAlgorithmParameterException;
 import java.security.InvalidKeyException;
@@ -44,7 +43,11 @@ final class HandleCipher extends CipherSpi {
     private String mode = "ECB";
     private RsaHandleKey key;
     private Cipher jdk;
-    private final ByteArrayOutputStream input = new ByteArrayOutputStream();
+    /** The ciphertext given so far, at most the key's size: one RSA block. */
+    private byte[] input = new byte[0];
+    private int inputLength;
+    /** More was given than one block holds: the next doFinal refuses it, and nothing is kept. */
+    private boolean inputTooLong;
 
     HandleCipher(String padding) {
         this.padding = padding;
@@ -103,7 +106,7 @@ final class HandleCipher extends CipherSpi {
     @Override
     protected void engineInit(int opmode, Key key, AlgorithmParameterSpec params,
             SecureRandom random) throws InvalidKeyException, InvalidAlgorithmParameterException {
-        input.reset();
+        resetInput();
         if (!(key instanceof HandleKey)) {
             this.key = null;
             jdk = jdkCipher();
@@ -119,6 +122,37 @@ final class HandleCipher extends CipherSpi {
         checkParameters(params);
         this.key = (RsaHandleKey) key;
         jdk = null;
+        input = new byte[this.key.modulusBytes()];
+    }
+
+    private void resetInput() {
+        Arrays.fill(input, (byte) 0);
+        inputLength = 0;
+        inputTooLong = false;
+    }
+
+    /** Takes ciphertext bytes as SunJCE does: what goes beyond one block is refused at doFinal. */
+    private void buffer(byte[] data, int offset, int length) {
+        if (inputTooLong || length == 0) return;
+        if (length > input.length - inputLength) {
+            resetInput();
+            inputTooLong = true;
+            return;
+        }
+        System.arraycopy(data, offset, input, inputLength, length);
+        inputLength += length;
+    }
+
+    /** The ciphertext given before and in this call, without taking it. */
+    private byte[] cipherTextWith(byte[] data, int offset, int length)
+            throws IllegalBlockSizeException {
+        int added = data == null ? 0 : length;
+        if (inputTooLong || added > input.length - inputLength)
+            throw new IllegalBlockSizeException("RSA decrypts one block: the ciphertext is longer"
+                    + " than the key's " + input.length + " bytes");
+        byte[] cipherText = Arrays.copyOf(input, inputLength + added);
+        if (added > 0) System.arraycopy(data, offset, cipherText, inputLength, added);
+        return cipherText;
     }
 
     private void checkParameters(AlgorithmParameterSpec params)
@@ -154,7 +188,7 @@ final class HandleCipher extends CipherSpi {
     @Override
     protected byte[] engineUpdate(byte[] data, int offset, int length) {
         if (jdk != null) return jdk.update(data, offset, length);
-        input.write(data, offset, length);
+        buffer(data, offset, length);
         return new byte[0];
     }
 
@@ -162,7 +196,7 @@ final class HandleCipher extends CipherSpi {
     protected int engineUpdate(byte[] data, int offset, int length, byte[] output, int outputOffset)
             throws ShortBufferException {
         if (jdk != null) return jdk.update(data, offset, length, output, outputOffset);
-        input.write(data, offset, length);
+        buffer(data, offset, length);
         return 0;
     }
 
@@ -170,18 +204,42 @@ final class HandleCipher extends CipherSpi {
     protected byte[] engineDoFinal(byte[] data, int offset, int length)
             throws IllegalBlockSizeException, BadPaddingException {
         if (jdk != null) return jdk.doFinal(data, offset, length);
-        if (data != null) input.write(data, offset, length);
-        byte[] cipherText = input.toByteArray();
-        input.reset();
-        return decrypt(cipherText);
+        try {
+            return decrypt(cipherTextWith(data, offset, length));
+        } finally {
+            resetInput();
+        }
     }
 
+    /**
+     * Into the caller's buffer. Output too small for the plaintext leaves the cipher as the call
+     * found it, so that the same call with a larger buffer decrypts: the JCE's contract.
+     */
     @Override
     protected int engineDoFinal(byte[] data, int offset, int length, byte[] output,
             int outputOffset) throws ShortBufferException, IllegalBlockSizeException,
             BadPaddingException {
         if (jdk != null) return jdk.doFinal(data, offset, length, output, outputOffset);
-        byte[] plainText = engineDoFinal(data, offset, length);
+        if (output.length - outputOffset >= input.length)
+            return copyOut(engineDoFinal(data, offset, length), output, outputOffset);
+        byte[] plainText;
+        try {
+            plainText = decrypt(cipherTextWith(data, offset, length));
+        } catch (IllegalBlockSizeException | BadPaddingException | RuntimeException e) {
+            resetInput();
+            throw e;
+        }
+        if (output.length - outputOffset < plainText.length) {
+            Arrays.fill(plainText, (byte) 0);
+            throw new ShortBufferException(plainText.length + " bytes of output need room, "
+                    + (output.length - outputOffset) + " were given");
+        }
+        resetInput();
+        return copyOut(plainText, output, outputOffset);
+    }
+
+    private static int copyOut(byte[] plainText, byte[] output, int outputOffset)
+            throws ShortBufferException {
         try {
             if (output.length - outputOffset < plainText.length)
                 throw new ShortBufferException(plainText.length + " bytes of output need room");

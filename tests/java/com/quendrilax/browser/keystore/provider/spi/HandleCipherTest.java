@@ -20,6 +20,7 @@ import java.util.Arrays;
 import javax.crypto.BadPaddingException;
 import javax.crypto.Cipher;
 import javax.crypto.IllegalBlockSizeException;
+import javax.crypto.ShortBufferException;
 import javax.crypto.spec.OAEPParameterSpec;
 import javax.crypto.spec.PSource;
 import org.junit.jupiter.api.BeforeAll;
@@ -58,6 +59,34 @@ class HandleCipherTest {
             explicit.update(oaep, 0, 100);
             assertArrayEquals(SECRET, explicit.doFinal(oaep, 100, oaep.length - 100));
         }
+    }
+
+    // As SunJCE: input beyond one block is refused at doFinal and none of it kept, however much
+    // update is given; the cipher then decrypts again.
+    @Test
+    void inputLongerThanTheKeyIsRefusedWithoutBeingKept() throws Exception {
+        Cipher cipher = decrypting(CipherTexts.PKCS1, null);
+        // 4 GiB in all: more than any Java array holds, so a cipher that kept it would fail here.
+        byte[] chunk = new byte[1 << 20];
+        for (int i = 0; i < 4096; ++i) cipher.update(chunk);
+        assertThrows(IllegalBlockSizeException.class, cipher::doFinal);
+        cipher.update(new byte[200]);
+        assertThrows(IllegalBlockSizeException.class, () -> cipher.doFinal(new byte[57]));
+        byte[] pkcs1 = CipherTexts.encrypt(CipherTexts.PKCS1, alice.publicKey(), SECRET);
+        assertArrayEquals(SECRET, cipher.doFinal(pkcs1));
+    }
+
+    // A ShortBufferException takes nothing: the same call with room enough decrypts.
+    @Test
+    void shortOutputBufferLeavesTheInputForTheRetry() throws Exception {
+        byte[] pkcs1 = CipherTexts.encrypt(CipherTexts.PKCS1, alice.publicKey(), SECRET);
+        Cipher cipher = decrypting(CipherTexts.PKCS1, null);
+        cipher.update(pkcs1, 0, 10);
+        assertThrows(ShortBufferException.class,
+                () -> cipher.doFinal(pkcs1, 10, pkcs1.length - 10, new byte[SECRET.length - 1], 0));
+        byte[] output = new byte[SECRET.length + 3];
+        assertEquals(SECRET.length, cipher.doFinal(pkcs1, 10, pkcs1.length - 10, output, 3));
+        assertArrayEquals(SECRET, Arrays.copyOfRange(output, 3, output.length));
     }
 
     @Test
