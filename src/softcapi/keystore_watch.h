@@ -5,6 +5,7 @@
 #include <sys/types.h>
 
 #include <cstdint>
+#include <string>
 
 #include "softcapi/file_descriptor.h"
 #include "softcapi/sqlite_db.h"
@@ -24,8 +25,39 @@ struct ChangeToken {
     }
 };
 
-// The token as the file shows it now, its header read through `header` without any lock. Taken
-// inside a read transaction of `connection`, it belongs to what that transaction reads.
-ChangeToken currentToken(const FileDescriptor& header, Connection& connection);
+// The key store file as the caches follow it: the connection that reads it and a descriptor of
+// the same file for reading its header without any lock. It is the one owner of both, and
+// closes the connection first: any close of a descriptor drops every POSIX lock the process
+// holds on the file, SQLite's included.
+class WatchedFile {
+public:
+    enum class Change { None, Gone, Replaced };
+
+    WatchedFile() = default;
+    WatchedFile(const WatchedFile&) = delete;
+    WatchedFile& operator=(const WatchedFile&) = delete;
+    ~WatchedFile() { close(); }
+
+    // Follows the file now at `path`: Gone when the file that was open is no longer there,
+    // Replaced when another file (or the first one) was opened, so that nothing read before
+    // stands; None otherwise. Only a regular file is opened, without waiting.
+    Change follow(const std::string& path);
+
+    bool readable() const { return connection_.isOpen() && header_.get() >= 0; }
+    Connection& connection() { return connection_; }
+
+    // The token as the file shows it now. Taken inside a read transaction of the connection,
+    // it belongs to what that transaction reads.
+    ChangeToken currentToken();
+
+private:
+    void close();
+
+    // Declared first, so that it goes last even where close() is not the way out.
+    FileDescriptor header_;
+    Connection connection_;
+    dev_t device_ = 0;
+    ino_t inode_ = 0;
+};
 
 }  // namespace softcapi
