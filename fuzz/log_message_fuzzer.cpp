@@ -1,9 +1,12 @@
 // Log messages of any bytes. The line written is the message cut at its terminator and at 511
-// bytes, after the date and time; the text handed to Java is modified UTF-8 that decodes back to
-// the same Latin-1 characters. No JVM is needed: the conversion is called directly.
+// bytes, after the date and time, a formatted one with its control bytes written "\xHH" (an
+// escape that would not fit left out whole); the text handed to Java is modified UTF-8 that
+// decodes back to the same Latin-1 characters. No JVM is needed: the conversion is called
+// directly.
 #include <unistd.h>
 
 #include <cstdint>
+#include <cstdio>
 #include <algorithm>
 #include <string>
 
@@ -63,6 +66,23 @@ std::string decodeModifiedUtf8(const char* text) {
     return decoded;
 }
 
+// What a formatted line holds: control bytes escaped, cut at 511 bytes before an escape that
+// would pass them.
+std::string escapedAndCut(const std::string& message) {
+    std::string escaped;
+    for (unsigned char c : message) {
+        std::string piece(1, static_cast<char>(c));
+        if (c < 0x20 || c == 0x7F) {
+            char hex[5];
+            snprintf(hex, sizeof(hex), "\\x%02x", c);
+            piece = hex;
+        }
+        if (escaped.size() + piece.size() > kLogMessageCapacity - 1) break;
+        escaped += piece;
+    }
+    return escaped;
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
@@ -78,9 +98,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     writeLog(input.c_str(), nullptr);
     requireLogged(message);
     writeLogFormatted("%s", nullptr, input.c_str());
-    requireLogged(message);
+    requireLogged(escapedAndCut(message));
     writeLogFormatted("Provider: %s", nullptr, input.c_str());
-    requireLogged(("Provider: " + message).substr(0, kLogMessageCapacity - 1));
+    requireLogged(escapedAndCut(("Provider: " + message).substr(0, kLogMessageCapacity - 1)));
 
     char text[kJavaTextCapacity];
     latin1ToModifiedUtf8(message.data(), message.size(), text);

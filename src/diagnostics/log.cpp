@@ -48,6 +48,28 @@ void logLine(JNIEnv* env, Message message) {
     if (env != nullptr) forwardLogLine(env, text, length);
 }
 
+// Copies `text` with each control byte (below 0x20, and 0x7F) as "\xHH", so that a name from the
+// store or the provider can neither end a line nor start a forged one; cut where the next
+// character or escape would not fit. The length written.
+size_t copyEscapingControls(const char* text, char (&escaped)[kLogMessageCapacity]) {
+    static const char kHexDigits[] = "0123456789abcdef";
+    size_t length = 0;
+    for (const unsigned char* c = reinterpret_cast<const unsigned char*>(text); *c != 0; ++c) {
+        bool control = *c < 0x20 || *c == 0x7F;
+        if (length + (control ? 4 : 1) > kLogMessageCapacity - 1) break;
+        if (control) {
+            escaped[length++] = '\\';
+            escaped[length++] = 'x';
+            escaped[length++] = kHexDigits[*c >> 4];
+            escaped[length++] = kHexDigits[*c & 0xF];
+        } else {
+            escaped[length++] = static_cast<char>(*c);
+        }
+    }
+    escaped[length] = '\0';
+    return length;
+}
+
 }  // namespace
 
 void writeLog(const char* message, JNIEnv* env) {
@@ -72,11 +94,13 @@ void writeLogFormatted(const char* format, JNIEnv* env, ...) {
     va_list arguments;
     va_start(arguments, env);
     logLine(env, [&](char (&buffer)[kLogMessageCapacity], const char*& text, size_t& length) {
-        if (std::vsnprintf(buffer, sizeof(buffer), format, arguments) < 0) return false;
+        char formatted[kLogMessageCapacity];
+        if (std::vsnprintf(formatted, sizeof(formatted), format, arguments) < 0) return false;
         // Some Windows C runtimes leave a cut message without its terminator.
-        buffer[sizeof(buffer) - 1] = '\0';
+        formatted[sizeof(formatted) - 1] = '\0';
+        // The formats hold no control character: only the values put in can bring one.
+        length = copyEscapingControls(formatted, buffer);
         text = buffer;
-        length = std::strlen(buffer);
         return true;
     });
     va_end(arguments);

@@ -27,7 +27,8 @@ void trimLogFile();
 #endif
 
 // printf-style: the message is formatted (cut at 511 bytes) only once the file has opened, then
-// written and forwarded as writeLog does.
+// written and forwarded as writeLog does, with each control byte (below 0x20, and 0x7F) written
+// as "\xHH": the values are names from the store or the provider, which must not break a line.
 // Its arguments come in writeLog's order, the message's format before env, then the values.
 void writeLogFormatted(const char* format, JNIEnv* env, ...) QDIE_PRINTF_FORMAT(1, 3);
 

@@ -60,6 +60,22 @@ refused 1 "container taken" new-identity --subject "CN=X" --key dsa-1024 --conta
     --pin "$pin"
 grep -q "$pin" "$WORK/err" && fail "an error line showed the PIN"
 refused 1 "bad store" new-identity --subject "CN=X" --key rsa-1024 --store "a/b"
+# Texts that would forge lines of the log or of a listing, and names the library cannot open.
+forged=$'Evil\n12/09/26 08:00:00 - FORGED LINE'
+refused 2 "line break in --subject" new-identity --subject "CN=$forged" --key rsa-1024
+grep -q "option --subject holds a control character" "$WORK/err" || fail "--subject: $(cat "$WORK/err")"
+for option in --container --provider --pin --store; do
+    refused 2 "line break in $option" new-identity --subject "CN=X" --key rsa-1024 $option "$forged"
+    grep -q "option $option holds a control character" "$WORK/err" || fail "$option: $(cat "$WORK/err")"
+done
+refused 2 "DEL in the subject" new-identity --subject $'CN=X\x7f' --key rsa-1024
+for option in --container --provider; do
+    refused 2 "$option beyond Latin-1" new-identity --subject "CN=X" --key rsa-1024 $option "Łódź"
+    grep -q "beyond Latin-1" "$WORK/err" || fail "$option beyond Latin-1: $(cat "$WORK/err")"
+done
+run_ok "Latin-1 container" new-identity --subject "CN=Zoë" --key rsa-1024 --container "Zoë Ü" --store Names
+run_ok "beyond Latin-1 when asked" new-identity --subject "CN=Wide" --key rsa-1024 --container "Łódź" \
+    --allow-names-beyond-latin-1 --store Names
 refused 1 "unwritable --out" new-identity --subject "CN=X" --key rsa-1024 --out "$WORK/none/x.der"
 refused 1 "--out a folder" new-identity --subject "CN=X" --key rsa-1024 --out "$WORK"
 cp a.der keep.der

@@ -36,6 +36,7 @@ expect_equal "binding as asked" "$(cat "$WORK/out")" \
 openssl pkcs12 -export -nomac -inkey user.key -in user.pem -out nomac.p12 -passout pass:s3cret ||
     fail "openssl pkcs12 -nomac"
 refused 1 "no MAC, wrong password" import-pfx nomac.p12 --password wrong --store NoMac
+refused 2 "line break in the password" import-pfx nomac.p12 --password $'s3cret\nx' --store NoMac
 run_ok "no MAC, encrypted" import-pfx nomac.p12 --password s3cret --store NoMac
 run_ok "list NoMac" list --store NoMac
 grep -q "^$thumbprint  CN=Pfx User  container=" "$WORK/out" || fail "no-MAC file not listed: $(cat "$WORK/out")"

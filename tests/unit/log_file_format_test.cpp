@@ -97,6 +97,22 @@ TEST(LogFileFormat, MessagesLongerThan511BytesAreCut) {
     EXPECT_EQ(messageOf(lines[2]), exact);
 }
 
+// A provider or container name is written by whatever program made the binding: a line break in
+// one must not end the line and start one that looks like the library's own.
+TEST(LogFileFormat, ControlCharactersOfNamesAreWrittenEscapedAndNothingElseChanges) {
+    TempProfile profile;
+    writeLogFormatted("Provider: %s", nullptr, "Evil\n12/09/26 08:00:00 - FORGED\r\x7f\x01");
+    writeLogFormatted("Provider: %s", nullptr, "Microsoft Enhanced RSA and AES \xe9 \\x0a");
+    // An escape that would pass the end of the line is left out whole.
+    writeLogFormatted("%s", nullptr, (std::string(509, 'a') + "\n").c_str());
+
+    const std::vector<std::string> lines = splitLines(profile.readLog());
+    ASSERT_EQ(lines.size(), 3u);
+    EXPECT_EQ(messageOf(lines[0]), "Provider: Evil\\x0a12/09/26 08:00:00 - FORGED\\x0d\\x7f\\x01");
+    EXPECT_EQ(messageOf(lines[1]), "Provider: Microsoft Enhanced RSA and AES \xe9 \\x0a");
+    EXPECT_EQ(messageOf(lines[2]), std::string(509, 'a'));
+}
+
 TEST(LogFileFormat, ConcurrentWritersLoseNoLineAndKeepEachThreadsOrder) {
     TempProfile profile;
     constexpr int kThreads = 4;

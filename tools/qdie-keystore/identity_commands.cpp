@@ -5,6 +5,7 @@
 #include "commands.h"
 #include "files.h"
 #include "output.h"
+#include "text_checks.h"
 
 namespace qdie_tool {
 
@@ -34,7 +35,12 @@ const char kNewIdentityUsage[] =
     "  --pin PIN         protect the key with a PIN\n"
     "  --store NAME      system store (default: My)\n"
     "  --out FILE        also write the certificate, DER-encoded, to FILE (written before the\n"
-    "                    store changes, given its name after; never a file of the key store)\n";
+    "                    store changes, given its name after; never a file of the key store)\n"
+    "  --allow-names-beyond-latin-1\n"
+    "                    take a container or provider name beyond Latin-1, which the library\n"
+    "                    cannot use (to test its refusal)\n"
+    "\n"
+    "No value may hold a control character (below U+0020, or U+007F).\n";
 
 const char kImportPfxUsage[] =
     "Usage: qdie-keystore import-pfx FILE.p12 [options]\n"
@@ -50,7 +56,11 @@ const char kImportPfxUsage[] =
     "  --provider NAME   provider the binding names; any name, a legacy or unknown one included\n"
     "  --pin PIN         protect the key with a PIN\n"
     "  --store NAME      system store (default: My)\n"
+    "  --allow-names-beyond-latin-1\n"
+    "                    take a container or provider name beyond Latin-1, which the library\n"
+    "                    cannot use (to test its refusal)\n"
     "\n"
+    "No value may hold a control character (below U+0020, or U+007F).\n"
     "A file whose MAC or encryption asks for more than 1000000 iterations of key derivation\n"
     "(8000000 in all) is refused before any is done.\n";
 
@@ -59,6 +69,8 @@ static_assert(admin::kMaxPkcs12Iterations == 1000000 &&
               "import-pfx --help names the limits");
 
 admin::KeyPlacement placementFrom(const Arguments& arguments) {
+    refuseControlCharacters(arguments, {kContainerOption, kProviderOption, kPinOption, kStoreOption});
+    refuseNamesBeyondLatin1(arguments, {kContainerOption, kProviderOption});
     admin::KeyPlacement placement;
     if (arguments.has(kKeySpecOption)) placement.keySpec = parseKeySpec(arguments.value(kKeySpecOption));
     placement.container = arguments.value(kContainerOption);
@@ -81,6 +93,7 @@ std::string madeIdentity(const admin::Identity& identity, const admin::KeyPlacem
 }
 
 void runNewIdentity(const Arguments& arguments, ChangeRecord& change) {
+    refuseControlCharacters(arguments, {kSubjectOption});
     admin::IdentityOptions options;
     options.subject = arguments.required(kSubjectOption);
     std::string keyType = arguments.value(kKeyOption, "rsa-2048");
@@ -101,6 +114,7 @@ void runNewIdentity(const Arguments& arguments, ChangeRecord& change) {
 }
 
 void runImportPfx(const Arguments& arguments, ChangeRecord& change) {
+    refuseControlCharacters(arguments, {kPasswordOption});
     admin::KeyPlacement placement = placementFrom(arguments);
     std::vector<BYTE> pkcs12 = readInputFile(arguments.positionals()[0]);
     admin::Identity identity =
@@ -119,7 +133,7 @@ const std::vector<Command>& identityCommands() {
           {kPinOption},
           0,
           "",
-          {}},
+          {kAllowUnusableNamesFlag}},
          runNewIdentity},
         {"import-pfx", "import a key and its certificate from a PKCS#12 file", kImportPfxUsage,
          {{kPasswordOption, kKeySpecOption, kContainerOption, kProviderOption, kPinOption,
@@ -127,7 +141,7 @@ const std::vector<Command>& identityCommands() {
           {kPinOption, kPasswordOption},
           1,
           "FILE.p12",
-          {}},
+          {kAllowUnusableNamesFlag}},
          runImportPfx},
     };
     return kCommands;

@@ -62,7 +62,7 @@ public final class TestProfile {
     public static Identity newIdentityWithUnicodeOptions(String subject, String... options)
             throws IOException {
         Path out = scratchFile("identity", ".der");
-        StringBuilder command = new StringBuilder("exec \"$0\" new-identity");
+        StringBuilder command = new StringBuilder("exec \"$0\" new-identity --allow-names-beyond-latin-1");
         List<String> arguments = new ArrayList<>(List.of("--subject", subject, "--out", out.toString()));
         arguments.addAll(Arrays.asList(options));
         for (String argument : arguments) {
