@@ -104,19 +104,21 @@ int main() {
     for (int round = 0; round < kRounds; ++round) {
         signing.push_back(microsecondsPerCall(kBatch, [&] {
             std::vector<BYTE> signature;
-            require(signWithCertificate(nullptr, identity.certificate.data(),
+            CallContext context;
+            require(signWithCertificate(context, identity.certificate.data(),
                                         static_cast<DWORD>(identity.certificate.size()), CALG_SHA_256,
                                         "RSA", kData.data(), static_cast<DWORD>(kData.size()),
-                                        signature, nullptr, false) == 0,
+                                        signature, nullptr, false),
                     "signing through the core failed");
         }));
         verifying.push_back(microsecondsPerCall(kBatch, [&] { verify(prepared); }));
         decrypting.push_back(microsecondsPerCall(kBatch, [&] {
             SecureBytes plainText;
-            require(decryptWithCertificate(nullptr, identity.certificate.data(),
+            CallContext context;
+            require(decryptWithCertificate(context, identity.certificate.data(),
                                            static_cast<DWORD>(identity.certificate.size()),
                                            cipherText.data(), static_cast<DWORD>(cipherText.size()),
-                                           plainText) == 0,
+                                           plainText),
                     "decryption through the core failed");
         }));
         confirming.push_back(microsecondsPerCall(kBatch, [&] { confirm(prepared, cipherText); }));

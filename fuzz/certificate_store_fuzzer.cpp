@@ -38,7 +38,8 @@ void requireListedAlone(const std::vector<BYTE>& certificate) {
     require(walked.size() == 1 && walked[0].encoded == certificate &&
                 walked[0].thumbprint == thumbprint && !walked[0].binding,
             "the store enumerates the certificate as added, with its SHA-1 and no key");
-    require(listCertificates(kStore) == CertificateList{certificate},
+    CallContext context;
+    require(listCertificates(context, kStore) == CertificateList{certificate},
             "the core lists the certificate as added");
     std::vector<softcapi::admin::CertificateEntry> entries = softcapi::admin::storeContents(kStore);
     require(entries.size() == 1 && entries[0].encoded == certificate &&
@@ -61,13 +62,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     SetLastError(kUnsetError);
     if (!CertAddEncodedCertificateToSystemStoreA(kStore, data, static_cast<DWORD>(size))) {
         require(isParseError(GetLastError()), "a refused encoding fails as ASN.1");
-        require(walkStore(kStore).empty() && listCertificates(kStore).empty() &&
+        CallContext context;
+        require(walkStore(kStore).empty() && listCertificates(context, kStore).empty() &&
                     softcapi::admin::storeContents(kStore).empty(),
                 "a refused encoding is not stored");
         return 0;
     }
     requireListedAlone(certificate);
-    deleteCertificate(kStore, data, static_cast<DWORD>(size));
+    CallContext context;
+    deleteCertificate(context, kStore, data, static_cast<DWORD>(size));
     require(walkStore(kStore).empty(), "the certificate deletes again");
     return 0;
 }

@@ -103,17 +103,20 @@ void lookAtStore(const std::string& name) {
 void useListedCertificates() {
     static const BYTE kData[] = {'f', 'u', 'z', 'z'};
     static const Bytes kCipherText(128, 0x5A);
-    CertificateList listed = listCertificates("MY");
+    CallContext listing;
+    CertificateList listed = listCertificates(listing, "MY");
     if (listed.size() > kCertificatesUsed) listed.resize(kCertificatesUsed);
     for (const Bytes& certificate : listed) {
         for (const char* keyAlgorithm : {"RSA", "DSA"}) {
             std::vector<BYTE> signature;
-            signWithCertificate(nullptr, certificate.data(), static_cast<DWORD>(certificate.size()),
+            CallContext signing;
+            signWithCertificate(signing, certificate.data(), static_cast<DWORD>(certificate.size()),
                                 CALG_SHA1, keyAlgorithm, kData, sizeof(kData), signature, nullptr,
                                 false);
         }
         SecureBytes plainText;
-        decryptWithCertificate(nullptr, certificate.data(), static_cast<DWORD>(certificate.size()),
+        CallContext decryption;
+        decryptWithCertificate(decryption, certificate.data(), static_cast<DWORD>(certificate.size()),
                                kCipherText.data(), static_cast<DWORD>(kCipherText.size()),
                                plainText);
     }

@@ -95,11 +95,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const std::string message =
         input.substr(0, std::min(input.find('\0'), kLogMessageCapacity - 1));
 
-    writeLog(input.c_str(), nullptr);
+    writeLog(input.c_str(), LogSink());
     requireLogged(message);
-    writeLogFormatted("%s", nullptr, input.c_str());
+    writeLogFormatted("%s", LogSink(), input.c_str());
     requireLogged(escapedAndCut(message));
-    writeLogFormatted("Provider: %s", nullptr, input.c_str());
+    writeLogFormatted("Provider: %s", LogSink(), input.c_str());
     requireLogged(escapedAndCut(("Provider: " + message).substr(0, kLogMessageCapacity - 1)));
 
     char text[kJavaTextCapacity];

@@ -5,7 +5,6 @@
 #include <cstdio>
 #include <cstring>
 
-#include "diagnostics/log_forward.h"
 #include "diagnostics/log_host.h"
 #include "diagnostics/log_path.h"
 
@@ -20,7 +19,7 @@ constexpr uint32_t kLogSizeLimit = 524288;
 // tells where it is and how long; it runs only once the file has opened, so a log that is off
 // costs a failed open and no formatting.
 template <typename Message>
-void logLine(JNIEnv* env, Message message) {
+void logLine(const LogSink& sink, Message message) {
     char path[kLogPathCapacity];
     if (!composeLogPath(path)) return;
     char buffer[kLogMessageCapacity];
@@ -45,7 +44,7 @@ void logLine(JNIEnv* env, Message message) {
         file.append(text, length);
         file.append("\n");
     }
-    if (env != nullptr) forwardLogLine(env, text, length);
+    sink.forward(text, length);
 }
 
 // Copies `text` with each control byte (below 0x20, and 0x7F) as "\xHH", so that a name from the
@@ -72,9 +71,9 @@ size_t copyEscapingControls(const char* text, char (&escaped)[kLogMessageCapacit
 
 }  // namespace
 
-void writeLog(const char* message, JNIEnv* env) {
+void writeLog(const char* message, const LogSink& sink) {
     if (message == nullptr) return;
-    logLine(env, [&](char (&)[kLogMessageCapacity], const char*& text, size_t& length) {
+    logLine(sink, [&](char (&)[kLogMessageCapacity], const char*& text, size_t& length) {
         // A message never exceeds what the callers' buffer holds, however it was made.
         text = message;
         length = strnlen(message, kLogMessageCapacity - 1);
@@ -90,10 +89,10 @@ void trimLogFile() {
     if (size > kLogSizeLimit) deleteLogFile(path);
 }
 
-void writeLogFormatted(const char* format, JNIEnv* env, ...) {
+void writeLogFormatted(const char* format, LogSink sink, ...) {
     va_list arguments;
-    va_start(arguments, env);
-    logLine(env, [&](char (&buffer)[kLogMessageCapacity], const char*& text, size_t& length) {
+    va_start(arguments, sink);
+    logLine(sink, [&](char (&buffer)[kLogMessageCapacity], const char*& text, size_t& length) {
         char formatted[kLogMessageCapacity];
         if (std::vsnprintf(formatted, sizeof(formatted), format, arguments) < 0) return false;
         // Some Windows C runtimes leave a cut message without its terminator.

@@ -5,17 +5,32 @@
 
 #include <cstddef>
 
-#include "diagnostics/jni_env.h"
-
 namespace diagnostics {
 
 // The longest message a line holds, terminator included; longer messages are cut to fit.
 constexpr size_t kLogMessageCapacity = 512;
 
-// Appends "MM/DD/YY HH:MM:SS - message" to the file and, when env is not null, forwards the
-// message to Java. Nothing is forwarded when the file could not be opened. No Java exception
-// is left pending on return.
-void writeLog(const char* message, JNIEnv* env);
+// Where one call's lines go besides the file: a receiver handed each line's text (to Java, for
+// the natives), or none.
+class LogSink {
+public:
+    using Receiver = void (*)(void* target, const char* text, size_t length);
+
+    LogSink() = default;
+    LogSink(Receiver receiver, void* target) : receiver_(receiver), target_(target) {}
+
+    void forward(const char* text, size_t length) const {
+        if (receiver_ != nullptr) receiver_(target_, text, length);
+    }
+
+private:
+    Receiver receiver_ = nullptr;
+    void* target_ = nullptr;
+};
+
+// Appends "MM/DD/YY HH:MM:SS - message" to the file and hands the message to the sink's
+// receiver. Nothing is handed on when the file could not be opened.
+void writeLog(const char* message, const LogSink& sink);
 
 // Deletes the log file when it has grown past 512 KiB (524,288 bytes; that size itself stays).
 void trimLogFile();
@@ -29,7 +44,7 @@ void trimLogFile();
 // printf-style: the message is formatted (cut at 511 bytes) only once the file has opened, then
 // written and forwarded as writeLog does, with each control byte (below 0x20, and 0x7F) written
 // as "\xHH": the values are names from the store or the provider, which must not break a line.
-// Its arguments come in writeLog's order, the message's format before env, then the values.
-void writeLogFormatted(const char* format, JNIEnv* env, ...) QDIE_PRINTF_FORMAT(1, 3);
+// Its arguments come in writeLog's order, the message's format before the sink, then the values.
+void writeLogFormatted(const char* format, LogSink sink, ...) QDIE_PRINTF_FORMAT(1, 3);
 
 }  // namespace diagnostics

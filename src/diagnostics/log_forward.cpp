@@ -46,4 +46,11 @@ void forwardLogLine(JNIEnv* env, const char* message, size_t length) {
     clearPendingException(env);
 }
 
+LogSink javaLogSink(JNIEnv* env) {
+    if (env == nullptr) return LogSink();
+    return LogSink([](void* target, const char* text, size_t length) {
+        forwardLogLine(static_cast<JNIEnv*>(target), text, length);
+    }, env);
+}
+
 }  // namespace diagnostics

@@ -20,4 +20,8 @@ void latin1ToModifiedUtf8(const char* message, size_t length, char (&text)[kJava
 // message holds length Latin-1 bytes (at most 511); Java receives them as the same characters.
 void forwardLogLine(JNIEnv* env, const char* message, size_t length);
 
+// The sink of a native call: each line to QDBrowserProvider.logJNI through `env`; none when env
+// is null.
+LogSink javaLogSink(JNIEnv* env);
+
 }  // namespace diagnostics

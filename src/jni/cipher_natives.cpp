@@ -1,6 +1,7 @@
 // RSACipher's natives: decryption with a certificate's key-exchange key.
 #include "com_quendrilax_browser_cipher_RSACipher.h"
 
+#include "diagnostics/log_forward.h"
 #include "javahost/java_host.h"
 #include "jni/native_guard.h"
 #include "keyops/decrypt.h"
@@ -16,9 +17,12 @@ jbyteArray decryptCipherText(JNIEnv* env, jbyteArray certificate, jbyteArray cip
     JavaBytes certificateBytes(env, certificate);
     if (!cipherBytes.valid() || !certificateBytes.valid()) return nullptr;
     SecureBytes plainText;
-    if (keyops::decryptWithCertificate(env, certificateBytes.data(), certificateBytes.size(),
-                                       cipherBytes.data(), cipherBytes.size(), plainText) != 0)
-        return nullptr;
+    keyops::CallContext context(diagnostics::javaLogSink(env));
+    bool decrypted = keyops::decryptWithCertificate(context, certificateBytes.data(),
+                                                    certificateBytes.size(), cipherBytes.data(),
+                                                    cipherBytes.size(), plainText);
+    keyops::recordInStatusWords(context.outcome);
+    if (!decrypted) return nullptr;
     return newJavaBytes(env, plainText.data(), plainText.size());
 }
 

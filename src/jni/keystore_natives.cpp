@@ -49,8 +49,23 @@ jobjectArray toJavaArray(JNIEnv* env, const CertificateList& list) {
 jobjectArray listStore(JNIEnv* env, jstring storeName) {
     JavaChars name(env, storeName);
     CertificateList list;
-    if (name.valid()) list = keyops::listCertificates(name.get());
+    if (name.valid()) {
+        keyops::CallContext context;
+        list = keyops::listCertificates(context, name.get());
+        keyops::recordInStatusWords(context.outcome);
+    }
     return toJavaArray(env, list);
+}
+
+// The two changes record only a store that cannot be opened; their own results are not examined.
+template <typename Change>
+void changeStore(JNIEnv* env, jstring storeName, jbyteArray certificate, Change change) {
+    JavaChars name(env, storeName);
+    JavaBytes bytes(env, certificate);
+    if (!name.valid() || !bytes.valid()) return;
+    keyops::CallContext context;
+    static_cast<void>(change(context, name.get(), bytes.data(), bytes.size()));
+    keyops::recordInStatusWords(context.outcome);
 }
 
 }  // namespace
@@ -68,23 +83,13 @@ Java_com_quendrilax_browser_keystore_QDIECAKeyStore_getCertificatesInIESystemSto
 
 JNIEXPORT void JNICALL Java_com_quendrilax_browser_keystore_QDIECAKeyStore_addCertificateInIESystemStore(
     JNIEnv* env, jclass, jstring storeName, jbyteArray certificate) {
-    guardNative(env, [&] {
-        JavaChars name(env, storeName);
-        JavaBytes bytes(env, certificate);
-        if (name.valid() && bytes.valid())
-            keyops::addCertificate(name.get(), bytes.data(), bytes.size());
-    });
+    guardNative(env, [&] { changeStore(env, storeName, certificate, keyops::addCertificate); });
 }
 
 JNIEXPORT void JNICALL
 Java_com_quendrilax_browser_keystore_QDIECAKeyStore_deleteCertificateInIESystemStore(
     JNIEnv* env, jclass, jstring storeName, jbyteArray certificate) {
-    guardNative(env, [&] {
-        JavaChars name(env, storeName);
-        JavaBytes bytes(env, certificate);
-        if (name.valid() && bytes.valid())
-            keyops::deleteCertificate(name.get(), bytes.data(), bytes.size());
-    });
+    guardNative(env, [&] { changeStore(env, storeName, certificate, keyops::deleteCertificate); });
 }
 
 }  // extern "C"

@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "common/secure_bytes.h"
+#include "diagnostics/log_forward.h"
 #include "diagnostics/status.h"
 #include "javahost/java_host.h"
 #include "jni/native_guard.h"
@@ -39,11 +40,13 @@ jbyteArray signData(JNIEnv* env, jint digestAlgorithm, jstring keyAlgorithm, jby
     if (password != nullptr && env->GetArrayLength(password) > 0 && !takePin(env, password, pin))
         return nullptr;
     std::vector<BYTE> signature;
-    int result = keyops::signWithCertificate(
-        env, certificateBytes.data(), certificateBytes.size(), static_cast<ALG_ID>(digestAlgorithm),
-        algorithm.get(), dataBytes.data(), dataBytes.size(), signature,
-        pin.empty() ? nullptr : reinterpret_cast<const char*>(pin.data()), dataIsHash);
-    if (result != 0) return nullptr;
+    keyops::CallContext context(diagnostics::javaLogSink(env));
+    bool signedData = keyops::signWithCertificate(
+        context, certificateBytes.data(), certificateBytes.size(),
+        static_cast<ALG_ID>(digestAlgorithm), algorithm.get(), dataBytes.data(), dataBytes.size(),
+        signature, pin.empty() ? nullptr : reinterpret_cast<const char*>(pin.data()), dataIsHash);
+    keyops::recordInStatusWords(context.outcome);
+    if (!signedData) return nullptr;
     return newJavaBytes(env, signature.data(), signature.size());
 }
 

@@ -12,8 +12,6 @@ using diagnostics::kStatusCertificateNotFound;
 using diagnostics::kStatusKeyProvInfoSizeUnknown;
 using diagnostics::kStatusKeyProvInfoUnreadable;
 using diagnostics::kStatusStoreNotOpened;
-using diagnostics::writeLog;
-using diagnostics::writeLogFormatted;
 
 const char kCertificateFoundForSigning[] = "Certificate found.";
 const char kCertificateFoundForDecryption[] = "Certificate found";
@@ -28,6 +26,10 @@ const char kPropertySizeRead[] = "CertGetCertificateContextProperty# success";
 const char kPropertyError[] = "CertGetCertificateContextProperty error: %x";
 const char kPropertyRead[] = "CertGetCertificateContextProperty success";
 
+const char kOpenStore[] = "CertOpenStore";
+const char kFindCertificate[] = "CertEnumCertificatesInStore";
+const char kReadProperty[] = "CertGetCertificateContextProperty";
+
 const char16_t kPersonalStore[] = u"My";
 
 bool isLatin1(const WCHAR* wide) {
@@ -41,13 +43,13 @@ bool isLatin1(const WCHAR* wide) {
 // A record too short for CRYPT_KEY_PROV_INFO, naming no container or provider, or naming one that
 // 8 bits cannot spell, is as unreadable as one that cannot be read at all: signing with some
 // other key is not an option.
-bool readKeyBinding(PCCERT_CONTEXT certificate, DWORD size, KeyBinding& binding, DWORD& error) {
+bool readKeyBinding(const CryptoPlatform& platform, PCCERT_CONTEXT certificate, DWORD size,
+                    KeyBinding& binding, DWORD& error) {
     std::unique_ptr<BYTE[]> buffer(new (std::nothrow) BYTE[size]);
     if (!buffer) {
         error = ERROR_NOT_ENOUGH_MEMORY;
         return false;
     }
-    const CryptoPlatform& platform = cryptoPlatform();
     if (!platform.CertGetCertificateContextProperty(certificate, CERT_KEY_PROV_INFO_PROP_ID,
                                                     buffer.get(), &size)) {
         error = platform.GetLastError();
@@ -84,47 +86,40 @@ std::string toNarrow(const WCHAR* wide) {
     return narrow;
 }
 
-bool findCertificateKey(JNIEnv* env, const BYTE* encoding, DWORD length,
-                        const char* foundMessage, CertificateKey& found, Outcome& outcome) {
-    const CryptoPlatform& platform = cryptoPlatform();
-    found.store.reset(platform.CertOpenStore(
-        CERT_STORE_PROV_SYSTEM_W, 0, 0, CERT_SYSTEM_STORE_CURRENT_USER | CERT_STORE_READONLY_FLAG,
-        kPersonalStore));
-    if (!found.store.valid()) {
-        writeLogFormatted(kStoreOpenError, env, static_cast<unsigned>(platform.GetLastError()));
-        outcome.record(kStatusStoreNotOpened);
+bool findCertificateKey(CallContext& context, const BYTE* encoding, DWORD length,
+                        const char* foundMessage, CertificateKey& found) {
+    const CryptoPlatform& platform = context.platform;
+    if (!runStep(context, {kOpenStore, kStoreOpened, kStoreOpenError, kStatusStoreNotOpened}, [&] {
+            found.store.reset(platform.CertOpenStore(
+                CERT_STORE_PROV_SYSTEM_W, 0, 0,
+                CERT_SYSTEM_STORE_CURRENT_USER | CERT_STORE_READONLY_FLAG, kPersonalStore));
+            return found.store.valid();
+        }))
         return false;
-    }
-    writeLog(kStoreOpened, env);
 
     found.certificate = walkCertificates(found.store.get(), [&](PCCERT_CONTEXT context) {
         return hasEncoding(context, encoding, length);
     });
-    if (!found.certificate.valid()) {
-        writeLog(kCertificateNotFound, env);
-        outcome.record(kStatusCertificateNotFound);
+    if (!finishStep(context,
+                    {kFindCertificate, foundMessage, kCertificateNotFound, kStatusCertificateNotFound},
+                    found.certificate.valid(), static_cast<DWORD>(CRYPT_E_NOT_FOUND)))
         return false;
-    }
-    writeLog(foundMessage, env);
-    PCCERT_CONTEXT context = found.certificate.get();
+    PCCERT_CONTEXT certificate = found.certificate.get();
 
     DWORD size = 0;
-    if (!platform.CertGetCertificateContextProperty(context, CERT_KEY_PROV_INFO_PROP_ID, nullptr,
-                                                    &size)) {
-        writeLogFormatted(kPropertySizeError, env, static_cast<unsigned>(platform.GetLastError()));
-        outcome.record(kStatusKeyProvInfoSizeUnknown);
+    if (!runStep(context,
+                 {kReadProperty, kPropertySizeRead, kPropertySizeError, kStatusKeyProvInfoSizeUnknown},
+                 [&] {
+                     return platform.CertGetCertificateContextProperty(
+                                certificate, CERT_KEY_PROV_INFO_PROP_ID, nullptr, &size) != FALSE;
+                 }))
         return false;
-    }
-    writeLog(kPropertySizeRead, env);
 
     DWORD error = ERROR_SUCCESS;
-    if (!readKeyBinding(context, size, found.binding, error)) {
-        writeLogFormatted(kPropertyError, env, static_cast<unsigned>(error));
-        outcome.record(kStatusKeyProvInfoUnreadable);
-        return false;
-    }
-    writeLog(kPropertyRead, env);
-    return true;
+    bool read = readKeyBinding(platform, certificate, size, found.binding, error);
+    return finishStep(context,
+                      {kReadProperty, kPropertyRead, kPropertyError, kStatusKeyProvInfoUnreadable},
+                      read, error);
 }
 
 }  // namespace keyops

@@ -4,9 +4,8 @@
 
 #include <string>
 
-#include "diagnostics/jni_env.h"
+#include "keyops/call_context.h"
 #include "keyops/handles.h"
-#include "keyops/outcome.h"
 
 namespace keyops {
 
@@ -34,9 +33,9 @@ extern const char kCertificateFoundForSigning[];
 extern const char kCertificateFoundForDecryption[];
 
 // Opens "My" read-only, finds the certificate whose encoding equals the given bytes and reads
-// its key binding, logging each step. On failure it has recorded a status in `outcome` and
-// logged why; `found.store` is still open if the store could be opened.
-bool findCertificateKey(JNIEnv* env, const BYTE* encoding, DWORD length,
-                        const char* foundMessage, CertificateKey& found, Outcome& outcome);
+// its key binding, logging each step. On failure it has recorded a status in the context's
+// outcome and logged why; `found.store` is still open if the store could be opened.
+bool findCertificateKey(CallContext& context, const BYTE* encoding, DWORD length,
+                        const char* foundMessage, CertificateKey& found);
 
 }  // namespace keyops

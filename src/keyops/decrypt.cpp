@@ -5,7 +5,7 @@
 
 #include "diagnostics/log.h"
 #include "keyops/certificate_lookup.h"
-#include "keyops/outcome.h"
+#include "keyops/signing_provider.h"
 
 namespace keyops {
 
@@ -33,11 +33,16 @@ const char kDecryptError[] = "CryptDecrypt error: %x";
 const char kReleased[] = "CryptReleaseContext success";
 const char kFinished[] = "Decrypt finished";
 
+const char kAcquireContext[] = "CryptAcquireContextA";
+const char kGetUserKey[] = "CryptGetUserKey";
+const char kDecrypt[] = "CryptDecrypt";
+const char kReleaseContext[] = "CryptReleaseContext";
+
 // One attempt with the given padding on a fresh copy of the ciphertext, least significant byte
 // first: a provider leaves its buffer and length changed by a failed attempt. The Windows error
 // on failure; no memory for the copy fails the attempt as the provider would.
-DWORD decryptCopy(HCRYPTKEY key, const BYTE* cipherText, DWORD cipherTextLength, DWORD flags,
-                  SecureBytes& plainText) {
+DWORD decryptCopy(const CryptoPlatform& platform, HCRYPTKEY key, const BYTE* cipherText,
+                  DWORD cipherTextLength, DWORD flags, SecureBytes& plainText) {
     SecureBytes buffer;
     try {
         buffer = SecureBytes(cipherText, cipherTextLength);
@@ -46,7 +51,6 @@ DWORD decryptCopy(HCRYPTKEY key, const BYTE* cipherText, DWORD cipherTextLength,
     }
     std::reverse(buffer.data(), buffer.data() + buffer.size());
     DWORD length = cipherTextLength;
-    const CryptoPlatform& platform = cryptoPlatform();
     if (!platform.CryptDecrypt(key, 0, TRUE, flags, buffer.data(), &length))
         return platform.GetLastError();
     buffer.truncate(length);
@@ -57,90 +61,83 @@ DWORD decryptCopy(HCRYPTKEY key, const BYTE* cipherText, DWORD cipherTextLength,
 // PKCS #1 v1.5 first, then OAEP. An OAEP block passes the PKCS #1 v1.5 check about once in a few
 // hundred times, while a PKCS #1 v1.5 block passes the OAEP check with negligible probability:
 // so a PKCS #1 v1.5 success is confirmed, and a block that OAEP accepts too is OAEP.
-void decryptWithKey(JNIEnv* env, HCRYPTKEY key, const BYTE* cipherText, DWORD cipherTextLength,
-                    SecureBytes& plainText, Outcome& outcome) {
-    const CryptoPlatform& platform = cryptoPlatform();
+void decryptWithKey(CallContext& context, HCRYPTKEY key, const BYTE* cipherText,
+                    DWORD cipherTextLength, SecureBytes& plainText) {
+    const CryptoPlatform& platform = context.platform;
     const DWORD mode = CRYPT_MODE_ECB;
     const DWORD padding = PKCS5_PADDING;
     platform.CryptSetKeyParam(key, KP_MODE, reinterpret_cast<const BYTE*>(&mode), 0);
     platform.CryptSetKeyParam(key, KP_PADDING, reinterpret_cast<const BYTE*>(&padding), 0);
 
     SecureBytes message;
-    DWORD error = decryptCopy(key, cipherText, cipherTextLength, 0, message);
+    DWORD error = decryptCopy(platform, key, cipherText, cipherTextLength, 0, message);
     if (error == ERROR_SUCCESS) {
-        writeLog(kDecrypted, env);
+        writeLog(kDecrypted, context.log);
         SecureBytes oaepMessage;
-        if (decryptCopy(key, cipherText, cipherTextLength, CRYPT_OAEP, oaepMessage) ==
+        if (decryptCopy(platform, key, cipherText, cipherTextLength, CRYPT_OAEP, oaepMessage) ==
             ERROR_SUCCESS) {
-            writeLog(kDecryptedWithOaep, env);
+            writeLog(kDecryptedWithOaep, context.log);
             message = std::move(oaepMessage);
         }
     } else {
-        writeLogFormatted(kRetryingWithOaep, env, static_cast<unsigned>(error));
-        error = decryptCopy(key, cipherText, cipherTextLength, CRYPT_OAEP, message);
-        if (error != ERROR_SUCCESS) {
-            writeLogFormatted(kDecryptError, env, static_cast<unsigned>(error));
-            outcome.record(kStatusDecryptionFailed);
+        writeLogFormatted(kRetryingWithOaep, context.log, static_cast<unsigned>(error));
+        error = decryptCopy(platform, key, cipherText, cipherTextLength, CRYPT_OAEP, message);
+        if (!finishStep(context, {kDecrypt, kDecryptedWithOaep, kDecryptError,
+                                  kStatusDecryptionFailed},
+                        error == ERROR_SUCCESS, error))
             return;
-        }
-        writeLog(kDecryptedWithOaep, env);
     }
     plainText = std::move(message);
-    outcome.record(kStatusSuccess);
+    context.outcome.record(kStatusSuccess);
 }
 
 // From the acquisition of the container to its release.
-void decryptInContainer(JNIEnv* env, const KeyBinding& binding, const BYTE* cipherText,
-                        DWORD cipherTextLength, SecureBytes& plainText, Outcome& outcome) {
-    const CryptoPlatform& platform = cryptoPlatform();
+void decryptInContainer(CallContext& context, const KeyBinding& binding, const BYTE* cipherText,
+                        DWORD cipherTextLength, SecureBytes& plainText, const char* pin) {
+    const CryptoPlatform& platform = context.platform;
     ScopedProvider provider;
-    if (!platform.CryptAcquireContextA(provider.put(), binding.containerName.c_str(),
-                                       binding.providerName.c_str(), binding.providerType, 0)) {
-        writeLogFormatted(kAcquireError, env, static_cast<unsigned>(platform.GetLastError()));
-        outcome.record(kStatusKeyProvInfoUnreadable);
+    if (!runStep(context, {kAcquireContext, kAcquired, kAcquireError, kStatusKeyProvInfoUnreadable},
+                 [&] {
+                     return platform.CryptAcquireContextA(
+                                provider.put(), binding.containerName.c_str(),
+                                binding.providerName.c_str(), binding.providerType, 0) != FALSE;
+                 }))
         return;
-    }
-    writeLog(kAcquired, env);
+    if (pin != nullptr) applyPin(context, provider.get(), PP_KEYEXCHANGE_PIN, pin);
 
     ScopedKey key;
-    if (platform.CryptGetUserKey(provider.get(), AT_KEYEXCHANGE, key.put())) {
-        writeLog(kUserKeyObtained, env);
-        decryptWithKey(env, key.get(), cipherText, cipherTextLength, plainText, outcome);
+    if (runStep(context, {kGetUserKey, kUserKeyObtained, kUserKeyError, kStatusNoExchangeKey},
+                [&] { return platform.CryptGetUserKey(provider.get(), AT_KEYEXCHANGE, key.put()) != FALSE; })) {
+        decryptWithKey(context, key.get(), cipherText, cipherTextLength, plainText);
         key.reset();
-    } else {
-        writeLogFormatted(kUserKeyError, env, static_cast<unsigned>(platform.GetLastError()));
-        outcome.record(kStatusNoExchangeKey);
     }
 
-    if (provider.close())
-        writeLog(kReleased, env);
-    else
-        outcome.record(kStatusContextNotReleased);
+    runStep(context, {kReleaseContext, kReleased, nullptr, kStatusContextNotReleased},
+            [&] { return provider.close(); });
 }
 
 }  // namespace
 
-int decryptWithCertificate(JNIEnv* env, const BYTE* encoding, DWORD encodingLength,
-                           const BYTE* cipherText, DWORD cipherTextLength,
-                           SecureBytes& plainText) {
-    Outcome outcome;
+bool decryptWithCertificate(CallContext& context, const BYTE* encoding, DWORD encodingLength,
+                            const BYTE* cipherText, DWORD cipherTextLength,
+                            SecureBytes& plainText, const char* pin) {
     plainText = SecureBytes();
     trimLogFile();
-    writeLog(kBanner, env);
+    writeLog(kBanner, context.log);
 
     CertificateKey found;
-    if (findCertificateKey(env, encoding, encodingLength, kCertificateFoundForDecryption, found,
-                           outcome))
-        decryptInContainer(env, found.binding, cipherText, cipherTextLength, plainText, outcome);
+    if (findCertificateKey(context, encoding, encodingLength, kCertificateFoundForDecryption,
+                           found))
+        decryptInContainer(context, found.binding, cipherText, cipherTextLength, plainText, pin);
     found.certificate.reset();
     if (found.store.valid()) static_cast<void>(found.store.close());
 
-    writeLog(kFinished, env);
-    if (!outcome.succeeded()) {
+    writeLog(kFinished, context.log);
+    if (!context.outcome.succeeded()) {
         plainText = SecureBytes();
-        return -1;
+        return false;
     }
-    return 0;
+    return true;
 }
 
 }  // namespace keyops

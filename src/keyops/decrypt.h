@@ -3,17 +3,17 @@
 #pragma once
 
 #include "common/secure_bytes.h"
-#include "diagnostics/jni_env.h"
-#include "keyops/capi.h"
+#include "keyops/call_context.h"
 
 namespace keyops {
 
 // Finds the certificate, opens its key container exactly as its key-provider property names it
 // and decrypts the most-significant-byte-first ciphertext there, with PKCS #1 v1.5 padding and,
-// failing that, OAEP. Every step is logged. 0 on success with the plaintext in `plainText`; -1 on
-// failure with the status word telling why and `plainText` empty.
-int decryptWithCertificate(JNIEnv* env, const BYTE* encoding, DWORD encodingLength,
-                           const BYTE* cipherText, DWORD cipherTextLength,
-                           common::SecureBytes& plainText);
+// failing that, OAEP; a PIN, when one is given, goes to the container's key-exchange key first.
+// Every step is logged. True on success with the plaintext in `plainText`; false on failure
+// with the context's outcome telling why and `plainText` empty.
+bool decryptWithCertificate(CallContext& context, const BYTE* encoding, DWORD encodingLength,
+                            const BYTE* cipherText, DWORD cipherTextLength,
+                            common::SecureBytes& plainText, const char* pin = nullptr);
 
 }  // namespace keyops

@@ -22,7 +22,6 @@ using diagnostics::kStatusSignatureFailed;
 using diagnostics::kStatusSignatureSizeUnknown;
 using diagnostics::kStatusStoreNotClosed;
 using diagnostics::kStatusSuccess;
-using diagnostics::recordProviderError;
 using diagnostics::trimLogFile;
 using diagnostics::writeLog;
 using diagnostics::writeLogFormatted;
@@ -51,9 +50,14 @@ const char kReleased[] = "CryptRelaseContext success";
 const char kStoreCloseError[] = "CertCloseStore error: %x";
 const char kStoreClosed[] = "CertCloseStore success";
 
-unsigned errorOf(const CryptoPlatform& platform) {
-    return static_cast<unsigned>(platform.GetLastError());
-}
+const char kAcquireContext[] = "CryptAcquireContextA";
+const char kCreateHash[] = "CryptCreateHash";
+const char kPrepareHash[] = "CryptHashData";
+const char kSignHash[] = "CryptSignHashA";
+const char kVerifySignature[] = "CryptVerifySignatureA";
+const char kDestroyHash[] = "CryptDestroyHash";
+const char kReleaseContext[] = "CryptReleaseContext";
+const char kCloseStore[] = "CertCloseStore";
 
 // What Java asked to have signed, and with which digest.
 struct SigningRequest {
@@ -69,12 +73,11 @@ struct SigningKey {
     PCCERT_CONTEXT certificate;
 };
 
-// A failure inside the provider: its Windows error goes to the provider-error word too.
-void recordSignatureFailure(JNIEnv* env, const char* message, DWORD error, uint32_t status,
-                            Outcome& outcome) {
-    recordProviderError(error);
-    writeLogFormatted(message, env, static_cast<unsigned>(error));
-    outcome.record(status);
+// A failure inside the provider: its Windows error is kept apart as the provider's too.
+void recordSignatureFailure(CallContext& context, const char* step, const char* message,
+                            DWORD error, uint32_t status) {
+    writeLogFormatted(message, context.log, static_cast<unsigned>(error));
+    context.outcome.recordProviderFailure(status, step, error);
 }
 
 // With dataIsHash the provider reads as many bytes as the algorithm's digest has: a shorter
@@ -91,34 +94,34 @@ bool setHashValue(const CryptoPlatform& platform, HCRYPTHASH hash, const BYTE* v
 }
 
 // Hashes the data or takes it as the hash value; false records nothing yet (status 15 follows).
-bool prepareHash(JNIEnv* env, HCRYPTHASH hash, const SigningRequest& request) {
-    const CryptoPlatform& platform = cryptoPlatform();
+bool prepareHash(CallContext& context, HCRYPTHASH hash, const SigningRequest& request) {
+    const CryptoPlatform& platform = context.platform;
     if (request.dataIsHash) {
         if (!setHashValue(platform, hash, request.data, request.dataLength)) return false;
-        writeLog(kHashValueSet, env);
+        writeLog(kHashValueSet, context.log);
         return true;
     }
     if (!platform.CryptHashData(hash, request.data, request.dataLength, 0)) return false;
-    writeLog(kDataHashed, env);
+    writeLog(kDataHashed, context.log);
     return true;
 }
 
 // The signature, most significant byte first, or nothing with the outcome recorded. A signature
 // the certificate's public key does not verify is never handed out.
-void signHash(JNIEnv* env, const SigningKey& key, HCRYPTHASH hash, std::vector<BYTE>& signature,
-              Outcome& outcome) {
-    const CryptoPlatform& platform = cryptoPlatform();
-    writeLog(kHashReady, env);
+void signHash(CallContext& context, const SigningKey& key, HCRYPTHASH hash,
+              std::vector<BYTE>& signature) {
+    const CryptoPlatform& platform = context.platform;
+    writeLog(kHashReady, context.log);
     DWORD keySpec = AT_KEYEXCHANGE;
     DWORD length = 0;
     if (platform.CryptSignHashA(hash, AT_KEYEXCHANGE, nullptr, 0, nullptr, &length)) {
-        writeLog(kSizeWithExchangeKey, env);
+        writeLog(kSizeWithExchangeKey, context.log);
     } else if (platform.CryptSignHashA(hash, AT_SIGNATURE, nullptr, 0, nullptr, &length)) {
         keySpec = AT_SIGNATURE;
-        writeLog(kSizeWithSignatureKey, env);
+        writeLog(kSizeWithSignatureKey, context.log);
     } else {
-        recordSignatureFailure(env, kSizeError, platform.GetLastError(),
-                               kStatusSignatureSizeUnknown, outcome);
+        recordSignatureFailure(context, kSignHash, kSizeError, platform.GetLastError(),
+                               kStatusSignatureSizeUnknown);
         return;
     }
 
@@ -133,113 +136,103 @@ void signHash(JNIEnv* env, const SigningKey& key, HCRYPTHASH hash, std::vector<B
         !platform.CryptSignHashA(hash, keySpec, nullptr, 0, output.data(), &length))
         error = platform.GetLastError();
     if (error != ERROR_SUCCESS) {
-        recordSignatureFailure(env, kSignError, error, kStatusSignatureFailed, outcome);
+        recordSignatureFailure(context, kSignHash, kSignError, error, kStatusSignatureFailed);
         return;
     }
-    writeLog(kSigned, env);
+    writeLog(kSigned, context.log);
     output.resize(std::min<size_t>(length, output.size()));
-    if (!signatureVerifies(key.provider, hash, key.certificate, output.data(),
+    if (!signatureVerifies(platform, key.provider, hash, key.certificate, output.data(),
                            static_cast<DWORD>(output.size()), error)) {
-        recordSignatureFailure(env, kVerifyError, error, kStatusSignatureFailed, outcome);
+        recordSignatureFailure(context, kVerifySignature, kVerifyError, error,
+                               kStatusSignatureFailed);
         return;
     }
     std::reverse(output.begin(), output.end());
     signature = std::move(output);
-    outcome.record(kStatusSuccess);
+    context.outcome.record(kStatusSuccess);
 }
 
 // Hash, sign, destroy the hash: the part of signing that runs inside an acquired container.
-void signInContainer(JNIEnv* env, const SigningKey& key, const SigningRequest& request,
-                     std::vector<BYTE>& signature, Outcome& outcome) {
-    const CryptoPlatform& platform = cryptoPlatform();
+void signInContainer(CallContext& context, const SigningKey& key, const SigningRequest& request,
+                     std::vector<BYTE>& signature) {
     ScopedHash hash;
-    if (!platform.CryptCreateHash(key.provider, request.digestAlgorithm, 0, 0, hash.put())) {
-        writeLogFormatted(kHashCreateError, env, errorOf(platform));
-        outcome.record(kStatusHashNotCreated);
+    if (!runStep(context, {kCreateHash, kHashCreated, kHashCreateError, kStatusHashNotCreated}, [&] {
+            return context.platform.CryptCreateHash(key.provider, request.digestAlgorithm, 0, 0,
+                                                    hash.put()) != FALSE;
+        }))
         return;
-    }
-    writeLog(kHashCreated, env);
 
-    if (prepareHash(env, hash.get(), request))
-        signHash(env, key, hash.get(), signature, outcome);
+    if (prepareHash(context, hash.get(), request))
+        signHash(context, key, hash.get(), signature);
     else
-        outcome.record(kStatusHashNotReady);
+        context.outcome.record(kStatusHashNotReady, kPrepareHash, ERROR_SUCCESS);
 
-    if (hash.close()) {
-        writeLog(kHashDestroyed, env);
-    } else {
-        writeLogFormatted(kHashDestroyError, env, errorOf(platform));
-        outcome.record(kStatusHashNotDestroyed);
-    }
+    runStep(context, {kDestroyHash, kHashDestroyed, kHashDestroyError, kStatusHashNotDestroyed},
+            [&] { return hash.close(); });
 }
 
 // Steps from the provider name on: substitution, acquisition, hashing and signing, release.
-void signWithBinding(JNIEnv* env, CertificateKey& found, const char* keyAlgorithm,
-                     const SigningRequest& request, const char* pin, std::vector<BYTE>& signature,
-                     Outcome& outcome) {
+void signWithBinding(CallContext& context, CertificateKey& found, const char* keyAlgorithm,
+                     const SigningRequest& request, const char* pin,
+                     std::vector<BYTE>& signature) {
     KeyBinding& binding = found.binding;
-    writeLogFormatted(kProvider, env, binding.providerName.c_str());
+    writeLogFormatted(kProvider, context.log, binding.providerName.c_str());
     switch (substituteLegacyProvider(keyAlgorithm, binding)) {
         case Substitution::Refused:
-            outcome.record(kStatusNoKeyContainer);
+            context.outcome.record(kStatusNoKeyContainer, kAcquireContext, ERROR_SUCCESS);
             return;
         case Substitution::Replaced:
-            writeLogFormatted(kNewProvider, env, binding.providerName.c_str());
+            writeLogFormatted(kNewProvider, context.log, binding.providerName.c_str());
             break;
         case Substitution::Kept:
             break;
     }
-    setPopupParent(env);
+    setPopupParent(context);
     ScopedProvider provider;
-    if (!acquireSigningContainer(env, binding, provider)) {
-        outcome.record(kStatusNoKeyContainer);
+    if (!acquireSigningContainer(context, binding, provider)) return;
+    logAlgorithms(context, provider.get());
+    if (pin != nullptr) applyPin(context, provider.get(), PP_SIGNATURE_PIN, pin);
+    writeLog(kContextAcquired, context.log);
+
+    signInContainer(context, {provider.get(), found.certificate.get()}, request, signature);
+
+    runStep(context, {kReleaseContext, kReleased, kReleaseError, kStatusContextNotReleased},
+            [&] { return provider.close(); });
+}
+
+// The store's close speaks only for a call that had succeeded.
+void closeLookupStore(CallContext& context, CertificateKey& found) {
+    found.certificate.reset();
+    if (!found.store.valid()) return;
+    if (found.store.close()) {
+        writeLog(kStoreClosed, context.log);
         return;
     }
-    logAlgorithms(env, provider.get());
-    if (pin != nullptr) applyPin(env, provider.get(), pin);
-    writeLog(kContextAcquired, env);
-
-    signInContainer(env, {provider.get(), found.certificate.get()}, request, signature, outcome);
-
-    if (provider.close()) {
-        writeLog(kReleased, env);
-    } else {
-        writeLogFormatted(kReleaseError, env, errorOf(cryptoPlatform()));
-        outcome.record(kStatusContextNotReleased);
-    }
+    DWORD error = context.platform.GetLastError();
+    writeLogFormatted(kStoreCloseError, context.log, static_cast<unsigned>(error));
+    context.outcome.recordUnlessFailed(kStatusStoreNotClosed, kCloseStore, error);
 }
 
 }  // namespace
 
-int signWithCertificate(JNIEnv* env, const BYTE* encoding, DWORD encodingLength,
-                        ALG_ID digestAlgorithm, const char* keyAlgorithm, const BYTE* data,
-                        DWORD dataLength, std::vector<BYTE>& signature, const char* pin,
-                        bool dataIsHash) {
-    Outcome outcome;
+bool signWithCertificate(CallContext& context, const BYTE* encoding, DWORD encodingLength,
+                         ALG_ID digestAlgorithm, const char* keyAlgorithm, const BYTE* data,
+                         DWORD dataLength, std::vector<BYTE>& signature, const char* pin,
+                         bool dataIsHash) {
     signature.clear();
     trimLogFile();
-    writeLogFormatted(kBanner, env, static_cast<unsigned>(digestAlgorithm));
+    writeLogFormatted(kBanner, context.log, static_cast<unsigned>(digestAlgorithm));
 
     CertificateKey found;
-    if (findCertificateKey(env, encoding, encodingLength, kCertificateFoundForSigning, found,
-                           outcome))
-        signWithBinding(env, found, keyAlgorithm, {digestAlgorithm, data, dataLength, dataIsHash},
-                        pin, signature, outcome);
-    found.certificate.reset();
-
-    if (found.store.valid()) {
-        if (found.store.close()) {
-            writeLog(kStoreClosed, env);
-        } else {
-            writeLogFormatted(kStoreCloseError, env, errorOf(cryptoPlatform()));
-            outcome.recordUnlessFailed(kStatusStoreNotClosed);
-        }
-    }
-    if (!outcome.succeeded()) {
+    if (findCertificateKey(context, encoding, encodingLength, kCertificateFoundForSigning, found))
+        signWithBinding(context, found, keyAlgorithm,
+                        {digestAlgorithm, data, dataLength, dataIsHash}, pin, signature);
+    closeLookupStore(context, found);
+    if (!context.outcome.succeeded()) {
         signature.clear();
-        return -1;
+        return false;
     }
-    return 0;
+    return true;
 }
 
 }  // namespace keyops

@@ -3,18 +3,18 @@
 
 #include <vector>
 
-#include "diagnostics/jni_env.h"
-#include "keyops/capi.h"
+#include "keyops/call_context.h"
 
 namespace keyops {
 
 // Finds the certificate, opens its key container (moving certificates of a legacy Microsoft
 // provider to the newer provider of their key algorithm), hashes and signs there, and gives the
-// signature most significant byte first. Every step is logged. 0 on success with the signature
-// in `signature`; -1 on failure with the status word telling why and `signature` empty.
-int signWithCertificate(JNIEnv* env, const BYTE* encoding, DWORD encodingLength,
-                        ALG_ID digestAlgorithm, const char* keyAlgorithm, const BYTE* data,
-                        DWORD dataLength, std::vector<BYTE>& signature, const char* pin,
-                        bool dataIsHash);
+// signature most significant byte first. Every step is logged. True on success with the
+// signature in `signature`; false on failure with the context's outcome telling why and
+// `signature` empty.
+bool signWithCertificate(CallContext& context, const BYTE* encoding, DWORD encodingLength,
+                         ALG_ID digestAlgorithm, const char* keyAlgorithm, const BYTE* data,
+                         DWORD dataLength, std::vector<BYTE>& signature, const char* pin,
+                         bool dataIsHash);
 
 }  // namespace keyops

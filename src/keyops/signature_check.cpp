@@ -4,9 +4,9 @@
 
 namespace keyops {
 
-bool signatureVerifies(HCRYPTPROV provider, HCRYPTHASH hash, PCCERT_CONTEXT certificate,
-                       const BYTE* signature, DWORD length, DWORD& error) {
-    const CryptoPlatform& platform = cryptoPlatform();
+bool signatureVerifies(const CryptoPlatform& platform, HCRYPTPROV provider, HCRYPTHASH hash,
+                       PCCERT_CONTEXT certificate, const BYTE* signature, DWORD length,
+                       DWORD& error) {
     ScopedKey publicKey;
     if (!platform.CryptImportPublicKeyInfo(provider, X509_ASN_ENCODING,
                                            &certificate->pCertInfo->SubjectPublicKeyInfo,

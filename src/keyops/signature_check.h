@@ -3,14 +3,15 @@
 // otherwise hand out a signature that nobody can verify.
 #pragma once
 
-#include "keyops/capi.h"
+#include "keyops/crypto_platform.h"
 
 namespace keyops {
 
 // True when `signature`, as the provider wrote it (least significant byte first), verifies over
 // the hash with the certificate's public key, imported into `provider` for the check and
 // destroyed after it. False with the Windows error of the import or of the verification.
-bool signatureVerifies(HCRYPTPROV provider, HCRYPTHASH hash, PCCERT_CONTEXT certificate,
-                       const BYTE* signature, DWORD length, DWORD& error);
+bool signatureVerifies(const CryptoPlatform& platform, HCRYPTPROV provider, HCRYPTHASH hash,
+                       PCCERT_CONTEXT certificate, const BYTE* signature, DWORD length,
+                       DWORD& error);
 
 }  // namespace keyops

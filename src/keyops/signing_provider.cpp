@@ -7,6 +7,7 @@
 
 namespace keyops {
 
+using diagnostics::kStatusNoKeyContainer;
 using diagnostics::writeLog;
 using diagnostics::writeLogFormatted;
 
@@ -41,6 +42,7 @@ const char kAcquireError[] = "CryptAcquire Context error: %x";
 const char kEnumerating[] = "Enumerate algorithm";
 const char kAlgorithmLine[] = "    %8.8xh    %-4d    %s          %s";
 const char kPinSet[] = "CryptSetProvParam success";
+const char kAcquireContext[] = "CryptAcquireContextA";
 
 // The algorithm list is read into a buffer this large, whatever a PROV_ENUMALGS needs.
 const DWORD kAlgorithmBufferSize = 1024;
@@ -55,9 +57,10 @@ const char* classLabel(ALG_ID algorithm) {
     }
 }
 
-bool acquire(const KeyBinding& binding, const char* providerName, ScopedProvider& provider) {
-    return cryptoPlatform().CryptAcquireContextA(provider.put(), binding.containerName.c_str(),
-                                                 providerName, binding.providerType, 0) != FALSE;
+bool acquire(const CryptoPlatform& platform, const KeyBinding& binding, const char* providerName,
+             ScopedProvider& provider) {
+    return platform.CryptAcquireContextA(provider.put(), binding.containerName.c_str(),
+                                         providerName, binding.providerType, 0) != FALSE;
 }
 
 }  // namespace
@@ -76,32 +79,33 @@ Substitution substituteLegacyProvider(const char* keyAlgorithm, KeyBinding& bind
     return Substitution::Refused;
 }
 
-void setPopupParent(JNIEnv* env) {
-    writeLog(kSetPopupParent, env);
-    const CryptoPlatform& platform = cryptoPlatform();
+void setPopupParent(CallContext& context) {
+    writeLog(kSetPopupParent, context.log);
+    const CryptoPlatform& platform = context.platform;
     HWND window = platform.GetForegroundWindow();
     if (window != nullptr)
         platform.CryptSetProvParam(0, PP_CLIENT_HWND, reinterpret_cast<const BYTE*>(&window), 0);
 }
 
-bool acquireSigningContainer(JNIEnv* env, const KeyBinding& binding, ScopedProvider& provider) {
-    const CryptoPlatform& platform = cryptoPlatform();
-    if (acquire(binding, binding.providerName.c_str(), provider)) return true;
+bool acquireSigningContainer(CallContext& context, const KeyBinding& binding,
+                             ScopedProvider& provider) {
+    const CryptoPlatform& platform = context.platform;
+    if (acquire(platform, binding, binding.providerName.c_str(), provider)) return true;
     DWORD error = platform.GetLastError();
     if (error == static_cast<DWORD>(NTE_KEYSET_NOT_DEF) || error == static_cast<DWORD>(NTE_BAD_KEYSET)) {
-        writeLog(kTryingPrototype, env);
-        if (acquire(binding, kPrototypeProvider, provider)) return true;
-        writeLog(kTryingStandard, env);
-        if (acquire(binding, kStandardProvider, provider)) return true;
+        writeLog(kTryingPrototype, context.log);
+        if (acquire(platform, binding, kPrototypeProvider, provider)) return true;
+        writeLog(kTryingStandard, context.log);
+        if (acquire(platform, binding, kStandardProvider, provider)) return true;
         error = platform.GetLastError();
     }
-    writeLogFormatted(kAcquireError, env, static_cast<unsigned>(error));
-    return false;
+    return finishStep(context, {kAcquireContext, nullptr, kAcquireError, kStatusNoKeyContainer},
+                      false, error);
 }
 
-void logAlgorithms(JNIEnv* env, HCRYPTPROV provider) {
-    writeLog(kEnumerating, env);
-    const CryptoPlatform& platform = cryptoPlatform();
+void logAlgorithms(CallContext& context, HCRYPTPROV provider) {
+    writeLog(kEnumerating, context.log);
+    const CryptoPlatform& platform = context.platform;
     union {
         PROV_ENUMALGS algorithm;
         BYTE bytes[kAlgorithmBufferSize];
@@ -113,16 +117,16 @@ void logAlgorithms(JNIEnv* env, HCRYPTPROV provider) {
         const PROV_ENUMALGS& algorithm = buffer.algorithm;
         size_t reported = std::min<size_t>(algorithm.dwNameLen, sizeof(algorithm.szName));
         std::string name(algorithm.szName, strnlen(algorithm.szName, reported));
-        writeLogFormatted(kAlgorithmLine, env, static_cast<unsigned>(algorithm.aiAlgid),
+        writeLogFormatted(kAlgorithmLine, context.log, static_cast<unsigned>(algorithm.aiAlgid),
                           static_cast<int>(algorithm.dwBitLen), classLabel(algorithm.aiAlgid),
                           name.c_str());
     }
 }
 
-void applyPin(JNIEnv* env, HCRYPTPROV provider, const char* pin) {
-    if (cryptoPlatform().CryptSetProvParam(provider, PP_SIGNATURE_PIN,
+void applyPin(CallContext& context, HCRYPTPROV provider, DWORD pinParameter, const char* pin) {
+    if (context.platform.CryptSetProvParam(provider, pinParameter,
                                            reinterpret_cast<const BYTE*>(pin), 0))
-        writeLog(kPinSet, env);
+        writeLog(kPinSet, context.log);
 }
 
 }  // namespace keyops

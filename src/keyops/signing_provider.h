@@ -3,7 +3,7 @@
 // with its fallbacks, listing the provider's algorithms, and the PIN.
 #pragma once
 
-#include "diagnostics/jni_env.h"
+#include "keyops/call_context.h"
 #include "keyops/certificate_lookup.h"
 #include "keyops/handles.h"
 
@@ -16,16 +16,19 @@ enum class Substitution { Kept, Replaced, Refused };
 Substitution substituteLegacyProvider(const char* keyAlgorithm, KeyBinding& binding);
 
 // Logs the step, then makes the foreground window, if any, the parent of provider dialogs.
-void setPopupParent(JNIEnv* env);
+void setPopupParent(CallContext& context);
 
 // CryptAcquireContextA on the binding; on NTE_KEYSET_NOT_DEF or NTE_BAD_KEYSET it tries the
-// prototype AES provider, then the enhanced one. False, with the error logged, when none worked.
-bool acquireSigningContainer(JNIEnv* env, const KeyBinding& binding, ScopedProvider& provider);
+// prototype AES provider, then the enhanced one. False, with the error logged and status 6
+// recorded, when none worked.
+bool acquireSigningContainer(CallContext& context, const KeyBinding& binding,
+                             ScopedProvider& provider);
 
 // One log line per algorithm the provider lists.
-void logAlgorithms(JNIEnv* env, HCRYPTPROV provider);
+void logAlgorithms(CallContext& context, HCRYPTPROV provider);
 
-// Gives the provider the PIN; a refusal is not reported and does not stop the signing.
-void applyPin(JNIEnv* env, HCRYPTPROV provider, const char* pin);
+// Gives the provider the PIN of the key `pinParameter` names (PP_SIGNATURE_PIN,
+// PP_KEYEXCHANGE_PIN); a refusal is not reported and does not stop the call.
+void applyPin(CallContext& context, HCRYPTPROV provider, DWORD pinParameter, const char* pin);
 
 }  // namespace keyops

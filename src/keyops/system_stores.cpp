@@ -10,23 +10,26 @@
 namespace keyops {
 
 using diagnostics::kStatusStoreNotOpened;
-using diagnostics::recordStatus;
 
 namespace {
 
 // Only the personal store spelled exactly so lists the certificates that have a key.
 const char kPersonalStoreFilter[] = "MY";
 
+const char kOpenSystemStore[] = "CertOpenSystemStoreA";
+
 // The store, or none with status 7 recorded.
-ScopedStore openSystemStore(const char* storeName) {
-    ScopedStore store(cryptoPlatform().CertOpenSystemStoreA(0, storeName));
-    if (!store.valid()) recordStatus(kStatusStoreNotOpened);
+ScopedStore openSystemStore(CallContext& context, const char* storeName) {
+    ScopedStore store(context.platform.CertOpenSystemStoreA(0, storeName));
+    if (!store.valid())
+        context.outcome.record(kStatusStoreNotOpened, kOpenSystemStore,
+                               context.platform.GetLastError());
     return store;
 }
 
-bool hasKey(PCCERT_CONTEXT certificate) {
+bool hasKey(const CryptoPlatform& platform, PCCERT_CONTEXT certificate) {
     DWORD size = 0;
-    return cryptoPlatform().CertGetCertificateContextProperty(
+    return platform.CertGetCertificateContextProperty(
                certificate, CERT_KEY_PROV_INFO_PROP_ID, nullptr, &size) &&
            size != 0;
 }
@@ -44,14 +47,14 @@ bool appendCopy(CertificateList& list, PCCERT_CONTEXT certificate) {
 
 }  // namespace
 
-CertificateList listCertificates(const char* storeName) {
+CertificateList listCertificates(CallContext& context, const char* storeName) {
     CertificateList list;
-    ScopedStore store = openSystemStore(storeName);
+    ScopedStore store = openSystemStore(context, storeName);
     if (!store.valid()) return list;
     bool keysOnly = std::strcmp(storeName, kPersonalStoreFilter) == 0;
     // The walk stops only where memory for a copy ran out; the list is then empty.
-    ScopedCertContext stopped = walkCertificates(store.get(), [&](PCCERT_CONTEXT context) {
-        return (!keysOnly || hasKey(context)) && !appendCopy(list, context);
+    ScopedCertContext stopped = walkCertificates(store.get(), [&](PCCERT_CONTEXT certificate) {
+        return (!keysOnly || hasKey(context.platform, certificate)) && !appendCopy(list, certificate);
     });
     if (stopped.valid()) list = CertificateList();
     std::reverse(list.begin(), list.end());
@@ -60,22 +63,33 @@ CertificateList listCertificates(const char* storeName) {
     return list;
 }
 
-void addCertificate(const char* storeName, const BYTE* encoding, DWORD length) {
-    ScopedStore store = openSystemStore(storeName);
-    if (!store.valid()) return;
-    cryptoPlatform().CertAddEncodedCertificateToSystemStoreA(storeName, encoding, length);
+DWORD addCertificate(CallContext& context, const char* storeName, const BYTE* encoding,
+                     DWORD length) {
+    ScopedStore store = openSystemStore(context, storeName);
+    if (!store.valid()) return context.outcome.windowsError();
+    const CryptoPlatform& platform = context.platform;
+    DWORD error = platform.CertAddEncodedCertificateToSystemStoreA(storeName, encoding, length)
+                      ? ERROR_SUCCESS
+                      : platform.GetLastError();
     static_cast<void>(store.close());
+    return error;
 }
 
-void deleteCertificate(const char* storeName, const BYTE* encoding, DWORD length) {
-    ScopedStore store = openSystemStore(storeName);
-    if (!store.valid()) return;
-    ScopedCertContext found = walkCertificates(store.get(), [&](PCCERT_CONTEXT context) {
-        return hasEncoding(context, encoding, length);
+DWORD deleteCertificate(CallContext& context, const char* storeName, const BYTE* encoding,
+                        DWORD length) {
+    ScopedStore store = openSystemStore(context, storeName);
+    if (!store.valid()) return context.outcome.windowsError();
+    ScopedCertContext found = walkCertificates(store.get(), [&](PCCERT_CONTEXT certificate) {
+        return hasEncoding(certificate, encoding, length);
     });
+    const CryptoPlatform& platform = context.platform;
+    DWORD error = static_cast<DWORD>(CRYPT_E_NOT_FOUND);
     // Deletion frees the context, whatever its outcome.
-    if (found.valid()) cryptoPlatform().CertDeleteCertificateFromStore(found.detach());
+    if (found.valid())
+        error = platform.CertDeleteCertificateFromStore(found.detach()) ? ERROR_SUCCESS
+                                                                        : platform.GetLastError();
     static_cast<void>(store.close());
+    return error;
 }
 
 }  // namespace keyops

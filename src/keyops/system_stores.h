@@ -4,7 +4,7 @@
 
 #include <vector>
 
-#include "keyops/capi.h"
+#include "keyops/call_context.h"
 
 namespace keyops {
 
@@ -12,13 +12,18 @@ using CertificateList = std::vector<std::vector<BYTE>>;
 
 // The encodings of the store's certificates, the last enumerated first. For the store named
 // exactly "MY", only certificates that have a key-provider property. Empty when the store cannot
-// be opened (status 7) or memory runs out.
-CertificateList listCertificates(const char* storeName);
+// be opened (status 7 recorded) or memory runs out.
+CertificateList listCertificates(CallContext& context, const char* storeName);
 
-// Adds the encoding to the store; the addition's own result is not examined.
-void addCertificate(const char* storeName, const BYTE* encoding, DWORD length);
+// Adds the encoding to the store. The addition's Windows error, ERROR_SUCCESS when it was
+// added; a store that cannot be opened records status 7 and adds nothing.
+DWORD addCertificate(CallContext& context, const char* storeName, const BYTE* encoding,
+                     DWORD length);
 
-// Deletes the first certificate of the store whose encoding equals the given one, if any.
-void deleteCertificate(const char* storeName, const BYTE* encoding, DWORD length);
+// Deletes the first certificate of the store whose encoding equals the given one, if any. The
+// deletion's Windows error, ERROR_SUCCESS when one was deleted, CRYPT_E_NOT_FOUND when the
+// store holds none; a store that cannot be opened records status 7.
+DWORD deleteCertificate(CallContext& context, const char* storeName, const BYTE* encoding,
+                        DWORD length);
 
 }  // namespace keyops

@@ -139,6 +139,8 @@ BOOL WINAPI CryptSetProvParam(HCRYPTPROV hProv, DWORD dwParam, CONST BYTE* pbDat
         switch (dwParam) {
             case PP_CLIENT_HWND:
                 return TRUE;
+            // As on a smart card, the one PIN unlocks both keys, whichever parameter gives it.
+            case PP_KEYEXCHANGE_PIN:
             case PP_SIGNATURE_PIN:
                 return setPin(*provider, pbData);
             default:

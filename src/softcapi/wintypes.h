@@ -203,6 +203,7 @@ typedef struct _PROV_ENUMALGS {
 #define PP_NAME 4
 #define PP_CONTAINER 6
 #define PP_PROVTYPE 16
+#define PP_KEYEXCHANGE_PIN 32
 #define PP_SIGNATURE_PIN 33
 #define CRYPT_FIRST 1
 #define CRYPT_NEXT 2

@@ -177,16 +177,17 @@ void performChange(const Change& change, const std::vector<PreparedIdentity>& id
     const PreparedIdentity& identity = identities.at(change.identity);
     const Bytes& certificate = identity.certificate;
     const DWORD length = static_cast<DWORD>(certificate.size());
+    keyops::CallContext context;
     try {
         switch (change.kind) {
             case ChangeKind::AddThroughCryptoApi:
-                addCertificate(change.store.c_str(), certificate.data(), length);
+                addCertificate(context, change.store.c_str(), certificate.data(), length);
                 break;
             case ChangeKind::AddThroughAdmin:
                 softcapi::admin::addCertificate(change.store, certificate);
                 break;
             case ChangeKind::DeleteThroughCryptoApi:
-                deleteCertificate(change.store.c_str(), certificate.data(), length);
+                deleteCertificate(context, change.store.c_str(), certificate.data(), length);
                 break;
             case ChangeKind::DeleteThroughAdmin:
                 softcapi::admin::deleteCertificate(change.store, identity.thumbprint);

@@ -163,21 +163,25 @@ TEST_F(DecryptionFailures, EachFailurePointRecordsItsStatusAndLogsItsLines) {
         PlatformOp op;
         int nth;
         uint32_t status;
+        const char* step;
         std::vector<std::string> log;
     };
     const FailurePoint points[] = {
-        {"store", PlatformOp::CertOpenStore, 1, kStatusStoreNotOpened,
+        {"store", PlatformOp::CertOpenStore, 1, kStatusStoreNotOpened, "CertOpenStore",
          {kUpToKey[0], withError("CertOpenStore error: %x"), finished}},
         {"property size", PlatformOp::CertGetCertificateContextProperty, 1,
-         kStatusKeyProvInfoSizeUnknown,
+         kStatusKeyProvInfoSizeUnknown, "CertGetCertificateContextProperty",
          firstLinesThen(3, {withError("CertGetCertificateContextProperty# error: %x"), finished})},
         {"property", PlatformOp::CertGetCertificateContextProperty, 2, kStatusKeyProvInfoUnreadable,
+         "CertGetCertificateContextProperty",
          firstLinesThen(4, {withError("CertGetCertificateContextProperty error: %x"), finished})},
         {"acquisition", PlatformOp::CryptAcquireContextA, 1, kStatusKeyProvInfoUnreadable,
+         "CryptAcquireContextA",
          firstLinesThen(5, {withError("CryptAcquireContext error: %x"), finished})},
-        {"key", PlatformOp::CryptGetUserKey, 1, kStatusNoExchangeKey,
+        {"key", PlatformOp::CryptGetUserKey, 1, kStatusNoExchangeKey, "CryptGetUserKey",
          firstLinesThen(6, {withError("CryptGetUserKey (AT_KEYEXCHANGE) error: %x"), released, finished})},
         {"release", PlatformOp::CryptReleaseContext, 1, kStatusContextNotReleased,
+         "CryptReleaseContext",
          firstLinesThen(7, {"CryptDecrypt success", finished})},
     };
     for (const FailurePoint& point : points) {
@@ -187,6 +191,10 @@ TEST_F(DecryptionFailures, EachFailurePointRecordsItsStatusAndLogsItsLines) {
         EXPECT_EQ(decrypt(identity.certificate, cipherText), -1);
         EXPECT_TRUE(plainText_.empty());
         EXPECT_EQ(lastStatus(), point.status);
+        // The call's own outcome names the step and carries its Windows error.
+        EXPECT_EQ(outcome_.code(), point.status);
+        EXPECT_STREQ(outcome_.step(), point.step);
+        EXPECT_EQ(outcome_.windowsError(), kInjected);
         EXPECT_EQ(log(), point.log);
         EXPECT_EQ(providerError(), kUntouchedProviderError);
         EXPECT_ALL_RELEASED(platform);

@@ -52,18 +52,26 @@ void KeyopsTest::forgetLog() const {
 
 int SigningTest::sign(const Bytes& certificate, const SignRequest& request) {
     forgetLog();
-    return signWithCertificate(nullptr, certificate.data(), static_cast<DWORD>(certificate.size()),
-                               request.digestAlgorithm, request.keyAlgorithm, request.data.data(),
-                               static_cast<DWORD>(request.data.size()), signature_, request.pin,
-                               request.dataIsHash);
+    keyops::CallContext context;
+    bool signedData = signWithCertificate(
+        context, certificate.data(), static_cast<DWORD>(certificate.size()),
+        request.digestAlgorithm, request.keyAlgorithm, request.data.data(),
+        static_cast<DWORD>(request.data.size()), signature_, request.pin, request.dataIsHash);
+    keyops::recordInStatusWords(context.outcome);
+    outcome_ = context.outcome;
+    return signedData ? 0 : -1;
 }
 
-int DecryptionTest::decrypt(const Bytes& certificate, const Bytes& cipherText) {
+int DecryptionTest::decrypt(const Bytes& certificate, const Bytes& cipherText, const char* pin) {
     forgetLog();
     SecureBytes plainText;
-    int result = decryptWithCertificate(nullptr, certificate.data(),
-                                        static_cast<DWORD>(certificate.size()), cipherText.data(),
-                                        static_cast<DWORD>(cipherText.size()), plainText);
+    keyops::CallContext context;
+    bool decrypted = decryptWithCertificate(context, certificate.data(),
+                                            static_cast<DWORD>(certificate.size()),
+                                            cipherText.data(),
+                                            static_cast<DWORD>(cipherText.size()), plainText, pin);
+    keyops::recordInStatusWords(context.outcome);
+    outcome_ = context.outcome;
     plainText_.assign(plainText.data(), plainText.data() + plainText.size());
-    return result;
+    return decrypted ? 0 : -1;
 }

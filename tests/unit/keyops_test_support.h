@@ -37,6 +37,8 @@ protected:
     TestIdentity makeIdentity(const IdentityRequest& request = smallKey());
 
     std::vector<std::string> log() const { return logMessages(profile_.readLog()); }
+    // The outcome of the last call, as the call itself tells it.
+    keyops::Outcome outcome_;
     // The log with the algorithm lines (which depend on the provider) taken out.
     std::vector<std::string> logWithoutAlgorithms() const;
     void forgetLog() const;
@@ -63,8 +65,9 @@ protected:
 
 class DecryptionTest : public KeyopsTest {
 protected:
-    // Runs the decryption with the certificate's encoding; the log is emptied first.
-    int decrypt(const Bytes& certificate, const Bytes& cipherText);
+    // Runs the decryption with the certificate's encoding and a PIN, if one is given; the log is
+    // emptied first.
+    int decrypt(const Bytes& certificate, const Bytes& cipherText, const char* pin = nullptr);
 
     Bytes plainText_;
 };

@@ -51,7 +51,7 @@ std::string formatClock(time_t when, const char* format) {
 TEST(LogFileFormat, LineIsLocalDateTimeDashMessage) {
     TempProfile profile;
     const time_t before = time(nullptr);
-    writeLog("CertOpenStore success", nullptr);
+    writeLog("CertOpenStore success", LogSink());
     const time_t after = time(nullptr);
 
     std::set<std::string> dates, times;
@@ -70,9 +70,9 @@ TEST(LogFileFormat, LineIsLocalDateTimeDashMessage) {
 
 TEST(LogFileFormat, LinesAreAppendedAndATrailingNewlineLeavesAnEmptyLine) {
     TempProfile profile;
-    writeLog("Decrypt start", nullptr);
-    writeLog("CryptDecrypt success\n", nullptr);
-    writeLog("Decrypt finished", nullptr);
+    writeLog("Decrypt start", LogSink());
+    writeLog("CryptDecrypt success\n", LogSink());
+    writeLog("Decrypt finished", LogSink());
 
     const std::vector<std::string> lines = splitLines(profile.readLog());
     ASSERT_EQ(lines.size(), 4u);
@@ -85,10 +85,10 @@ TEST(LogFileFormat, LinesAreAppendedAndATrailingNewlineLeavesAnEmptyLine) {
 TEST(LogFileFormat, MessagesLongerThan511BytesAreCut) {
     TempProfile profile;
     const std::string longName(700, 'n');
-    writeLogFormatted("Provider: %s", nullptr, longName.c_str());
-    writeLog(longName.c_str(), nullptr);
+    writeLogFormatted("Provider: %s", LogSink(), longName.c_str());
+    writeLog(longName.c_str(), LogSink());
     const std::string exact(511, 'x');
-    writeLog(exact.c_str(), nullptr);
+    writeLog(exact.c_str(), LogSink());
 
     const std::vector<std::string> lines = splitLines(profile.readLog());
     ASSERT_EQ(lines.size(), 3u);
@@ -101,10 +101,10 @@ TEST(LogFileFormat, MessagesLongerThan511BytesAreCut) {
 // one must not end the line and start one that looks like the library's own.
 TEST(LogFileFormat, ControlCharactersOfNamesAreWrittenEscapedAndNothingElseChanges) {
     TempProfile profile;
-    writeLogFormatted("Provider: %s", nullptr, "Evil\n12/09/26 08:00:00 - FORGED\r\x7f\x01");
-    writeLogFormatted("Provider: %s", nullptr, "Microsoft Enhanced RSA and AES \xe9 \\x0a");
+    writeLogFormatted("Provider: %s", LogSink(), "Evil\n12/09/26 08:00:00 - FORGED\r\x7f\x01");
+    writeLogFormatted("Provider: %s", LogSink(), "Microsoft Enhanced RSA and AES \xe9 \\x0a");
     // An escape that would pass the end of the line is left out whole.
-    writeLogFormatted("%s", nullptr, (std::string(509, 'a') + "\n").c_str());
+    writeLogFormatted("%s", LogSink(), (std::string(509, 'a') + "\n").c_str());
 
     const std::vector<std::string> lines = splitLines(profile.readLog());
     ASSERT_EQ(lines.size(), 3u);
@@ -120,7 +120,7 @@ TEST(LogFileFormat, ConcurrentWritersLoseNoLineAndKeepEachThreadsOrder) {
     std::vector<std::thread> writers;
     for (int thread = 0; thread < kThreads; ++thread) {
         writers.emplace_back([thread] {
-            for (int line = 0; line < kLinesEach; ++line) writeLogFormatted("writer %d line %d", nullptr, thread, line);
+            for (int line = 0; line < kLinesEach; ++line) writeLogFormatted("writer %d line %d", LogSink(), thread, line);
         });
     }
     for (auto& writer : writers) writer.join();
@@ -152,7 +152,7 @@ TEST(LogFileFormat, ConcurrentWritersLoseNoLineAndKeepEachThreadsOrder) {
 
 TEST(LogFileLocation, NothingIsWrittenOrCreatedWithoutTheLogFolder) {
     TempProfile profile(TempProfile::LogFolder::Absent);
-    writeLog("CertOpenStore success", nullptr);
+    writeLog("CertOpenStore success", LogSink());
     trimLogFile();
     EXPECT_FALSE(fileExists(logFolderOf(profile.folder())));
 }
@@ -167,7 +167,7 @@ TEST(LogFileLocation, ProfileOf239CharactersLogsAndOneOf240DoesNot) {
 
         char path[kLogPathCapacity];
         const bool composed = composeLogPath(path);
-        writeLog("CertOpenStore success", nullptr);
+        writeLog("CertOpenStore success", LogSink());
 
         if (length == 239) {
             ASSERT_TRUE(composed);
@@ -197,9 +197,9 @@ TEST(LogFileLocation, UserprofileInAnySpellingComesBeforeHome) {
     setEnvironment("HOME", home.path());
 
     setEnvironment("UserProfile", profile.path());
-    writeLog("to the profile", nullptr);
+    writeLog("to the profile", LogSink());
     unsetEnvironment("UserProfile");
-    writeLog("to home", nullptr);
+    writeLog("to home", LogSink());
 
     EXPECT_EQ(splitLines(readWholeFile(logPathOf(profile.path()))).size(), 1u);
 #ifdef _WIN32

@@ -27,7 +27,7 @@ TEST(LogFileSafety, FifoInTheLogsPlaceGetsNoLineAndStopsNothing) {
     // With nobody reading, opening a FIFO for writing would wait for a reader forever.
     EXPECT_EQ(runInChild([] {
                   trimLogFile();
-                  writeLog("CertOpenStore success", nullptr);
+                  writeLog("CertOpenStore success", LogSink());
                   return 0;
               }),
               0);
@@ -35,7 +35,7 @@ TEST(LogFileSafety, FifoInTheLogsPlaceGetsNoLineAndStopsNothing) {
     const int reader = open(fifo.c_str(), O_RDONLY | O_NONBLOCK);
     ASSERT_GE(reader, 0);
     trimLogFile();
-    writeLog("CertOpenStore success", nullptr);
+    writeLog("CertOpenStore success", LogSink());
     char byte = 0;
     EXPECT_LE(read(reader, &byte, 1), 0);
     close(reader);
@@ -46,10 +46,10 @@ TEST(LogFileSafety, LinkInTheLogsPlaceIsNeitherFollowedNorItsTargetCreated) {
     TempProfile profile;
     const std::string target = profile.folder() + "/elsewhere";
     fs::create_symlink(target, profile.logPath());
-    writeLog("CertOpenStore success", nullptr);
+    writeLog("CertOpenStore success", LogSink());
     EXPECT_FALSE(fs::exists(target));
     std::ofstream(target) << "kept\n";
-    writeLog("CertOpenStore success", nullptr);
+    writeLog("CertOpenStore success", LogSink());
     EXPECT_EQ(readWholeFile(target), "kept\n");
     EXPECT_TRUE(fs::is_symlink(profile.logPath()));
 }
@@ -57,7 +57,7 @@ TEST(LogFileSafety, LinkInTheLogsPlaceIsNeitherFollowedNorItsTargetCreated) {
 TEST(LogFileSafety, NewLogIsPrivateWhateverTheUmask) {
     TempProfile profile;
     const mode_t previous = umask(0);
-    writeLog("CertOpenStore success", nullptr);
+    writeLog("CertOpenStore success", LogSink());
     umask(previous);
     struct stat status;
     ASSERT_EQ(stat(profile.logPath().c_str(), &status), 0);

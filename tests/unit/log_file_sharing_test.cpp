@@ -37,10 +37,10 @@ private:
 
 TEST(LogFileSharing, ViewerThatSharesReadingAndWritingDoesNotStopALine) {
     TempProfile profile;
-    writeLog("Sign start", nullptr);
+    writeLog("Sign start", LogSink());
     OpenedElsewhere viewer(profile.logPath(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE);
     ASSERT_TRUE(viewer.valid()) << GetLastError();
-    writeLog("CertOpenStore success", nullptr);
+    writeLog("CertOpenStore success", LogSink());
     EXPECT_EQ(logMessages(profile.readLog()),
               (std::vector<std::string>{"Sign start", "CertOpenStore success"}));
 }

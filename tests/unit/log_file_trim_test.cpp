@@ -41,7 +41,7 @@ TEST(LogFileTrim, NextLineAfterADeletionStartsAFreshFile) {
     TempProfile profile;
     writeFileOfSize(profile.logPath(), kLimit + 1);
     trimLogFile();
-    writeLog("Sign start", nullptr);
+    writeLog("Sign start", LogSink());
     const std::string text = profile.readLog();
     const std::string lastWords = std::string(" Sign start") + kTextLineEnd;
     EXPECT_EQ(text.size(), strlen("03/05/24 14:07:09 -") + lastWords.size());

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "diagnostics/log.h"
+#include "diagnostics/log_forward.h"
 #include "support/embedded_jvm.h"
 #include "support/fault_jni_env.h"
 #include "support/temp_profile.h"
@@ -63,9 +64,9 @@ protected:
 
 TEST_F(LogForwarding, EachMessageReachesLogJniInOrder) {
     TempProfile profile;
-    writeLog("Sign start", javaEnv);
-    writeLogFormatted("CryptAcquireContext error: %x", javaEnv, 0x80090016u);
-    writeLog("Sign finished", javaEnv);
+    writeLog("Sign start", javaLogSink(javaEnv));
+    writeLogFormatted("CryptAcquireContext error: %x", javaLogSink(javaEnv), 0x80090016u);
+    writeLog("Sign finished", javaLogSink(javaEnv));
 
     EXPECT_EQ(recordedLines(), (std::vector<std::u16string>{u"Sign start", u"CryptAcquireContext error: 80090016",
                                                             u"Sign finished"}));
@@ -75,10 +76,10 @@ TEST_F(LogForwarding, EachMessageReachesLogJniInOrder) {
 TEST_F(LogForwarding, NothingIsForwardedWithoutTheFileOrWithoutAnEnvironment) {
     {
         TempProfile noFolder(TempProfile::LogFolder::Absent);
-        writeLog("Sign start", javaEnv);
+        writeLog("Sign start", javaLogSink(javaEnv));
     }
     TempProfile profile;
-    writeLog("file only", nullptr);
+    writeLog("file only", LogSink());
     EXPECT_TRUE(recordedLines().empty());
     EXPECT_NE(profile.readLog().find(" - file only\n"), std::string::npos);
 }
@@ -86,9 +87,9 @@ TEST_F(LogForwarding, NothingIsForwardedWithoutTheFileOrWithoutAnEnvironment) {
 TEST_F(LogForwarding, ThrowingReceiverLeavesNoExceptionPending) {
     TempProfile profile;
     callRecorder("addFailingListener");
-    writeLog("first", javaEnv);
+    writeLog("first", javaLogSink(javaEnv));
     EXPECT_FALSE(javaEnv->ExceptionCheck());
-    writeLog("second", javaEnv);
+    writeLog("second", javaLogSink(javaEnv));
     EXPECT_FALSE(javaEnv->ExceptionCheck());
 
     // The recorder comes before the failing listener, so each line did reach Java.
@@ -100,10 +101,10 @@ TEST_F(LogForwarding, Latin1BytesArriveAsTheSameCharactersAndStayRawInTheFile) {
     std::string name = "Provider: ";
     for (int byte = 0x80; byte <= 0xFF; ++byte) name.push_back(static_cast<char>(byte));
     name += " end";
-    writeLog(name.c_str(), javaEnv);
+    writeLog(name.c_str(), javaLogSink(javaEnv));
     // The longest message, every byte widened: the converted text fills its whole buffer.
     const std::string widest(600, '\xFF');
-    writeLog(widest.c_str(), javaEnv);
+    writeLog(widest.c_str(), javaLogSink(javaEnv));
 
     EXPECT_EQ(recordedLines(), (std::vector<std::u16string>{widen(name), widen(widest.substr(0, 511))}));
     const std::string text = profile.readLog();
@@ -116,7 +117,7 @@ TEST_F(LogForwarding, Latin1BytesArriveAsTheSameCharactersAndStayRawInTheFile) {
 TEST_F(LogForwarding, ManyLinesHoldNoLocalReferences) {
     TempProfile profile;
     FaultInjectingJniEnv counting(javaEnv);
-    for (int line = 0; line < 200; ++line) writeLogFormatted("line %d", counting.env(), line);
+    for (int line = 0; line < 200; ++line) writeLogFormatted("line %d", javaLogSink(counting.env()), line);
     EXPECT_EQ(counting.localReferences(), 0);
     EXPECT_LE(counting.localReferencePeak(), 2);
     EXPECT_EQ(recordedLines().size(), 200u);

@@ -1,5 +1,6 @@
 // Signing end to end over the software CryptoAPI, with identities made by qdie-keystore: the
-// signatures OpenSSL accepts, the log a signing writes, precomputed hashes and PINs.
+// signatures OpenSSL accepts, the log a signing writes, precomputed hashes, and PINs for signing
+// and for decryption.
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -150,6 +151,28 @@ TEST_F(Signing, PinUnlocksTheContainerAndAWrongOneDoesNot) {
         lines = log();
         EXPECT_EQ(std::count(lines.begin(), lines.end(), "CryptSetProvParam success"), 0);
         EXPECT_EQ(std::count(lines.begin(), lines.end(), "CryptSignHash error: 8010006f"), 1);
+    }
+}
+
+using PinnedDecryption = DecryptionTest;
+
+// The ten natives give decryption no PIN; the provider's do, and it goes to the key-exchange key.
+TEST_F(PinnedDecryption, PinReachesTheExchangeKeyAndOnlyTheRightOneDecrypts) {
+    Bytes certificate = toolIdentity(profile_, "--pin 2468");
+    const Bytes secret = {'s', 'i', 'x'};
+    Bytes cipherText = fixture_->encryptFor(certificate, secret, false);
+    ASSERT_EQ(decrypt(certificate, cipherText, "2468"), 0) << outcome_.code();
+    EXPECT_EQ(plainText_, secret);
+    std::vector<std::string> lines = log();
+    auto acquired = std::find(lines.begin(), lines.end(), "CryptAcquireContext success");
+    ASSERT_NE(acquired, lines.end());
+    EXPECT_EQ(*(acquired + 1), "CryptSetProvParam success");
+
+    for (const char* pin : {"1357", static_cast<const char*>(nullptr)}) {
+        EXPECT_EQ(decrypt(certificate, cipherText, pin), -1);
+        EXPECT_EQ(outcome_.code(), kStatusDecryptionFailed);
+        EXPECT_STREQ(outcome_.step(), "CryptDecrypt");
+        EXPECT_EQ(outcome_.windowsError(), static_cast<DWORD>(SCARD_W_CARD_NOT_AUTHENTICATED));
     }
 }
 

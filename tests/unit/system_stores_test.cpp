@@ -34,6 +34,29 @@ CertificateList sorted(CertificateList list) {
 
 const uint32_t kEarlierStatus = kStatusSignatureFailed;
 
+// The core's routines as the natives call them: a context of their own, its outcome then left in
+// the status words.
+CertificateList listCertificates(const char* store) {
+    CallContext context;
+    CertificateList list = keyops::listCertificates(context, store);
+    recordInStatusWords(context.outcome);
+    return list;
+}
+
+DWORD addCertificate(const char* store, const BYTE* encoding, DWORD length) {
+    CallContext context;
+    DWORD error = keyops::addCertificate(context, store, encoding, length);
+    recordInStatusWords(context.outcome);
+    return error;
+}
+
+DWORD deleteCertificate(const char* store, const BYTE* encoding, DWORD length) {
+    CallContext context;
+    DWORD error = keyops::deleteCertificate(context, store, encoding, length);
+    recordInStatusWords(context.outcome);
+    return error;
+}
+
 TEST_F(SystemStores, ListRunsInTheReverseOfTheEnumerationOrder) {
     Bytes a = fixture_->createCertificate("A");
     Bytes b = fixture_->createCertificate("B");
