@@ -38,7 +38,7 @@ void requireListedAlone(const std::vector<BYTE>& certificate) {
     require(walked.size() == 1 && walked[0].encoded == certificate &&
                 walked[0].thumbprint == thumbprint && !walked[0].binding,
             "the store enumerates the certificate as added, with its SHA-1 and no key");
-    CallContext context;
+    CallContext context(diagnostics::LogSink::none());
     require(listCertificates(context, kStore) == CertificateList{certificate},
             "the core lists the certificate as added");
     std::vector<softcapi::admin::CertificateEntry> entries = softcapi::admin::storeContents(kStore);
@@ -62,14 +62,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     SetLastError(kUnsetError);
     if (!CertAddEncodedCertificateToSystemStoreA(kStore, data, static_cast<DWORD>(size))) {
         require(isParseError(GetLastError()), "a refused encoding fails as ASN.1");
-        CallContext context;
+        CallContext context(diagnostics::LogSink::none());
         require(walkStore(kStore).empty() && listCertificates(context, kStore).empty() &&
                     softcapi::admin::storeContents(kStore).empty(),
                 "a refused encoding is not stored");
         return 0;
     }
     requireListedAlone(certificate);
-    CallContext context;
+    CallContext context(diagnostics::LogSink::none());
     deleteCertificate(context, kStore, data, static_cast<DWORD>(size));
     require(walkStore(kStore).empty(), "the certificate deletes again");
     return 0;

@@ -103,7 +103,7 @@ void lookAtStore(const std::string& name) {
 void useListedCertificates() {
     static const BYTE kData[] = {'f', 'u', 'z', 'z'};
     static const Bytes kCipherText(128, 0x5A);
-    CallContext listing;
+    CallContext listing(diagnostics::LogSink::none());
     CertificateList listed = listCertificates(listing, "MY");
     if (listed.size() > kCertificatesUsed) listed.resize(kCertificatesUsed);
     for (const Bytes& certificate : listed) {

@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
 # Builds the linux and windows presets and assembles the one jar for both platforms:
 # build/package/qdie-keystore-<version>.jar holds the Java classes with module-info and the
-# provider's service entry, and the native library of each platform under META-INF/native/
-# (with its SHA-256, which the loader checks after extracting it). The DLL is the windows
-# build's, byte for byte; the Linux library goes in without its debugging sections.
+# provider's service entry, and the two native libraries of each platform (QDIEKeystore, the ten
+# natives; QDIEProvider, the provider's) under META-INF/native/, each with its SHA-256, which the
+# loader checks after extracting it. The DLLs are the windows build's, byte for byte; the Linux
+# libraries go in without their debugging sections.
 # Prints the jar's path. Run after scripts/setup.sh.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -22,7 +23,7 @@ build_or_fail() {
 }
 for preset in linux windows; do
   build_or_fail "the $preset preset" cmake --preset "$preset"
-  build_or_fail "the $preset preset" cmake --build --preset "$preset" -j 2 --target QDIEKeystore
+  build_or_fail "the $preset preset" cmake --build --preset "$preset" -j 2 --target QDIEKeystore QDIEProvider
 done
 build_or_fail "the Java classes" cmake --build --preset linux -j 2 --target qdie_java_classes
 
@@ -31,9 +32,11 @@ out="$PWD/build/package"
 stage=$(mktemp -d)
 trap 'rm -rf "$stage"' EXIT
 mkdir -p "$out" "$stage/META-INF/native/linux-x86_64" "$stage/META-INF/native/windows-x86_64"
-strip --strip-debug -o "$stage/META-INF/native/linux-x86_64/libQDIEKeystore.so" \
-  build/linux/src/libQDIEKeystore.so
-cp build/windows/src/QDIEKeystore.dll "$stage/META-INF/native/windows-x86_64/"
+for library in QDIEKeystore QDIEProvider; do
+  strip --strip-debug -o "$stage/META-INF/native/linux-x86_64/lib$library.so" \
+    "build/linux/src/lib$library.so"
+  cp "build/windows/src/$library.dll" "$stage/META-INF/native/windows-x86_64/"
+done
 for library in "$stage"/META-INF/native/*/*; do
   sha256sum "$library" | cut -d' ' -f1 >"$library.sha256"
 done

@@ -20,4 +20,4 @@ cmake --build --preset windows -j "$jobs"
 ctest --preset windows
 echo "== package"
 jar=$(bash scripts/package.sh)
-bash tests/java/tools/jar_test.sh "$jar" build/windows/src/QDIEKeystore.dll build/linux
+bash tests/java/tools/jar_test.sh "$jar" build/windows/src build/linux

@@ -20,6 +20,7 @@ constexpr uint32_t kLogSizeLimit = 524288;
 // costs a failed open and no formatting.
 template <typename Message>
 void logLine(const LogSink& sink, Message message) {
+    if (!sink.takesLines()) return;
     char path[kLogPathCapacity];
     if (!composeLogPath(path)) return;
     char buffer[kLogMessageCapacity];

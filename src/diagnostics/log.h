@@ -10,15 +10,21 @@ namespace diagnostics {
 // The longest message a line holds, terminator included; longer messages are cut to fit.
 constexpr size_t kLogMessageCapacity = 512;
 
-// Where one call's lines go besides the file: a receiver handed each line's text (to Java, for
-// the natives), or none.
+// Where one call's lines go: the file and a receiver handed each line's text (to Java, for the
+// natives), the file alone, or nowhere (a call whose behaviour is to log nothing).
 class LogSink {
 public:
     using Receiver = void (*)(void* target, const char* text, size_t length);
 
     LogSink() = default;
     LogSink(Receiver receiver, void* target) : receiver_(receiver), target_(target) {}
+    static LogSink none() {
+        LogSink silent;
+        silent.takesLines_ = false;
+        return silent;
+    }
 
+    bool takesLines() const { return takesLines_; }
     void forward(const char* text, size_t length) const {
         if (receiver_ != nullptr) receiver_(target_, text, length);
     }
@@ -26,6 +32,7 @@ public:
 private:
     Receiver receiver_ = nullptr;
     void* target_ = nullptr;
+    bool takesLines_ = true;
 };
 
 // Appends "MM/DD/YY HH:MM:SS - message" to the file and hands the message to the sink's

@@ -22,6 +22,10 @@ constexpr uint32_t kStatusKeyProvInfoSizeUnknown = 14;
 constexpr uint32_t kStatusHashNotReady = 15;
 constexpr uint32_t kStatusDecryptionFailed = 22;
 constexpr uint32_t kStatusNoExchangeKey = 23;
+// Outcomes only the provider's natives hand out (store maintenance records none of them in the
+// status word): the store refused to add or to delete the certificate.
+constexpr uint32_t kStatusCertificateNotAdded = 24;
+constexpr uint32_t kStatusCertificateNotDeleted = 25;
 
 void recordStatus(uint32_t code);
 uint32_t lastStatus();

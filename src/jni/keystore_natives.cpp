@@ -50,7 +50,7 @@ jobjectArray listStore(JNIEnv* env, jstring storeName) {
     JavaChars name(env, storeName);
     CertificateList list;
     if (name.valid()) {
-        keyops::CallContext context;
+        keyops::CallContext context(diagnostics::LogSink::none());
         list = keyops::listCertificates(context, name.get());
         keyops::recordInStatusWords(context.outcome);
     }
@@ -58,12 +58,13 @@ jobjectArray listStore(JNIEnv* env, jstring storeName) {
 }
 
 // The two changes record only a store that cannot be opened; their own results are not examined.
+// Like the listing, they write no log line.
 template <typename Change>
 void changeStore(JNIEnv* env, jstring storeName, jbyteArray certificate, Change change) {
     JavaChars name(env, storeName);
     JavaBytes bytes(env, certificate);
     if (!name.valid() || !bytes.valid()) return;
-    keyops::CallContext context;
+    keyops::CallContext context(diagnostics::LogSink::none());
     static_cast<void>(change(context, name.get(), bytes.data(), bytes.size()));
     keyops::recordInStatusWords(context.outcome);
 }

@@ -7,27 +7,16 @@
 #include "diagnostics/log_forward.h"
 #include "diagnostics/status.h"
 #include "javahost/java_host.h"
+#include "jni/java_pin.h"
 #include "jni/native_guard.h"
 #include "keyops/sign.h"
 
 namespace {
 
 using common::SecureBytes;
-using javahost::clearPendingException;
 using javahost::JavaBytes;
 using javahost::JavaChars;
 using javahost::newJavaBytes;
-
-// The PIN: the password's bytes and a terminating zero, in memory that is wiped when it goes.
-// False when the virtual machine cannot give the bytes.
-bool takePin(JNIEnv* env, jbyteArray password, SecureBytes& pin) {
-    jsize length = env->GetArrayLength(password);
-    SecureBytes copy(static_cast<size_t>(length) + 1);
-    env->GetByteArrayRegion(password, 0, length, reinterpret_cast<jbyte*>(copy.data()));
-    if (clearPendingException(env)) return false;
-    pin = std::move(copy);
-    return true;
-}
 
 jbyteArray signData(JNIEnv* env, jint digestAlgorithm, jstring keyAlgorithm, jbyteArray certificate,
                     jbyteArray data, jbyteArray password, bool dataIsHash) {
@@ -37,14 +26,13 @@ jbyteArray signData(JNIEnv* env, jint digestAlgorithm, jstring keyAlgorithm, jby
     if (!dataBytes.valid() || !certificateBytes.valid() || !algorithm.valid()) return nullptr;
     // An empty password is no password.
     SecureBytes pin;
-    if (password != nullptr && env->GetArrayLength(password) > 0 && !takePin(env, password, pin))
-        return nullptr;
+    if (!takePin(env, password, pin)) return nullptr;
     std::vector<BYTE> signature;
     keyops::CallContext context(diagnostics::javaLogSink(env));
     bool signedData = keyops::signWithCertificate(
         context, certificateBytes.data(), certificateBytes.size(),
         static_cast<ALG_ID>(digestAlgorithm), algorithm.get(), dataBytes.data(), dataBytes.size(),
-        signature, pin.empty() ? nullptr : reinterpret_cast<const char*>(pin.data()), dataIsHash);
+        signature, pinText(pin), dataIsHash);
     keyops::recordInStatusWords(context.outcome);
     if (!signedData) return nullptr;
     return newJavaBytes(env, signature.data(), signature.size());

@@ -97,12 +97,12 @@ bool findCertificateKey(CallContext& context, const BYTE* encoding, DWORD length
         }))
         return false;
 
-    found.certificate = walkCertificates(found.store.get(), [&](PCCERT_CONTEXT context) {
-        return hasEncoding(context, encoding, length);
+    found.certificate = walkCertificates(found.store.get(), [&](PCCERT_CONTEXT candidate) {
+        return hasEncoding(candidate, encoding, length);
     });
     if (!finishStep(context,
                     {kFindCertificate, foundMessage, kCertificateNotFound, kStatusCertificateNotFound},
-                    found.certificate.valid(), static_cast<DWORD>(CRYPT_E_NOT_FOUND)))
+                    found.certificate.valid(), ERROR_SUCCESS))
         return false;
     PCCERT_CONTEXT certificate = found.certificate.get();
 

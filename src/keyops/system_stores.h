@@ -1,5 +1,6 @@
-// Maintenance of named system stores: listing, adding and deleting certificates. These write no
-// log lines; the only code they record is a store that cannot be opened.
+// Maintenance of named system stores: listing, adding and deleting certificates. Each logs its
+// steps to the context's sink (the ten natives give one that takes no line); the only code they
+// record is a store that cannot be opened, and an addition or deletion returns its own result.
 #pragma once
 
 #include <vector>
@@ -10,10 +11,21 @@ namespace keyops {
 
 using CertificateList = std::vector<std::vector<BYTE>>;
 
+// A certificate of a listing, and whether it has a key-provider property.
+struct ListedCertificate {
+    std::vector<BYTE> encoding;
+    bool hasKey = false;
+};
+
 // The encodings of the store's certificates, the last enumerated first. For the store named
 // exactly "MY", only certificates that have a key-provider property. Empty when the store cannot
 // be opened (status 7 recorded) or memory runs out.
 CertificateList listCertificates(CallContext& context, const char* storeName);
+
+// Every certificate of the store, whatever the spelling of its name, the last enumerated first,
+// each with whether it has a key. Empty when the store cannot be opened (status 7 recorded) or
+// memory runs out.
+std::vector<ListedCertificate> listStoreEntries(CallContext& context, const char* storeName);
 
 // Adds the encoding to the store. The addition's Windows error, ERROR_SUCCESS when it was
 // added; a store that cannot be opened records status 7 and adds nothing.

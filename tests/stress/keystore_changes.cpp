@@ -177,7 +177,7 @@ void performChange(const Change& change, const std::vector<PreparedIdentity>& id
     const PreparedIdentity& identity = identities.at(change.identity);
     const Bytes& certificate = identity.certificate;
     const DWORD length = static_cast<DWORD>(certificate.size());
-    keyops::CallContext context;
+    keyops::CallContext context(diagnostics::LogSink::none());
     try {
         switch (change.kind) {
             case ChangeKind::AddThroughCryptoApi:

@@ -37,21 +37,21 @@ const uint32_t kEarlierStatus = kStatusSignatureFailed;
 // The core's routines as the natives call them: a context of their own, its outcome then left in
 // the status words.
 CertificateList listCertificates(const char* store) {
-    CallContext context;
+    CallContext context(diagnostics::LogSink::none());
     CertificateList list = keyops::listCertificates(context, store);
     recordInStatusWords(context.outcome);
     return list;
 }
 
 DWORD addCertificate(const char* store, const BYTE* encoding, DWORD length) {
-    CallContext context;
+    CallContext context(diagnostics::LogSink::none());
     DWORD error = keyops::addCertificate(context, store, encoding, length);
     recordInStatusWords(context.outcome);
     return error;
 }
 
 DWORD deleteCertificate(const char* store, const BYTE* encoding, DWORD length) {
-    CallContext context;
+    CallContext context(diagnostics::LogSink::none());
     DWORD error = keyops::deleteCertificate(context, store, encoding, length);
     recordInStatusWords(context.outcome);
     return error;

@@ -1,13 +1,13 @@
 #!/usr/bin/env bash
-# The one jar of scripts/package.sh: its entries and manifest; its DLL byte for byte the windows
-# build's, exporting exactly the ten natives; and the jar alone, in fresh JVMs with an empty
-# java.library.path (on the class path and on the module path), loading its Linux library and
-# signing and decrypting through the provider, leaving no extracted copy behind. The system
-# property qdie.library.file comes first; a jar without the natives fails with an error naming
-# what was tried.
-# Usage: jar_test.sh JAR WINDOWS_DLL BUILD_DIR
+# The one jar of scripts/package.sh: its entries and manifest; its DLLs byte for byte the windows
+# build's, each exporting exactly its own natives (QDIEKeystore.dll the ten); and the jar alone,
+# in fresh JVMs with an empty java.library.path (on the class path and on the module path),
+# loading its Linux library and signing and decrypting through the provider, leaving no
+# extracted copy behind. The system properties qdie.library.file and qdie.provider.library.file
+# come first; a jar without the natives fails with an error naming what was tried.
+# Usage: jar_test.sh JAR WINDOWS_DLL_FOLDER BUILD_DIR
 source "$(dirname "$0")/tools_lib.sh"
-jar=$(realpath "$1") windows_dll=$(realpath "$2") build=$(realpath "$3")
+jar=$(realpath "$1") windows_dlls=$(realpath "$2") build=$(realpath "$3")
 enter_throwaway_profile
 work="$profile/jar"
 mkdir "$work"
@@ -16,7 +16,9 @@ entries=$(jar --list --file "$jar")
 for entry in module-info.class META-INF/services/java.security.Provider \
     com/quendrilax/browser/keystore/provider/QDBrowserProvider.class \
     META-INF/native/linux-x86_64/libQDIEKeystore.so META-INF/native/linux-x86_64/libQDIEKeystore.so.sha256 \
-    META-INF/native/windows-x86_64/QDIEKeystore.dll META-INF/native/windows-x86_64/QDIEKeystore.dll.sha256; do
+    META-INF/native/windows-x86_64/QDIEKeystore.dll META-INF/native/windows-x86_64/QDIEKeystore.dll.sha256 \
+    META-INF/native/linux-x86_64/libQDIEProvider.so META-INF/native/linux-x86_64/libQDIEProvider.so.sha256 \
+    META-INF/native/windows-x86_64/QDIEProvider.dll META-INF/native/windows-x86_64/QDIEProvider.dll.sha256; do
   grep -qxF "$entry" <<<"$entries" || fail "$jar has no $entry"
 done
 (cd "$work" && jar --extract --file "$jar" META-INF/MANIFEST.MF META-INF/native)
@@ -24,11 +26,23 @@ grep -q "^Enable-Native-Access: ALL-UNNAMED" "$work/META-INF/MANIFEST.MF" \
   || fail "the manifest lacks Enable-Native-Access: $(cat "$work/META-INF/MANIFEST.MF")"
 echo "entries and manifest: as they should be"
 
-cmp "$work/META-INF/native/windows-x86_64/QDIEKeystore.dll" "$windows_dll" \
-  || fail "the jar's DLL differs from $windows_dll"
-exports=$(x86_64-w64-mingw32-objdump -p "$work/META-INF/native/windows-x86_64/QDIEKeystore.dll" \
-  | sed -n '/\[Ordinal\/Name Pointer\] Table/,/^$/s/^\t\[ *[0-9]*\] //p' | sort)
-expected=$(printf '%s\n' \
+# Each DLL of the jar is the windows build's and exports its own natives, and nothing else.
+dll_exports() {
+  x86_64-w64-mingw32-objdump -p "$1" \
+    | sed -n '/\[Ordinal\/Name Pointer\] Table/,/^$/s/^\t\[ *[0-9]*\] //p' | sort
+}
+check_dll() {
+  local dll=$1
+  shift
+  cmp "$work/META-INF/native/windows-x86_64/$dll" "$windows_dlls/$dll" \
+    || fail "the jar's $dll differs from $windows_dlls/$dll"
+  local exports expected
+  exports=$(dll_exports "$work/META-INF/native/windows-x86_64/$dll")
+  expected=$(printf '%s\n' "$@" | sort)
+  [[ $exports == "$expected" ]] || fail "the jar's $dll exports: $exports"
+  echo "the jar's $dll: identical to the build's, exports its $# natives"
+}
+check_dll QDIEKeystore.dll \
   Java_com_quendrilax_browser_cipher_RSACipher_decrypt \
   Java_com_quendrilax_browser_cipher_RSACipher_decryptWithPassword \
   Java_com_quendrilax_browser_keystore_QDIECAKeyStore_addCertificateInIESystemStore \
@@ -38,9 +52,21 @@ expected=$(printf '%s\n' \
   Java_com_quendrilax_browser_keystore_provider_signature_BrowserSignature_getLastError \
   Java_com_quendrilax_browser_keystore_provider_signature_BrowserSignature_sign \
   Java_com_quendrilax_browser_keystore_provider_signature_BrowserSignature_signDataWithPassword \
-  Java_com_quendrilax_browser_keystore_provider_signature_BrowserSignature_signWithPassword | sort)
-[[ $exports == "$expected" ]] || fail "the jar's DLL exports: $exports"
-echo "the jar's DLL: identical to $windows_dll, exports the ten natives ($(wc -l <<<"$exports") names)"
+  Java_com_quendrilax_browser_keystore_provider_signature_BrowserSignature_signWithPassword
+check_dll QDIEProvider.dll \
+  Java_com_quendrilax_browser_keystore_provider_spi_ProviderNatives_addCertificate \
+  Java_com_quendrilax_browser_keystore_provider_spi_ProviderNatives_decrypt \
+  Java_com_quendrilax_browser_keystore_provider_spi_ProviderNatives_deleteCertificate \
+  Java_com_quendrilax_browser_keystore_provider_spi_ProviderNatives_listStore \
+  Java_com_quendrilax_browser_keystore_provider_spi_ProviderNatives_signHash
+# And each Linux library exports only the natives of its own.
+for library in QDIEKeystore QDIEProvider; do
+  others=$(nm -D --defined-only "$work/META-INF/native/linux-x86_64/lib$library.so" \
+    | awk '$2 == "T" {print $3}' | grep -v '^Java_' || true)
+  [[ -z $others ]] || fail "lib$library.so exports more than its natives: $others"
+done
+[[ $(nm -D --defined-only "$work/META-INF/native/linux-x86_64/libQDIEProvider.so" | grep -c ' T Java_') -eq 5 ]] \
+  || fail "libQDIEProvider.so does not export its five natives"
 
 # One identity in the profile, and a private temporary folder for the extraction.
 mkdir "$profile/tmp"
@@ -58,20 +84,21 @@ grep -q "the same text" <<<"$out" || fail "no decryption: $out"
 [[ -z $(ls -A "$profile/tmp") ]] || fail "extracted copies left behind: $(ls -A "$profile/tmp")"
 echo "the jar alone, class path and module path: signs, decrypts, leaves nothing in java.io.tmpdir"
 
-# The system property names the file to load, whatever else there is.
+# The system properties name the files to load, whatever else there is.
 out=$(alone -Dqdie.library.file="$build/src/libQDIEKeystore.so" \
+  -Dqdie.provider.library.file="$build/src/libQDIEProvider.so" \
   -cp "$demo:$build/java/QDIEKeystore.jar" com.quendrilax.demo.KeystoreDemo) \
-  || fail "with qdie.library.file: $out"
-if out=$(alone -Dqdie.library.file="$profile/missing.so" -cp "$demo:$jar" \
+  || fail "with qdie.library.file and qdie.provider.library.file: $out"
+if out=$(alone -Dqdie.provider.library.file="$profile/missing.so" -cp "$demo:$jar" \
     com.quendrilax.demo.KeystoreDemo 2>&1); then
-  fail "a missing qdie.library.file was not reported: $out"
+  fail "a missing qdie.provider.library.file was not reported: $out"
 fi
 grep -q "tried: $profile/missing.so: " <<<"$out" || fail "unclear loader error: $out"
-echo "qdie.library.file: loads the file it names, and names it when it cannot"
+echo "qdie.library.file, qdie.provider.library.file: load the files they name, and name them when they cannot"
 
 if out=$(alone -cp "$demo:$build/java/QDIEKeystore.jar" com.quendrilax.demo.KeystoreDemo 2>&1); then
   fail "a jar without natives loaded a library: $out"
 fi
-grep -q "UnsatisfiedLinkError: the native library QDIEKeystore could not be loaded; tried: java.library.path (empty): no libQDIEKeystore.so; the jar: no META-INF/native/linux-x86_64/libQDIEKeystore.so" <<<"$out" \
+grep -q "UnsatisfiedLinkError: the native library QDIEProvider could not be loaded; tried: java.library.path (empty): no libQDIEProvider.so; the jar: no META-INF/native/linux-x86_64/libQDIEProvider.so" <<<"$out" \
   || fail "unclear loader error: $out"
 echo "a jar without natives: $(grep -o 'UnsatisfiedLinkError.*' <<<"$out" | head -1)"

@@ -2,7 +2,8 @@
 # keytool over the QDIE key stores: the personal store's identity listed as a PrivateKeyEntry
 # under the same alias in three runs, the provider found by -addprovider, by -providerclass and
 # by a security.provider.N line; a certificate imported into QDIE-ROOT shows in the system
-# store (as qdie-keystore lists it) and leaves it again with -delete.
+# store (as qdie-keystore lists it) and leaves it again with -delete; a damaged key store fails
+# -list with the reason, never lists as empty.
 # Usage: keytool_test.sh PROVIDER_JAR LIBRARY_DIR QDIE_KEYSTORE
 source "$(dirname "$0")/tools_lib.sh"
 jar=$1 library_dir=$2 qdie_keystore=$3
@@ -42,3 +43,14 @@ if "$qdie_keystore" list --store Root | grep -q "$thumbprint"; then
   fail "the root is still in the store after -delete"
 fi
 echo "keytool -delete (by thumbprint): gone from Root"
+
+db="$profile/.local/share/qdie-keystore/keystore.db"
+cp "$db" intact.db
+echo "this is not a key store" >"$db"
+if out=$(with_provider keytool -storetype QDIE-MY -list 2>&1); then
+  fail "keytool -list of a damaged key store exited 0: $out"
+fi
+grep -q 'the system store "My" could not be read: .*(status 7, Windows error 0x570' <<<"$out" \
+  || fail "keytool -list of a damaged key store: $out"
+cp intact.db "$db"
+echo "keytool -list of a damaged key store: exits non-zero, naming the damage"

@@ -17,11 +17,13 @@ import java.util.List;
 import java.util.Locale;
 
 /**
- * Loads the native QDIEKeystore library once per class loader, for the three classes whose
- * natives it implements. It looks, in this order:
+ * Loads the native libraries once per class loader: QDIEKeystore, for the three classes whose
+ * ten natives it implements, and QDIEProvider, for the natives of the QDIE provider. For each it
+ * looks, in this order:
  *
  * <ol>
- *   <li>at the file the system property {@value #LIBRARY_FILE_PROPERTY} names;
+ *   <li>at the file a system property names ({@value #LIBRARY_FILE_PROPERTY} for QDIEKeystore,
+ *       {@value #PROVIDER_LIBRARY_FILE_PROPERTY} for QDIEProvider);
  *   <li>in each folder of {@code java.library.path};
  *   <li>in the jar, under {@code META-INF/native/<os>-<arch>/}: the copy for this operating
  *       system and architecture is extracted into a new private temporary folder, checked
@@ -34,20 +36,42 @@ import java.util.Locale;
  */
 public final class NativeLibraryLoader {
 
-    /** A system property naming the library file to load, bypassing every other place. */
+    /** A system property naming the QDIEKeystore file to load, bypassing every other place. */
     public static final String LIBRARY_FILE_PROPERTY = "qdie.library.file";
+    /** A system property naming the QDIEProvider file to load, bypassing every other place. */
+    public static final String PROVIDER_LIBRARY_FILE_PROPERTY = "qdie.provider.library.file";
     static final String LIBRARY_NAME = "QDIEKeystore";
+    static final String PROVIDER_LIBRARY_NAME = "QDIEProvider";
     private static final String RESOURCE_ROOT = "META-INF/native/";
 
-    private static boolean loaded;
+    private static final NativeLibraryLoader KEYSTORE =
+            new NativeLibraryLoader(LIBRARY_NAME, LIBRARY_FILE_PROPERTY);
+    private static final NativeLibraryLoader PROVIDER =
+            new NativeLibraryLoader(PROVIDER_LIBRARY_NAME, PROVIDER_LIBRARY_FILE_PROPERTY);
 
-    private NativeLibraryLoader() {}
+    private final String name;
+    private final String fileProperty;
+    private boolean loaded;
 
-    /** Loads the library unless this class loader has loaded it already. */
-    public static synchronized void load() {
+    private NativeLibraryLoader(String name, String fileProperty) {
+        this.name = name;
+        this.fileProperty = fileProperty;
+    }
+
+    /** Loads QDIEKeystore, the library of the ten natives, unless it is loaded already. */
+    public static void load() {
+        KEYSTORE.loadOnce();
+    }
+
+    /** Loads QDIEProvider, the library of the provider's natives, unless it is loaded already. */
+    public static void loadProvider() {
+        PROVIDER.loadOnce();
+    }
+
+    private synchronized void loadOnce() {
         if (loaded) return;
         List<String> tried = new ArrayList<>();
-        String named = System.getProperty(LIBRARY_FILE_PROPERTY);
+        String named = System.getProperty(fileProperty);
         if (named != null && !named.isEmpty()) {
             // An explicit choice is not second-guessed: it loads or the error says why.
             loadFile(Path.of(named).toAbsolutePath(), tried);
@@ -61,26 +85,26 @@ public final class NativeLibraryLoader {
         throw notLoaded(tried);
     }
 
-    private static UnsatisfiedLinkError notLoaded(List<String> tried) {
-        return new UnsatisfiedLinkError("the native library " + LIBRARY_NAME
+    private UnsatisfiedLinkError notLoaded(List<String> tried) {
+        return new UnsatisfiedLinkError("the native library " + name
                 + " could not be loaded; tried: " + String.join("; ", tried));
     }
 
     /**
-     * The jar entry holding the library for an operating system and architecture as the
+     * The jar entry holding a library for an operating system and architecture as the
      * {@code os.name} and {@code os.arch} properties spell them, or null when the jar has no
      * build for that platform.
      */
-    public static String resourceFor(String osName, String osArch) {
+    public static String resourceFor(String library, String osName, String osArch) {
         String arch = osArch.toLowerCase(Locale.ROOT);
         if (!arch.equals("amd64") && !arch.equals("x86_64")) return null;
         String os = osName.toLowerCase(Locale.ROOT);
-        if (os.startsWith("windows")) return RESOURCE_ROOT + "windows-x86_64/" + LIBRARY_NAME + ".dll";
-        if (os.equals("linux")) return RESOURCE_ROOT + "linux-x86_64/lib" + LIBRARY_NAME + ".so";
+        if (os.startsWith("windows")) return RESOURCE_ROOT + "windows-x86_64/" + library + ".dll";
+        if (os.equals("linux")) return RESOURCE_ROOT + "linux-x86_64/lib" + library + ".so";
         return null;
     }
 
-    private static void loadFile(Path file, List<String> tried) {
+    private void loadFile(Path file, List<String> tried) {
         try {
             System.load(file.toString());
         } catch (UnsatisfiedLinkError e) {
@@ -89,8 +113,8 @@ public final class NativeLibraryLoader {
         }
     }
 
-    private static boolean loadFromLibraryPath(List<String> tried) {
-        String fileName = System.mapLibraryName(LIBRARY_NAME);
+    private boolean loadFromLibraryPath(List<String> tried) {
+        String fileName = System.mapLibraryName(name);
         String path = System.getProperty("java.library.path", "");
         for (String folder : path.split(File.pathSeparator)) {
             if (folder.isEmpty()) continue;
@@ -103,8 +127,9 @@ public final class NativeLibraryLoader {
         return false;
     }
 
-    private static boolean loadFromJar(List<String> tried) {
-        String resource = resourceFor(System.getProperty("os.name"), System.getProperty("os.arch"));
+    private boolean loadFromJar(List<String> tried) {
+        String resource =
+                resourceFor(name, System.getProperty("os.name"), System.getProperty("os.arch"));
         if (resource == null) {
             tried.add("the jar: no build for " + System.getProperty("os.name") + " on "
                     + System.getProperty("os.arch"));
@@ -127,7 +152,7 @@ public final class NativeLibraryLoader {
         }
     }
 
-    private static void loadExtracted(InputStream library, String expectedSha256, String fileName,
+    private void loadExtracted(InputStream library, String expectedSha256, String fileName,
             List<String> tried) throws IOException {
         Path folder = Files.createTempDirectory("qdie-keystore-", ownerOnly());
         Path file = folder.resolve(fileName);

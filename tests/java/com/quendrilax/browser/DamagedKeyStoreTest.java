@@ -4,6 +4,8 @@ import static org.junit.jupiter.api.Assertions.assertArrayEquals;
 import static org.junit.jupiter.api.Assertions.assertEquals;
 import static org.junit.jupiter.api.Assertions.assertNotNull;
 import static org.junit.jupiter.api.Assertions.assertNull;
+import static org.junit.jupiter.api.Assertions.assertThrows;
+import static org.junit.jupiter.api.Assertions.assertTrue;
 
 import com.quendrilax.browser.cipher.RSACipher;
 import com.quendrilax.browser.keystore.QDIECAKeyStore;
@@ -11,11 +13,14 @@ import com.quendrilax.browser.keystore.provider.signature.BrowserSignature;
 import com.quendrilax.browser.testing.CipherTexts;
 import com.quendrilax.browser.testing.Digest;
 import com.quendrilax.browser.testing.Identity;
+import com.quendrilax.browser.testing.QdieKeys;
 import com.quendrilax.browser.testing.Status;
 import com.quendrilax.browser.testing.TestProfile;
+import java.io.IOException;
 import java.nio.charset.StandardCharsets;
 import java.nio.file.Files;
 import java.nio.file.Path;
+import java.security.KeyStore;
 import java.util.Arrays;
 import java.util.List;
 import org.junit.jupiter.api.AfterEach;
@@ -83,6 +88,28 @@ class DamagedKeyStoreTest {
         overEachDamage(() -> assertNull(RSACipher.decrypt(alice.encoding(), cipherText)));
         Files.write(keystore, intact);
         assertArrayEquals(DATA, RSACipher.decrypt(alice.encoding(), cipherText));
+    }
+
+    // Through the provider the damage is a failure, never an empty store: the natives the
+    // provider calls hand it their own outcome.
+    @Test
+    void providerLoadFailsNamingTheCause() throws Exception {
+        QdieKeys.install();
+        for (byte[] damage : damages()) {
+            Files.write(keystore, damage);
+            IOException failure = assertThrows(IOException.class,
+                    () -> KeyStore.getInstance("QDIE-MY").load(null, null));
+            assertTrue(failure.getMessage().startsWith("the system store \"My\" could not be read:"
+                    + " the certificate store could not be opened at CertOpenSystemStoreA (status 7,"
+                    + " Windows error 0x570: the key store file is damaged"), failure::getMessage);
+        }
+        // A FIFO in the file's place is neither read nor waited on.
+        Files.delete(keystore);
+        TestProfile.run("mkfifo", keystore.toString());
+        IOException fifo = assertThrows(IOException.class,
+                () -> KeyStore.getInstance("QDIE-MY").load(null, null));
+        assertTrue(fifo.getMessage().contains("Windows error 0x80092003"), fifo::getMessage);
+        Files.delete(keystore);
     }
 
     @Test

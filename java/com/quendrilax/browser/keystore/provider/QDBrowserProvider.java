@@ -29,9 +29,8 @@ import java.util.function.Consumer;
  * {@link #configure(String)}.
  *
  * <p>A failure throws the exception its API names, with a message that says in words what
- * failed, with the library's status code and, for a failure inside the key container, the
- * Windows error. The library keeps these in two words shared by the whole process: the message
- * is exact whenever no other thread called the library between the failure and its reading.
+ * failed, with the library's status code, the step that failed and its Windows error: each comes
+ * with the failed call itself, whatever other threads do meanwhile.
  *
  * <p>The class also receives the library's diagnostic log: {@link #logJNI(String)} is called
  * once for every line the library writes, on the thread of the native call. Each line goes to

@@ -1,6 +1,5 @@
 package com.quendrilax.browser.keystore.provider.spi;
 
-import com.quendrilax.browser.cipher.RSACipher;
 import java.security.AlgorithmParameters;
 import java.security.InvalidAlgorithmParameterException;
 import java.security.InvalidKeyException;
@@ -29,9 +28,10 @@ import javax.crypto.spec.PSource;
 import javax.crypto.spec.SecretKeySpec;
 
 /**
- * RSA decryption and unwrapping with a key of the key store. The library takes PKCS #1 v1.5
- * padding first and OAEP (SHA-1, MGF1 with SHA-1, no label) next, whichever the ciphertext has:
- * the padding set here selects the parameters accepted, not the one the library removes.
+ * RSA decryption and unwrapping with a key of the key store, its container opened with the PIN
+ * given to {@code getKey}. The library takes PKCS #1 v1.5 padding first and OAEP (SHA-1, MGF1
+ * with SHA-1, no label) next, whichever the ciphertext has: the padding set here selects the
+ * parameters accepted, not the one the library removes.
  * Encryption and wrapping with a public key are the JDK's.
  */
 final class HandleCipher extends CipherSpi {
@@ -260,15 +260,21 @@ final class HandleCipher extends CipherSpi {
         // A shorter ciphertext is the same number without its leading zero bytes.
         byte[] block = new byte[size];
         System.arraycopy(cipherText, 0, block, size - cipherText.length, cipherText.length);
-        byte[] plainText = RSACipher.decrypt(key.certificate(), block);
-        if (plainText != null) return plainText;
-        int status = NativeStatus.lastStatus();
-        String message = "decryption with the key of \"" + key.alias() + "\" failed: "
-                + NativeStatus.describe(status);
-        if (status == NativeStatus.DECRYPTION_FAILED)
-            throw new BadPaddingException(message + "; or the container has a PIN, which the"
-                    + " library applies to signing only");
-        throw new ProviderException(message);
+        byte[] pin = key.pin();
+        try {
+            return ProviderNatives.decrypt(key.certificate(), block, pin);
+        } catch (NativeFailure failure) {
+            String message = "decryption with the key of \"" + key.alias() + "\" failed: "
+                    + failure.getMessage();
+            if (failure.status == NativeStatus.DECRYPTION_FAILED) {
+                BadPaddingException badPadding = new BadPaddingException(message);
+                badPadding.initCause(failure);
+                throw badPadding;
+            }
+            throw new ProviderException(message, failure);
+        } finally {
+            if (pin != null) Arrays.fill(pin, (byte) 0);
+        }
     }
 
     @Override

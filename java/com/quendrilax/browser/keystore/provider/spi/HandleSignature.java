@@ -1,6 +1,5 @@
 package com.quendrilax.browser.keystore.provider.spi;
 
-import com.quendrilax.browser.keystore.provider.signature.BrowserSignature;
 import java.io.ByteArrayOutputStream;
 import java.security.AlgorithmParameters;
 import java.security.InvalidAlgorithmParameterException;
@@ -112,12 +111,16 @@ final class HandleSignature extends SignatureSpi {
         if (key.isDestroyed())
             throw new SignatureException("the key of \"" + key.alias() + "\" was destroyed");
         byte[] pin = key.pin();
-        byte[] signature = BrowserSignature.signDataWithPassword(algorithmId,
-                algorithm.family.algorithm(), key.certificate(), hash, pin, true);
-        if (pin != null) Arrays.fill(pin, (byte) 0);
-        if (signature == null)
+        byte[] signature;
+        try {
+            signature = ProviderNatives.signHash(algorithmId, algorithm.family.algorithm(),
+                    key.certificate(), hash, pin);
+        } catch (NativeFailure failure) {
             throw new SignatureException(algorithm.jcaName + " with the key of \"" + key.alias()
-                    + "\" failed: " + NativeStatus.signingFailure());
+                    + "\" failed: " + failure.getMessage(), failure);
+        } finally {
+            if (pin != null) Arrays.fill(pin, (byte) 0);
+        }
         switch (algorithm.output) {
             case DSA_DER:
                 return DssSignature.toDer(signature);

@@ -1,8 +1,8 @@
 package com.quendrilax.browser.keystore.provider.spi;
 
-import com.quendrilax.browser.keystore.QDIECAKeyStore;
 import java.io.ByteArrayInputStream;
 import java.security.GeneralSecurityException;
+import java.security.ProviderException;
 import java.security.cert.CertificateException;
 import java.security.cert.CertificateFactory;
 import java.security.cert.X509Certificate;
@@ -17,9 +17,9 @@ import java.util.Map;
 import java.util.Set;
 
 /**
- * What one system store held when it was read, as entries with their aliases. The personal
- * store's certificates that have a key (those the library lists as "MY") are key entries; every
- * other certificate is a certificate entry.
+ * What one system store held when it was read, and the changes made through it since, as
+ * entries with their aliases. The personal store's certificates that have a key are key
+ * entries; every other certificate is a certificate entry.
  */
 final class StoreContents {
 
@@ -53,21 +53,36 @@ final class StoreContents {
         }
     }
 
-    static StoreContents read(String storeName) {
-        List<StoreEntry> entries = new ArrayList<>();
-        if (StoreName.isPersonal(storeName)) entries.addAll(parse(StoreName.PERSONAL_WITH_KEYS, true));
-        entries.addAll(parse(storeName, false));
-        return new StoreContents(storeName, entries);
+    /** The store as the library lists it now; encodings Java cannot read are left out. */
+    static StoreContents read(String storeName) throws NativeFailure {
+        return new StoreContents(storeName, parse(storeName, StoreName.isPersonal(storeName)));
     }
 
-    /** The store's certificates as the library lists them; encodings Java cannot read are left out. */
-    private static List<StoreEntry> parse(String listedName, boolean hasKey) {
+    private static List<StoreEntry> parse(String storeName, boolean keysMakeKeyEntries)
+            throws NativeFailure {
+        StoreListing listing = ProviderNatives.listStore(storeName);
         List<StoreEntry> parsed = new ArrayList<>();
-        for (byte[] encoding : QDIECAKeyStore.getCertificatesInIESystemStore(listedName)) {
-            X509Certificate certificate = certificateOrNull(encoding);
-            if (certificate != null) parsed.add(new StoreEntry(certificate, encoding, hasKey));
+        for (int i = 0; i < listing.encodings.length; ++i) {
+            X509Certificate certificate = certificateOrNull(listing.encodings[i]);
+            if (certificate != null)
+                parsed.add(new StoreEntry(certificate, listing.encodings[i],
+                        keysMakeKeyEntries && listing.hasKey[i]));
         }
         return parsed;
+    }
+
+    /** These contents with a certificate the store has just taken, as a load would list it. */
+    StoreContents withAdded(StoreEntry added) {
+        List<StoreEntry> changed = new ArrayList<>(entries);
+        changed.add(added);
+        return new StoreContents(storeName, changed);
+    }
+
+    /** These contents without a certificate the store has just let go. */
+    StoreContents without(StoreEntry removed) {
+        List<StoreEntry> changed = new ArrayList<>(entries);
+        changed.removeIf(entry -> entry.thumbprint.equals(removed.thumbprint));
+        return new StoreContents(storeName, changed);
     }
 
     private static X509Certificate certificateOrNull(byte[] encoding) {
@@ -124,10 +139,16 @@ final class StoreContents {
 
     private X509Certificate issuerOf(X509Certificate certificate) {
         if (issuers == null) {
-            issuers = new ArrayList<>();
+            List<X509Certificate> found = new ArrayList<>();
             for (String store : List.of(StoreName.INTERMEDIATE, StoreName.ROOT)) {
-                for (StoreEntry entry : parse(store, false)) issuers.add(entry.certificate);
+                try {
+                    for (StoreEntry entry : parse(store, false)) found.add(entry.certificate);
+                } catch (NativeFailure failure) {
+                    throw new ProviderException("the issuers of a chain could not be read from \""
+                            + store + "\": " + failure.getMessage(), failure);
+                }
             }
+            issuers = found;
         }
         for (X509Certificate candidate : issuers) {
             if (!candidate.getSubjectX500Principal().equals(certificate.getIssuerX500Principal()))

@@ -5,9 +5,8 @@ import java.util.Locale;
 /** The name of a system store of the current user, checked before it reaches the library. */
 final class StoreName {
 
+    /** The personal store, in any case. */
     static final String PERSONAL = "My";
-    /** The personal store's listing of only the certificates that have a key. */
-    static final String PERSONAL_WITH_KEYS = "MY";
     static final String ROOT = "Root";
     static final String INTERMEDIATE = "CA";
     private static final String CURRENT_USER = "currentuser";

@@ -1,6 +1,5 @@
 package com.quendrilax.browser.keystore.provider.spi;
 
-import com.quendrilax.browser.keystore.QDIECAKeyStore;
 import com.quendrilax.browser.keystore.provider.QDBrowserProvider.SystemStoreParameter;
 import java.io.IOException;
 import java.io.InputStream;
@@ -32,7 +31,8 @@ import javax.security.auth.callback.UnsupportedCallbackException;
  * <p>An entry's alias is the subject's common name and the first 16 digits of its thumbprint; the
  * full SHA-1 thumbprint (40 hexadecimal digits) names the entry as well. Aliases are compared
  * ignoring case. An alias that two certificates of the store share names neither: both are listed
- * by their thumbprints, and a lookup of that alias throws, naming them. The password given for a key is its container's PIN, used when signing.
+ * by their thumbprints, and a lookup of that alias throws, naming them. The password given for a
+ * key is its container's PIN, used when signing and when decrypting.
  */
 final class SystemStoreKeyStore extends KeyStoreSpi {
 
@@ -60,7 +60,17 @@ final class SystemStoreKeyStore extends KeyStoreSpi {
             throw new IOException("the key store type QDIE opens the system store it is told:"
                     + " load it with QDBrowserProvider.systemStore(NAME), or configure the"
                     + " provider with the name (keytool: -providerArg NAME)");
-        contents = StoreContents.read(StoreName.of(name));
+        contents = read(StoreName.of(name));
+    }
+
+    /** The store as it is now; one that cannot be read fails the load, never lists as empty. */
+    private static StoreContents read(String storeName) throws IOException {
+        try {
+            return StoreContents.read(storeName);
+        } catch (NativeFailure failure) {
+            throw new IOException("the system store \"" + storeName + "\" could not be read: "
+                    + failure.getMessage(), failure);
+        }
     }
 
     @Override
@@ -76,7 +86,7 @@ final class SystemStoreKeyStore extends KeyStoreSpi {
         if (fixedStore != null && !fixedStore.equalsIgnoreCase(name))
             throw new IllegalArgumentException("this key store type opens \"" + fixedStore
                     + "\"; the type QDIE opens \"" + name + "\"");
-        contents = StoreContents.read(name);
+        contents = read(name);
     }
 
     @Override
@@ -177,7 +187,9 @@ final class SystemStoreKeyStore extends KeyStoreSpi {
 
     /**
      * Adds the certificate to the system store at once; it then goes by its own alias. An
-     * existing certificate entry of this alias is replaced; a key entry is not.
+     * existing certificate entry of this alias is replaced: the new certificate is added first
+     * and the old one deleted after, so that a store that does not take the new one keeps the
+     * old. A key entry is not replaced.
      */
     @Override
     public void engineSetCertificateEntry(String alias, Certificate certificate)
@@ -191,26 +203,33 @@ final class SystemStoreKeyStore extends KeyStoreSpi {
                     + " stays as long as its key");
         if (existing != null && Arrays.equals(existing.encoding, encoding)) return;
         String store = contents.storeName;
-        if (existing != null)
-            QDIECAKeyStore.deleteCertificateInIESystemStore(store, existing.encoding);
-        QDIECAKeyStore.addCertificateInIESystemStore(store, encoding);
-        contents = StoreContents.read(contents.storeName);
-        if (contents.findCertificate(encoding) == null)
+        try {
+            ProviderNatives.addCertificate(store, encoding);
+        } catch (NativeFailure failure) {
             throw new KeyStoreException("the store \"" + store + "\" did not take the"
-                    + " certificate; the library's last status: "
-                    + NativeStatus.describe(NativeStatus.lastStatus()));
+                    + " certificate: " + failure.getMessage(), failure);
+        }
+        contents = contents.withAdded(
+                new StoreEntry((X509Certificate) certificate, encoding, false));
+        if (existing != null) delete(existing, "the new certificate was added, but the one it"
+                + " replaces could not be deleted: ");
     }
 
     /** Deletes the certificate from the system store at once (a key entry's key stays). */
     @Override
     public void engineDeleteEntry(String alias) throws KeyStoreException {
         StoreEntry entry = findChecked(alias);
-        if (entry == null) return;
-        QDIECAKeyStore.deleteCertificateInIESystemStore(contents.storeName, entry.encoding);
-        contents = StoreContents.read(contents.storeName);
-        if (contents.findCertificate(entry.encoding) != null)
-            throw new KeyStoreException("the store \"" + contents.storeName + "\" still holds \""
-                    + entry.alias() + "\"");
+        if (entry != null) delete(entry, "\"" + entry.alias() + "\" could not be deleted: ");
+    }
+
+    private void delete(StoreEntry entry, String failed) throws KeyStoreException {
+        try {
+            ProviderNatives.deleteCertificate(contents.storeName, entry.encoding);
+        } catch (NativeFailure failure) {
+            throw new KeyStoreException(failed + failure.getMessage(), failure);
+        }
+        // A certificate another program deleted first is gone all the same.
+        contents = contents.without(entry);
     }
 
     @Override

@@ -15,8 +15,14 @@ import java.security.InvalidKeyException;
 import java.security.Key;
 import java.security.PrivateKey;
 import java.security.ProviderException;
+import java.security.Signature;
 import java.security.spec.MGF1ParameterSpec;
+import java.util.ArrayList;
 import java.util.Arrays;
+import java.util.List;
+import java.util.concurrent.ExecutorService;
+import java.util.concurrent.Executors;
+import java.util.concurrent.Future;
 import javax.crypto.BadPaddingException;
 import javax.crypto.Cipher;
 import javax.crypto.IllegalBlockSizeException;
@@ -129,22 +135,13 @@ class HandleCipherTest {
     }
 
     @Test
-    void failuresSayWhatFailedWithTheStatus() throws Exception {
+    void failuresSayWhatFailedWithTheStatusTheStepAndTheWindowsError() throws Exception {
         byte[] garbage = new byte[256];
         Arrays.fill(garbage, (byte) 0x17);
         BadPaddingException badPadding = assertThrows(BadPaddingException.class,
                 () -> decrypting(CipherTexts.PKCS1, null).doFinal(garbage));
-        assertTrue(badPadding.getMessage().contains(
-                "decrypts with neither PKCS #1 v1.5 nor OAEP padding (status 22)"),
-                badPadding::getMessage);
-
-        // The library applies no PIN to a decryption: the container refuses, as for bad padding.
-        Identity locked = TestProfile.newIdentity("CN=Locked", "--pin", "1234");
-        Cipher lockedCipher = Cipher.getInstance(CipherTexts.PKCS1);
-        lockedCipher.init(Cipher.DECRYPT_MODE, QdieKeys.privateKey(locked, "1234"));
-        byte[] forLocked = CipherTexts.encrypt(CipherTexts.PKCS1, locked.publicKey(), SECRET);
-        badPadding = assertThrows(BadPaddingException.class, () -> lockedCipher.doFinal(forLocked));
-        assertTrue(badPadding.getMessage().endsWith("which the library applies to signing only"),
+        assertTrue(badPadding.getMessage().endsWith("decrypts with neither PKCS #1 v1.5 nor OAEP"
+                + " padding at CryptDecrypt (status 22, Windows error 0x80090005: bad data)"),
                 badPadding::getMessage);
 
         assertThrows(IllegalBlockSizeException.class,
@@ -157,7 +154,75 @@ class HandleCipherTest {
         byte[] cipherText = CipherTexts.encrypt(CipherTexts.PKCS1, signer.publicKey(), SECRET);
         ProviderException noExchangeKey = assertThrows(ProviderException.class,
                 () -> cipher.doFinal(cipherText));
-        assertTrue(noExchangeKey.getMessage().endsWith("has no key-exchange key (status 23)"),
-                noExchangeKey::getMessage);
+        assertTrue(noExchangeKey.getMessage().endsWith("has no key-exchange key at"
+                + " CryptGetUserKey (status 23, Windows error 0x8009000d: no such key in the"
+                + " container)"), noExchangeKey::getMessage);
+    }
+
+    // Sixteen threads decrypting what has no valid padding, decrypting with a key that has no
+    // exchange key and signing, at once: each failure is that call's, whatever the others do.
+    @Test
+    void concurrentCallsEachGetTheirOwnOutcome() throws Exception {
+        Identity signer = TestProfile.newIdentity("CN=Concurrent Signer", "--key-spec", "signature");
+        PrivateKey signerKey = QdieKeys.privateKey(signer, null);
+        byte[] garbage = new byte[256];
+        Arrays.fill(garbage, (byte) 0x17);
+        byte[] forSigner = CipherTexts.encrypt(CipherTexts.PKCS1, signer.publicKey(), SECRET);
+        ExecutorService pool = Executors.newFixedThreadPool(16);
+        try {
+            List<Future<?>> calls = new ArrayList<>();
+            for (int thread = 0; thread < 16; ++thread) {
+                int kind = thread % 3;
+                calls.add(pool.submit(() -> {
+                    for (int i = 0; i < 60; ++i) {
+                        if (kind == 0) {
+                            BadPaddingException refused = assertThrows(BadPaddingException.class,
+                                    () -> decrypting(CipherTexts.PKCS1, null).doFinal(garbage));
+                            assertTrue(refused.getMessage().contains("(status 22, Windows error"
+                                    + " 0x80090005"), refused::getMessage);
+                        } else if (kind == 1) {
+                            Cipher cipher = Cipher.getInstance(CipherTexts.PKCS1);
+                            cipher.init(Cipher.DECRYPT_MODE, signerKey);
+                            ProviderException refused = assertThrows(ProviderException.class,
+                                    () -> cipher.doFinal(forSigner));
+                            assertTrue(refused.getMessage().contains("(status 23, Windows error"
+                                    + " 0x8009000d"), refused::getMessage);
+                        } else {
+                            Signature signing = Signature.getInstance("SHA256withRSA");
+                            signing.initSign(key);
+                            signing.update(SECRET);
+                            Signature verifier = Signature.getInstance("SHA256withRSA");
+                            verifier.initVerify(alice.certificate());
+                            verifier.update(SECRET);
+                            assertTrue(verifier.verify(signing.sign()));
+                        }
+                    }
+                    return null;
+                }));
+            }
+            for (Future<?> call : calls) call.get();
+        } finally {
+            pool.shutdown();
+        }
+    }
+
+    // The PIN given to getKey reaches the key-exchange key; without it the container refuses.
+    @Test
+    void pinFromGetKeyUnlocksDecryption() throws Exception {
+        Identity locked = TestProfile.newIdentity("CN=Locked", "--pin", "1234");
+        byte[] cipherText = CipherTexts.encrypt(CipherTexts.PKCS1, locked.publicKey(), SECRET);
+        Cipher unlocked = Cipher.getInstance(CipherTexts.PKCS1);
+        unlocked.init(Cipher.DECRYPT_MODE, QdieKeys.privateKey(locked, "1234"));
+        assertArrayEquals(SECRET, unlocked.doFinal(cipherText));
+
+        for (String pin : new String[] {null, "4321"}) {
+            Cipher cipher = Cipher.getInstance(CipherTexts.PKCS1);
+            cipher.init(Cipher.DECRYPT_MODE, QdieKeys.privateKey(locked, pin));
+            BadPaddingException refused = assertThrows(BadPaddingException.class,
+                    () -> cipher.doFinal(cipherText));
+            assertTrue(refused.getMessage().endsWith("(status 22, Windows error 0x8010006f: the"
+                    + " container needs its PIN, and none or a wrong one was given to getKey)"),
+                    refused::getMessage);
+        }
     }
 }

@@ -185,6 +185,26 @@ class SystemStoreKeyStoreTest {
         assertEquals(second, contents.find(thumbprint(second)).certificate);
     }
 
+    // "MY" in any spelling is the personal store, listed whole: its identities are key entries,
+    // and a certificate written through it is there at once, judged by the add's own result.
+    @Test
+    void personalStoreInAnySpellingIsListedWholeAndWritable() throws Exception {
+        X509Certificate extra = openssl("/CN=Written Into MY", TestProfile.scratchFile("m", ".key"),
+                null, null, true);
+        for (String name : List.of("MY", "my", "My")) {
+            KeyStore personal = KeyStore.getInstance("QDIE");
+            personal.load(QDBrowserProvider.systemStore(name));
+            assertTrue(personal.isKeyEntry(personal.getCertificateAlias(alice.certificate())), name);
+            personal.setCertificateEntry("ignored", extra);
+            String alias = personal.getCertificateAlias(extra);
+            assertTrue(personal.isCertificateEntry(alias), name);
+            KeyStore reloaded = loaded("QDIE-MY");
+            assertTrue(reloaded.isCertificateEntry(alias), name);
+            personal.deleteEntry(alias);
+            assertFalse(loaded("QDIE-MY").containsAlias(alias), name);
+        }
+    }
+
     @Test
     void anyNamedStoreOpensThroughAParameterOrTheProvidersConfiguration() throws Exception {
         Identity peer = TestProfile.newIdentity("CN=Peer", "--store", "TrustedPeople");

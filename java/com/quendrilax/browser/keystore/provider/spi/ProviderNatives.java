@@ -1,0 +1,42 @@
+package com.quendrilax.browser.keystore.provider.spi;
+
+import com.quendrilax.browser.loader.NativeLibraryLoader;
+
+/**
+ * The natives of the QDIE provider, in the QDIEProvider library: each returns its result or
+ * throws the {@link NativeFailure} of that call, so that nothing is read back from anything
+ * another thread may have changed. Every step is logged to the library's log.
+ */
+final class ProviderNatives {
+
+    static {
+        NativeLibraryLoader.loadProvider();
+    }
+
+    private ProviderNatives() {}
+
+    /**
+     * Signs a hash of the CryptoAPI algorithm {@code hashAlgorithm} with the key of the personal
+     * store's certificate, its container opened with the PIN when one is given: the signature
+     * most significant byte first, checked against the certificate.
+     */
+    static native byte[] signHash(int hashAlgorithm, String keyAlgorithm, byte[] certificate,
+            byte[] hash, byte[] pin) throws NativeFailure;
+
+    /**
+     * Decrypts one RSA block (most significant byte first) with the key-exchange key of the
+     * personal store's certificate, PKCS #1 v1.5 or OAEP with SHA-1, whichever it has; the PIN,
+     * when one is given, goes to the key-exchange key.
+     */
+    static native byte[] decrypt(byte[] certificate, byte[] cipherText, byte[] pin)
+            throws NativeFailure;
+
+    /** Every certificate of a system store of the current user, with whether it has a key. */
+    static native StoreListing listStore(String storeName) throws NativeFailure;
+
+    /** Adds the certificate to the system store (one already there is kept as it is). */
+    static native void addCertificate(String storeName, byte[] encoding) throws NativeFailure;
+
+    /** Deletes the certificate from the system store: false when the store does not hold it. */
+    static native boolean deleteCertificate(String storeName, byte[] encoding) throws NativeFailure;
+}

@@ -1,0 +1,175 @@
+// The QDIE provider's natives: each returns its result, or throws the NativeFailure of its own
+// call (status, step and Windows error), so that nothing is read back from the status words.
+// Every step is logged as the ten natives log theirs.
+#include "com_quendrilax_browser_keystore_provider_spi_ProviderNatives.h"
+
+#include <vector>
+
+#include "common/secure_bytes.h"
+#include "diagnostics/log_forward.h"
+#include "diagnostics/status.h"
+#include "javahost/java_host.h"
+#include "jni/java_pin.h"
+#include "jni/provider_failures.h"
+#include "keyops/decrypt.h"
+#include "keyops/sign.h"
+#include "keyops/system_stores.h"
+
+namespace {
+
+using common::SecureBytes;
+using javahost::JavaBytes;
+using javahost::JavaChars;
+using javahost::newJavaBytes;
+using javahost::ScopedLocalRef;
+using provider_natives::guardProviderNative;
+using provider_natives::throwArgumentUnavailable;
+using provider_natives::throwFailure;
+using provider_natives::throwOutOfMemory;
+
+const char kListingClass[] = "com/quendrilax/browser/keystore/provider/spi/StoreListing";
+const char kListingConstructor[] = "([[B[Z)V";
+const char kByteArrayClass[] = "[B";
+
+const char kAddStep[] = "CertAddEncodedCertificateToSystemStoreA";
+const char kDeleteStep[] = "CertDeleteCertificateFromStore";
+
+// A byte[] of the bytes, or null with OutOfMemoryError pending.
+jbyteArray resultBytes(JNIEnv* env, const unsigned char* bytes, size_t length) {
+    jbyteArray array = newJavaBytes(env, bytes, length);
+    if (array == nullptr) throwOutOfMemory(env);
+    return array;
+}
+
+// The StoreListing of the certificates, or null with OutOfMemoryError pending.
+jobject toListing(JNIEnv* env, const std::vector<keyops::ListedCertificate>& listed) {
+    jsize count = static_cast<jsize>(listed.size());
+    ScopedLocalRef<jclass> byteArray(env, env->FindClass(kByteArrayClass));
+    if (byteArray.get() == nullptr) return nullptr;
+    ScopedLocalRef<jobjectArray> encodings(env, env->NewObjectArray(count, byteArray.get(), nullptr));
+    ScopedLocalRef<jbooleanArray> hasKey(env, env->NewBooleanArray(count));
+    if (encodings.get() == nullptr || hasKey.get() == nullptr) return nullptr;
+    std::vector<jboolean> flags(listed.size());
+    for (jsize i = 0; i < count; ++i) {
+        const keyops::ListedCertificate& certificate = listed[static_cast<size_t>(i)];
+        // One local reference per certificate would pile up in a large store.
+        ScopedLocalRef<jbyteArray> encoding(
+            env, resultBytes(env, certificate.encoding.data(), certificate.encoding.size()));
+        if (encoding.get() == nullptr) return nullptr;
+        env->SetObjectArrayElement(encodings.get(), i, encoding.get());
+        flags[static_cast<size_t>(i)] = certificate.hasKey ? JNI_TRUE : JNI_FALSE;
+    }
+    if (count > 0) env->SetBooleanArrayRegion(hasKey.get(), 0, count, flags.data());
+    ScopedLocalRef<jclass> type(env, env->FindClass(kListingClass));
+    if (type.get() == nullptr) return nullptr;
+    jmethodID constructor = env->GetMethodID(type.get(), "<init>", kListingConstructor);
+    if (constructor == nullptr) return nullptr;
+    return env->NewObject(type.get(), constructor, encodings.get(), hasKey.get());
+}
+
+jbyteArray signHash(JNIEnv* env, jint hashAlgorithm, jstring keyAlgorithm, jbyteArray certificate,
+                    jbyteArray hash, jbyteArray pin) {
+    JavaBytes certificateBytes(env, certificate);
+    if (!certificateBytes.valid()) return throwArgumentUnavailable(env, certificate, "certificate"), nullptr;
+    JavaBytes hashBytes(env, hash);
+    if (!hashBytes.valid()) return throwArgumentUnavailable(env, hash, "hash"), nullptr;
+    JavaChars algorithm(env, keyAlgorithm);
+    if (!algorithm.valid()) return throwArgumentUnavailable(env, keyAlgorithm, "keyAlgorithm"), nullptr;
+    SecureBytes pinBytes;
+    if (!takePin(env, pin, pinBytes)) return throwArgumentUnavailable(env, pin, "pin"), nullptr;
+
+    std::vector<BYTE> signature;
+    keyops::CallContext context(diagnostics::javaLogSink(env));
+    if (!keyops::signWithCertificate(context, certificateBytes.data(), certificateBytes.size(),
+                                     static_cast<ALG_ID>(hashAlgorithm), algorithm.get(),
+                                     hashBytes.data(), hashBytes.size(), signature,
+                                     pinText(pinBytes), true))
+        return throwFailure(env, context.outcome), nullptr;
+    return resultBytes(env, signature.data(), signature.size());
+}
+
+jbyteArray decrypt(JNIEnv* env, jbyteArray certificate, jbyteArray cipherText, jbyteArray pin) {
+    JavaBytes certificateBytes(env, certificate);
+    if (!certificateBytes.valid()) return throwArgumentUnavailable(env, certificate, "certificate"), nullptr;
+    JavaBytes cipherBytes(env, cipherText);
+    if (!cipherBytes.valid()) return throwArgumentUnavailable(env, cipherText, "cipherText"), nullptr;
+    SecureBytes pinBytes;
+    if (!takePin(env, pin, pinBytes)) return throwArgumentUnavailable(env, pin, "pin"), nullptr;
+
+    SecureBytes plainText;
+    keyops::CallContext context(diagnostics::javaLogSink(env));
+    if (!keyops::decryptWithCertificate(context, certificateBytes.data(), certificateBytes.size(),
+                                        cipherBytes.data(), cipherBytes.size(), plainText,
+                                        pinText(pinBytes)))
+        return throwFailure(env, context.outcome), nullptr;
+    return resultBytes(env, plainText.data(), plainText.size());
+}
+
+jobject listStore(JNIEnv* env, jstring storeName) {
+    JavaChars name(env, storeName);
+    if (!name.valid()) return throwArgumentUnavailable(env, storeName, "storeName"), nullptr;
+    keyops::CallContext context(diagnostics::javaLogSink(env));
+    std::vector<keyops::ListedCertificate> listed = keyops::listStoreEntries(context, name.get());
+    if (!context.outcome.succeeded()) return throwFailure(env, context.outcome), nullptr;
+    jobject listing = toListing(env, listed);
+    if (listing == nullptr) throwOutOfMemory(env);
+    return listing;
+}
+
+// The change's Windows error: ERROR_SUCCESS, CRYPT_E_NOT_FOUND for a deletion of nothing, or the
+// failure, thrown. Nothing for an argument the virtual machine could not give, thrown too.
+template <typename Change>
+DWORD changeStore(JNIEnv* env, jstring storeName, jbyteArray encoding, Change change,
+                  uint32_t failedStatus, const char* step) {
+    JavaChars name(env, storeName);
+    if (!name.valid()) return throwArgumentUnavailable(env, storeName, "storeName"), ERROR_SUCCESS;
+    JavaBytes bytes(env, encoding);
+    if (!bytes.valid()) return throwArgumentUnavailable(env, encoding, "encoding"), ERROR_SUCCESS;
+    keyops::CallContext context(diagnostics::javaLogSink(env));
+    DWORD error = change(context, name.get(), bytes.data(), bytes.size());
+    if (!context.outcome.succeeded())
+        throwFailure(env, context.outcome);
+    else if (error != ERROR_SUCCESS && error != static_cast<DWORD>(CRYPT_E_NOT_FOUND))
+        throwFailure(env, failedStatus, step, error);
+    return error;
+}
+
+}  // namespace
+
+extern "C" {
+
+JNIEXPORT jbyteArray JNICALL Java_com_quendrilax_browser_keystore_provider_spi_ProviderNatives_signHash(
+    JNIEnv* env, jclass, jint hashAlgorithm, jstring keyAlgorithm, jbyteArray certificate,
+    jbyteArray hash, jbyteArray pin) {
+    return guardProviderNative(
+        env, [&] { return signHash(env, hashAlgorithm, keyAlgorithm, certificate, hash, pin); });
+}
+
+JNIEXPORT jbyteArray JNICALL Java_com_quendrilax_browser_keystore_provider_spi_ProviderNatives_decrypt(
+    JNIEnv* env, jclass, jbyteArray certificate, jbyteArray cipherText, jbyteArray pin) {
+    return guardProviderNative(env, [&] { return decrypt(env, certificate, cipherText, pin); });
+}
+
+JNIEXPORT jobject JNICALL Java_com_quendrilax_browser_keystore_provider_spi_ProviderNatives_listStore(
+    JNIEnv* env, jclass, jstring storeName) {
+    return guardProviderNative(env, [&] { return listStore(env, storeName); });
+}
+
+JNIEXPORT void JNICALL Java_com_quendrilax_browser_keystore_provider_spi_ProviderNatives_addCertificate(
+    JNIEnv* env, jclass, jstring storeName, jbyteArray encoding) {
+    guardProviderNative(env, [&] {
+        changeStore(env, storeName, encoding, keyops::addCertificate,
+                    diagnostics::kStatusCertificateNotAdded, kAddStep);
+    });
+}
+
+JNIEXPORT jboolean JNICALL Java_com_quendrilax_browser_keystore_provider_spi_ProviderNatives_deleteCertificate(
+    JNIEnv* env, jclass, jstring storeName, jbyteArray encoding) {
+    return guardProviderNative(env, [&]() -> jboolean {
+        DWORD error = changeStore(env, storeName, encoding, keyops::deleteCertificate,
+                                  diagnostics::kStatusCertificateNotDeleted, kDeleteStep);
+        return error == ERROR_SUCCESS ? JNI_TRUE : JNI_FALSE;
+    });
+}
+
+}  // extern "C"
