@@ -11,7 +11,7 @@
 #include "support/crypto_fixture.h"
 #include "support/temp_profile.h"
 #include "windows/fake_jni_env.h"
-#include "windows/keystore_dll.h"
+#include "windows/dll_image.h"
 
 // The status codes the tests meet, as Java reads them with getLastError.
 const jint kSuccess = 0;

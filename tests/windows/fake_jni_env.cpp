@@ -9,9 +9,36 @@ const char kReceiverClass[] = "com/quendrilax/browser/keystore/provider/QDBrowse
 const char kReceiverMethod[] = "logJNI";
 const char kReceiverSignature[] = "(Ljava/lang/String;)V";
 const char kByteArrayClass[] = "[B";
+const char kFailureClass[] = "com/quendrilax/browser/keystore/provider/spi/NativeFailure";
+const char kFailureConstructor[] = "(ILjava/lang/String;I)V";
+const char kListingClass[] = "com/quendrilax/browser/keystore/provider/spi/StoreListing";
+const char kListingConstructor[] = "([[B[Z)V";
+// The Throwables a native may make with ThrowNew.
+const char* const kThrowableClasses[] = {"java/lang/OutOfMemoryError",
+                                         "java/lang/NullPointerException",
+                                         "java/security/ProviderException"};
 
-// The one method the natives may call; its identifier only has to be recognisable.
+// The methods the natives may call or construct with; their identifiers only have to be
+// recognisable.
 char logJniMethod;
+char failureConstructor;
+char listingConstructor;
+
+bool knownClass(const char* name) {
+    if (std::strcmp(name, kReceiverClass) == 0 || std::strcmp(name, kByteArrayClass) == 0 ||
+        std::strcmp(name, kFailureClass) == 0 || std::strcmp(name, kListingClass) == 0)
+        return true;
+    for (const char* throwable : kThrowableClasses) {
+        if (std::strcmp(name, throwable) == 0) return true;
+    }
+    return false;
+}
+
+jint toInt(const FakeJniEnv::Bytes& bytes, size_t at) {
+    jint value = 0;
+    std::memcpy(&value, bytes.data() + at, sizeof(value));
+    return value;
+}
 
 // What JNI guarantees a native method without asking for more (EnsureLocalCapacity).
 constexpr int kGuaranteedLocalReferences = 16;
@@ -42,6 +69,12 @@ FakeJniEnv::FakeJniEnv() {
     table_.NewObjectArray = newObjectArray;
     table_.SetObjectArrayElement = setObjectArrayElement;
     table_.DeleteLocalRef = deleteLocalRef;
+    table_.GetMethodID = getMethodID;
+    table_.NewObjectV = newObjectV;
+    table_.Throw = throwObject;
+    table_.ThrowNew = throwNew;
+    table_.NewBooleanArray = newBooleanArray;
+    table_.SetBooleanArrayRegion = setBooleanArrayRegion;
     env_.functions = &table_;
 }
 
@@ -71,6 +104,46 @@ std::vector<FakeJniEnv::Bytes> FakeJniEnv::elementsOf(jobjectArray array) {
         elements.push_back(element->bytes);
     }
     return elements;
+}
+
+std::vector<std::pair<FakeJniEnv::Bytes, bool>> FakeJniEnv::listingOf(jobject listing) {
+    std::vector<std::pair<Bytes, bool>> certificates;
+    const Object* object = resolve(listing, Kind::Instance, "a returned StoreListing");
+    if (object == nullptr || object->name != kListingClass) return certificates;
+    const Object& encodings = *object->elements[0];
+    const Object& hasKey = *object->elements[1];
+    if (encodings.elements.size() != hasKey.bytes.size()) {
+        misuse_.push_back("a returned StoreListing has arrays of two lengths");
+        return certificates;
+    }
+    for (size_t i = 0; i < encodings.elements.size(); ++i) {
+        if (encodings.elements[i] == nullptr) {
+            misuse_.push_back("a returned StoreListing has a null encoding");
+            continue;
+        }
+        certificates.emplace_back(encodings.elements[i]->bytes, hasKey.bytes[i] != JNI_FALSE);
+    }
+    return certificates;
+}
+
+std::optional<FakeJniEnv::Thrown> FakeJniEnv::catchThrown() {
+    if (!pending_) return std::nullopt;
+    pending_ = false;
+    std::shared_ptr<Object> thrown = std::move(thrown_);
+    Thrown caught;
+    if (thrown == nullptr) {
+        caught.className = "(raised by the environment itself)";
+        return caught;
+    }
+    caught.className = thrown->name;
+    if (thrown->name == kFailureClass) {
+        caught.status = toInt(thrown->bytes, 0);
+        caught.windowsError = toInt(thrown->bytes, sizeof(jint));
+        if (thrown->elements[0] != nullptr) caught.step = thrown->elements[0]->name;
+    } else if (!thrown->elements.empty() && thrown->elements[0] != nullptr) {
+        caught.message = thrown->elements[0]->name;
+    }
+    return caught;
 }
 
 void FakeJniEnv::beginNativeCall() {
@@ -116,7 +189,7 @@ bool FakeJniEnv::callable(const char* function) {
 jclass JNICALL FakeJniEnv::findClass(JNIEnv* env, const char* name) {
     FakeJniEnv& self = of(env);
     if (!self.callable("FindClass")) return nullptr;
-    if (std::strcmp(name, kReceiverClass) != 0) {
+    if (!knownClass(name)) {
         self.raise();  // NoClassDefFoundError
         return nullptr;
     }
@@ -302,4 +375,94 @@ void JNICALL FakeJniEnv::deleteLocalRef(JNIEnv* env, jobject reference) {
     }
     found->second.deleted = true;
     if (found->second.counted) --self.liveLocal_;
+}
+
+jmethodID JNICALL FakeJniEnv::getMethodID(JNIEnv* env, jclass type, const char* name,
+                                          const char* signature) {
+    FakeJniEnv& self = of(env);
+    if (!self.callable("GetMethodID")) return nullptr;
+    const Object* object = self.resolve(type, Kind::Class, "GetMethodID");
+    if (object == nullptr) return nullptr;
+    if (std::strcmp(name, "<init>") == 0 && object->name == kFailureClass &&
+        std::strcmp(signature, kFailureConstructor) == 0)
+        return reinterpret_cast<jmethodID>(&failureConstructor);
+    if (std::strcmp(name, "<init>") == 0 && object->name == kListingClass &&
+        std::strcmp(signature, kListingConstructor) == 0)
+        return reinterpret_cast<jmethodID>(&listingConstructor);
+    self.raise();  // NoSuchMethodError
+    return nullptr;
+}
+
+jobject JNICALL FakeJniEnv::newObjectV(JNIEnv* env, jclass type, jmethodID method, va_list arguments) {
+    FakeJniEnv& self = of(env);
+    if (!self.callable("NewObjectV")) return nullptr;
+    const Object* object = self.resolve(type, Kind::Class, "NewObjectV");
+    if (object == nullptr) return nullptr;
+    auto instance = std::make_shared<Object>(Object{Kind::Instance, object->name, {}, {}});
+    if (method == reinterpret_cast<jmethodID>(&failureConstructor) && object->name == kFailureClass) {
+        jint status = va_arg(arguments, jint);
+        jobject step = va_arg(arguments, jobject);
+        jint windowsError = va_arg(arguments, jint);
+        instance->bytes.resize(2 * sizeof(jint));
+        std::memcpy(instance->bytes.data(), &status, sizeof(jint));
+        std::memcpy(instance->bytes.data() + sizeof(jint), &windowsError, sizeof(jint));
+        const Object* stepName = step == nullptr ? nullptr : self.resolve(step, Kind::String, "NativeFailure's step");
+        instance->elements.push_back(stepName == nullptr ? nullptr : self.references_[step].object);
+    } else if (method == reinterpret_cast<jmethodID>(&listingConstructor) && object->name == kListingClass) {
+        jobject encodings = va_arg(arguments, jobject);
+        jobject hasKey = va_arg(arguments, jobject);
+        if (self.resolve(encodings, Kind::ObjectArray, "StoreListing's encodings") == nullptr ||
+            self.resolve(hasKey, Kind::BooleanArray, "StoreListing's hasKey") == nullptr)
+            return nullptr;
+        instance->elements = {self.references_[encodings].object, self.references_[hasKey].object};
+    } else {
+        self.misuse_.push_back("NewObjectV: not a constructor of " + object->name);
+        return nullptr;
+    }
+    return self.refer(std::move(instance), true);
+}
+
+jint JNICALL FakeJniEnv::throwObject(JNIEnv* env, jthrowable throwable) {
+    FakeJniEnv& self = of(env);
+    if (!self.callable("Throw")) return -1;
+    if (self.resolve(throwable, Kind::Instance, "Throw") == nullptr) return -1;
+    self.thrown_ = self.references_[throwable].object;
+    self.raise();
+    return 0;
+}
+
+jint JNICALL FakeJniEnv::throwNew(JNIEnv* env, jclass type, const char* message) {
+    FakeJniEnv& self = of(env);
+    if (!self.callable("ThrowNew")) return -1;
+    const Object* object = self.resolve(type, Kind::Class, "ThrowNew");
+    if (object == nullptr) return -1;
+    auto text = std::make_shared<Object>(Object{Kind::String, message, {}, {}});
+    self.thrown_ = std::make_shared<Object>(Object{Kind::Instance, object->name, {}, {text}});
+    self.raise();
+    return 0;
+}
+
+jbooleanArray JNICALL FakeJniEnv::newBooleanArray(JNIEnv* env, jsize length) {
+    FakeJniEnv& self = of(env);
+    if (!self.callable("NewBooleanArray")) return nullptr;
+    if (length < 0) {
+        self.raise();  // NegativeArraySizeException
+        return nullptr;
+    }
+    return static_cast<jbooleanArray>(self.refer(
+        std::make_shared<Object>(Object{Kind::BooleanArray, {}, Bytes(static_cast<size_t>(length)), {}}),
+        true));
+}
+
+void JNICALL FakeJniEnv::setBooleanArrayRegion(JNIEnv* env, jbooleanArray array, jsize start,
+                                               jsize length, const jboolean* buffer) {
+    FakeJniEnv& self = of(env);
+    if (!self.callable("SetBooleanArrayRegion")) return;
+    Object* object = self.resolve(array, Kind::BooleanArray, "SetBooleanArrayRegion");
+    if (object == nullptr) return;
+    if (!inRange(start, length, object->bytes.size())) {
+        self.raise();  // ArrayIndexOutOfBoundsException
+        return;
+    }
+    std::copy_n(buffer, length, object->bytes.begin() + start);
 }

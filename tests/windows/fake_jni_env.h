@@ -1,7 +1,8 @@
 // A JNIEnv of our own for driving the natives of the shipped DLL without a virtual machine: a
 // function table holding only the JNI functions the library calls (any other entry is null, so a
 // call the library should not make crashes the test), over plain byte buffers and strings. It
-// records each call of QDBrowserProvider.logJNI, and every misuse a real JVM would punish: a
+// records each call of QDBrowserProvider.logJNI and what the provider's natives throw or make
+// (NativeFailure, StoreListing), and every misuse a real JVM would punish: a
 // call made over a pending exception, a reference used after deletion or of the wrong kind,
 // elements or characters never given back, too many local references held at once.
 #pragma once
@@ -11,7 +12,9 @@
 #include <cstdint>
 #include <map>
 #include <memory>
+#include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 class FakeJniEnv {
@@ -37,6 +40,20 @@ public:
     // The contents of what a native returned.
     Bytes bytesOf(jbyteArray array);
     std::vector<Bytes> elementsOf(jobjectArray array);
+    // A StoreListing the provider's listing returned: each encoding with whether it has a key.
+    std::vector<std::pair<Bytes, bool>> listingOf(jobject listing);
+
+    // What a native threw, as the Java code that calls it catches it: a NativeFailure with its
+    // status, step and Windows error, or another Throwable with its message.
+    struct Thrown {
+        std::string className;
+        jint status = 0;
+        std::string step;
+        jint windowsError = 0;
+        std::string message;
+    };
+    // Takes the pending exception, if any, as a catch block would.
+    std::optional<Thrown> catchThrown();
 
     // The messages the natives handed to logJNI, in order.
     const std::vector<std::string>& loggedToJava() const { return loggedToJava_; }
@@ -49,12 +66,12 @@ public:
     std::vector<std::string> misuse() const;
 
 private:
-    enum class Kind { Class, ByteArray, String, ObjectArray };
+    enum class Kind { Class, ByteArray, String, ObjectArray, BooleanArray, Instance };
     struct Object {
         Kind kind;
-        std::string name;  // a class's name, a string's modified UTF-8 characters
-        Bytes bytes;
-        std::vector<std::shared_ptr<Object>> elements;
+        std::string name;  // a class's name, a string's modified UTF-8 characters, an instance's class
+        Bytes bytes;       // an array's elements; a NativeFailure's status and error
+        std::vector<std::shared_ptr<Object>> elements;  // an array's; an instance's fields
     };
     struct Reference {
         std::shared_ptr<Object> object;
@@ -94,6 +111,14 @@ private:
     static void JNICALL setObjectArrayElement(JNIEnv* env, jobjectArray array, jsize index,
                                               jobject element);
     static void JNICALL deleteLocalRef(JNIEnv* env, jobject reference);
+    static jmethodID JNICALL getMethodID(JNIEnv* env, jclass type, const char* name,
+                                         const char* signature);
+    static jobject JNICALL newObjectV(JNIEnv* env, jclass type, jmethodID method, va_list arguments);
+    static jint JNICALL throwObject(JNIEnv* env, jthrowable throwable);
+    static jint JNICALL throwNew(JNIEnv* env, jclass type, const char* message);
+    static jbooleanArray JNICALL newBooleanArray(JNIEnv* env, jsize length);
+    static void JNICALL setBooleanArrayRegion(JNIEnv* env, jbooleanArray array, jsize start,
+                                              jsize length, const jboolean* buffer);
 
     JNINativeInterface_ table_{};
     JNIEnv env_{};
@@ -104,6 +129,7 @@ private:
     std::vector<std::string> misuse_;
     std::vector<std::string> loggedToJava_;
     bool pending_ = false;
+    std::shared_ptr<Object> thrown_;  // the pending exception, when a native threw one
     bool receiverThrows_ = false;
     int liveLocal_ = 0;
     int peakLocal_ = 0;  // the most any one native call held at once

@@ -1,0 +1,138 @@
+// The QDIE provider's natives in QDIEProvider.dll, over Wine's CryptoAPI: each returns its result
+// or throws the NativeFailure of its own call (status, step, Windows error), lists a store with
+// whether each certificate has a key, and examines what an addition or a deletion did.
+#include <algorithm>
+#include <cstring>
+
+#include "support/host.h"
+#include "windows/dll_test.h"
+
+namespace {
+
+const char kFailure[] = "com/quendrilax/browser/keystore/provider/spi/NativeFailure";
+const char kStore[] = "Qdie Provider";
+
+const Bytes kData = {'s', 'i', 'g', 'n', 'e', 'd', ' ', 'b', 'y', ' ', 't',
+                     'h', 'e', ' ', 'p', 'r', 'o', 'v', 'i', 'd', 'e', 'r'};
+const Bytes kDataSha1 = {0xb6, 0x2c, 0x20, 0x0e, 0xb9, 0x47, 0xce, 0x5d, 0x06, 0x3e,
+                         0x0b, 0x4e, 0x6f, 0x11, 0x9a, 0x54, 0x88, 0xe3, 0x6f, 0xf0};
+
+class DllProvider : public DllTest {
+protected:
+    const ProviderExports& provider() const { return providerDll().exports(); }
+
+    void SetUp() override {
+        DllTest::SetUp();
+        ASSERT_EQ(providerDll().problem(), "") << providerDll().path();
+    }
+
+    jbyteArray signHash(const Bytes& certificate, const Bytes& hash) {
+        return jni_.call(provider().signHash, static_cast<jint>(CALG_SHA1), jni_.newString("RSA"),
+                         javaBytes(certificate), javaBytes(hash), static_cast<jbyteArray>(nullptr));
+    }
+
+    std::vector<std::pair<Bytes, bool>> list(const char* store) {
+        jobject listing = jni_.call(provider().listStore, jni_.newString(store));
+        EXPECT_NE(listing, nullptr);
+        EXPECT_FALSE(jni_.catchThrown().has_value());
+        return listing == nullptr ? std::vector<std::pair<Bytes, bool>>() : jni_.listingOf(listing);
+    }
+
+    // What the last call threw; the test fails when it threw nothing.
+    FakeJniEnv::Thrown thrown() {
+        std::optional<FakeJniEnv::Thrown> caught = jni_.catchThrown();
+        EXPECT_TRUE(caught.has_value());
+        return caught.value_or(FakeJniEnv::Thrown{});
+    }
+};
+
+TEST_F(DllProvider, SignsAHashTheCertificateVerifiesAndLogsAsTheNativesDo) {
+    TestIdentity identity = makeIdentity();
+    Bytes signature;
+    ASSERT_TRUE(read(signHash(identity.certificate, kDataSha1), signature));
+    EXPECT_FALSE(jni_.catchThrown().has_value());
+    EXPECT_TRUE(verifies(*fixture_, identity.certificate, CALG_SHA1, kData, signature));
+    ASSERT_FALSE(forwarded().empty());
+    EXPECT_EQ(forwarded().front(), "########## Sign (DigestAlgo: 00008004h)##########");
+    EXPECT_NE(std::find(forwarded().begin(), forwarded().end(), "CryptSetHashParam success"),
+              forwarded().end());
+    expectLogFileHolds(profile_.readLog(), forwarded());
+}
+
+TEST_F(DllProvider, FailuresThrowTheirOwnStatusStepAndWindowsError) {
+    TestIdentity identity = makeIdentity();
+    EXPECT_EQ(signHash(fixture_->createCertificate("Not in My"), kDataSha1), nullptr);
+    FakeJniEnv::Thrown notFound = thrown();
+    EXPECT_EQ(notFound.className, kFailure);
+    EXPECT_EQ(notFound.status, kCertificateNotFound);
+    EXPECT_EQ(notFound.windowsError, 0);
+
+    Bytes garbage(128, 0x17);
+    EXPECT_EQ(jni_.call(provider().decrypt, javaBytes(identity.certificate), javaBytes(garbage),
+                        static_cast<jbyteArray>(nullptr)),
+              nullptr);
+    FakeJniEnv::Thrown badPadding = thrown();
+    EXPECT_EQ(badPadding.status, kDecryptionFailed);
+    EXPECT_EQ(badPadding.step, "CryptDecrypt");
+    EXPECT_NE(badPadding.windowsError, 0);
+
+    EXPECT_EQ(signHash(identity.certificate, Bytes()), nullptr);
+    EXPECT_EQ(thrown().status, 15);  // no hash value to set
+
+    EXPECT_EQ(jni_.call(provider().signHash, static_cast<jint>(CALG_SHA1), jni_.newString("RSA"),
+                        static_cast<jbyteArray>(nullptr), javaBytes(kDataSha1),
+                        static_cast<jbyteArray>(nullptr)),
+              nullptr);
+    FakeJniEnv::Thrown nullArgument = thrown();
+    EXPECT_EQ(nullArgument.className, "java/lang/NullPointerException");
+    EXPECT_EQ(nullArgument.message, "certificate");
+}
+
+TEST_F(DllProvider, DecryptsACipherTextOfEitherPadding) {
+    TestIdentity identity = makeIdentity();
+    const Bytes secret = {'o', 'p', 'e', 'n'};
+    for (bool oaep : {false, true}) {
+        SCOPED_TRACE(oaep);
+        Bytes plainText;
+        ASSERT_TRUE(read(jni_.call(provider().decrypt, javaBytes(identity.certificate),
+                                   javaBytes(fixture_->encryptFor(identity.certificate, secret, oaep)),
+                                   static_cast<jbyteArray>(nullptr)),
+                         plainText));
+        EXPECT_FALSE(jni_.catchThrown().has_value());
+        EXPECT_EQ(plainText, secret);
+    }
+}
+
+TEST_F(DllProvider, ListsAddsAndDeletesWithEachResultExamined) {
+    TestIdentity identity = makeIdentity();
+    std::vector<std::pair<Bytes, bool>> personal = list("My");
+    EXPECT_NE(std::find(personal.begin(), personal.end(), std::make_pair(identity.certificate, true)),
+              personal.end());
+
+    Bytes certificate = fixture_->createCertificate("Written by the provider");
+    jni_.call(provider().addCertificate, jni_.newString(kStore), javaBytes(certificate));
+    EXPECT_FALSE(jni_.catchThrown().has_value());
+    EXPECT_EQ(list(kStore), (std::vector<std::pair<Bytes, bool>>{{certificate, false}}));
+
+    // An encoding CryptoAPI cannot read is refused with its own error, not taken as added.
+    jni_.call(provider().addCertificate, jni_.newString(kStore), javaBytes({0x30, 0x03, 0x02, 0x01, 0x01}));
+    FakeJniEnv::Thrown refused = thrown();
+    EXPECT_EQ(refused.className, kFailure);
+    EXPECT_EQ(refused.status, 24);
+    EXPECT_EQ(refused.step, "CertAddEncodedCertificateToSystemStoreA");
+    EXPECT_NE(refused.windowsError, 0);
+    EXPECT_EQ(list(kStore).size(), 1u);
+
+    EXPECT_EQ(jni_.call(provider().deleteCertificate, jni_.newString(kStore), javaBytes(certificate)),
+              JNI_TRUE);
+    EXPECT_FALSE(jni_.catchThrown().has_value());
+    if (!list(kStore).empty() && runningUnderWine())
+        GTEST_SKIP() << "Wine: a deletion from a store opened with CertOpenSystemStoreA is lost "
+                        "unless the store is committed before it is closed; Windows keeps it";
+    EXPECT_EQ(jni_.call(provider().deleteCertificate, jni_.newString(kStore), javaBytes(certificate)),
+              JNI_FALSE);
+    EXPECT_FALSE(jni_.catchThrown().has_value());
+    EXPECT_TRUE(list(kStore).empty());
+}
+
+}  // namespace
