@@ -6,35 +6,9 @@ namespace keyops {
 
 namespace {
 
-const CryptoPlatform kDefaultPlatform = {
-    &::CertOpenStore,
-    &::CertOpenSystemStoreA,
-    &::CertEnumCertificatesInStore,
-    &::CertGetCertificateContextProperty,
-    &::CertAddEncodedCertificateToSystemStoreA,
-    &::CertDeleteCertificateFromStore,
-    &::CertDuplicateCertificateContext,
-    &::CertFreeCertificateContext,
-    &::CertCloseStore,
-    &::CryptSetProvParam,
-    &::CryptAcquireContextA,
-    &::CryptGetProvParam,
-    &::CryptCreateHash,
-    &::CryptHashData,
-    &::CryptSetHashParam,
-    &::CryptGetHashParam,
-    &::CryptDestroyHash,
-    &::CryptSignHashA,
-    &::CryptImportPublicKeyInfo,
-    &::CryptVerifySignatureA,
-    &::CryptGetUserKey,
-    &::CryptSetKeyParam,
-    &::CryptDecrypt,
-    &::CryptDestroyKey,
-    &::CryptReleaseContext,
-    &::GetForegroundWindow,
-    &::GetLastError,
-};
+#define QDIE_DEFAULT_FUNCTION(name, result, role, resource, parameters) &::name,
+const CryptoPlatform kDefaultPlatform = {QDIE_CRYPTO_PLATFORM_FUNCTIONS(QDIE_DEFAULT_FUNCTION)};
+#undef QDIE_DEFAULT_FUNCTION
 
 std::atomic<const CryptoPlatform*> gCurrent{&kDefaultPlatform};
 

@@ -4,38 +4,15 @@
 #pragma once
 
 #include "keyops/capi.h"
+#include "keyops/crypto_platform_functions.h"
 
 namespace keyops {
 
+#define QDIE_PLATFORM_MEMBER(name, result, role, resource, parameters) result(WINAPI* name) parameters;
 struct CryptoPlatform {
-    HCERTSTORE(WINAPI* CertOpenStore)(LPCSTR, DWORD, HCRYPTPROV_LEGACY, DWORD, const void*);
-    HCERTSTORE(WINAPI* CertOpenSystemStoreA)(HCRYPTPROV_LEGACY, LPCSTR);
-    PCCERT_CONTEXT(WINAPI* CertEnumCertificatesInStore)(HCERTSTORE, PCCERT_CONTEXT);
-    BOOL(WINAPI* CertGetCertificateContextProperty)(PCCERT_CONTEXT, DWORD, void*, DWORD*);
-    BOOL(WINAPI* CertAddEncodedCertificateToSystemStoreA)(LPCSTR, const BYTE*, DWORD);
-    BOOL(WINAPI* CertDeleteCertificateFromStore)(PCCERT_CONTEXT);
-    PCCERT_CONTEXT(WINAPI* CertDuplicateCertificateContext)(PCCERT_CONTEXT);
-    BOOL(WINAPI* CertFreeCertificateContext)(PCCERT_CONTEXT);
-    BOOL(WINAPI* CertCloseStore)(HCERTSTORE, DWORD);
-    BOOL(WINAPI* CryptSetProvParam)(HCRYPTPROV, DWORD, CONST BYTE*, DWORD);
-    BOOL(WINAPI* CryptAcquireContextA)(HCRYPTPROV*, LPCSTR, LPCSTR, DWORD, DWORD);
-    BOOL(WINAPI* CryptGetProvParam)(HCRYPTPROV, DWORD, BYTE*, DWORD*, DWORD);
-    BOOL(WINAPI* CryptCreateHash)(HCRYPTPROV, ALG_ID, HCRYPTKEY, DWORD, HCRYPTHASH*);
-    BOOL(WINAPI* CryptHashData)(HCRYPTHASH, CONST BYTE*, DWORD, DWORD);
-    BOOL(WINAPI* CryptSetHashParam)(HCRYPTHASH, DWORD, CONST BYTE*, DWORD);
-    BOOL(WINAPI* CryptGetHashParam)(HCRYPTHASH, DWORD, BYTE*, DWORD*, DWORD);
-    BOOL(WINAPI* CryptDestroyHash)(HCRYPTHASH);
-    BOOL(WINAPI* CryptSignHashA)(HCRYPTHASH, DWORD, LPCSTR, DWORD, BYTE*, DWORD*);
-    BOOL(WINAPI* CryptImportPublicKeyInfo)(HCRYPTPROV, DWORD, PCERT_PUBLIC_KEY_INFO, HCRYPTKEY*);
-    BOOL(WINAPI* CryptVerifySignatureA)(HCRYPTHASH, CONST BYTE*, DWORD, HCRYPTKEY, LPCSTR, DWORD);
-    BOOL(WINAPI* CryptGetUserKey)(HCRYPTPROV, DWORD, HCRYPTKEY*);
-    BOOL(WINAPI* CryptSetKeyParam)(HCRYPTKEY, DWORD, CONST BYTE*, DWORD);
-    BOOL(WINAPI* CryptDecrypt)(HCRYPTKEY, HCRYPTHASH, BOOL, DWORD, BYTE*, DWORD*);
-    BOOL(WINAPI* CryptDestroyKey)(HCRYPTKEY);
-    BOOL(WINAPI* CryptReleaseContext)(HCRYPTPROV, DWORD);
-    HWND(WINAPI* GetForegroundWindow)();
-    DWORD(WINAPI* GetLastError)();
+    QDIE_CRYPTO_PLATFORM_FUNCTIONS(QDIE_PLATFORM_MEMBER)
 };
+#undef QDIE_PLATFORM_MEMBER
 
 // The table of the real functions of this platform.
 const CryptoPlatform& defaultCryptoPlatform();

@@ -9,36 +9,9 @@
 
 #include "keyops/crypto_platform.h"
 
-enum class PlatformOp {
-    CertOpenStore,
-    CertOpenSystemStoreA,
-    CertEnumCertificatesInStore,
-    CertGetCertificateContextProperty,
-    CertAddEncodedCertificateToSystemStoreA,
-    CertDeleteCertificateFromStore,
-    CertDuplicateCertificateContext,
-    CertFreeCertificateContext,
-    CertCloseStore,
-    CryptSetProvParam,
-    CryptAcquireContextA,
-    CryptGetProvParam,
-    CryptCreateHash,
-    CryptHashData,
-    CryptSetHashParam,
-    CryptGetHashParam,
-    CryptDestroyHash,
-    CryptSignHashA,
-    CryptImportPublicKeyInfo,
-    CryptVerifySignatureA,
-    CryptGetUserKey,
-    CryptSetKeyParam,
-    CryptDecrypt,
-    CryptDestroyKey,
-    CryptReleaseContext,
-    GetForegroundWindow,
-    GetLastError,
-    Count
-};
+#define QDIE_PLATFORM_OP(name, result, role, resource, parameters) name,
+enum class PlatformOp { QDIE_CRYPTO_PLATFORM_FUNCTIONS(QDIE_PLATFORM_OP) Count };
+#undef QDIE_PLATFORM_OP
 
 const char* platformOpName(PlatformOp op);
 
@@ -73,9 +46,12 @@ public:
     bool allReleased() const;
     std::string describeOutstanding() const;
 
+    // What the table counts, as the list of platform functions names it.
+    enum class Resource { None, Store, Context, Provider, Hash, Key };
+
     // Used by the table's entries; not for tests.
     bool enter(PlatformOp op, DWORD* error);
-    void acquired(PlatformOp op, int delta);
+    void acquired(Resource resource, int delta);
     const keyops::CryptoPlatform& inner() const { return inner_; }
 
 private:

@@ -1,0 +1,47 @@
+// The CryptoAPI functions the core calls, each written once: the CryptoPlatform table's members,
+// its default table and the tests' fault-injecting table are all made from this list.
+//
+// QDIE_CRYPTO_PLATFORM_FUNCTIONS(X) calls X(name, result, role, resource, (parameters)) for each:
+// the role says what a call does to the resource it hands out (a store, a certificate context, a
+// provider context, a hash, a key), so that a table that counts them knows which to count:
+//   Plain               hands out nothing
+//   Acquires            hands out one when it succeeds
+//   AcquiresUnlessDeleting  the same, except with CRYPT_DELETEKEYSET, which deletes a container
+//   Releases            gives one back, even when it reports a failure
+//   ReleasesUnlessNull  the same, a null one passing through
+//   Enumerates          gives back the previous context and hands out the next
+//   Unfailable          cannot fail
+//   Unwatched           is not even recorded (GetLastError, which every failure path reads)
+#pragma once
+
+#define QDIE_CRYPTO_PLATFORM_FUNCTIONS(X)                                                              \
+    X(CertOpenStore, HCERTSTORE, Acquires, Store, (LPCSTR, DWORD, HCRYPTPROV_LEGACY, DWORD, const void*)) \
+    X(CertOpenSystemStoreA, HCERTSTORE, Acquires, Store, (HCRYPTPROV_LEGACY, LPCSTR))                    \
+    X(CertEnumCertificatesInStore, PCCERT_CONTEXT, Enumerates, Context, (HCERTSTORE, PCCERT_CONTEXT))    \
+    X(CertGetCertificateContextProperty, BOOL, Plain, None, (PCCERT_CONTEXT, DWORD, void*, DWORD*))      \
+    X(CertAddEncodedCertificateToSystemStoreA, BOOL, Plain, None, (LPCSTR, const BYTE*, DWORD))          \
+    X(CertDeleteCertificateFromStore, BOOL, Releases, Context, (PCCERT_CONTEXT))                         \
+    X(CertDuplicateCertificateContext, PCCERT_CONTEXT, Acquires, Context, (PCCERT_CONTEXT))              \
+    X(CertFreeCertificateContext, BOOL, ReleasesUnlessNull, Context, (PCCERT_CONTEXT))                   \
+    X(CertCloseStore, BOOL, Releases, Store, (HCERTSTORE, DWORD))                                        \
+    X(CryptSetProvParam, BOOL, Plain, None, (HCRYPTPROV, DWORD, CONST BYTE*, DWORD))                     \
+    X(CryptAcquireContextA, BOOL, AcquiresUnlessDeleting, Provider,                                      \
+      (HCRYPTPROV*, LPCSTR, LPCSTR, DWORD, DWORD))                                                       \
+    X(CryptGetProvParam, BOOL, Plain, None, (HCRYPTPROV, DWORD, BYTE*, DWORD*, DWORD))                   \
+    X(CryptCreateHash, BOOL, Acquires, Hash, (HCRYPTPROV, ALG_ID, HCRYPTKEY, DWORD, HCRYPTHASH*))        \
+    X(CryptHashData, BOOL, Plain, None, (HCRYPTHASH, CONST BYTE*, DWORD, DWORD))                         \
+    X(CryptSetHashParam, BOOL, Plain, None, (HCRYPTHASH, DWORD, CONST BYTE*, DWORD))                     \
+    X(CryptGetHashParam, BOOL, Plain, None, (HCRYPTHASH, DWORD, BYTE*, DWORD*, DWORD))                   \
+    X(CryptDestroyHash, BOOL, Releases, Hash, (HCRYPTHASH))                                              \
+    X(CryptSignHashA, BOOL, Plain, None, (HCRYPTHASH, DWORD, LPCSTR, DWORD, BYTE*, DWORD*))              \
+    X(CryptImportPublicKeyInfo, BOOL, Acquires, Key,                                                     \
+      (HCRYPTPROV, DWORD, PCERT_PUBLIC_KEY_INFO, HCRYPTKEY*))                                            \
+    X(CryptVerifySignatureA, BOOL, Plain, None,                                                          \
+      (HCRYPTHASH, CONST BYTE*, DWORD, HCRYPTKEY, LPCSTR, DWORD))                                        \
+    X(CryptGetUserKey, BOOL, Acquires, Key, (HCRYPTPROV, DWORD, HCRYPTKEY*))                             \
+    X(CryptSetKeyParam, BOOL, Plain, None, (HCRYPTKEY, DWORD, CONST BYTE*, DWORD))                       \
+    X(CryptDecrypt, BOOL, Plain, None, (HCRYPTKEY, HCRYPTHASH, BOOL, DWORD, BYTE*, DWORD*))              \
+    X(CryptDestroyKey, BOOL, Releases, Key, (HCRYPTKEY))                                                 \
+    X(CryptReleaseContext, BOOL, Releases, Provider, (HCRYPTPROV, DWORD))                                \
+    X(GetForegroundWindow, HWND, Unfailable, None, ())                                                   \
+    X(GetLastError, DWORD, Unwatched, None, ())
