@@ -76,7 +76,7 @@ void signWithOpenSsl(EVP_PKEY* key) {
     EVP_PKEY_CTX_free(context);
 }
 
-void signInContainer(const softcapi::admin::KeyBindingInfo& binding) {
+void signInContainer(const softcapi::KeyBinding& binding) {
     HCRYPTPROV provider = 0;
     HCRYPTHASH hash = 0;
     require(CryptAcquireContextA(&provider, binding.container.c_str(), binding.provider.c_str(),

@@ -27,7 +27,7 @@ BOOL answerSize(void* data, DWORD* size, DWORD needed, bool& fill) {
 }
 
 // CRYPT_KEY_PROV_INFO followed by its two UTF-16 strings, which its pointers address.
-BOOL keyProvInfo(const KeyProvRecord& binding, void* data, DWORD* size) {
+BOOL keyProvInfo(const KeyBinding& binding, void* data, DWORD* size) {
     std::u16string container = utf8ToUtf16(binding.container);
     std::u16string provider = utf8ToUtf16(binding.provider);
     size_t containerBytes = (container.size() + 1) * sizeof(WCHAR);

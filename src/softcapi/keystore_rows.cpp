@@ -23,7 +23,7 @@ CertificateRecord certificateFromRow(const Statement& row) {
     record.thumbprint = row.blob(1);
     record.encoded = row.blob(2);
     if (!row.isNull(3) && !row.isNull(4)) {
-        record.binding = KeyProvRecord{row.text(3), row.text(4), static_cast<DWORD>(row.integer(5)),
+        record.binding = KeyBinding{row.text(3), row.text(4), static_cast<DWORD>(row.integer(5)),
                                        static_cast<DWORD>(row.integer(6))};
     }
     return record;
@@ -72,7 +72,7 @@ std::vector<std::string> loadStoreNames(Connection& db) {
 }
 
 bool putCertificate(Connection& db, const std::string& store, const std::vector<BYTE>& encoded,
-                    const std::vector<BYTE>& thumbprint, const KeyProvRecord* binding) {
+                    const std::vector<BYTE>& thumbprint, const KeyBinding* binding) {
     int64_t id = ensureStore(db, store);
     Statement insert(db,
                      "INSERT OR IGNORE INTO certificates(store_id, thumbprint, encoded) "

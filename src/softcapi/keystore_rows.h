@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "common/secure_bytes.h"
-#include "softcapi/key_prov_record.h"
+#include "softcapi/key_binding.h"
 #include "softcapi/sqlite_db.h"
 
 namespace softcapi {
@@ -21,7 +21,7 @@ struct CertificateRecord {
     int64_t id = 0;
     std::vector<BYTE> thumbprint;  // SHA-1 of the encoding
     std::vector<BYTE> encoded;
-    std::optional<KeyProvRecord> binding;
+    std::optional<KeyBinding> binding;
 };
 
 struct StoredKey {
@@ -56,7 +56,7 @@ std::optional<std::string> findStoreName(Connection& db, int64_t id);
 // Adds the certificate unless the store holds it already; a binding given replaces the stored
 // one. Creates the store when needed. True when a row was added.
 bool putCertificate(Connection& db, const std::string& store, const std::vector<BYTE>& encoded,
-                    const std::vector<BYTE>& thumbprint, const KeyProvRecord* binding);
+                    const std::vector<BYTE>& thumbprint, const KeyBinding* binding);
 void deleteCertificateRow(Connection& db, int64_t id);
 // False when the store holds no certificate with that thumbprint.
 bool deleteCertificateByThumbprint(Connection& db, const std::string& store,

@@ -8,7 +8,7 @@ namespace {
 
 const DWORD kEncodingType = X509_ASN_ENCODING | PKCS_7_ASN_ENCODING;
 
-CERT_CONTEXT contextOf(const CertificateEntry& entry, StoreSnapshot& snapshot) {
+CERT_CONTEXT contextOf(const SnapshotEntry& entry, StoreSnapshot& snapshot) {
     CERT_CONTEXT context;
     context.dwCertEncodingType = kEncodingType;
     context.pbCertEncoded = const_cast<BYTE*>(entry.record.encoded.data());
@@ -38,7 +38,7 @@ void makeRoomForOne(StoreSnapshot& snapshot) {
 }  // namespace
 
 SharedEntry makeEntry(CertificateRecord record, ObjectIdTexts& ids) {
-    auto entry = std::make_shared<CertificateEntry>();
+    auto entry = std::make_shared<SnapshotEntry>();
     entry->record = std::move(record);
     describeCertificate(entry->record.encoded, entry->info, ids);
     return entry;

@@ -26,11 +26,11 @@ struct StoreHandle {
 };
 
 // One certificate as read, shared by every snapshot that holds it.
-struct CertificateEntry {
+struct SnapshotEntry {
     CertificateRecord record;
     CERT_INFO info;  // its public key points into record.encoded
 };
-using SharedEntry = std::shared_ptr<const CertificateEntry>;
+using SharedEntry = std::shared_ptr<const SnapshotEntry>;
 
 // The entry of a record; its object identifier is spelled in `ids`, which must outlive it.
 SharedEntry makeEntry(CertificateRecord record, ObjectIdTexts& ids);

@@ -51,7 +51,7 @@ public:
 
     Bytes createCertificateBoundTo(const TestIdentity& keyHolder) override {
         Bytes certificate = createCertificate("Bound Elsewhere");
-        const softcapi::KeyProvRecord binding{keyHolder.container, keyHolder.provider,
+        const softcapi::KeyBinding binding{keyHolder.container, keyHolder.provider,
                                               keyHolder.providerType, keyHolder.keySpec};
         softcapi::admin::changeKeystore([&](softcapi::Connection& db) {
             softcapi::putCertificate(db, "My", certificate,

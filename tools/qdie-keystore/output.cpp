@@ -59,7 +59,7 @@ std::string describeContainerName(const std::string& name) {
     return bare ? name : quoted(name);
 }
 
-std::string describeBinding(const softcapi::admin::KeyBindingInfo& binding) {
+std::string describeBinding(const softcapi::KeyBinding& binding) {
     return "container=" + describeContainerName(binding.container) +
            " provider=" + quoted(binding.provider) + " type=" + std::to_string(binding.providerType) +
            " spec=" + keySpecName(binding.keySpec);

@@ -18,7 +18,7 @@ DWORD parseKeySpec(const std::string& text);
 // A container's name as the tool prints it: bare, or quoted when it would read ambiguously.
 std::string describeContainerName(const std::string& name);
 // container={...} provider="..." type=24 spec=exchange
-std::string describeBinding(const softcapi::admin::KeyBindingInfo& binding);
+std::string describeBinding(const softcapi::KeyBinding& binding);
 // <THUMBPRINT>  <subject>  <binding, or "no key">
 std::string describeCertificate(const softcapi::admin::CertificateEntry& entry);
 

@@ -72,7 +72,7 @@ void runAdd(const Arguments& arguments, ChangeRecord& change) {
 void runDelete(const Arguments& arguments, ChangeRecord& change) {
     std::string store = arguments.required(kStoreOption);
     std::string thumbprint = arguments.required(kThumbprintOption);
-    std::optional<admin::KeyBindingInfo> abandoned = admin::deleteCertificate(store, thumbprint);
+    std::optional<softcapi::KeyBinding> abandoned = admin::deleteCertificate(store, thumbprint);
     change.made("certificate " + escapeControls(thumbprint) + " deleted from store '" +
                 escapeControls(store) + "'");
     if (abandoned)

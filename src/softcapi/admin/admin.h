@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "softcapi/key_prov_record.h"
+#include "softcapi/key_binding.h"
 
 namespace softcapi::admin {
 
@@ -25,7 +25,6 @@ enum class KeyType { Rsa1024, Rsa2048, Rsa3072, Rsa4096, Dsa1024 };
 // "rsa-2048", "dsa-1024", ...; false for another text.
 bool parseKeyType(const std::string& text, KeyType& type);
 
-using KeyBindingInfo = KeyProvRecord;
 
 // Where a new key goes and how its certificate is bound to it. Empty fields take defaults: a
 // generated container name, the family's provider ("Microsoft Enhanced RSA and AES Cryptographic
@@ -50,7 +49,7 @@ struct IdentityOptions {
 struct Identity {
     std::vector<BYTE> certificate;
     std::string thumbprint;  // SHA-1, upper-case hexadecimal
-    KeyBindingInfo binding;
+    KeyBinding binding;
 };
 
 // Runs once the identity is made and before the key store is changed: what it throws leaves
@@ -111,7 +110,7 @@ struct CertificateEntry {
     std::vector<BYTE> encoded;
     std::string thumbprint;
     std::string subject;
-    std::optional<KeyBindingInfo> binding;
+    std::optional<KeyBinding> binding;
 };
 
 std::vector<CertificateEntry> storeContents(const std::string& store);
@@ -122,7 +121,7 @@ void addCertificate(const std::string& store, const std::vector<BYTE>& encoded);
 void addCertificates(const std::string& store, const std::vector<std::vector<BYTE>>& encodings);
 // The certificate's binding when the deletion leaves its key container without any certificate
 // bound to it; nothing otherwise.
-std::optional<KeyBindingInfo> deleteCertificate(const std::string& store,
+std::optional<KeyBinding> deleteCertificate(const std::string& store,
                                                 const std::string& thumbprint);
 
 // Whether writing `path` would replace the key store file or one SQLite keeps beside it (its

@@ -10,13 +10,13 @@ namespace softcapi::admin {
 
 namespace {
 
-bool reachesFamily(const KeyBindingInfo& binding, KeyFamily family) {
+bool reachesFamily(const KeyBinding& binding, KeyFamily family) {
     const ProviderInfo* known = findProvider(binding.provider.c_str());
     return known == nullptr || known->family == family;
 }
 
 struct Binding {
-    KeyBindingInfo info;
+    KeyBinding info;
     std::string store;
     CertificateRecord record;
 };
@@ -28,7 +28,7 @@ std::multimap<std::string, Binding> bindingsByContainer(Connection& db) {
         for (CertificateRecord& record : loadCertificates(db, store)) {
             if (!record.binding) continue;
             std::string container = foldAsciiCase(record.binding->container);
-            KeyBindingInfo info = *record.binding;
+            KeyBinding info = *record.binding;
             bindings.emplace(std::move(container),
                              Binding{std::move(info), store, std::move(record)});
         }
@@ -77,7 +77,7 @@ KeyFamily familyOfProvider(const std::string& provider) {
 
 }  // namespace
 
-bool leavesContainerUnbound(Connection& db, const KeyBindingInfo& binding) {
+bool leavesContainerUnbound(Connection& db, const KeyBinding& binding) {
     std::optional<std::multimap<std::string, Binding>> bindings;
     for (KeyFamily family : {KeyFamily::Rsa, KeyFamily::Dss}) {
         if (!reachesFamily(binding, family) || !containerExists(db, family, binding.container))

@@ -91,9 +91,9 @@ std::string generatedContainerName() {
 }
 
 // Fills the defaults of a placement for a key of `family` and checks what was given.
-KeyBindingInfo resolveBinding(const KeyPlacement& placement, KeyFamily family) {
+KeyBinding resolveBinding(const KeyPlacement& placement, KeyFamily family) {
     checkStoreName(placement.store);
-    KeyBindingInfo binding;
+    KeyBinding binding;
     binding.container = placement.container.empty() ? generatedContainerName() : placement.container;
     const ProviderInfo& familyDefault = familyDefaultProvider(family);
     binding.provider = placement.provider.empty() ? familyDefault.name : placement.provider;
@@ -173,7 +173,7 @@ std::vector<BYTE> selfSignedCertificate(EVP_PKEY* key, const std::string& subjec
 
 // Writes the container and the certificate bound to it in one transaction.
 Identity storeIdentity(EVP_PKEY* key, const std::vector<BYTE>& certificate,
-                       const KeyBindingInfo& binding, const KeyPlacement& placement,
+                       const KeyBinding& binding, const KeyPlacement& placement,
                        const BeforeStoring& beforeStoring) {
     ContainerRecord container;
     container.family = familyOf(key);
@@ -218,7 +218,7 @@ bool parseKeyType(const std::string& text, KeyType& type) {
 Identity createIdentity(const IdentityOptions& options, const BeforeStoring& beforeStoring) {
     OpenSslErrorScope scope;
     KeyFamily family = options.keyType == KeyType::Dsa1024 ? KeyFamily::Dss : KeyFamily::Rsa;
-    KeyBindingInfo binding = resolveBinding(options.placement, family);
+    KeyBinding binding = resolveBinding(options.placement, family);
     PkeyPtr key = generateKey(options.keyType);
     std::vector<BYTE> certificate = selfSignedCertificate(key.get(), options.subject, binding.keySpec);
     return storeIdentity(key.get(), certificate, binding, options.placement, beforeStoring);
@@ -228,7 +228,7 @@ Identity importPkcs12(const std::vector<BYTE>& pkcs12, const std::string& passwo
                       const KeyPlacement& placement) {
     OpenSslErrorScope scope;
     Pkcs12Identity read = readPkcs12(pkcs12, password);
-    KeyBindingInfo binding = resolveBinding(placement, familyOf(read.key.get()));
+    KeyBinding binding = resolveBinding(placement, familyOf(read.key.get()));
     // Its container would refuse it at every acquisition: a key that cannot sign is not imported.
     if (!keyPairMatches(read.key.get(), X509_get0_pubkey(read.certificate.get())))
         throw AdminError("the PKCS#12 key does not sign what its certificate verifies");

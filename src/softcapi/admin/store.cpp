@@ -63,12 +63,12 @@ void addCertificates(const std::string& store, const std::vector<std::vector<BYT
     });
 }
 
-std::optional<KeyBindingInfo> deleteCertificate(const std::string& store,
+std::optional<KeyBinding> deleteCertificate(const std::string& store,
                                                 const std::string& thumbprint) {
     // Looked up first, so that a certificate that is not there never opens the file for writing.
     exportCertificate(store, thumbprint);
     std::vector<BYTE> wanted = parseThumbprint(thumbprint);
-    std::optional<KeyBindingInfo> abandoned;
+    std::optional<KeyBinding> abandoned;
     changeKeystore([&](Connection& db) {
         std::optional<CertificateRecord> found = findCertificate(db, store, wanted);
         if (!found || !deleteCertificateByThumbprint(db, store, wanted))

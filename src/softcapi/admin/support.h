@@ -18,7 +18,7 @@ void checkStoreName(const std::string& store);
 std::string subjectOf(const std::vector<BYTE>& encoded);
 // Whether a container the binding reaches exists and no certificate of any store is bound to it
 // (see BoundCertificate): what is left once the binding's certificate is gone.
-bool leavesContainerUnbound(Connection& db, const KeyBindingInfo& binding);
+bool leavesContainerUnbound(Connection& db, const KeyBinding& binding);
 // Runs `read` on the key store under a read transaction; nothing to read gives nothing.
 template <typename Read>
 void readKeystore(Read read);

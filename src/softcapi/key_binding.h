@@ -1,5 +1,5 @@
-// A certificate's key-provider property as the key store keeps it: which container, through
-// which provider and type, and which of the container's keys. Names in UTF-8.
+// A certificate's key binding, its key-provider property as the key store keeps it: which
+// container, through which provider and type, and which of the container's keys. Names in UTF-8.
 #pragma once
 
 #include <string>
@@ -8,7 +8,7 @@
 
 namespace softcapi {
 
-struct KeyProvRecord {
+struct KeyBinding {
     std::string container;
     std::string provider;
     DWORD providerType = 0;
