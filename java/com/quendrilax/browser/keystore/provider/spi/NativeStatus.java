@@ -21,7 +21,7 @@ final class NativeStatus {
             Map.entry(13, "the key container has no key that signs"),
             Map.entry(14, "the certificate names no key container"),
             Map.entry(15, "the hash value could not be computed or set"),
-            Map.entry(DECRYPTION_FAILED,
+            Map.entry(22,
                     "the ciphertext decrypts with neither PKCS #1 v1.5 nor OAEP padding"),
             Map.entry(23, "the key container has no key-exchange key"),
             Map.entry(24, "the store did not take the certificate"),
