@@ -2,7 +2,8 @@
 # Speed: signing and decryption through Java -> JNI -> library -> software CryptoAPI against
 # OpenSSL alone and Java's own provider, RSA-2048 and RSA-3072, logging off and on, stores of 10,
 # 1,000 and 10,000 certificates; listing such stores from Java; and the first call in a fresh
-# JVM; signing through the QDIE provider against the natives called directly; and the key store
+# JVM; signing and decryption through the QDIE provider's natives against the ten natives and the
+# floor; and the key store
 # at scale: adding, deleting, signing, another process's change and listing with stores of 10,
 # 10,000 and 100,000 certificates. Prints ratios measured side by side in one run. Run after
 # scripts/setup.sh.
@@ -10,7 +11,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 build="$PWD/build/linux"
 cmake --preset linux >/dev/null
-cmake --build --preset linux -j 2 --target QDIEKeystore QdieBenchSupport qdie_keystore_benchmark \
+cmake --build --preset linux -j 2 --target QDIEKeystore QDIEProvider QdieBenchSupport qdie_keystore_benchmark \
   soundness_cost_bench softcapi_signing_bench qdie-keystore >/dev/null
 
 work=$(mktemp -d)
@@ -45,11 +46,11 @@ done | sort -n | awk '{ first[NR] = $1; steady[NR] = $2 }
         printf "first signing %.2f ms, signing once loaded %.2f ms: %.2f ms more (median of %d JVMs)\n",
                first[m], steady[m], first[m] - steady[m], NR }'
 
-echo "== signing through the QDIE provider against the natives directly (store of 10, logging off)"
+echo "== signing and decryption through the QDIE provider's natives against the ten natives and the floor (store of 10, logging off)"
 rm -rf "$userprofile/.quendrilax"
-java -Djava.library.path="$build/src" \
+java -Djava.library.path="$build/src:$build/bench" \
   -cp "$build/bench/qdie-keystore-benchmark.jar:$build/java/QDIEKeystore.jar" \
-  com.quendrilax.bench.ProviderBenchmark "$work/cert2048.der"
+  com.quendrilax.bench.ProviderBenchmark "$work/rsa2048.p12"
 
 echo "== the key store at scale, through Java (RSA-2048 signing, SHA-256 over 1 KiB, logging off)"
 openssl x509 -in "$work/cert3072.pem" -outform DER -out "$work/cert3072.der"

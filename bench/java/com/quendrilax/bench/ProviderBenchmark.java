@@ -1,5 +1,6 @@
 package com.quendrilax.bench;
 
+import com.quendrilax.browser.cipher.RSACipher;
 import com.quendrilax.browser.keystore.provider.QDBrowserProvider;
 import com.quendrilax.browser.keystore.provider.signature.BrowserSignature;
 import java.io.ByteArrayInputStream;
@@ -9,43 +10,63 @@ import java.security.KeyStore;
 import java.security.PrivateKey;
 import java.security.Security;
 import java.security.Signature;
-import java.security.cert.CertificateFactory;
 import java.security.cert.X509Certificate;
 import java.security.interfaces.RSAPublicKey;
 import java.util.Arrays;
+import java.util.function.Consumer;
+import javax.crypto.Cipher;
 
 /**
- * Signing SHA-256 over 1 KiB through the QDIE provider against the natives called directly, with
- * the same key in one run: operation by operation in turn, so that the machine weighs on each
- * alike. The provider is timed twice: with one Signature object reused, and with
- * Signature.getInstance and initSign for every signature, as many applications do. Prints the
- * median time of a signature, which a preempted or collected operation does not move, and what
- * the provider adds.
- * Argument: the certificate's DER, in the profile's "My".
+ * Signing (SHA-256 over 1 KiB) and decryption (PKCS #1 v1.5) through the QDIE provider, whose
+ * natives return their own outcome, against the ten natives called directly and against the
+ * floor of what the behaviour requires, with the same key in one run: operation by operation in
+ * turn, so that the machine weighs on each alike. The provider is timed twice for signing: with
+ * one Signature object reused, and with Signature.getInstance and initSign for every signature,
+ * as many applications do. Prints the median time of each, which a preempted or collected
+ * operation does not move, with its ratios to the natives and to the floor.
+ * Arguments: the PKCS#12 file (password "bench") of the identity in the profile's "My".
  */
 public final class ProviderBenchmark {
 
     private static final int CALG_SHA_256 = 0x800c;
-    private static final int SIGNATURES = 1500;
+    private static final String PASSWORD = "bench";
+    private static final int OPERATIONS = 1500;
     private static final int WARM_UP = 300;
 
     private ProviderBenchmark() {}
 
     public static void main(String[] arguments) throws Exception {
-        byte[] encoding = Files.readAllBytes(Path.of(arguments[0]));
-        X509Certificate certificate = (X509Certificate) CertificateFactory.getInstance("X.509")
-                .generateCertificate(new ByteArrayInputStream(encoding));
+        KeyStore pkcs12 = KeyStore.getInstance("PKCS12");
+        pkcs12.load(new ByteArrayInputStream(Files.readAllBytes(Path.of(arguments[0]))),
+                PASSWORD.toCharArray());
+        String name = pkcs12.aliases().nextElement();
+        X509Certificate certificate = (X509Certificate) pkcs12.getCertificate(name);
+        byte[] encoding = certificate.getEncoded();
+        long openssl = BenchSupport.loadKey(pkcs12.getKey(name, PASSWORD.toCharArray()).getEncoded());
+        long floorStore = BenchSupport.loadFloorStore();
+
         Security.addProvider(new QDBrowserProvider());
         KeyStore personal = KeyStore.getInstance("QDIE-MY");
         personal.load(null, null);
         PrivateKey key = (PrivateKey) personal.getKey(personal.getCertificateAlias(certificate), null);
         byte[] data = new byte[1024];
         Arrays.fill(data, (byte) 0x42);
+        Cipher encrypt = Cipher.getInstance("RSA/ECB/PKCS1Padding");
+        encrypt.init(Cipher.ENCRYPT_MODE, certificate.getPublicKey());
+        byte[] cipherText = encrypt.doFinal(Arrays.copyOf(data, 32));
+        int signingLines = linesOf(() -> BrowserSignature.sign(CALG_SHA_256, "RSA", encoding, data));
+        int decryptionLines = linesOf(() -> RSACipher.decrypt(encoding, cipherText));
+
         Signature reused = Signature.getInstance("SHA256withRSA");
         reused.initSign(key);
-
+        Cipher decrypt = Cipher.getInstance("RSA/ECB/PKCS1Padding");
+        decrypt.init(Cipher.DECRYPT_MODE, key);
+        String[] labels = {"signing: natives directly", "signing: floor",
+            "signing: provider, Signature reused", "signing: provider, getInstance each",
+            "decryption: natives directly", "decryption: floor", "decryption: provider"};
         Timing.Operation[] contenders = {
             () -> check(BrowserSignature.sign(CALG_SHA_256, "RSA", encoding, data)),
+            () -> check(BenchSupport.floorSign(openssl, floorStore, encoding, data, signingLines)),
             () -> {
                 reused.update(data);
                 check(reused.sign());
@@ -56,32 +77,52 @@ public final class ProviderBenchmark {
                 fresh.update(data);
                 check(fresh.sign());
             },
+            () -> check(RSACipher.decrypt(encoding, cipherText)),
+            () -> check(BenchSupport.floorDecrypt(openssl, floorStore, encoding, cipherText,
+                    decryptionLines)),
+            () -> check(decrypt.doFinal(cipherText)),
         };
         for (int warmUp = 0; warmUp < WARM_UP; ++warmUp) {
             for (Timing.Operation contender : contenders) contender.run();
         }
-        double[][] microseconds = new double[contenders.length][SIGNATURES];
-        for (int i = 0; i < SIGNATURES; ++i) {
-            for (int c = 0; c < contenders.length; ++c) {
-                long start = System.nanoTime();
-                contenders[c].run();
-                microseconds[c][i] = (System.nanoTime() - start) / 1e3;
-            }
+        double[][] microseconds = new double[contenders.length][OPERATIONS];
+        for (int i = 0; i < OPERATIONS; ++i) {
+            for (int c = 0; c < contenders.length; ++c)
+                microseconds[c][i] = Timing.time(contenders[c]) / 1e3;
         }
-        double natives = Timing.median(microseconds[0]);
-        double provider = Timing.median(microseconds[1]);
-        double fresh = Timing.median(microseconds[2]);
-        System.out.printf("RSA-%d, SHA-256 over 1 KiB, the median of %d signatures each:%n",
-                ((RSAPublicKey) certificate.getPublicKey()).getModulus().bitLength(),
-                SIGNATURES);
-        System.out.printf("  natives directly          %8.1f us%n", natives);
-        System.out.printf("  provider, Signature reused %7.1f us  x%.3f  (%+.1f us)%n", provider,
-                provider / natives, provider - natives);
-        System.out.printf("  provider, getInstance each %7.1f us  x%.3f  (%+.1f us)%n", fresh,
-                fresh / natives, fresh - natives);
+        System.out.printf("RSA-%d, the median of %d operations each:%n",
+                ((RSAPublicKey) certificate.getPublicKey()).getModulus().bitLength(), OPERATIONS);
+        for (int c = 0; c < contenders.length; ++c) {
+            boolean decryption = c >= 4;
+            double median = Timing.median(microseconds[c]);
+            double natives = Timing.median(microseconds[decryption ? 4 : 0]);
+            double floor = Timing.median(microseconds[decryption ? 5 : 1]);
+            System.out.printf("  %-38s %8.1f us  x%.3f the natives  x%.3f the floor%n", labels[c],
+                    median, median / natives, median / floor);
+        }
+        BenchSupport.freeFloorStore(floorStore);
+        BenchSupport.freeKey(openssl);
     }
 
-    private static void check(byte[] signature) {
-        if (signature == null) throw new IllegalStateException("a signing failed");
+    // The lines one call logs, as Java receives them with the log folder present; the floor makes
+    // as many failed opens with it absent, as the library does.
+    private static int linesOf(Timing.Operation call) throws Exception {
+        Path logFolder = Path.of(System.getenv("userprofile"), ".quendrilax");
+        int[] lines = {0};
+        Consumer<String> counter = line -> ++lines[0];
+        Files.createDirectories(logFolder);
+        QDBrowserProvider.addLogListener(counter);
+        try {
+            call.run();
+        } finally {
+            QDBrowserProvider.removeLogListener(counter);
+        }
+        Files.delete(logFolder.resolve("jni.log"));
+        Files.delete(logFolder);
+        return lines[0];
+    }
+
+    private static void check(byte[] result) {
+        if (result == null) throw new IllegalStateException("an operation failed");
     }
 }
