@@ -1,8 +1,10 @@
 #!/usr/bin/env bash
-# setCertificateEntry replacing a certificate in a store whose folder its user may not write, run
-# without root's capabilities as a user meets it: the provider adds the new certificate before it
-# deletes the old, so the refused addition is a KeyStoreException and the old certificate stays.
-# Usage: store_writes_test.sh PROVIDER_JAR LIBRARY_DIR QDIE_KEYSTORE
+# The provider meeting a key store its user may not write or read, run without root's
+# capabilities as a user meets it: setCertificateEntry replacing a certificate in a store whose
+# folder the user may not write adds the new certificate before it deletes the old, so the
+# refused addition is a KeyStoreException and the old certificate stays; a key store file the
+# user may not read fails keytool -list with the reason, never lists as empty.
+# Usage: store_access_test.sh PROVIDER_JAR LIBRARY_DIR QDIE_KEYSTORE
 source "$(dirname "$0")/tools_lib.sh"
 jar=$1 library_dir=$2 qdie_keystore=$3
 enter_throwaway_profile
@@ -53,3 +55,13 @@ listed=$("$qdie_keystore" list --store TrustedPeople)
 grep -q "^$(thumbprint old.pem)  " <<<"$listed" || fail "the old certificate is gone: $listed"
 grep -q "^$(thumbprint new.pem)  " <<<"$listed" && fail "the new certificate is in: $listed"
 echo "setCertificateEntry in an unwritable store: $out; the old certificate stays"
+
+chmod 0000 "$folder/keystore.db"
+if out=$("${unprivileged[@]}" keytool -J-cp -J"$jar" -J-Djava.library.path="$library_dir" \
+    -addprovider QDIE -keystore NONE -storepass unused -storetype QDIE-MY -list 2>&1); then
+  fail "keytool -list of an unreadable key store exited 0: $out"
+fi
+chmod 0600 "$folder/keystore.db"
+grep -q 'the system store "My" could not be read: .*(status 7, Windows error 0x80070005: access denied)' \
+  <<<"$out" || fail "keytool -list of an unreadable key store: $out"
+echo "keytool -list of a key store its user may not read: exits non-zero, access denied"
