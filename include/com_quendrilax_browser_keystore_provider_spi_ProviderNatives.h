@@ -25,6 +25,14 @@ JNIEXPORT jbyteArray JNICALL Java_com_quendrilax_browser_keystore_provider_spi_P
 
 /*
  * Class:     com_quendrilax_browser_keystore_provider_spi_ProviderNatives
+ * Method:    rawRsa
+ * Signature: ([B[B[B)[B
+ */
+JNIEXPORT jbyteArray JNICALL Java_com_quendrilax_browser_keystore_provider_spi_ProviderNatives_rawRsa
+  (JNIEnv *, jclass, jbyteArray, jbyteArray, jbyteArray);
+
+/*
+ * Class:     com_quendrilax_browser_keystore_provider_spi_ProviderNatives
  * Method:    listStore
  * Signature: (Ljava/lang/String;)Lcom/quendrilax/browser/keystore/provider/spi/StoreListing;
  */

@@ -26,6 +26,9 @@ constexpr uint32_t kStatusNoExchangeKey = 23;
 // status word): the store refused to add or to delete the certificate.
 constexpr uint32_t kStatusCertificateNotAdded = 24;
 constexpr uint32_t kStatusCertificateNotDeleted = 25;
+// The provider's signing by its own padding (RSASSA-PSS): the key's provider refused the raw
+// private-key operation.
+constexpr uint32_t kStatusNoRawOperation = 26;
 
 void recordStatus(uint32_t code);
 uint32_t lastStatus();

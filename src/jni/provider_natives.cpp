@@ -105,6 +105,23 @@ jbyteArray decrypt(JNIEnv* env, jbyteArray certificate, jbyteArray cipherText, j
     return resultBytes(env, plainText.data(), plainText.size());
 }
 
+jbyteArray rawRsa(JNIEnv* env, jbyteArray certificate, jbyteArray block, jbyteArray pin) {
+    JavaBytes certificateBytes(env, certificate);
+    if (!certificateBytes.valid()) return throwArgumentUnavailable(env, certificate, "certificate"), nullptr;
+    JavaBytes blockBytes(env, block);
+    if (!blockBytes.valid()) return throwArgumentUnavailable(env, block, "block"), nullptr;
+    SecureBytes pinBytes;
+    if (!takePin(env, pin, pinBytes)) return throwArgumentUnavailable(env, pin, "pin"), nullptr;
+
+    SecureBytes result;
+    keyops::CallContext context(diagnostics::javaLogSink(env));
+    if (!keyops::rawRsaWithCertificate(context, certificateBytes.data(), certificateBytes.size(),
+                                       blockBytes.data(), blockBytes.size(), result,
+                                       pinText(pinBytes)))
+        return throwFailure(env, context.outcome), nullptr;
+    return resultBytes(env, result.data(), result.size());
+}
+
 jobject listStore(JNIEnv* env, jstring storeName) {
     JavaChars name(env, storeName);
     if (!name.valid()) return throwArgumentUnavailable(env, storeName, "storeName"), nullptr;
@@ -148,6 +165,11 @@ JNIEXPORT jbyteArray JNICALL Java_com_quendrilax_browser_keystore_provider_spi_P
 JNIEXPORT jbyteArray JNICALL Java_com_quendrilax_browser_keystore_provider_spi_ProviderNatives_decrypt(
     JNIEnv* env, jclass, jbyteArray certificate, jbyteArray cipherText, jbyteArray pin) {
     return guardProviderNative(env, [&] { return decrypt(env, certificate, cipherText, pin); });
+}
+
+JNIEXPORT jbyteArray JNICALL Java_com_quendrilax_browser_keystore_provider_spi_ProviderNatives_rawRsa(
+    JNIEnv* env, jclass, jbyteArray certificate, jbyteArray block, jbyteArray pin) {
+    return guardProviderNative(env, [&] { return rawRsa(env, certificate, block, pin); });
 }
 
 JNIEXPORT jobject JNICALL Java_com_quendrilax_browser_keystore_provider_spi_ProviderNatives_listStore(

@@ -14,6 +14,7 @@ using diagnostics::kStatusContextNotReleased;
 using diagnostics::kStatusDecryptionFailed;
 using diagnostics::kStatusKeyProvInfoUnreadable;
 using diagnostics::kStatusNoExchangeKey;
+using diagnostics::kStatusNoRawOperation;
 using diagnostics::kStatusSuccess;
 using diagnostics::trimLogFile;
 using diagnostics::writeLog;
@@ -32,6 +33,10 @@ const char kDecryptedWithOaep[] = "CryptDecrypt success\n";
 const char kDecryptError[] = "CryptDecrypt error: %x";
 const char kReleased[] = "CryptReleaseContext success";
 const char kFinished[] = "Decrypt finished";
+const char kRawBanner[] = "########## Raw RSA ##########";
+const char kRawDone[] = "CryptDecrypt success (CRYPT_DECRYPT_RSA_NO_PADDING_CHECK)";
+const char kRawError[] = "CryptDecrypt error (CRYPT_DECRYPT_RSA_NO_PADDING_CHECK): %x";
+const char kRawFinished[] = "Raw RSA finished";
 
 const char kAcquireContext[] = "CryptAcquireContextA";
 const char kGetUserKey[] = "CryptGetUserKey";
@@ -91,9 +96,36 @@ void decryptWithKey(CallContext& context, HCRYPTKEY key, const BYTE* cipherText,
     context.outcome.record(kStatusSuccess);
 }
 
-// From the acquisition of the container to its release.
-void decryptInContainer(CallContext& context, const KeyBinding& binding, const BYTE* cipherText,
-                        DWORD cipherTextLength, SecureBytes& plainText, const char* pin) {
+// The private-key operation alone, over a block most significant byte first: the result as
+// the key leaves it, in the same order, for a caller that pads (RSASSA-PSS) itself.
+void rawWithKey(CallContext& context, HCRYPTKEY key, const BYTE* block, DWORD blockLength,
+                SecureBytes& result) {
+    SecureBytes buffer;
+    DWORD error = ERROR_SUCCESS;
+    try {
+        buffer = SecureBytes(block, blockLength);
+    } catch (const std::bad_alloc&) {
+        error = ERROR_NOT_ENOUGH_MEMORY;
+    }
+    DWORD length = blockLength;
+    if (error == ERROR_SUCCESS) {
+        std::reverse(buffer.data(), buffer.data() + buffer.size());
+        if (!context.platform.CryptDecrypt(key, 0, TRUE, CRYPT_DECRYPT_RSA_NO_PADDING_CHECK,
+                                           buffer.data(), &length))
+            error = context.platform.GetLastError();
+    }
+    if (!finishStep(context, {kDecrypt, kRawDone, kRawError, kStatusNoRawOperation},
+                    error == ERROR_SUCCESS, error))
+        return;
+    buffer.truncate(length);
+    std::reverse(buffer.data(), buffer.data() + buffer.size());
+    result = std::move(buffer);
+    context.outcome.record(kStatusSuccess);
+}
+
+// From the acquisition of the container to its release, the key-exchange key handed to `use`.
+template <typename UseKey>
+void inContainer(CallContext& context, const KeyBinding& binding, const char* pin, UseKey use) {
     const CryptoPlatform& platform = context.platform;
     ScopedProvider provider;
     if (!runStep(context, {kAcquireContext, kAcquired, kAcquireError, kStatusKeyProvInfoUnreadable},
@@ -108,12 +140,29 @@ void decryptInContainer(CallContext& context, const KeyBinding& binding, const B
     ScopedKey key;
     if (runStep(context, {kGetUserKey, kUserKeyObtained, kUserKeyError, kStatusNoExchangeKey},
                 [&] { return platform.CryptGetUserKey(provider.get(), AT_KEYEXCHANGE, key.put()) != FALSE; })) {
-        decryptWithKey(context, key.get(), cipherText, cipherTextLength, plainText);
+        use(key.get());
         key.reset();
     }
 
     runStep(context, {kReleaseContext, kReleased, nullptr, kStatusContextNotReleased},
             [&] { return provider.close(); });
+}
+
+// Looks the certificate up, runs `use` with its key-exchange key, and logs the banner and the
+// closing line around it.
+template <typename UseKey>
+bool withExchangeKey(CallContext& context, const BYTE* encoding, DWORD encodingLength,
+                     const char* banner, const char* finished, const char* pin, UseKey use) {
+    trimLogFile();
+    writeLog(banner, context.log);
+    CertificateKey found;
+    if (findCertificateKey(context, encoding, encodingLength, kCertificateFoundForDecryption,
+                           found))
+        inContainer(context, found.binding, pin, use);
+    found.certificate.reset();
+    if (found.store.valid()) static_cast<void>(found.store.close());
+    writeLog(finished, context.log);
+    return context.outcome.succeeded();
 }
 
 }  // namespace
@@ -122,22 +171,23 @@ bool decryptWithCertificate(CallContext& context, const BYTE* encoding, DWORD en
                             const BYTE* cipherText, DWORD cipherTextLength,
                             SecureBytes& plainText, const char* pin) {
     plainText = SecureBytes();
-    trimLogFile();
-    writeLog(kBanner, context.log);
+    if (withExchangeKey(context, encoding, encodingLength, kBanner, kFinished, pin, [&](HCRYPTKEY key) {
+            decryptWithKey(context, key, cipherText, cipherTextLength, plainText);
+        }))
+        return true;
+    plainText = SecureBytes();
+    return false;
+}
 
-    CertificateKey found;
-    if (findCertificateKey(context, encoding, encodingLength, kCertificateFoundForDecryption,
-                           found))
-        decryptInContainer(context, found.binding, cipherText, cipherTextLength, plainText, pin);
-    found.certificate.reset();
-    if (found.store.valid()) static_cast<void>(found.store.close());
-
-    writeLog(kFinished, context.log);
-    if (!context.outcome.succeeded()) {
-        plainText = SecureBytes();
-        return false;
-    }
-    return true;
+bool rawRsaWithCertificate(CallContext& context, const BYTE* encoding, DWORD encodingLength,
+                           const BYTE* block, DWORD blockLength, SecureBytes& result,
+                           const char* pin) {
+    result = SecureBytes();
+    if (withExchangeKey(context, encoding, encodingLength, kRawBanner, kRawFinished, pin,
+                        [&](HCRYPTKEY key) { rawWithKey(context, key, block, blockLength, result); }))
+        return true;
+    result = SecureBytes();
+    return false;
 }
 
 }  // namespace keyops

@@ -16,4 +16,14 @@ bool decryptWithCertificate(CallContext& context, const BYTE* encoding, DWORD en
                             const BYTE* cipherText, DWORD cipherTextLength,
                             common::SecureBytes& plainText, const char* pin = nullptr);
 
+// The private-key operation alone on one block (most significant byte first, as long as the
+// key), with the key-exchange key of the certificate, through the provider's
+// CRYPT_DECRYPT_RSA_NO_PADDING_CHECK: for a caller that pads the block itself (RSASSA-PSS) and
+// checks the result. Logged as a decryption is, between its own banner and closing line. True
+// with the result, most significant byte first; false with the outcome telling why (status 26
+// when the provider refuses the operation).
+bool rawRsaWithCertificate(CallContext& context, const BYTE* encoding, DWORD encodingLength,
+                           const BYTE* block, DWORD blockLength, common::SecureBytes& result,
+                           const char* pin);
+
 }  // namespace keyops

@@ -1,4 +1,5 @@
-// Key handles: a container's key, its parameters, and RSA decryption in CryptoAPI's byte order.
+// Key handles: a container's key, its parameters, and RSA decryption in CryptoAPI's byte order
+// (padded, or the raw private-key operation of CRYPT_DECRYPT_RSA_NO_PADDING_CHECK).
 #include <openssl/rsa.h>
 
 #include <algorithm>
@@ -65,6 +66,18 @@ DWORD decryptInPlace(SoftKey& key, EVP_PKEY* privateKey, DWORD flags, BYTE* data
     return ERROR_SUCCESS;
 }
 
+// CRYPT_DECRYPT_RSA_NO_PADDING_CHECK: the block as the private-key operation leaves it, the
+// padding left for the caller, in CryptoAPI's byte order as the input was.
+DWORD rawInPlace(EVP_PKEY* privateKey, BYTE* data, DWORD length) {
+    std::vector<BYTE> input(data, data + length);
+    std::reverse(input.begin(), input.end());
+    common::SecureBytes block;
+    DWORD error = ERROR_SUCCESS;
+    if (!rawRsaDecrypt(privateKey, input, block, error)) return error;
+    std::reverse_copy(block.data(), block.data() + block.size(), data);
+    return ERROR_SUCCESS;
+}
+
 }  // namespace
 
 BOOL WINAPI CryptGetUserKey(HCRYPTPROV hProv, DWORD dwKeySpec, HCRYPTKEY* phUserKey) {
@@ -105,7 +118,9 @@ BOOL WINAPI CryptDecrypt(HCRYPTKEY hKey, HCRYPTHASH hHash, BOOL Final, DWORD dwF
         std::shared_ptr<SoftKey> key = keyHandles().find(hKey);
         if (!key) return failWith(ERROR_INVALID_PARAMETER);
         if (hHash != 0) return failWith(NTE_BAD_HASH);
-        if ((dwFlags & ~static_cast<DWORD>(CRYPT_OAEP)) != 0) return failWith(NTE_BAD_FLAGS);
+        const bool raw = dwFlags == CRYPT_DECRYPT_RSA_NO_PADDING_CHECK;
+        if (!raw && (dwFlags & ~static_cast<DWORD>(CRYPT_OAEP)) != 0) return failWith(NTE_BAD_FLAGS);
+        if (raw && !key->provider->info->rawRsaDecryption) return failWith(NTE_BAD_FLAGS);
         if (pdwDataLen == nullptr || (pbData == nullptr && *pdwDataLen != 0))
             return failWith(ERROR_INVALID_PARAMETER);
         // Only an RSA key-exchange key decrypts.
@@ -117,7 +132,8 @@ BOOL WINAPI CryptDecrypt(HCRYPTKEY hKey, HCRYPTHASH hHash, BOOL Final, DWORD dwF
         if (*pdwDataLen != static_cast<DWORD>(EVP_PKEY_get_size(privateKey.get())))
             return failWith(NTE_BAD_DATA);
         OpenSslErrorScope scope;
-        error = decryptInPlace(*key, privateKey.get(), dwFlags, pbData, pdwDataLen);
+        error = raw ? rawInPlace(privateKey.get(), pbData, *pdwDataLen)
+                    : decryptInPlace(*key, privateKey.get(), dwFlags, pbData, pdwDataLen);
         return error == ERROR_SUCCESS ? TRUE : failWith(error);
     });
 }

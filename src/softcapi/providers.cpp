@@ -36,7 +36,7 @@ const std::vector<ProviderInfo>& providers() {
         {"Microsoft RSA SChannel Cryptographic Provider", PROV_RSA_SCHANNEL, KeyFamily::Rsa, true,
          rsaAlgorithms(1024, false)},
         {"Microsoft Enhanced RSA and AES Cryptographic Provider", PROV_RSA_AES, KeyFamily::Rsa,
-         true, rsaAlgorithms(1024, true)},
+         true, rsaAlgorithms(1024, true), true},
         {"Microsoft Base DSS Cryptographic Provider", PROV_DSS, KeyFamily::Dss, true,
          dssAlgorithms()},
         {"Microsoft Base DSS and Diffie-Hellman Cryptographic Provider", PROV_DSS_DH,

@@ -23,6 +23,9 @@ struct ProviderInfo {
     KeyFamily family;
     bool typeDefault;  // the one Windows picks for its type when no name is given
     std::vector<AlgorithmInfo> algorithms;  // in PP_ENUMALGS order
+    // CryptDecrypt takes CRYPT_DECRYPT_RSA_NO_PADDING_CHECK: the raw private-key operation, which
+    // Windows documents for the Enhanced RSA and AES provider alone.
+    bool rawRsaDecryption = false;
 };
 
 // By name, compared case-insensitively as Windows' provider registry does; null when unknown.

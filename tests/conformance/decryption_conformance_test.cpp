@@ -59,6 +59,26 @@ TEST_F(RsaDecryptionTest, OaepCipherTextDecryptsWithTheOaepFlagOnly) {
     EXPECT_EQ(plainText, kSecret);
 }
 
+// CRYPT_DECRYPT_RSA_NO_PADDING_CHECK, documented for the Enhanced RSA and AES provider: the block
+// as the private-key operation leaves it, its padding in place.
+TEST_F(RsaDecryptionTest, NoPaddingCheckGivesThePaddedBlock) {
+    Bytes cipherText = fixture_->encryptFor(identity_.certificate, kSecret, false);
+    Bytes block(cipherText.rbegin(), cipherText.rend());
+    DWORD length = static_cast<DWORD>(block.size());
+    SetLastError(0xdeadbeef);
+    BOOL decrypted = CryptDecrypt(key_.get(), 0, TRUE, CRYPT_DECRYPT_RSA_NO_PADDING_CHECK,
+                                  block.data(), &length);
+    if (!decrypted && GetLastError() == static_cast<DWORD>(NTE_BAD_FLAGS) && runningUnderWine())
+        GTEST_SKIP() << "Wine's RSAENH refuses CRYPT_DECRYPT_RSA_NO_PADDING_CHECK; Windows takes it";
+    ASSERT_TRUE(decrypted) << std::hex << GetLastError();
+    ASSERT_EQ(length, cipherText.size());
+    std::reverse(block.begin(), block.end());
+    EXPECT_EQ(block[0], 0);
+    EXPECT_EQ(block[1], 2);
+    EXPECT_TRUE(std::equal(kSecret.rbegin(), kSecret.rend(), block.rbegin()));
+    EXPECT_EQ(block[block.size() - kSecret.size() - 1], 0);
+}
+
 TEST_F(RsaDecryptionTest, WrongLengthIsBadData) {
     Bytes cipherText = fixture_->encryptFor(identity_.certificate, kSecret, false);
     cipherText.pop_back();

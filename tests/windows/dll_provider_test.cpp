@@ -88,6 +88,32 @@ TEST_F(DllProvider, FailuresThrowTheirOwnStatusStepAndWindowsError) {
     EXPECT_EQ(nullArgument.message, "certificate");
 }
 
+// RSASSA-PSS takes the raw private-key operation (CRYPT_DECRYPT_RSA_NO_PADDING_CHECK), which
+// Windows documents for the Enhanced RSA and AES provider; Wine's RSAENH refuses the flag, and the
+// provider's refusal carries that.
+TEST_F(DllProvider, RawOperationMeetsWhatTheCryptoApiAnswers) {
+    TestIdentity identity = makeIdentity();
+    Bytes block(128, 0x00);
+    block[1] = 0x42;
+    Bytes result;
+    bool done = read(jni_.call(provider().rawRsa, javaBytes(identity.certificate), javaBytes(block),
+                               static_cast<jbyteArray>(nullptr)),
+                     result);
+    if (!done && runningUnderWine()) {
+        FakeJniEnv::Thrown refused = thrown();
+        EXPECT_EQ(refused.className, kFailure);
+        EXPECT_EQ(refused.status, 26);
+        EXPECT_EQ(refused.step, "CryptDecrypt");
+        EXPECT_EQ(refused.windowsError, static_cast<jint>(NTE_BAD_FLAGS));
+        EXPECT_NE(std::find(forwarded().begin(), forwarded().end(),
+                            "CryptDecrypt error (CRYPT_DECRYPT_RSA_NO_PADDING_CHECK): 80090009"),
+                  forwarded().end());
+        return;
+    }
+    ASSERT_TRUE(done);
+    EXPECT_EQ(result.size(), block.size());
+}
+
 TEST_F(DllProvider, DecryptsACipherTextOfEitherPadding) {
     TestIdentity identity = makeIdentity();
     const Bytes secret = {'o', 'p', 'e', 'n'};

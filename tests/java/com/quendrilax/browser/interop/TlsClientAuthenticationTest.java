@@ -1,7 +1,6 @@
 package com.quendrilax.browser.interop;
 
 import static org.junit.jupiter.api.Assertions.assertEquals;
-import static org.junit.jupiter.api.Assertions.assertThrows;
 import static org.junit.jupiter.api.Assertions.assertTrue;
 
 import com.quendrilax.browser.testing.Identity;
@@ -21,7 +20,6 @@ import java.util.concurrent.Future;
 import java.util.concurrent.TimeUnit;
 import javax.net.ssl.KeyManagerFactory;
 import javax.net.ssl.SSLContext;
-import javax.net.ssl.SSLException;
 import javax.net.ssl.SSLServerSocket;
 import javax.net.ssl.SSLSocket;
 import javax.net.ssl.TrustManagerFactory;
@@ -39,6 +37,8 @@ class TlsClientAuthenticationTest {
     private static Identity client;
     private static KeyStore serverKeys;
     private static X509Certificate serverCertificate;
+    private static Path serverKeyFile;
+    private static Path serverCertificateFile;
     private static final ExecutorService serverThread = Executors.newSingleThreadExecutor();
 
     @BeforeAll
@@ -46,6 +46,8 @@ class TlsClientAuthenticationTest {
         client = TestProfile.newIdentity("CN=Tls Client,O=Quendrilax");
         Path key = TestProfile.scratchFile("server", ".key");
         Path certificate = TestProfile.scratchFile("server", ".pem");
+        serverKeyFile = key;
+        serverCertificateFile = certificate;
         Path bundle = TestProfile.scratchFile("server", ".p12");
         TestProfile.run("openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-subj",
                 "/CN=localhost", "-days", "2", "-keyout", key.toString(), "-out",
@@ -123,11 +125,51 @@ class TlsClientAuthenticationTest {
         assertEquals(client.subject(), connect("TLSv1.2"));
     }
 
-    /** TLS 1.3 signs the client's CertificateVerify with PSS only, which the library cannot. */
+    /** TLS 1.3 signs the client's CertificateVerify with RSASSA-PSS only. */
     @Test
-    void tls13FailsForWantOfPss() {
-        SSLException failure = assertThrows(SSLException.class, () -> connect("TLSv1.3"));
-        assertTrue(failure.getMessage().contains(
-                "No supported CertificateVerify signature algorithm for RSA"), failure::toString);
+    void tls13ServerSeesTheClientIdentity() throws Exception {
+        assertEquals(client.subject(), connect("TLSv1.3"));
+    }
+
+    /**
+     * A JDK client of default settings against openssl's server, which requires a client
+     * certificate (-Verify) or only asks for one (-verify): either way the handshake is TLS 1.3
+     * and the server receives the identity's certificate.
+     */
+    @Test
+    void defaultClientAuthenticatesToOpensslRequiringOrRequesting() throws Exception {
+        SSLContext clientContext = context(QdieKeys.personalStore(), null, serverCertificate);
+        for (String mode : new String[] {"-Verify", "-verify"}) {
+            int port;
+            try (java.net.ServerSocket probe = new java.net.ServerSocket(0, 1,
+                    InetAddress.getLoopbackAddress())) {
+                port = probe.getLocalPort();
+            }
+            Process server = new ProcessBuilder("openssl", "s_server", "-accept",
+                    "127.0.0.1:" + port, "-naccept", "1", mode, "1", "-cert",
+                    serverCertificateFile.toString(), "-key", serverKeyFile.toString())
+                    .redirectErrorStream(true).start();
+            try {
+                java.io.BufferedReader output = new java.io.BufferedReader(
+                        new java.io.InputStreamReader(server.getInputStream()));
+                // The server says ACCEPT once it listens.
+                for (String line; (line = output.readLine()) != null && !line.startsWith("ACCEPT"); ) {}
+                String protocol;
+                try (SSLSocket socket = (SSLSocket) clientContext.getSocketFactory()
+                        .createSocket(InetAddress.getLoopbackAddress(), port)) {
+                    socket.setSoTimeout(20_000);
+                    socket.startHandshake();
+                    protocol = socket.getSession().getProtocol();
+                    socket.getOutputStream().write("hello\n".getBytes());
+                    socket.getOutputStream().flush();
+                }
+                assertEquals("TLSv1.3", protocol, mode);
+                assertTrue(server.waitFor(20, TimeUnit.SECONDS), mode);
+                String seen = new String(server.getInputStream().readAllBytes());
+                assertTrue(seen.contains("depth=0 O = Quendrilax, CN = Tls Client"), mode + ": " + seen);
+            } finally {
+                server.destroyForcibly();
+            }
+        }
     }
 }

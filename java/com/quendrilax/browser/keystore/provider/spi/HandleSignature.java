@@ -142,7 +142,7 @@ final class HandleSignature extends SignatureSpi {
             throws InvalidAlgorithmParameterException {
         if (verifier != null) {
             verifier.setParameter(params);
-        } else if (params != null && algorithm != SigningAlgorithm.PSS) {
+        } else if (params != null) {
             throw new InvalidAlgorithmParameterException(algorithm.jcaName + " takes no parameters");
         }
         parameters = params;

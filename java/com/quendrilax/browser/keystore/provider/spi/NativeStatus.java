@@ -25,7 +25,9 @@ final class NativeStatus {
                     "the ciphertext decrypts with neither PKCS #1 v1.5 nor OAEP padding"),
             Map.entry(23, "the key container has no key-exchange key"),
             Map.entry(24, "the store did not take the certificate"),
-            Map.entry(25, "the store did not let the certificate go"));
+            Map.entry(25, "the store did not let the certificate go"),
+            Map.entry(26, "the key's provider does not do the raw RSA operation a padding of the"
+                    + " provider's own (RSASSA-PSS) needs"));
 
     private static final Map<Integer, String> WINDOWS_ERRORS = Map.ofEntries(
             Map.entry(0x8, "not enough memory"),
@@ -35,6 +37,7 @@ final class NativeStatus {
             Map.entry(0x80090005, "bad data"),
             Map.entry(0x80090006, "the signature does not verify against the certificate"),
             Map.entry(0x80090008, "algorithm not supported by the key's provider"),
+            Map.entry(0x80090009, "the key's provider refuses the flags"),
             Map.entry(0x8009000D, "no such key in the container"),
             Map.entry(0x80090016, "the key container does not exist"),
             Map.entry(0x80090019, "the key's provider is not installed"),

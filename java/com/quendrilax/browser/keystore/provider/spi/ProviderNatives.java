@@ -31,6 +31,13 @@ final class ProviderNatives {
     static native byte[] decrypt(byte[] certificate, byte[] cipherText, byte[] pin)
             throws NativeFailure;
 
+    /**
+     * The private-key operation alone on one block (most significant byte first, as long as the
+     * modulus), with the key-exchange key of the personal store's certificate: for a padding the
+     * caller makes itself (RSASSA-PSS). Status 26 when the key's provider refuses it.
+     */
+    static native byte[] rawRsa(byte[] certificate, byte[] block, byte[] pin) throws NativeFailure;
+
     /** Every certificate of a system store of the current user, with whether it has a key. */
     static native StoreListing listStore(String storeName) throws NativeFailure;
 

@@ -32,6 +32,9 @@ public final class ProviderServices {
                     keyClasses(algorithm.family),
                     algorithm.family, () -> new HandleSignature(algorithm)));
         }
+        services.add(new QDIEService(provider, "Signature", HandlePssSignature.ALGORITHM,
+                HandlePssSignature.class, withOidForms(List.of("1.2.840.113549.1.1.10", "PSS")),
+                keyClasses(KeyFamily.RSA), KeyFamily.RSA, HandlePssSignature::new));
         services.add(new QDIEService(provider, "Cipher", "RSA", HandleCipher.class, List.of(),
                 Map.of("SupportedKeyClasses", KeyFamily.RSA.handleClassName(),
                         "SupportedModes", "ECB|NONE",

@@ -10,11 +10,13 @@ final class RsaHandleKey extends HandleKey implements RSAKey {
 
     private static final long serialVersionUID = 1L;
     private final BigInteger modulus;
+    private final BigInteger publicExponent;
 
     RsaHandleKey(String alias, byte[] certificate, RSAPublicKey publicKey, char[] password)
             throws UnrecoverableKeyException {
         super(alias, certificate, password);
         this.modulus = publicKey.getModulus();
+        this.publicExponent = publicKey.getPublicExponent();
     }
 
     @Override
@@ -25,6 +27,11 @@ final class RsaHandleKey extends HandleKey implements RSAKey {
     @Override
     public BigInteger getModulus() {
         return modulus;
+    }
+
+    /** The certificate's public exponent, which checks what the key's container computed. */
+    BigInteger publicExponent() {
+        return publicExponent;
     }
 
     int modulusBytes() {

@@ -24,9 +24,6 @@ enum SigningAlgorithm {
     SHA1_DSA_P1363("SHA1withDSAinP1363Format", List.of(), "SHA-1", 0x8004, KeyFamily.DSA,
             Output.DSA_P1363),
 
-    PSS("RSASSA-PSS", List.of("1.2.840.113549.1.1.10", "PSS"), KeyFamily.RSA,
-            "RSASSA-PSS: the key store's CryptoAPI signs with PKCS #1 v1.5 padding only (so TLS 1.3"
-            + " client authentication, which needs PSS, cannot use its keys; TLS 1.2 can)"),
     SHA224_RSA("SHA224withRSA", List.of("1.2.840.113549.1.1.14"), KeyFamily.RSA,
             "SHA224withRSA: CryptoAPI has no SHA-224; use SHA256withRSA"),
     SHA224_DSA("SHA224withDSA", List.of("2.16.840.1.101.3.4.3.1"), KeyFamily.DSA,
