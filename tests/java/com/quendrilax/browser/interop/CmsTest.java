@@ -40,9 +40,15 @@ class CmsTest {
         certificatePem = TestProfile.pemFile(alice.certificate());
     }
 
-    @Test
-    void signatureVerifiesInBouncyCastleAndOpenSsl() throws Exception {
-        byte[] signature = DetachedCms.sign(key, alice.certificate(), "SHA256withRSA", CONTENT);
+    // PKCS #1 v1.5, and RSASSA-PSS with SHA-256 as CMS signers use it (RFC 4056).
+    @ParameterizedTest
+    @ValueSource(booleans = {false, true})
+    void signatureVerifiesInBouncyCastleAndOpenSsl(boolean pss) throws Exception {
+        byte[] signature = pss
+                ? DetachedCms.sign(key, alice.certificate(), "RSASSA-PSS",
+                        new java.security.spec.PSSParameterSpec("SHA-256", "MGF1",
+                                java.security.spec.MGF1ParameterSpec.SHA256, 32, 1), CONTENT)
+                : DetachedCms.sign(key, alice.certificate(), "SHA256withRSA", CONTENT);
 
         SignerInformation signer = new CMSSignedData(new CMSProcessableByteArray(CONTENT),
                 signature).getSignerInfos().getSigners().iterator().next();

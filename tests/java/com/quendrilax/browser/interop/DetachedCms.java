@@ -17,10 +17,22 @@ final class DetachedCms {
 
     static byte[] sign(PrivateKey key, X509Certificate certificate, String algorithm, byte[] content)
             throws Exception {
+        return sign(key, certificate, new JcaContentSignerBuilder(algorithm), content);
+    }
+
+    /** As above, with the signer's parameters (RSASSA-PSS takes a PSSParameterSpec). */
+    static byte[] sign(PrivateKey key, X509Certificate certificate, String algorithm,
+            java.security.spec.AlgorithmParameterSpec parameters, byte[] content) throws Exception {
+        return sign(key, certificate, new JcaContentSignerBuilder(algorithm, parameters), content);
+    }
+
+    private static byte[] sign(PrivateKey key, X509Certificate certificate,
+            JcaContentSignerBuilder signer, byte[] content)
+            throws Exception {
         CMSSignedDataGenerator generator = new CMSSignedDataGenerator();
         generator.addSignerInfoGenerator(new JcaSignerInfoGeneratorBuilder(
                 new JcaDigestCalculatorProviderBuilder().build())
-                .build(new JcaContentSignerBuilder(algorithm).build(key), certificate));
+                .build(signer.build(key), certificate));
         generator.addCertificates(new JcaCertStore(List.of(certificate)));
         return generator.generate(new CMSProcessableByteArray(content), false).getEncoded();
     }

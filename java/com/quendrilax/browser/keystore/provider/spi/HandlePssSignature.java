@@ -36,6 +36,18 @@ final class HandlePssSignature extends SignatureSpi {
     private final SecureRandom random = new SecureRandom();
     private RsaHandleKey key;
     private PSSParameterSpec parameters;
+
+    /** RSASSA-PSS, its parameters given by setParameter. */
+    HandlePssSignature() {}
+
+    /**
+     * PSS with a digest named in the algorithm ("SHA256withRSAandMGF1", as BouncyCastle names it):
+     * MGF1 with the same digest and a salt as long as the digest, until setParameter says else.
+     */
+    HandlePssSignature(String digest) {
+        parameters = new PSSParameterSpec(digest, "MGF1", new MGF1ParameterSpec(digest),
+                digestLength(digest), PSSParameterSpec.TRAILER_FIELD_BC);
+    }
     private MessageDigest digest;
     private Signature verifier;
 

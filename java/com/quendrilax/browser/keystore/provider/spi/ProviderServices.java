@@ -35,6 +35,14 @@ public final class ProviderServices {
         services.add(new QDIEService(provider, "Signature", HandlePssSignature.ALGORITHM,
                 HandlePssSignature.class, withOidForms(List.of("1.2.840.113549.1.1.10", "PSS")),
                 keyClasses(KeyFamily.RSA), KeyFamily.RSA, HandlePssSignature::new));
+        // BouncyCastle's names of PSS with a given digest, which its CMS signers ask for.
+        for (String digest : List.of("SHA-256", "SHA-384", "SHA-512")) {
+            String bits = digest.substring(4);
+            services.add(new QDIEService(provider, "Signature", "SHA" + bits + "withRSAandMGF1",
+                    HandlePssSignature.class, List.of("SHA" + bits + "withRSASSA-PSS"),
+                    Map.of(), KeyFamily.RSA, java.security.interfaces.RSAPublicKey.class,
+                    () -> new HandlePssSignature(digest)));
+        }
         services.add(new QDIEService(provider, "Cipher", "RSA", HandleCipher.class, List.of(),
                 Map.of("SupportedKeyClasses", KeyFamily.RSA.handleClassName(),
                         "SupportedModes", "ECB|NONE",

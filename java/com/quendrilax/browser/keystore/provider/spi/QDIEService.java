@@ -14,12 +14,21 @@ final class QDIEService extends Provider.Service {
     private final Supplier<Object> factory;
     /** The keys a signature or cipher takes; null for a key store. */
     private final KeyFamily keys;
+    /** Public keys it verifies with too, for a name no provider of the JDK has; or null. */
+    private final Class<?> publicKeys;
 
     QDIEService(Provider provider, String type, String algorithm, Class<?> implementation,
             List<String> aliases, Map<String, String> attributes, KeyFamily keys,
             Supplier<Object> factory) {
+        this(provider, type, algorithm, implementation, aliases, attributes, keys, null, factory);
+    }
+
+    QDIEService(Provider provider, String type, String algorithm, Class<?> implementation,
+            List<String> aliases, Map<String, String> attributes, KeyFamily keys,
+            Class<?> publicKeys, Supplier<Object> factory) {
         super(provider, type, algorithm, implementation.getName(), aliases, attributes);
         this.keys = keys;
+        this.publicKeys = publicKeys;
         this.factory = factory;
     }
 
@@ -30,11 +39,12 @@ final class QDIEService extends Provider.Service {
 
     /**
      * Only handles of the key stores: public keys and keys of other providers go to the JDK's
-     * providers, and no other provider is offered these handles.
+     * providers, and no other provider is offered these handles. A name the JDK has not takes
+     * the public keys it verifies with as well, handing them to the JDK's algorithm.
      */
     @Override
     public boolean supportsParameter(Object parameter) {
         if (keys == null) return super.supportsParameter(parameter);
-        return keys.accepts(parameter);
+        return keys.accepts(parameter) || (publicKeys != null && publicKeys.isInstance(parameter));
     }
 }
