@@ -12,6 +12,8 @@ import java.security.Security;
 import java.security.Signature;
 import java.security.cert.X509Certificate;
 import java.security.interfaces.RSAPublicKey;
+import java.security.spec.MGF1ParameterSpec;
+import java.security.spec.PSSParameterSpec;
 import java.util.Arrays;
 import java.util.function.Consumer;
 import javax.crypto.Cipher;
@@ -22,8 +24,9 @@ import javax.crypto.Cipher;
  * floor of what the behaviour requires, with the same key in one run: operation by operation in
  * turn, so that the machine weighs on each alike. The provider is timed twice for signing: with
  * one Signature object reused, and with Signature.getInstance and initSign for every signature,
- * as many applications do. Prints the median time of each, which a preempted or collected
- * operation does not move, with its ratios to the natives and to the floor.
+ * as many applications do; and RSASSA-PSS with TLS 1.3's parameters through the provider against
+ * the JDK's own SunRsaSign with the same key. Prints the median time of each, which a preempted
+ * or collected operation does not move, with its ratios to the natives and to the floor.
  * Arguments: the PKCS#12 file (password "bench") of the identity in the profile's "My".
  */
 public final class ProviderBenchmark {
@@ -59,11 +62,20 @@ public final class ProviderBenchmark {
 
         Signature reused = Signature.getInstance("SHA256withRSA");
         reused.initSign(key);
+        PSSParameterSpec tls13 = new PSSParameterSpec("SHA-256", "MGF1", MGF1ParameterSpec.SHA256,
+                32, PSSParameterSpec.TRAILER_FIELD_BC);
+        Signature pss = Signature.getInstance("RSASSA-PSS");
+        pss.initSign(key);
+        pss.setParameter(tls13);
+        Signature jdkPss = Signature.getInstance("RSASSA-PSS", "SunRsaSign");
+        jdkPss.initSign((PrivateKey) pkcs12.getKey(name, PASSWORD.toCharArray()));
+        jdkPss.setParameter(tls13);
         Cipher decrypt = Cipher.getInstance("RSA/ECB/PKCS1Padding");
         decrypt.init(Cipher.DECRYPT_MODE, key);
         String[] labels = {"signing: natives directly", "signing: floor",
             "signing: provider, Signature reused", "signing: provider, getInstance each",
-            "decryption: natives directly", "decryption: floor", "decryption: provider"};
+            "decryption: natives directly", "decryption: floor", "decryption: provider",
+            "RSASSA-PSS (SHA-256): provider", "RSASSA-PSS (SHA-256): SunRsaSign"};
         Timing.Operation[] contenders = {
             () -> check(BrowserSignature.sign(CALG_SHA_256, "RSA", encoding, data)),
             () -> check(BenchSupport.floorSign(openssl, floorStore, encoding, data, signingLines)),
@@ -81,6 +93,14 @@ public final class ProviderBenchmark {
             () -> check(BenchSupport.floorDecrypt(openssl, floorStore, encoding, cipherText,
                     decryptionLines)),
             () -> check(decrypt.doFinal(cipherText)),
+            () -> {
+                pss.update(data);
+                check(pss.sign());
+            },
+            () -> {
+                jdkPss.update(data);
+                check(jdkPss.sign());
+            },
         };
         for (int warmUp = 0; warmUp < WARM_UP; ++warmUp) {
             for (Timing.Operation contender : contenders) contender.run();
@@ -93,12 +113,14 @@ public final class ProviderBenchmark {
         System.out.printf("RSA-%d, the median of %d operations each:%n",
                 ((RSAPublicKey) certificate.getPublicKey()).getModulus().bitLength(), OPERATIONS);
         for (int c = 0; c < contenders.length; ++c) {
-            boolean decryption = c >= 4;
+            boolean decryption = c >= 4 && c < 7;
             double median = Timing.median(microseconds[c]);
             double natives = Timing.median(microseconds[decryption ? 4 : 0]);
             double floor = Timing.median(microseconds[decryption ? 5 : 1]);
-            System.out.printf("  %-38s %8.1f us  x%.3f the natives  x%.3f the floor%n", labels[c],
+            System.out.printf("  %-38s %8.1f us  x%.3f the natives  x%.3f the floor", labels[c],
                     median, median / natives, median / floor);
+            if (c == 7) System.out.printf("  x%.3f SunRsaSign", median / Timing.median(microseconds[8]));
+            System.out.println();
         }
         BenchSupport.freeFloorStore(floorStore);
         BenchSupport.freeKey(openssl);
