@@ -31,8 +31,6 @@ const char kListingClass[] = "com/quendrilax/browser/keystore/provider/spi/Store
 const char kListingConstructor[] = "([[B[Z)V";
 const char kByteArrayClass[] = "[B";
 
-const char kAddStep[] = "CertAddEncodedCertificateToSystemStoreA";
-const char kDeleteStep[] = "CertDeleteCertificateFromStore";
 
 // A byte[] of the bytes, or null with OutOfMemoryError pending.
 jbyteArray resultBytes(JNIEnv* env, const unsigned char* bytes, size_t length) {
@@ -47,8 +45,9 @@ jobject toListing(JNIEnv* env, const std::vector<keyops::ListedCertificate>& lis
     ScopedLocalRef<jclass> byteArray(env, env->FindClass(kByteArrayClass));
     if (byteArray.get() == nullptr) return nullptr;
     ScopedLocalRef<jobjectArray> encodings(env, env->NewObjectArray(count, byteArray.get(), nullptr));
+    if (encodings.get() == nullptr) return nullptr;
     ScopedLocalRef<jbooleanArray> hasKey(env, env->NewBooleanArray(count));
-    if (encodings.get() == nullptr || hasKey.get() == nullptr) return nullptr;
+    if (hasKey.get() == nullptr) return nullptr;
     std::vector<jboolean> flags(listed.size());
     for (jsize i = 0; i < count; ++i) {
         const keyops::ListedCertificate& certificate = listed[static_cast<size_t>(i)];
@@ -133,22 +132,22 @@ jobject listStore(JNIEnv* env, jstring storeName) {
     return listing;
 }
 
-// The change's Windows error: ERROR_SUCCESS, CRYPT_E_NOT_FOUND for a deletion of nothing, or the
-// failure, thrown. Nothing for an argument the virtual machine could not give, thrown too.
+// What the change did (ERROR_SUCCESS, or CRYPT_E_NOT_FOUND for a deletion of nothing), any
+// failure thrown; ERROR_SUCCESS for an argument the virtual machine could not give, thrown too.
 template <typename Change>
 DWORD changeStore(JNIEnv* env, jstring storeName, jbyteArray encoding, Change change,
-                  uint32_t failedStatus, const char* step) {
+                  uint32_t failedStatus) {
     JavaChars name(env, storeName);
     if (!name.valid()) return throwArgumentUnavailable(env, storeName, "storeName"), ERROR_SUCCESS;
     JavaBytes bytes(env, encoding);
     if (!bytes.valid()) return throwArgumentUnavailable(env, encoding, "encoding"), ERROR_SUCCESS;
     keyops::CallContext context(diagnostics::javaLogSink(env));
-    DWORD error = change(context, name.get(), bytes.data(), bytes.size());
+    keyops::StoreChange done = change(context, name.get(), bytes.data(), bytes.size());
     if (!context.outcome.succeeded())
         throwFailure(env, context.outcome);
-    else if (error != ERROR_SUCCESS && error != static_cast<DWORD>(CRYPT_E_NOT_FOUND))
-        throwFailure(env, failedStatus, step, error);
-    return error;
+    else if (done.error != ERROR_SUCCESS && done.error != static_cast<DWORD>(CRYPT_E_NOT_FOUND))
+        throwFailure(env, failedStatus, done.step, done.error);
+    return done.error;
 }
 
 }  // namespace
@@ -181,7 +180,7 @@ JNIEXPORT void JNICALL Java_com_quendrilax_browser_keystore_provider_spi_Provide
     JNIEnv* env, jclass, jstring storeName, jbyteArray encoding) {
     guardProviderNative(env, [&] {
         changeStore(env, storeName, encoding, keyops::addCertificate,
-                    diagnostics::kStatusCertificateNotAdded, kAddStep);
+                    diagnostics::kStatusCertificateNotAdded);
     });
 }
 
@@ -189,7 +188,7 @@ JNIEXPORT jboolean JNICALL Java_com_quendrilax_browser_keystore_provider_spi_Pro
     JNIEnv* env, jclass, jstring storeName, jbyteArray encoding) {
     return guardProviderNative(env, [&]() -> jboolean {
         DWORD error = changeStore(env, storeName, encoding, keyops::deleteCertificate,
-                                  diagnostics::kStatusCertificateNotDeleted, kDeleteStep);
+                                  diagnostics::kStatusCertificateNotDeleted);
         return error == ERROR_SUCCESS ? JNI_TRUE : JNI_FALSE;
     });
 }

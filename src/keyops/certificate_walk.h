@@ -19,6 +19,12 @@ ScopedCertContext walkCertificates(HCERTSTORE store, Visit visit) {
     return ScopedCertContext(context);
 }
 
+// After a walk that ran to its end: whether the store said it had no more, as enumeration ends
+// (CRYPT_E_NOT_FOUND), and not that it failed on the way, which leaves certificates unseen.
+inline bool walkEndedAtTheLast(const CryptoPlatform& platform) {
+    return platform.GetLastError() == static_cast<DWORD>(CRYPT_E_NOT_FOUND);
+}
+
 // Whether a certificate's encoding is exactly these bytes: the same length, the same bytes.
 inline bool hasEncoding(PCCERT_CONTEXT context, const BYTE* encoding, DWORD length) {
     return context->cbCertEncoded == length &&

@@ -33,7 +33,12 @@ const char kCertificateNotFound[] = "Certificate not found";
 const char kStoreClosed[] = "CertCloseStore success";
 const char kStoreCloseError[] = "CertCloseStore error: %x";
 
+const char kEnumerateError[] = "CertEnumCertificatesInStore error: %x";
+
 const char kOpenSystemStore[] = "CertOpenSystemStoreA";
+const char kEnumerate[] = "CertEnumCertificatesInStore";
+const char kAdd[] = "CertAddEncodedCertificateToSystemStoreA";
+const char kDelete[] = "CertDeleteCertificateFromStore";
 
 // The store, or none with status 7 recorded.
 ScopedStore openSystemStore(CallContext& context, const char* storeName) {
@@ -62,15 +67,22 @@ bool hasKey(const CryptoPlatform& platform, PCCERT_CONTEXT certificate) {
 }
 
 // Each certificate `take` keeps, the last enumerated first; empty where memory for one ran out
-// (`take` then returns false).
+// (`take` then returns false). `walkError` is ERROR_SUCCESS when the walk reached the store's
+// end, else why it did not: no memory, or the enumeration's own error.
 template <typename Entry, typename Take>
-std::vector<Entry> collect(CallContext& context, const char* storeName, Take take) {
+std::vector<Entry> collect(CallContext& context, const char* storeName, DWORD& walkError,
+                           Take take) {
     std::vector<Entry> list;
+    walkError = ERROR_SUCCESS;
     writeLogFormatted(kListBanner, context.log, storeName);
     ScopedStore store = openSystemStore(context, storeName);
     if (!store.valid()) return list;
     ScopedCertContext stopped = walkCertificates(
         store.get(), [&](PCCERT_CONTEXT certificate) { return !take(list, certificate); });
+    if (stopped.valid())
+        walkError = ERROR_NOT_ENOUGH_MEMORY;
+    else if (!walkEndedAtTheLast(context.platform))
+        walkError = context.platform.GetLastError();
     if (stopped.valid()) list = std::vector<Entry>();
     std::reverse(list.begin(), list.end());
     stopped.reset();
@@ -99,7 +111,9 @@ std::vector<BYTE> encodingOf(PCCERT_CONTEXT certificate) {
 
 CertificateList listCertificates(CallContext& context, const char* storeName) {
     bool keysOnly = std::strcmp(storeName, kPersonalStoreFilter) == 0;
-    return collect<std::vector<BYTE>>(context, storeName,
+    // The ten natives' listing gives what it saw, whether or not the walk was cut short.
+    DWORD walkError = ERROR_SUCCESS;
+    return collect<std::vector<BYTE>>(context, storeName, walkError,
                                       [&](CertificateList& list, PCCERT_CONTEXT certificate) {
         if (keysOnly && !hasKey(context.platform, certificate)) return true;
         return appendOrStop([&] { list.push_back(encodingOf(certificate)); });
@@ -107,52 +121,68 @@ CertificateList listCertificates(CallContext& context, const char* storeName) {
 }
 
 std::vector<ListedCertificate> listStoreEntries(CallContext& context, const char* storeName) {
-    return collect<ListedCertificate>(
-        context, storeName, [&](std::vector<ListedCertificate>& list, PCCERT_CONTEXT certificate) {
+    DWORD walkError = ERROR_SUCCESS;
+    std::vector<ListedCertificate> list = collect<ListedCertificate>(
+        context, storeName, walkError,
+        [&](std::vector<ListedCertificate>& entries, PCCERT_CONTEXT certificate) {
             return appendOrStop([&] {
-                list.push_back({encodingOf(certificate), hasKey(context.platform, certificate)});
+                entries.push_back({encodingOf(certificate), hasKey(context.platform, certificate)});
             });
         });
+    // What a walk cut short gives is not the store: the listing fails.
+    if (walkError != ERROR_SUCCESS) {
+        writeLogFormatted(kEnumerateError, context.log, static_cast<unsigned>(walkError));
+        context.outcome.record(kStatusStoreNotOpened, kEnumerate, walkError);
+        list.clear();
+    }
+    return list;
 }
 
-DWORD addCertificate(CallContext& context, const char* storeName, const BYTE* encoding,
-                     DWORD length) {
+StoreChange addCertificate(CallContext& context, const char* storeName, const BYTE* encoding,
+                           DWORD length) {
     writeLogFormatted(kAddBanner, context.log, storeName);
     ScopedStore store = openSystemStore(context, storeName);
-    if (!store.valid()) return context.outcome.windowsError();
+    if (!store.valid()) return {context.outcome.windowsError(), kOpenSystemStore};
     const CryptoPlatform& platform = context.platform;
-    bool added = platform.CertAddEncodedCertificateToSystemStoreA(storeName, encoding, length);
-    DWORD error = added ? ERROR_SUCCESS : platform.GetLastError();
-    if (added)
+    StoreChange change;
+    if (platform.CertAddEncodedCertificateToSystemStoreA(storeName, encoding, length)) {
         writeLog(kAdded, context.log);
-    else
-        writeLogFormatted(kAddError, context.log, static_cast<unsigned>(error));
+    } else {
+        change = {platform.GetLastError(), kAdd};
+        writeLogFormatted(kAddError, context.log, static_cast<unsigned>(change.error));
+    }
     closeSystemStore(context, store);
-    return error;
+    return change;
 }
 
-DWORD deleteCertificate(CallContext& context, const char* storeName, const BYTE* encoding,
-                        DWORD length) {
+StoreChange deleteCertificate(CallContext& context, const char* storeName, const BYTE* encoding,
+                              DWORD length) {
     writeLogFormatted(kDeleteBanner, context.log, storeName);
     ScopedStore store = openSystemStore(context, storeName);
-    if (!store.valid()) return context.outcome.windowsError();
+    if (!store.valid()) return {context.outcome.windowsError(), kOpenSystemStore};
     ScopedCertContext found = walkCertificates(store.get(), [&](PCCERT_CONTEXT certificate) {
         return hasEncoding(certificate, encoding, length);
     });
     const CryptoPlatform& platform = context.platform;
-    DWORD error = static_cast<DWORD>(CRYPT_E_NOT_FOUND);
+    StoreChange change;
     if (!found.valid()) {
-        writeLog(kCertificateNotFound, context.log);
+        DWORD error = platform.GetLastError();
+        if (error == static_cast<DWORD>(CRYPT_E_NOT_FOUND)) {
+            change = {error, kDelete};
+            writeLog(kCertificateNotFound, context.log);
+        } else {
+            change = {error, kEnumerate};
+            writeLogFormatted(kEnumerateError, context.log, static_cast<unsigned>(error));
+        }
     } else if (platform.CertDeleteCertificateFromStore(found.detach())) {
         // Deletion frees the context, whatever its outcome.
-        error = ERROR_SUCCESS;
         writeLog(kDeleted, context.log);
     } else {
-        error = platform.GetLastError();
-        writeLogFormatted(kDeleteError, context.log, static_cast<unsigned>(error));
+        change = {platform.GetLastError(), kDelete};
+        writeLogFormatted(kDeleteError, context.log, static_cast<unsigned>(change.error));
     }
     closeSystemStore(context, store);
-    return error;
+    return change;
 }
 
 }  // namespace keyops

@@ -23,19 +23,25 @@ struct ListedCertificate {
 CertificateList listCertificates(CallContext& context, const char* storeName);
 
 // Every certificate of the store, whatever the spelling of its name, the last enumerated first,
-// each with whether it has a key. Empty when the store cannot be opened (status 7 recorded) or
-// memory runs out.
+// each with whether it has a key. Empty when the store cannot be opened or enumerated to its end
+// (status 7 recorded, with the step that failed) or memory runs out.
 std::vector<ListedCertificate> listStoreEntries(CallContext& context, const char* storeName);
 
-// Adds the encoding to the store. The addition's Windows error, ERROR_SUCCESS when it was
-// added; a store that cannot be opened records status 7 and adds nothing.
-DWORD addCertificate(CallContext& context, const char* storeName, const BYTE* encoding,
-                     DWORD length);
+// What an addition or a deletion did: ERROR_SUCCESS, CRYPT_E_NOT_FOUND for a deletion of a
+// certificate the store does not hold, or the Windows error of the step that failed.
+struct StoreChange {
+    DWORD error = ERROR_SUCCESS;
+    const char* step = nullptr;
+};
 
-// Deletes the first certificate of the store whose encoding equals the given one, if any. The
-// deletion's Windows error, ERROR_SUCCESS when one was deleted, CRYPT_E_NOT_FOUND when the
-// store holds none; a store that cannot be opened records status 7.
-DWORD deleteCertificate(CallContext& context, const char* storeName, const BYTE* encoding,
-                        DWORD length);
+// Adds the encoding to the store; a store that cannot be opened records status 7 and adds
+// nothing.
+StoreChange addCertificate(CallContext& context, const char* storeName, const BYTE* encoding,
+                           DWORD length);
+
+// Deletes the first certificate of the store whose encoding equals the given one, if any; a store
+// that cannot be opened records status 7. A walk the store cuts short is a failure, not "none".
+StoreChange deleteCertificate(CallContext& context, const char* storeName, const BYTE* encoding,
+                              DWORD length);
 
 }  // namespace keyops

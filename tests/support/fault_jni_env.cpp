@@ -108,6 +108,34 @@ void JNICALL setObjectArrayElement(JNIEnv* env, jobjectArray array, jsize index,
     realOf(env)->SetObjectArrayElement(array, index, value);
 }
 
+jmethodID JNICALL getMethodId(JNIEnv* env, jclass type, const char* name, const char* sig) {
+    if (outOfMemory(env)) return nullptr;
+    return realOf(env)->GetMethodID(type, name, sig);
+}
+
+jobject JNICALL newObjectV(JNIEnv* env, jclass type, jmethodID method, va_list args) {
+    if (outOfMemory(env)) return nullptr;
+    return counted(env, realOf(env)->NewObjectV(type, method, args));
+}
+
+jint JNICALL throwObject(JNIEnv* env, jthrowable throwable) {
+    return realOf(env)->Throw(throwable);
+}
+
+jint JNICALL throwNew(JNIEnv* env, jclass type, const char* message) {
+    return realOf(env)->ThrowNew(type, message);
+}
+
+jbooleanArray JNICALL newBooleanArray(JNIEnv* env, jsize length) {
+    if (outOfMemory(env)) return nullptr;
+    return counted(env, realOf(env)->NewBooleanArray(length));
+}
+
+void JNICALL setBooleanArrayRegion(JNIEnv* env, jbooleanArray array, jsize start, jsize length,
+                                   const jboolean* buffer) {
+    realOf(env)->SetBooleanArrayRegion(array, start, length, buffer);
+}
+
 void JNICALL deleteLocalRef(JNIEnv* env, jobject reference) {
     if (reference != nullptr) FaultInjectingJniEnv::of(env).madeReference(-1);
     realOf(env)->DeleteLocalRef(reference);
@@ -134,6 +162,13 @@ FaultInjectingJniEnv::FaultInjectingJniEnv(JNIEnv* real) : real_(real) {
     table_.NewObjectArray = newObjectArray;
     table_.SetObjectArrayElement = setObjectArrayElement;
     table_.DeleteLocalRef = deleteLocalRef;
+    // What the provider's natives use besides: their failures and listings are Java objects.
+    table_.GetMethodID = getMethodId;
+    table_.NewObjectV = newObjectV;
+    table_.Throw = throwObject;
+    table_.ThrowNew = throwNew;
+    table_.NewBooleanArray = newBooleanArray;
+    table_.SetBooleanArrayRegion = setBooleanArrayRegion;
     wrapped_.env.functions = &table_;
     wrapped_.owner = this;
 }

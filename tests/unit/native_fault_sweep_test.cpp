@@ -1,7 +1,8 @@
 // The natives under exhaustion: every JNI call that can fail for memory, every CryptoAPI call
-// and every C++ allocation fails in turn; each native must end in its documented result, leave
-// no exception pending, give back every array, string, local reference, CryptoAPI acquisition
-// and allocation, and work again on the next call.
+// and every C++ allocation fails in turn; each native must end in its documented result (the
+// ten: leaving no exception pending; the provider's: an empty result only with an exception
+// pending, which the caller catches), give back every array, string, local reference, CryptoAPI
+// acquisition and allocation, and work again on the next call.
 #include <gtest/gtest.h>
 
 #include <cstdint>
@@ -14,6 +15,7 @@
 #include "com_quendrilax_browser_cipher_RSACipher.h"
 #include "com_quendrilax_browser_keystore_QDIECAKeyStore.h"
 #include "com_quendrilax_browser_keystore_provider_signature_BrowserSignature.h"
+#include "com_quendrilax_browser_keystore_provider_spi_ProviderNatives.h"
 #include "diagnostics/status.h"
 #include "support/crypto_fixture.h"
 #include "support/embedded_jvm.h"
@@ -67,6 +69,18 @@ protected:
 
     JNIEnv* java() { return testJvm(); }
 
+    // Whether the sweep's store holds the certificate, as CryptoAPI itself lists it.
+    static bool storeHolds(const Bytes& certificate) {
+        HCERTSTORE handle = CertOpenSystemStoreA(0, kStore);
+        bool found = false;
+        for (PCCERT_CONTEXT context = nullptr;
+             (context = CertEnumCertificatesInStore(handle, context)) != nullptr;)
+            found = found || Bytes(context->pbCertEncoded,
+                                   context->pbCertEncoded + context->cbCertEncoded) == certificate;
+        CertCloseStore(handle, 0);
+        return found;
+    }
+
     jbyteArray javaBytes(const Bytes& bytes) {
         jbyteArray array = java()->NewByteArray(static_cast<jsize>(bytes.size()));
         java()->SetByteArrayRegion(array, 0, static_cast<jsize>(bytes.size()),
@@ -97,6 +111,7 @@ protected:
     void sweep(const char* name, const std::function<Result(JNIEnv*)>& native,
                const std::function<void()>& prepare = [] {}) {
         prepare_ = prepare;
+        failuresThrow_ = std::string(name).rfind("ProviderNatives.", 0) == 0;
         int jniPoints = 0;
         int platformPoints = 0;
         int allocationPoints = 0;
@@ -178,6 +193,8 @@ private:
                 hit = hit || allocationFailed_;
                 pending = java()->ExceptionCheck();
                 if (pending) java()->ExceptionClear();
+                // The provider's natives throw what failed: that is their empty result.
+                if (failuresThrow_) pending = pending != (result == Result::Empty);
                 // Each check below deletes the native's result, so no reference may remain.
                 leaked = !platform.allReleased() || jni.heldElements() != 0 ||
                          jni.localReferences() != 0;
@@ -211,6 +228,7 @@ private:
     }
 
     std::function<void()> prepare_;
+    bool failuresThrow_ = false;
     int failAllocationAt_ = 0;
     int allocations_ = 0;
     bool allocationFailed_ = false;
@@ -284,16 +302,7 @@ TEST_F(NativeFaultSweep, StoreMaintenance) {
         return length == 1 && listed == first ? Result::Success : Result::Wrong;
     });
     // Adding and deleting say nothing: what they did is seen in the store afterwards.
-    auto holdsSecond = [&] {
-        HCERTSTORE handle = CertOpenSystemStoreA(0, kStore);
-        bool found = false;
-        for (PCCERT_CONTEXT context = nullptr;
-             (context = CertEnumCertificatesInStore(handle, context)) != nullptr;)
-            found = found || Bytes(context->pbCertEncoded,
-                                   context->pbCertEncoded + context->cbCertEncoded) == second;
-        CertCloseStore(handle, 0);
-        return found;
-    };
+    auto holdsSecond = [&] { return storeHolds(second); };
     auto removeSecond = [&] {
         Java_com_quendrilax_browser_keystore_QDIECAKeyStore_deleteCertificateInIESystemStore(
             java(), type_, store, secondArray);
@@ -324,6 +333,92 @@ TEST_F(NativeFaultSweep, StoreMaintenance) {
             return holdsSecond() ? Result::Empty : Result::Success;
         },
         addSecond);
+}
+
+TEST_F(NativeFaultSweep, ProviderSigningAndDecryption) {
+    TestIdentity identity = fixture_->createIdentity({});
+    jbyteArray certificate = javaBytes(identity.certificate);
+    jbyteArray hash = javaBytes(opensslDigest(CALG_SHA_256, kMessage));
+    jbyteArray cipherText = javaBytes(opensslEncrypt(identity.certificate, kMessage, false));
+    jstring rsa = java()->NewStringUTF("RSA");
+    sweep("ProviderNatives.signHash", [&](JNIEnv* env) {
+        jbyteArray signature = armed([&] {
+            return Java_com_quendrilax_browser_keystore_provider_spi_ProviderNatives_signHash(
+                env, type_, CALG_SHA_256, rsa, certificate, hash, nullptr);
+        });
+        if (signature == nullptr) return Result::Empty;
+        Bytes bytes = nativeBytes(signature);
+        env->DeleteLocalRef(signature);
+        return opensslVerifies(identity.certificate, CALG_SHA_256, kMessage,
+                               Bytes(bytes.rbegin(), bytes.rend()))
+                   ? Result::Success
+                   : Result::Wrong;
+    });
+    sweep("ProviderNatives.decrypt", [&](JNIEnv* env) {
+        jbyteArray plainText = armed([&] {
+            return Java_com_quendrilax_browser_keystore_provider_spi_ProviderNatives_decrypt(
+                env, type_, certificate, cipherText, nullptr);
+        });
+        if (plainText == nullptr) return Result::Empty;
+        Bytes bytes = nativeBytes(plainText);
+        env->DeleteLocalRef(plainText);
+        return bytes == kMessage ? Result::Success : Result::Wrong;
+    });
+}
+
+TEST_F(NativeFaultSweep, ProviderStoreMaintenance) {
+    Bytes first = fixture_->createCertificate("First");
+    Bytes second = fixture_->createCertificate("Second");
+    jstring store = java()->NewStringUTF(kStore);
+    jbyteArray secondArray = javaBytes(second);
+    CertAddEncodedCertificateToSystemStoreA(kStore, first.data(), static_cast<DWORD>(first.size()));
+    sweep("ProviderNatives.listStore", [&](JNIEnv* env) {
+        jobject listing = armed([&] {
+            return Java_com_quendrilax_browser_keystore_provider_spi_ProviderNatives_listStore(
+                env, type_, store);
+        });
+        if (listing == nullptr) return Result::Empty;
+        // What is listed must be the store: a listing cut short would be a wrong result.
+        jclass type = java()->GetObjectClass(listing);
+        jfieldID field = java()->GetFieldID(type, "encodings", "[[B");
+        auto encodings = static_cast<jobjectArray>(java()->GetObjectField(listing, field));
+        bool whole = java()->GetArrayLength(encodings) == 1 &&
+                     nativeBytes(static_cast<jbyteArray>(
+                         java()->GetObjectArrayElement(encodings, 0))) == first;
+        env->DeleteLocalRef(listing);
+        return whole ? Result::Success : Result::Wrong;
+    });
+    auto holdsSecond = [&] { return storeHolds(second); };
+    auto change = [&](bool add) {
+        return [&, add](JNIEnv* env) {
+            armed([&] {
+                if (add)
+                    Java_com_quendrilax_browser_keystore_provider_spi_ProviderNatives_addCertificate(
+                        env, type_, store, secondArray);
+                else
+                    Java_com_quendrilax_browser_keystore_provider_spi_ProviderNatives_deleteCertificate(
+                        env, type_, store, secondArray);
+                return true;
+            });
+            // What Java meets: an exception is the failure, whatever the store shows (a
+            // deletion made to fail has deleted all the same).
+            if (java()->ExceptionCheck()) return Result::Empty;
+            return holdsSecond() == add ? Result::Success : Result::Empty;
+        };
+    };
+    auto setTo = [&](bool held) {
+        return [&, held] {
+            if (held)
+                CertAddEncodedCertificateToSystemStoreA(kStore, second.data(),
+                                                        static_cast<DWORD>(second.size()));
+            else
+                Java_com_quendrilax_browser_keystore_provider_spi_ProviderNatives_deleteCertificate(
+                    java(), type_, store, secondArray);
+            java()->ExceptionClear();
+        };
+    };
+    sweep("ProviderNatives.addCertificate", change(true), setTo(false));
+    sweep("ProviderNatives.deleteCertificate", change(false), setTo(true));
 }
 
 }  // namespace

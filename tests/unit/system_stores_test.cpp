@@ -43,18 +43,18 @@ CertificateList listCertificates(const char* store) {
     return list;
 }
 
-DWORD addCertificate(const char* store, const BYTE* encoding, DWORD length) {
+StoreChange addCertificate(const char* store, const BYTE* encoding, DWORD length) {
     CallContext context(diagnostics::LogSink::none());
-    DWORD error = keyops::addCertificate(context, store, encoding, length);
+    StoreChange change = keyops::addCertificate(context, store, encoding, length);
     recordInStatusWords(context.outcome);
-    return error;
+    return change;
 }
 
-DWORD deleteCertificate(const char* store, const BYTE* encoding, DWORD length) {
+StoreChange deleteCertificate(const char* store, const BYTE* encoding, DWORD length) {
     CallContext context(diagnostics::LogSink::none());
-    DWORD error = keyops::deleteCertificate(context, store, encoding, length);
+    StoreChange change = keyops::deleteCertificate(context, store, encoding, length);
     recordInStatusWords(context.outcome);
-    return error;
+    return change;
 }
 
 TEST_F(SystemStores, ListRunsInTheReverseOfTheEnumerationOrder) {
