@@ -86,7 +86,7 @@ JNIEXPORT void JNICALL Java_com_quendrilax_bench_BenchSupport_freeKey(JNIEnv*, j
 // Nanoseconds for `iterations` SHA-256 PKCS #1 v1.5 signings of `data`, each as a caller of
 // OpenSSL would make it: a fresh context, the digest, the signature.
 JNIEXPORT jlong JNICALL Java_com_quendrilax_bench_BenchSupport_opensslSign(
-    JNIEnv* env, jclass, jlong handle, jbyteArray data, jint iterations) {
+    JNIEnv* env, jclass, jlong handle, jbyteArray data, jboolean pss, jint iterations) {
     auto* key = reinterpret_cast<EVP_PKEY*>(handle);
     Bytes message = bytesOf(env, data);
     std::vector<unsigned char> signature(EVP_PKEY_get_size(key));
@@ -94,7 +94,13 @@ JNIEXPORT jlong JNICALL Java_com_quendrilax_bench_BenchSupport_opensslSign(
     for (int i = 0; i < iterations; ++i) {
         EVP_MD_CTX* context = EVP_MD_CTX_new();
         size_t length = signature.size();
-        EVP_DigestSignInit(context, nullptr, EVP_sha256(), nullptr, key);
+        EVP_PKEY_CTX* padding = nullptr;
+        EVP_DigestSignInit(context, &padding, EVP_sha256(), nullptr, key);
+        if (pss == JNI_TRUE) {
+            // TLS 1.3's: MGF1 with SHA-256 (OpenSSL's default for PSS), a salt as long as the digest.
+            EVP_PKEY_CTX_set_rsa_padding(padding, RSA_PKCS1_PSS_PADDING);
+            EVP_PKEY_CTX_set_rsa_pss_saltlen(padding, RSA_PSS_SALTLEN_DIGEST);
+        }
         EVP_DigestSign(context, signature.data(), &length, message.data(), message.size());
         EVP_MD_CTX_free(context);
     }

@@ -25,8 +25,11 @@ final class BenchSupport {
 
     static native void freeKey(long key);
 
-    /** Nanoseconds for that many SHA-256 signings of the data by OpenSSL alone. */
-    static native long opensslSign(long key, byte[] data, int iterations);
+    /**
+     * Nanoseconds for that many SHA-256 signings of the data by OpenSSL alone: PKCS #1 v1.5, or
+     * RSASSA-PSS with MGF1 over SHA-256 and a 32-byte salt.
+     */
+    static native long opensslSign(long key, byte[] data, boolean pss, int iterations);
 
     /** Nanoseconds for that many decryptions of the ciphertext by OpenSSL alone. */
     static native long opensslDecrypt(long key, byte[] cipherText, boolean oaep, int iterations);

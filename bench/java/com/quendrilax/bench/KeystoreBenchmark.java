@@ -123,7 +123,7 @@ public final class KeystoreBenchmark {
                     java.update(data);
                     java.sign();
                 }),
-                () -> BenchSupport.opensslSign(key.openssl(), data, 1));
+                () -> BenchSupport.opensslSign(key.openssl(), data, false, 1));
     }
 
     private void measureDecryption(String label, Key key, Floor floor, boolean oaep)

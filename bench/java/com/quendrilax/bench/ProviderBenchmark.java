@@ -25,7 +25,7 @@ import javax.crypto.Cipher;
  * turn, so that the machine weighs on each alike. The provider is timed twice for signing: with
  * one Signature object reused, and with Signature.getInstance and initSign for every signature,
  * as many applications do; and RSASSA-PSS with TLS 1.3's parameters through the provider against
- * the JDK's own SunRsaSign with the same key. Prints the median time of each, which a preempted
+ * the JDK's own SunRsaSign and OpenSSL alone with the same key. Prints the median time of each, which a preempted
  * or collected operation does not move, with its ratios to the natives and to the floor.
  * Arguments: the PKCS#12 file (password "bench") of the identity in the profile's "My".
  */
@@ -75,7 +75,8 @@ public final class ProviderBenchmark {
         String[] labels = {"signing: natives directly", "signing: floor",
             "signing: provider, Signature reused", "signing: provider, getInstance each",
             "decryption: natives directly", "decryption: floor", "decryption: provider",
-            "RSASSA-PSS (SHA-256): provider", "RSASSA-PSS (SHA-256): SunRsaSign"};
+            "RSASSA-PSS (SHA-256): provider", "RSASSA-PSS (SHA-256): SunRsaSign",
+            "RSASSA-PSS (SHA-256): OpenSSL alone"};
         Timing.Operation[] contenders = {
             () -> check(BrowserSignature.sign(CALG_SHA_256, "RSA", encoding, data)),
             () -> check(BenchSupport.floorSign(openssl, floorStore, encoding, data, signingLines)),
@@ -101,6 +102,7 @@ public final class ProviderBenchmark {
                 jdkPss.update(data);
                 check(jdkPss.sign());
             },
+            () -> BenchSupport.opensslSign(openssl, data, true, 1),
         };
         for (int warmUp = 0; warmUp < WARM_UP; ++warmUp) {
             for (Timing.Operation contender : contenders) contender.run();
@@ -119,7 +121,9 @@ public final class ProviderBenchmark {
             double floor = Timing.median(microseconds[decryption ? 5 : 1]);
             System.out.printf("  %-38s %8.1f us  x%.3f the natives  x%.3f the floor", labels[c],
                     median, median / natives, median / floor);
-            if (c == 7) System.out.printf("  x%.3f SunRsaSign", median / Timing.median(microseconds[8]));
+            if (c == 7)
+                System.out.printf("  x%.3f SunRsaSign  x%.3f OpenSSL alone",
+                        median / Timing.median(microseconds[8]), median / Timing.median(microseconds[9]));
             System.out.println();
         }
         BenchSupport.freeFloorStore(floorStore);
