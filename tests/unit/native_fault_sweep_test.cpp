@@ -69,6 +69,22 @@ protected:
 
     JNIEnv* java() { return testJvm(); }
 
+    // The store the maintenance sweeps change: a first certificate in it, a second to come and go.
+    struct SweptStore {
+        Bytes first;
+        Bytes second;
+        jstring store;
+        jbyteArray secondArray;
+    };
+    SweptStore sweptStore() {
+        SweptStore swept{fixture_->createCertificate("First"), fixture_->createCertificate("Second"),
+                         java()->NewStringUTF(kStore), nullptr};
+        swept.secondArray = javaBytes(swept.second);
+        CertAddEncodedCertificateToSystemStoreA(kStore, swept.first.data(),
+                                                static_cast<DWORD>(swept.first.size()));
+        return swept;
+    }
+
     // Whether the sweep's store holds the certificate, as CryptoAPI itself lists it.
     static bool storeHolds(const Bytes& certificate) {
         HCERTSTORE handle = CertOpenSystemStoreA(0, kStore);
@@ -281,11 +297,11 @@ TEST_F(NativeFaultSweep, Decryption) {
 }
 
 TEST_F(NativeFaultSweep, StoreMaintenance) {
-    Bytes first = fixture_->createCertificate("First");
-    Bytes second = fixture_->createCertificate("Second");
-    jstring store = java()->NewStringUTF(kStore);
-    jbyteArray secondArray = javaBytes(second);
-    CertAddEncodedCertificateToSystemStoreA(kStore, first.data(), static_cast<DWORD>(first.size()));
+    SweptStore swept = sweptStore();
+    const Bytes& first = swept.first;
+    const Bytes& second = swept.second;
+    jstring store = swept.store;
+    jbyteArray secondArray = swept.secondArray;
     sweep("getCertificatesInIESystemStore", [&](JNIEnv* env) {
         jobjectArray list = armed([&] {
             return Java_com_quendrilax_browser_keystore_QDIECAKeyStore_getCertificatesInIESystemStore(
@@ -367,11 +383,11 @@ TEST_F(NativeFaultSweep, ProviderSigningAndDecryption) {
 }
 
 TEST_F(NativeFaultSweep, ProviderStoreMaintenance) {
-    Bytes first = fixture_->createCertificate("First");
-    Bytes second = fixture_->createCertificate("Second");
-    jstring store = java()->NewStringUTF(kStore);
-    jbyteArray secondArray = javaBytes(second);
-    CertAddEncodedCertificateToSystemStoreA(kStore, first.data(), static_cast<DWORD>(first.size()));
+    SweptStore swept = sweptStore();
+    const Bytes& first = swept.first;
+    const Bytes& second = swept.second;
+    jstring store = swept.store;
+    jbyteArray secondArray = swept.secondArray;
     sweep("ProviderNatives.listStore", [&](JNIEnv* env) {
         jobject listing = armed([&] {
             return Java_com_quendrilax_browser_keystore_provider_spi_ProviderNatives_listStore(

@@ -73,17 +73,8 @@ final class HandlePssSignature extends SignatureSpi {
 
     @Override
     protected void engineInitVerify(PublicKey publicKey) throws InvalidKeyException {
-        try {
-            // The delayed choice passes over this provider, which takes no public keys.
-            Signature jdk = Signature.getInstance(ALGORITHM);
-            if (parameters != null) jdk.setParameter(parameters);
-            jdk.initVerify(publicKey);
-            verifier = jdk;
-            key = null;
-        } catch (NoSuchAlgorithmException | InvalidAlgorithmParameterException e) {
-            throw new InvalidKeyException("no installed provider verifies " + ALGORITHM
-                    + " with this key", e);
-        }
+        verifier = HandleSignature.jdkVerifier(ALGORITHM, parameters, publicKey);
+        key = null;
     }
 
     @Override

@@ -56,15 +56,23 @@ final class HandleSignature extends SignatureSpi {
 
     @Override
     protected void engineInitVerify(PublicKey publicKey) throws InvalidKeyException {
+        verifier = jdkVerifier(algorithm.jcaName, parameters, publicKey);
+        key = null;
+    }
+
+    /**
+     * The JDK's verifier of the algorithm: verification is the JDK's, with the public key given.
+     * The delayed choice passes over this provider, whose same-named services take no public keys.
+     */
+    static Signature jdkVerifier(String algorithm, AlgorithmParameterSpec parameters,
+            PublicKey publicKey) throws InvalidKeyException {
         try {
-            // The delayed choice passes over this provider, which takes no public keys.
-            Signature jdk = Signature.getInstance(algorithm.jcaName);
+            Signature jdk = Signature.getInstance(algorithm);
             if (parameters != null) jdk.setParameter(parameters);
             jdk.initVerify(publicKey);
-            verifier = jdk;
-            key = null;
+            return jdk;
         } catch (NoSuchAlgorithmException | InvalidAlgorithmParameterException e) {
-            throw new InvalidKeyException("no installed provider verifies " + algorithm.jcaName
+            throw new InvalidKeyException("no installed provider verifies " + algorithm
                     + " with this key", e);
         }
     }
