@@ -34,6 +34,11 @@ HandleTable<SoftProvider>& providerHandles() {
     return *table;
 }
 
+HandleTable<SoftNcryptObject>& ncryptHandles() {
+    static auto* table = new HandleTable<SoftNcryptObject>();
+    return *table;
+}
+
 HandleTable<SoftHash>& hashHandles() {
     static auto* table = new HandleTable<SoftHash>();
     return *table;

@@ -55,7 +55,18 @@ struct SoftKey {
     common::SecureBytes lastRawBlock;
 };
 
+// A CNG object: the key storage provider, or one of its keys (a stored key, or a CSP's key seen
+// through it, which shares the CSP's keys).
+struct SoftNcryptObject {
+    SharedKey publicKey;   // null for the provider
+    SharedKey privateKey;
+    std::string name;      // the key's, or the provider's, in UTF-8
+
+    bool isKey() const { return publicKey != nullptr; }
+};
+
 HandleTable<SoftProvider>& providerHandles();
+HandleTable<SoftNcryptObject>& ncryptHandles();
 HandleTable<SoftHash>& hashHandles();
 HandleTable<SoftKey>& keyHandles();
 

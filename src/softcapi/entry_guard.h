@@ -24,4 +24,17 @@ auto guardEntryPoint(Body body) noexcept -> decltype(body()) {
     return {};
 }
 
+// The same for the CNG entry points, which answer with the error itself and leave the last
+// error alone.
+template <typename Body>
+SECURITY_STATUS guardStatusEntryPoint(Body body) noexcept {
+    try {
+        return body();
+    } catch (const std::bad_alloc&) {
+        return static_cast<SECURITY_STATUS>(NTE_NO_MEMORY);
+    } catch (...) {
+        return static_cast<SECURITY_STATUS>(E_UNEXPECTED);
+    }
+}
+
 }  // namespace softcapi

@@ -30,17 +30,25 @@ std::array<unsigned char, 32> pinDigest(const char* pin, size_t pinLength) {
     return digest;
 }
 
+// RSA signs the probe as a SHA-1 hash, DSA and ECDSA as it is.
+PkeyCtxPtr probeContext(EVP_PKEY* key, bool signing) {
+    if (EVP_PKEY_is_a(key, "RSA") == 1) return rsaSignatureContext(key, CALG_SHA1, 0, signing);
+    if (EVP_PKEY_is_a(key, "DSA") == 1) return dssSignatureContext(key, signing);
+    PkeyCtxPtr context(EVP_PKEY_CTX_new(key, nullptr));
+    if (!context || (signing ? EVP_PKEY_sign_init(context.get())
+                             : EVP_PKEY_verify_init(context.get())) != 1)
+        return nullptr;
+    return context;
+}
+
 }  // namespace
 
 bool keyPairMatches(EVP_PKEY* privateKey, EVP_PKEY* publicKey) {
     static const unsigned char kProbe[20] = {'q', 'd', 'i', 'e', ' ', 'k', 'e', 'y', ' ', 'p',
                                              'a', 'i', 'r', ' ', 'p', 'r', 'o', 'b', 'e', '.'};
     if (EVP_PKEY_eq(privateKey, publicKey) != 1) return false;
-    bool rsa = EVP_PKEY_is_a(privateKey, "RSA") == 1;
-    PkeyCtxPtr signing = rsa ? rsaSignatureContext(privateKey, CALG_SHA1, 0, true)
-                             : dssSignatureContext(privateKey, true);
-    PkeyCtxPtr verifying = rsa ? rsaSignatureContext(publicKey, CALG_SHA1, 0, false)
-                               : dssSignatureContext(publicKey, false);
+    PkeyCtxPtr signing = probeContext(privateKey, true);
+    PkeyCtxPtr verifying = probeContext(publicKey, false);
     std::vector<unsigned char> signature(EVP_PKEY_get_size(privateKey));
     size_t length = signature.size();
     return signing && verifying &&

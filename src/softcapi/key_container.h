@@ -12,7 +12,7 @@
 
 namespace softcapi {
 
-// Whether an RSA or DSA private key signs what the public key verifies. A key damaged in storage
+// Whether an RSA, DSA or EC private key signs what the public key verifies. A key damaged in storage
 // or in a file can still parse, and even match the public key's numbers, yet sign with the wrong
 // ones; a signature nobody can verify is never made.
 bool keyPairMatches(EVP_PKEY* privateKey, EVP_PKEY* publicKey);

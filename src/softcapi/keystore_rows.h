@@ -14,8 +14,10 @@
 
 namespace softcapi {
 
-// Container namespaces: the RSA providers share one, the DSS providers another.
-enum class KeyFamily { Rsa = 1, Dss = 2 };
+// Container namespaces: the RSA providers share one, the DSS providers another, and the key
+// storage provider (CNG) has its own, whose keys (RSA or EC, one per container) are kept under
+// key specification 0.
+enum class KeyFamily { Rsa = 1, Dss = 2, Ksp = 3 };
 
 struct CertificateRecord {
     int64_t id = 0;

@@ -4,6 +4,7 @@
 #include <openssl/bio.h>
 #include <openssl/bn.h>
 #include <openssl/dsa.h>
+#include <openssl/ec.h>
 #include <openssl/evp.h>
 #include <openssl/pkcs12.h>
 #include <openssl/x509.h>
@@ -22,6 +23,7 @@ struct OpenSslDeleter {
     void operator()(BIGNUM* p) const { BN_free(p); }
     void operator()(BIO* p) const { BIO_free(p); }
     void operator()(DSA_SIG* p) const { DSA_SIG_free(p); }
+    void operator()(ECDSA_SIG* p) const { ECDSA_SIG_free(p); }
     void operator()(EVP_CIPHER* p) const { EVP_CIPHER_free(p); }
     void operator()(EVP_MD_CTX* p) const { EVP_MD_CTX_free(p); }
     void operator()(EVP_PKEY* p) const { EVP_PKEY_free(p); }

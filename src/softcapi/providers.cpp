@@ -47,6 +47,10 @@ const std::vector<ProviderInfo>& providers() {
 
 }  // namespace
 
+bool isKeyStorageProvider(const std::string& name) {
+    return strcasecmp(name.c_str(), kKeyStorageProviderName) == 0;
+}
+
 const ProviderInfo* findProvider(const char* name) {
     for (const ProviderInfo& provider : providers()) {
         if (strcasecmp(provider.name, name) == 0) return &provider;

@@ -4,6 +4,7 @@
 
 #include <openssl/evp.h>
 
+#include <string>
 #include <vector>
 
 #include "softcapi/keystore_rows.h"
@@ -27,6 +28,11 @@ struct ProviderInfo {
     // Windows documents for the Enhanced RSA and AES provider alone.
     bool rawRsaDecryption = false;
 };
+
+// The key storage provider of the software CryptoAPI: not a CSP, so CryptAcquireContext knows
+// nothing of it; its keys are opened through NCrypt.
+inline constexpr char kKeyStorageProviderName[] = "Microsoft Software Key Storage Provider";
+bool isKeyStorageProvider(const std::string& name);
 
 // By name, compared case-insensitively as Windows' provider registry does; null when unknown.
 const ProviderInfo* findProvider(const char* name);

@@ -51,3 +51,32 @@ BOOL WINAPI CryptSetKeyParam(HCRYPTKEY hKey, DWORD dwParam, CONST BYTE* pbData, 
 BOOL WINAPI CryptDecrypt(HCRYPTKEY hKey, HCRYPTHASH hHash, BOOL Final, DWORD dwFlags,
                          BYTE* pbData, DWORD* pdwDataLen);
 BOOL WINAPI CryptDestroyKey(HCRYPTKEY hKey);
+
+// The key of a certificate, as its key-provider property names it: a CSP context, or with the
+// NCrypt flags a CNG key of a key storage provider (its key specification CERT_NCRYPT_KEY_SPEC).
+BOOL WINAPI CryptAcquireCertificatePrivateKey(PCCERT_CONTEXT pCert, DWORD dwFlags,
+                                              void* pvParameters,
+                                              HCRYPTPROV_OR_NCRYPT_KEY_HANDLE* phCryptProvOrNCryptKey,
+                                              DWORD* pdwKeySpec, BOOL* pfCallerFreeProvOrNCryptKey);
+
+// CNG's key storage: each returns ERROR_SUCCESS or the error itself, and leaves the last error
+// alone.
+SECURITY_STATUS WINAPI NCryptOpenStorageProvider(NCRYPT_PROV_HANDLE* phProvider,
+                                                 LPCWSTR pszProviderName, DWORD dwFlags);
+SECURITY_STATUS WINAPI NCryptOpenKey(NCRYPT_PROV_HANDLE hProvider, NCRYPT_KEY_HANDLE* phKey,
+                                     LPCWSTR pszKeyName, DWORD dwLegacyKeySpec, DWORD dwFlags);
+SECURITY_STATUS WINAPI NCryptGetProperty(NCRYPT_HANDLE hObject, LPCWSTR pszProperty,
+                                         PBYTE pbOutput, DWORD cbOutput, DWORD* pcbResult,
+                                         DWORD dwFlags);
+SECURITY_STATUS WINAPI NCryptSignHash(NCRYPT_KEY_HANDLE hKey, void* pPaddingInfo,
+                                      PBYTE pbHashValue, DWORD cbHashValue, PBYTE pbSignature,
+                                      DWORD cbSignature, DWORD* pcbResult, DWORD dwFlags);
+SECURITY_STATUS WINAPI NCryptDecrypt(NCRYPT_KEY_HANDLE hKey, PBYTE pbInput, DWORD cbInput,
+                                     void* pPaddingInfo, PBYTE pbOutput, DWORD cbOutput,
+                                     DWORD* pcbResult, DWORD dwFlags);
+SECURITY_STATUS WINAPI NCryptFreeObject(NCRYPT_HANDLE hObject);
+// A CNG view of a CSP's key: the same key, through the key storage provider.
+SECURITY_STATUS WINAPI NCryptTranslateHandle(NCRYPT_PROV_HANDLE* phProvider,
+                                             NCRYPT_KEY_HANDLE* phKey, HCRYPTPROV hLegacyProv,
+                                             HCRYPTKEY hLegacyKey, DWORD dwLegacyKeySpec,
+                                             DWORD dwFlags);

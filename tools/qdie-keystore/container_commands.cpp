@@ -16,7 +16,7 @@ const char kContainersUsage[] =
     "Usage: qdie-keystore containers\n"
     "\n"
     "Lists the key containers, in the order they were made, one a line:\n"
-    "  container=NAME family=RSA|DSS keys=exchange,signature pin=yes|no certificates=N\n"
+    "  container=NAME family=RSA|DSS|KSP keys=exchange,signature|cng pin=yes|no certificates=N\n"
     "each followed by the N certificates of any store bound to it, one a line:\n"
     "    <store>  <SHA-1 thumbprint>  <subject>\n"
     "A certificate is bound to a container when its key binding names the container (ignoring\n"
@@ -27,12 +27,15 @@ const char kDeleteContainerUsage[] =
     "Usage: qdie-keystore delete-container NAME [--provider NAME] [--force]\n"
     "\n"
     "Deletes a key container and its keys, in the RSA family or in the family of the provider\n"
-    "named. Refused while a certificate of any store is bound to it, unless --force is given:\n"
+    "named (the key storage provider's keys when it names \"Microsoft Software Key Storage\n"
+    "Provider\"). Refused while a certificate of any store is bound to it, unless --force is given:\n"
     "the certificates then keep their binding, to a container that no longer exists.\n";
 
 std::string keySpecList(const std::vector<DWORD>& keySpecs) {
     std::string list;
-    for (DWORD keySpec : keySpecs) list += (list.empty() ? "" : ",") + keySpecName(keySpec);
+    // The key storage provider's one key has no key specification.
+    for (DWORD keySpec : keySpecs)
+        list += (list.empty() ? "" : ",") + (keySpec == 0 ? std::string("cng") : keySpecName(keySpec));
     return list.empty() ? "none" : list;
 }
 

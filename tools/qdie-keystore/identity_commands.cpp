@@ -26,12 +26,15 @@ const char kNewIdentityUsage[] =
     "\n"
     "Options:\n"
     "  --subject DN      subject and issuer, e.g. \"CN=Alice\" or \"CN=Alice,O=Example\" (required)\n"
-    "  --key TYPE        rsa-2048 (default), rsa-3072, rsa-4096, rsa-1024 or dsa-1024\n"
+    "  --key TYPE        rsa-2048 (default), rsa-3072, rsa-4096, rsa-1024, dsa-1024, or\n"
+    "                    ec-p256, ec-p384, ec-p521 (EC keys live in the key storage provider)\n"
     "  --key-spec SPEC   exchange (default for RSA) or signature (the only one for DSA)\n"
     "  --container NAME  key container (default: a generated {GUID} name)\n"
     "  --provider NAME   provider the binding names; any name, a legacy or unknown one included\n"
     "                    (default: the Enhanced RSA and AES provider for RSA, the DSS and\n"
-    "                    Diffie-Hellman provider for DSA)\n"
+    "                    Diffie-Hellman provider for DSA); \"Microsoft Software Key Storage\n"
+    "                    Provider\" puts an RSA key of 2048 to 4096 bits there, a CNG key bound\n"
+    "                    with type 0 and spec 0, which takes no --pin or --key-spec\n"
     "  --pin PIN         protect the key with a PIN\n"
     "  --store NAME      system store (default: My)\n"
     "  --out FILE        also write the certificate, DER-encoded, to FILE (written before the\n"
@@ -53,7 +56,9 @@ const char kImportPfxUsage[] =
     "  --password PW     the file's password (default: empty)\n"
     "  --key-spec SPEC   exchange (default for RSA) or signature (the only one for DSA)\n"
     "  --container NAME  key container (default: a generated {GUID} name)\n"
-    "  --provider NAME   provider the binding names; any name, a legacy or unknown one included\n"
+    "  --provider NAME   provider the binding names; any name, a legacy or unknown one included;\n"
+    "                    EC keys, and RSA keys when it names \"Microsoft Software Key Storage\n"
+    "                    Provider\", go to the key storage provider\n"
     "  --pin PIN         protect the key with a PIN\n"
     "  --store NAME      system store (default: My)\n"
     "  --allow-names-beyond-latin-1\n"
@@ -99,7 +104,8 @@ void runNewIdentity(const Arguments& arguments, ChangeRecord& change) {
     std::string keyType = arguments.value(kKeyOption, "rsa-2048");
     if (!admin::parseKeyType(keyType, options.keyType))
         throw UsageError("unknown key type '" + keyType +
-                         "' (rsa-1024, rsa-2048, rsa-3072, rsa-4096 or dsa-1024)");
+                         "' (rsa-1024, rsa-2048, rsa-3072, rsa-4096, dsa-1024, ec-p256, ec-p384 or "
+                         "ec-p521)");
     options.placement = placementFrom(arguments);
     // Made first, so an unwritable --out stops the command before the store changes; written
     // before the store changes, so a full disk does too; named only once the identity is in.

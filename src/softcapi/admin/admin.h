@@ -20,15 +20,17 @@ public:
     using std::runtime_error::runtime_error;
 };
 
-enum class KeyType { Rsa1024, Rsa2048, Rsa3072, Rsa4096, Dsa1024 };
+enum class KeyType { Rsa1024, Rsa2048, Rsa3072, Rsa4096, Dsa1024, EcP256, EcP384, EcP521 };
 
-// "rsa-2048", "dsa-1024", ...; false for another text.
+// "rsa-2048", "dsa-1024", "ec-p256", ...; false for another text.
 bool parseKeyType(const std::string& text, KeyType& type);
 
 
 // Where a new key goes and how its certificate is bound to it. Empty fields take defaults: a
 // generated container name, the family's provider ("Microsoft Enhanced RSA and AES Cryptographic
 // Provider" or the DSS/DH one), the exchange key for RSA and the signature key for DSA, no PIN.
+// EC keys, and RSA keys when `provider` names it, go to the "Microsoft Software Key Storage
+// Provider", bound with provider type 0 and key specification 0, and take no PIN.
 struct KeyPlacement {
     DWORD keySpec = 0;
     std::string container;
@@ -82,8 +84,8 @@ struct BoundCertificate {
 
 struct ContainerEntry {
     std::string name;
-    std::string family;          // "RSA" or "DSS": the namespace the container lives in
-    std::vector<DWORD> keySpecs;  // AT_KEYEXCHANGE, AT_SIGNATURE, in that order
+    std::string family;          // "RSA", "DSS" or "KSP": the namespace the container lives in
+    std::vector<DWORD> keySpecs;  // AT_KEYEXCHANGE, AT_SIGNATURE, in that order; 0 for a KSP key
     bool pinProtected = false;
     std::vector<BoundCertificate> certificates;  // in every store
 };

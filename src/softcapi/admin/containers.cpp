@@ -11,6 +11,7 @@ namespace softcapi::admin {
 namespace {
 
 bool reachesFamily(const KeyBinding& binding, KeyFamily family) {
+    if (isKeyStorageProvider(binding.provider)) return family == KeyFamily::Ksp;
     const ProviderInfo* known = findProvider(binding.provider.c_str());
     return known == nullptr || known->family == family;
 }
@@ -70,6 +71,7 @@ void refuseWhenBound(Connection& db, KeyFamily family, const std::string& contai
 
 KeyFamily familyOfProvider(const std::string& provider) {
     if (provider.empty()) return KeyFamily::Rsa;
+    if (isKeyStorageProvider(provider)) return KeyFamily::Ksp;
     const ProviderInfo* known = findProvider(provider.c_str());
     if (known == nullptr) throw AdminError("provider '" + provider + "' is not known");
     return known->family;
@@ -79,7 +81,7 @@ KeyFamily familyOfProvider(const std::string& provider) {
 
 bool leavesContainerUnbound(Connection& db, const KeyBinding& binding) {
     std::optional<std::multimap<std::string, Binding>> bindings;
-    for (KeyFamily family : {KeyFamily::Rsa, KeyFamily::Dss}) {
+    for (KeyFamily family : {KeyFamily::Rsa, KeyFamily::Dss, KeyFamily::Ksp}) {
         if (!reachesFamily(binding, family) || !containerExists(db, family, binding.container))
             continue;
         if (!bindings) bindings = bindingsByContainer(db);
@@ -97,7 +99,7 @@ std::vector<ContainerEntry> containers() {
         while (query.step()) {
             ContainerEntry entry;
             KeyFamily family = static_cast<KeyFamily>(query.integer(1));
-            entry.family = family == KeyFamily::Dss ? "DSS" : "RSA";
+            entry.family = family == KeyFamily::Dss ? "DSS" : family == KeyFamily::Ksp ? "KSP" : "RSA";
             entry.name = query.text(2);
             entry.pinProtected = query.integer(3) != 0;
             entry.keySpecs = keySpecs[query.integer(0)];

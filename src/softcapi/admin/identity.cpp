@@ -53,6 +53,12 @@ PkeyPtr generateDsa() {
     return PkeyPtr(key);
 }
 
+PkeyPtr generateEc(const char* curve) {
+    PkeyPtr key(EVP_EC_gen(curve));
+    if (!key) failOpenSsl("EC key generation failed");
+    return key;
+}
+
 PkeyPtr generateKey(KeyType type) {
     switch (type) {
         case KeyType::Rsa1024: return generateRsa(1024);
@@ -60,6 +66,9 @@ PkeyPtr generateKey(KeyType type) {
         case KeyType::Rsa3072: return generateRsa(3072);
         case KeyType::Rsa4096: return generateRsa(4096);
         case KeyType::Dsa1024: return generateDsa();
+        case KeyType::EcP256: return generateEc("P-256");
+        case KeyType::EcP384: return generateEc("P-384");
+        case KeyType::EcP521: return generateEc("P-521");
     }
     throw AdminError("unknown key type");
 }
@@ -72,14 +81,57 @@ bool hasDssSubgroup(EVP_PKEY* key) {
     return BN_num_bits(subgroup.get()) == kDssSubgroupBits;
 }
 
-KeyFamily familyOf(EVP_PKEY* key) {
-    if (EVP_PKEY_is_a(key, "RSA")) return KeyFamily::Rsa;
-    if (EVP_PKEY_is_a(key, "DSA")) {
-        if (!hasDssSubgroup(key))
-            throw AdminError("only DSA keys with a 160-bit q can sign for the DSS providers");
-        return KeyFamily::Dss;
+// The namespace a key of an algorithm ("RSA", "DSA" or "EC") goes to: EC keys, and RSA keys whose
+// placement names the key storage provider, to the key storage provider; other RSA and DSA keys
+// to the CSPs of their family.
+KeyFamily familyFor(const std::string& algorithm, const KeyPlacement& placement) {
+    const bool keyStorage = isKeyStorageProvider(placement.provider);
+    if (algorithm == "EC") {
+        if (!placement.provider.empty() && !keyStorage)
+            throw AdminError(std::string("EC keys are held by the ") + kKeyStorageProviderName +
+                             " only");
+        return KeyFamily::Ksp;
     }
-    throw AdminError("only RSA and DSA keys can be held in a key container");
+    if (algorithm == "RSA") return keyStorage ? KeyFamily::Ksp : KeyFamily::Rsa;
+    if (keyStorage)
+        throw AdminError(std::string("the ") + kKeyStorageProviderName + " holds RSA and EC keys only");
+    return KeyFamily::Dss;
+}
+
+KeyFamily familyOf(EVP_PKEY* key, const KeyPlacement& placement) {
+    for (const char* algorithm : {"RSA", "EC"}) {
+        if (EVP_PKEY_is_a(key, algorithm)) return familyFor(algorithm, placement);
+    }
+    if (!EVP_PKEY_is_a(key, "DSA"))
+        throw AdminError("only RSA, DSA and EC keys can be held in a key container");
+    KeyFamily family = familyFor("DSA", placement);
+    if (!hasDssSubgroup(key))
+        throw AdminError("only DSA keys with a 160-bit q can sign for the DSS providers");
+    return family;
+}
+
+const char* algorithmOf(KeyType type) {
+    switch (type) {
+        case KeyType::Dsa1024: return "DSA";
+        case KeyType::EcP256:
+        case KeyType::EcP384:
+        case KeyType::EcP521: return "EC";
+        default: return "RSA";
+    }
+}
+
+// A key storage provider's key is bound as CNG binds one: provider type 0, no legacy key
+// specification, and no PIN (the key storage provider here keeps none).
+KeyBinding keyStorageBinding(const KeyPlacement& placement, const std::string& container) {
+    if (placement.providerType != 0 || placement.keySpec != 0)
+        throw AdminError(std::string("a key of the ") + kKeyStorageProviderName +
+                         " takes no provider type or key specification");
+    if (!placement.pin.empty())
+        throw AdminError(std::string("the ") + kKeyStorageProviderName + " keeps no PIN-protected keys");
+    KeyBinding binding;
+    binding.container = container;
+    binding.provider = kKeyStorageProviderName;
+    return binding;
 }
 
 std::string generatedContainerName() {
@@ -93,8 +145,10 @@ std::string generatedContainerName() {
 // Fills the defaults of a placement for a key of `family` and checks what was given.
 KeyBinding resolveBinding(const KeyPlacement& placement, KeyFamily family) {
     checkStoreName(placement.store);
+    std::string container = placement.container.empty() ? generatedContainerName() : placement.container;
+    if (family == KeyFamily::Ksp) return keyStorageBinding(placement, container);
     KeyBinding binding;
-    binding.container = placement.container.empty() ? generatedContainerName() : placement.container;
+    binding.container = container;
     const ProviderInfo& familyDefault = familyDefaultProvider(family);
     binding.provider = placement.provider.empty() ? familyDefault.name : placement.provider;
     const ProviderInfo* known = findProvider(binding.provider.c_str());
@@ -163,20 +217,23 @@ std::vector<BYTE> selfSignedCertificate(EVP_PKEY* key, const std::string& subjec
                  X509_set_pubkey(certificate.get(), key) == 1;
     if (!built) failOpenSsl("certificate creation failed");
     addExtension(certificate.get(), NID_basic_constraints, "critical,CA:FALSE");
+    // RSA keys other than signature keys decrypt too: exchange keys, and the key storage
+    // provider's, which CNG gives no key specification.
+    bool decrypts = EVP_PKEY_is_a(key, "RSA") == 1 && keySpec != AT_SIGNATURE;
     addExtension(certificate.get(), NID_key_usage,
-                 keySpec == AT_KEYEXCHANGE ? "critical,digitalSignature,nonRepudiation,keyEncipherment"
-                                           : "critical,digitalSignature,nonRepudiation");
+                 decrypts ? "critical,digitalSignature,nonRepudiation,keyEncipherment"
+                          : "critical,digitalSignature,nonRepudiation");
     addExtension(certificate.get(), NID_subject_key_identifier, "hash");
     if (X509_sign(certificate.get(), key, EVP_sha256()) <= 0) failOpenSsl("certificate signing failed");
     return encodedCertificate(certificate.get());
 }
 
 // Writes the container and the certificate bound to it in one transaction.
-Identity storeIdentity(EVP_PKEY* key, const std::vector<BYTE>& certificate,
+Identity storeIdentity(EVP_PKEY* key, KeyFamily family, const std::vector<BYTE>& certificate,
                        const KeyBinding& binding, const KeyPlacement& placement,
                        const BeforeStoring& beforeStoring) {
     ContainerRecord container;
-    container.family = familyOf(key);
+    container.family = family;
     container.name = binding.container;
     container.pinProtected = !placement.pin.empty();
     StoredKey& stored = container.keys[binding.keySpec];
@@ -205,7 +262,8 @@ bool parseKeyType(const std::string& text, KeyType& type) {
     static const std::pair<const char*, KeyType> kTypes[] = {
         {"rsa-1024", KeyType::Rsa1024}, {"rsa-2048", KeyType::Rsa2048},
         {"rsa-3072", KeyType::Rsa3072}, {"rsa-4096", KeyType::Rsa4096},
-        {"dsa-1024", KeyType::Dsa1024}};
+        {"dsa-1024", KeyType::Dsa1024}, {"ec-p256", KeyType::EcP256},
+        {"ec-p384", KeyType::EcP384},   {"ec-p521", KeyType::EcP521}};
     for (const auto& [name, value] : kTypes) {
         if (text == name) {
             type = value;
@@ -217,23 +275,27 @@ bool parseKeyType(const std::string& text, KeyType& type) {
 
 Identity createIdentity(const IdentityOptions& options, const BeforeStoring& beforeStoring) {
     OpenSslErrorScope scope;
-    KeyFamily family = options.keyType == KeyType::Dsa1024 ? KeyFamily::Dss : KeyFamily::Rsa;
+    KeyFamily family = familyFor(algorithmOf(options.keyType), options.placement);
+    if (family == KeyFamily::Ksp && options.keyType == KeyType::Rsa1024)
+        throw AdminError(std::string("the ") + kKeyStorageProviderName +
+                         " makes RSA keys of 2048 to 4096 bits");
     KeyBinding binding = resolveBinding(options.placement, family);
     PkeyPtr key = generateKey(options.keyType);
     std::vector<BYTE> certificate = selfSignedCertificate(key.get(), options.subject, binding.keySpec);
-    return storeIdentity(key.get(), certificate, binding, options.placement, beforeStoring);
+    return storeIdentity(key.get(), family, certificate, binding, options.placement, beforeStoring);
 }
 
 Identity importPkcs12(const std::vector<BYTE>& pkcs12, const std::string& password,
                       const KeyPlacement& placement) {
     OpenSslErrorScope scope;
     Pkcs12Identity read = readPkcs12(pkcs12, password);
-    KeyBinding binding = resolveBinding(placement, familyOf(read.key.get()));
+    KeyFamily family = familyOf(read.key.get(), placement);
+    KeyBinding binding = resolveBinding(placement, family);
     // Its container would refuse it at every acquisition: a key that cannot sign is not imported.
     if (!keyPairMatches(read.key.get(), X509_get0_pubkey(read.certificate.get())))
         throw AdminError("the PKCS#12 key does not sign what its certificate verifies");
-    return storeIdentity(read.key.get(), encodedCertificate(read.certificate.get()), binding,
-                         placement, {});
+    return storeIdentity(read.key.get(), family, encodedCertificate(read.certificate.get()),
+                         binding, placement, {});
 }
 
 }  // namespace softcapi::admin

@@ -1,0 +1,45 @@
+#include "softcapi/ncrypt_keys.h"
+
+#include "softcapi/keystore_cache.h"
+#include "softcapi/text_encoding.h"
+
+namespace softcapi {
+
+std::shared_ptr<SoftNcryptObject> storedNcryptKey(const std::string& name, DWORD& error) {
+    std::shared_ptr<const LoadedContainer> container = findContainer(KeyFamily::Ksp, name, error);
+    if (!container) return nullptr;
+    const ContainerKey* stored = container->key(0);
+    // The key storage provider keeps no PIN-protected keys; a row that says otherwise is not its.
+    if (stored == nullptr || !stored->privateKey) {
+        error = NTE_BAD_KEYSET;
+        return nullptr;
+    }
+    auto key = std::make_shared<SoftNcryptObject>();
+    key->publicKey = stored->publicKey;
+    key->privateKey = stored->privateKey;
+    key->name = container->name();
+    return key;
+}
+
+std::shared_ptr<SoftNcryptObject> translatedNcryptKey(SoftProvider& provider, DWORD keySpec,
+                                                      DWORD& error) {
+    if (provider.info->family != KeyFamily::Rsa || !provider.container) {
+        error = NTE_NOT_SUPPORTED;
+        return nullptr;
+    }
+    SharedKey privateKey = provider.privateKey(keySpec, error);
+    if (!privateKey) return nullptr;
+    auto key = std::make_shared<SoftNcryptObject>();
+    key->publicKey = provider.container->key(keySpec)->publicKey;
+    key->privateKey = std::move(privateKey);
+    key->name = latin1ToUtf8(provider.containerName);
+    return key;
+}
+
+std::shared_ptr<SoftNcryptObject> ncryptStorageProvider() {
+    auto provider = std::make_shared<SoftNcryptObject>();
+    provider->name = kKeyStorageProviderName;
+    return provider;
+}
+
+}  // namespace softcapi
