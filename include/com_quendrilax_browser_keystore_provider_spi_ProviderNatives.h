@@ -7,6 +7,14 @@
 #ifdef __cplusplus
 extern "C" {
 #endif
+#undef com_quendrilax_browser_keystore_provider_spi_ProviderNatives_CNG_NO_PADDING
+#define com_quendrilax_browser_keystore_provider_spi_ProviderNatives_CNG_NO_PADDING 0L
+#undef com_quendrilax_browser_keystore_provider_spi_ProviderNatives_CNG_PKCS1
+#define com_quendrilax_browser_keystore_provider_spi_ProviderNatives_CNG_PKCS1 2L
+#undef com_quendrilax_browser_keystore_provider_spi_ProviderNatives_CNG_OAEP
+#define com_quendrilax_browser_keystore_provider_spi_ProviderNatives_CNG_OAEP 4L
+#undef com_quendrilax_browser_keystore_provider_spi_ProviderNatives_CNG_PSS
+#define com_quendrilax_browser_keystore_provider_spi_ProviderNatives_CNG_PSS 8L
 /*
  * Class:     com_quendrilax_browser_keystore_provider_spi_ProviderNatives
  * Method:    signHash
@@ -30,6 +38,22 @@ JNIEXPORT jbyteArray JNICALL Java_com_quendrilax_browser_keystore_provider_spi_P
  */
 JNIEXPORT jbyteArray JNICALL Java_com_quendrilax_browser_keystore_provider_spi_ProviderNatives_rawRsa
   (JNIEnv *, jclass, jbyteArray, jbyteArray, jbyteArray);
+
+/*
+ * Class:     com_quendrilax_browser_keystore_provider_spi_ProviderNatives
+ * Method:    signCng
+ * Signature: ([B[BIII[B)[B
+ */
+JNIEXPORT jbyteArray JNICALL Java_com_quendrilax_browser_keystore_provider_spi_ProviderNatives_signCng
+  (JNIEnv *, jclass, jbyteArray, jbyteArray, jint, jint, jint, jbyteArray);
+
+/*
+ * Class:     com_quendrilax_browser_keystore_provider_spi_ProviderNatives
+ * Method:    decryptCng
+ * Signature: ([B[BII[B)[B
+ */
+JNIEXPORT jbyteArray JNICALL Java_com_quendrilax_browser_keystore_provider_spi_ProviderNatives_decryptCng
+  (JNIEnv *, jclass, jbyteArray, jbyteArray, jint, jint, jbyteArray);
 
 /*
  * Class:     com_quendrilax_browser_keystore_provider_spi_ProviderNatives

@@ -29,6 +29,9 @@ constexpr uint32_t kStatusCertificateNotDeleted = 25;
 // The provider's signing by its own padding (RSASSA-PSS): the key's provider refused the raw
 // private-key operation.
 constexpr uint32_t kStatusNoRawOperation = 26;
+// The provider's signing through CNG: a CSP's key that CNG cannot see (NCryptTranslateHandle
+// refused it), or a CNG key whose algorithm cannot make the signature asked for.
+constexpr uint32_t kStatusNoCngKey = 27;
 
 void recordStatus(uint32_t code);
 uint32_t lastStatus();

@@ -11,6 +11,7 @@
 #include "javahost/java_host.h"
 #include "jni/java_pin.h"
 #include "jni/provider_failures.h"
+#include "keyops/cng_operations.h"
 #include "keyops/decrypt.h"
 #include "keyops/sign.h"
 #include "keyops/system_stores.h"
@@ -28,7 +29,7 @@ using provider_natives::throwFailure;
 using provider_natives::throwOutOfMemory;
 
 const char kListingClass[] = "com/quendrilax/browser/keystore/provider/spi/StoreListing";
-const char kListingConstructor[] = "([[B[Z)V";
+const char kListingConstructor[] = "([[B[Z[Z)V";
 const char kByteArrayClass[] = "[B";
 
 
@@ -48,7 +49,10 @@ jobject toListing(JNIEnv* env, const std::vector<keyops::ListedCertificate>& lis
     if (encodings.get() == nullptr) return nullptr;
     ScopedLocalRef<jbooleanArray> hasKey(env, env->NewBooleanArray(count));
     if (hasKey.get() == nullptr) return nullptr;
+    ScopedLocalRef<jbooleanArray> cngKey(env, env->NewBooleanArray(count));
+    if (cngKey.get() == nullptr) return nullptr;
     std::vector<jboolean> flags(listed.size());
+    std::vector<jboolean> cngFlags(listed.size());
     for (jsize i = 0; i < count; ++i) {
         const keyops::ListedCertificate& certificate = listed[static_cast<size_t>(i)];
         // One local reference per certificate would pile up in a large store.
@@ -57,13 +61,17 @@ jobject toListing(JNIEnv* env, const std::vector<keyops::ListedCertificate>& lis
         if (encoding.get() == nullptr) return nullptr;
         env->SetObjectArrayElement(encodings.get(), i, encoding.get());
         flags[static_cast<size_t>(i)] = certificate.hasKey ? JNI_TRUE : JNI_FALSE;
+        cngFlags[static_cast<size_t>(i)] = certificate.cngKey ? JNI_TRUE : JNI_FALSE;
     }
-    if (count > 0) env->SetBooleanArrayRegion(hasKey.get(), 0, count, flags.data());
+    if (count > 0) {
+        env->SetBooleanArrayRegion(hasKey.get(), 0, count, flags.data());
+        env->SetBooleanArrayRegion(cngKey.get(), 0, count, cngFlags.data());
+    }
     ScopedLocalRef<jclass> type(env, env->FindClass(kListingClass));
     if (type.get() == nullptr) return nullptr;
     jmethodID constructor = env->GetMethodID(type.get(), "<init>", kListingConstructor);
     if (constructor == nullptr) return nullptr;
-    return env->NewObject(type.get(), constructor, encodings.get(), hasKey.get());
+    return env->NewObject(type.get(), constructor, encodings.get(), hasKey.get(), cngKey.get());
 }
 
 jbyteArray signHash(JNIEnv* env, jint hashAlgorithm, jstring keyAlgorithm, jbyteArray certificate,
@@ -121,6 +129,47 @@ jbyteArray rawRsa(JNIEnv* env, jbyteArray certificate, jbyteArray block, jbyteAr
     return resultBytes(env, result.data(), result.size());
 }
 
+keyops::CngPadding cngPadding(jint scheme, jint hashAlgorithm, jint saltLength) {
+    return {static_cast<DWORD>(scheme), static_cast<ALG_ID>(hashAlgorithm),
+            static_cast<DWORD>(saltLength)};
+}
+
+jbyteArray signCng(JNIEnv* env, jbyteArray certificate, jbyteArray hash, jint scheme,
+                   jint hashAlgorithm, jint saltLength, jbyteArray pin) {
+    JavaBytes certificateBytes(env, certificate);
+    if (!certificateBytes.valid()) return throwArgumentUnavailable(env, certificate, "certificate"), nullptr;
+    JavaBytes hashBytes(env, hash);
+    if (!hashBytes.valid()) return throwArgumentUnavailable(env, hash, "hash"), nullptr;
+    SecureBytes pinBytes;
+    if (!takePin(env, pin, pinBytes)) return throwArgumentUnavailable(env, pin, "pin"), nullptr;
+
+    std::vector<BYTE> signature;
+    keyops::CallContext context(diagnostics::javaLogSink(env));
+    if (!keyops::signThroughCng(context, certificateBytes.data(), certificateBytes.size(),
+                                cngPadding(scheme, hashAlgorithm, saltLength), hashBytes.data(),
+                                hashBytes.size(), signature, pinText(pinBytes)))
+        return throwFailure(env, context.outcome), nullptr;
+    return resultBytes(env, signature.data(), signature.size());
+}
+
+jbyteArray decryptCng(JNIEnv* env, jbyteArray certificate, jbyteArray cipherText, jint scheme,
+                      jint hashAlgorithm, jbyteArray pin) {
+    JavaBytes certificateBytes(env, certificate);
+    if (!certificateBytes.valid()) return throwArgumentUnavailable(env, certificate, "certificate"), nullptr;
+    JavaBytes cipherBytes(env, cipherText);
+    if (!cipherBytes.valid()) return throwArgumentUnavailable(env, cipherText, "cipherText"), nullptr;
+    SecureBytes pinBytes;
+    if (!takePin(env, pin, pinBytes)) return throwArgumentUnavailable(env, pin, "pin"), nullptr;
+
+    SecureBytes plainText;
+    keyops::CallContext context(diagnostics::javaLogSink(env));
+    if (!keyops::decryptThroughCng(context, certificateBytes.data(), certificateBytes.size(),
+                                   cngPadding(scheme, hashAlgorithm, 0), cipherBytes.data(),
+                                   cipherBytes.size(), plainText, pinText(pinBytes)))
+        return throwFailure(env, context.outcome), nullptr;
+    return resultBytes(env, plainText.data(), plainText.size());
+}
+
 jobject listStore(JNIEnv* env, jstring storeName) {
     JavaChars name(env, storeName);
     if (!name.valid()) return throwArgumentUnavailable(env, storeName, "storeName"), nullptr;
@@ -169,6 +218,21 @@ JNIEXPORT jbyteArray JNICALL Java_com_quendrilax_browser_keystore_provider_spi_P
 JNIEXPORT jbyteArray JNICALL Java_com_quendrilax_browser_keystore_provider_spi_ProviderNatives_rawRsa(
     JNIEnv* env, jclass, jbyteArray certificate, jbyteArray block, jbyteArray pin) {
     return guardProviderNative(env, [&] { return rawRsa(env, certificate, block, pin); });
+}
+
+JNIEXPORT jbyteArray JNICALL Java_com_quendrilax_browser_keystore_provider_spi_ProviderNatives_signCng(
+    JNIEnv* env, jclass, jbyteArray certificate, jbyteArray hash, jint scheme, jint hashAlgorithm,
+    jint saltLength, jbyteArray pin) {
+    return guardProviderNative(env, [&] {
+        return signCng(env, certificate, hash, scheme, hashAlgorithm, saltLength, pin);
+    });
+}
+
+JNIEXPORT jbyteArray JNICALL Java_com_quendrilax_browser_keystore_provider_spi_ProviderNatives_decryptCng(
+    JNIEnv* env, jclass, jbyteArray certificate, jbyteArray cipherText, jint scheme,
+    jint hashAlgorithm, jbyteArray pin) {
+    return guardProviderNative(
+        env, [&] { return decryptCng(env, certificate, cipherText, scheme, hashAlgorithm, pin); });
 }
 
 JNIEXPORT jobject JNICALL Java_com_quendrilax_browser_keystore_provider_spi_ProviderNatives_listStore(

@@ -8,6 +8,7 @@
 #endif
 #include <windows.h>
 #include <wincrypt.h>
+#include <ncrypt.h>
 #else
 #include "softcapi/wincapi.h"
 #endif

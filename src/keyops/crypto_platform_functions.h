@@ -3,7 +3,8 @@
 //
 // QDIE_CRYPTO_PLATFORM_FUNCTIONS(X) calls X(name, result, role, resource, (parameters)) for each:
 // the role says what a call does to the resource it hands out (a store, a certificate context, a
-// provider context, a hash, a key), so that a table that counts them knows which to count:
+// provider context, a hash, a key, a CNG object), so that a table that counts them knows which
+// to count:
 //   Plain               hands out nothing
 //   Acquires            hands out one when it succeeds
 //   AcquiresUnlessDeleting  the same, except with CRYPT_DELETEKEYSET, which deletes a container
@@ -12,6 +13,12 @@
 //   Enumerates          gives back the previous context and hands out the next
 //   Unfailable          cannot fail
 //   Unwatched           is not even recorded (GetLastError, which every failure path reads)
+//   AcquiresCertificateKey  hands out a provider context or, with CERT_NCRYPT_KEY_SPEC, a CNG
+//                       key, when it says the caller is to free it
+// The CNG calls answer with their error instead of the last error:
+//   StatusPlain         hands out nothing
+//   StatusTranslates    hands out two CNG objects (a storage provider and a key) when it succeeds
+//   StatusReleases      gives one CNG object back
 #pragma once
 
 #define QDIE_CRYPTO_PLATFORM_FUNCTIONS(X)                                                              \
@@ -43,5 +50,16 @@
     X(CryptDecrypt, BOOL, Plain, None, (HCRYPTKEY, HCRYPTHASH, BOOL, DWORD, BYTE*, DWORD*))              \
     X(CryptDestroyKey, BOOL, Releases, Key, (HCRYPTKEY))                                                 \
     X(CryptReleaseContext, BOOL, Releases, Provider, (HCRYPTPROV, DWORD))                                \
+    X(CryptAcquireCertificatePrivateKey, BOOL, AcquiresCertificateKey, None,                            \
+      (PCCERT_CONTEXT, DWORD, void*, HCRYPTPROV_OR_NCRYPT_KEY_HANDLE*, DWORD*, BOOL*))                   \
+    X(NCryptGetProperty, SECURITY_STATUS, StatusPlain, None,                                            \
+      (NCRYPT_HANDLE, LPCWSTR, PBYTE, DWORD, DWORD*, DWORD))                                            \
+    X(NCryptSignHash, SECURITY_STATUS, StatusPlain, None,                                               \
+      (NCRYPT_KEY_HANDLE, void*, PBYTE, DWORD, PBYTE, DWORD, DWORD*, DWORD))                            \
+    X(NCryptDecrypt, SECURITY_STATUS, StatusPlain, None,                                                \
+      (NCRYPT_KEY_HANDLE, PBYTE, DWORD, void*, PBYTE, DWORD, DWORD*, DWORD))                            \
+    X(NCryptTranslateHandle, SECURITY_STATUS, StatusTranslates, Ncrypt,                                 \
+      (NCRYPT_PROV_HANDLE*, NCRYPT_KEY_HANDLE*, HCRYPTPROV, HCRYPTKEY, DWORD, DWORD))                   \
+    X(NCryptFreeObject, SECURITY_STATUS, StatusReleases, Ncrypt, (NCRYPT_HANDLE))                       \
     X(GetForegroundWindow, HWND, Unfailable, None, ())                                                   \
     X(GetLastError, DWORD, Unwatched, None, ())

@@ -1,5 +1,5 @@
 // Owners for what is obtained through the CryptoPlatform: stores, certificate contexts, provider
-// contexts, hashes and keys. The destructor is the early-exit fallback; a release whose outcome
+// contexts, hashes, keys and CNG objects. The destructor is the early-exit fallback; a release whose outcome
 // matters goes through close(), which empties the owner first, so that a release that reports
 // failure (and has released all the same) is never tried twice.
 #pragma once
@@ -102,6 +102,15 @@ struct KeyTraits {
     static bool release(Handle key) { return Platform::table().CryptDestroyKey(key) != FALSE; }
 };
 
+template <typename Platform>
+struct NcryptTraits {
+    using Handle = NCRYPT_HANDLE;
+    static Handle invalid() { return 0; }
+    static bool release(Handle object) {
+        return Platform::table().NCryptFreeObject(object) == ERROR_SUCCESS;
+    }
+};
+
 template <typename Platform = ThroughCurrentPlatform>
 using BasicScopedStore = UniqueHandle<StoreTraits<Platform>>;
 template <typename Platform = ThroughCurrentPlatform>
@@ -118,5 +127,7 @@ using ScopedCertContext = BasicScopedCertContext<>;
 using ScopedProvider = BasicScopedProvider<>;
 using ScopedHash = BasicScopedHash<>;
 using ScopedKey = BasicScopedKey<>;
+// A CNG key or storage provider.
+using ScopedNcryptObject = UniqueHandle<NcryptTraits<ThroughCurrentPlatform>>;
 
 }  // namespace keyops

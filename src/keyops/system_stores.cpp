@@ -66,6 +66,24 @@ bool hasKey(const CryptoPlatform& platform, PCCERT_CONTEXT certificate) {
            size != 0;
 }
 
+// Whether the certificate's key lives in a key storage provider (CNG): provider type 0. A
+// property that cannot be read in whole says no, and the key is tried as a CSP's.
+bool hasCngKey(const CryptoPlatform& platform, PCCERT_CONTEXT certificate) {
+    DWORD size = 0;
+    if (!platform.CertGetCertificateContextProperty(certificate, CERT_KEY_PROV_INFO_PROP_ID,
+                                                    nullptr, &size) ||
+        size < sizeof(CRYPT_KEY_PROV_INFO))
+        return false;
+    std::vector<BYTE> buffer(size);
+    if (!platform.CertGetCertificateContextProperty(certificate, CERT_KEY_PROV_INFO_PROP_ID,
+                                                    buffer.data(), &size) ||
+        size < sizeof(CRYPT_KEY_PROV_INFO))
+        return false;
+    CRYPT_KEY_PROV_INFO info;
+    std::memcpy(&info, buffer.data(), sizeof(info));
+    return info.dwProvType == 0;
+}
+
 // Each certificate `take` keeps, the last enumerated first; empty where memory for one ran out
 // (`take` then returns false). `walkError` is ERROR_SUCCESS when the walk reached the store's
 // end, else why it did not: no memory, or the enumeration's own error.
@@ -126,7 +144,9 @@ std::vector<ListedCertificate> listStoreEntries(CallContext& context, const char
         context, storeName, walkError,
         [&](std::vector<ListedCertificate>& entries, PCCERT_CONTEXT certificate) {
             return appendOrStop([&] {
-                entries.push_back({encodingOf(certificate), hasKey(context.platform, certificate)});
+                bool key = hasKey(context.platform, certificate);
+                entries.push_back({encodingOf(certificate), key,
+                                   key && hasCngKey(context.platform, certificate)});
             });
         });
     // What a walk cut short gives is not the store: the listing fails.

@@ -15,6 +15,7 @@ using CertificateList = std::vector<std::vector<BYTE>>;
 struct ListedCertificate {
     std::vector<BYTE> encoding;
     bool hasKey = false;
+    bool cngKey = false;  // a key storage provider's (provider type 0), used through CNG
 };
 
 // The encodings of the store's certificates, the last enumerated first. For the store named

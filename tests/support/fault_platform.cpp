@@ -40,7 +40,11 @@ enum class Role {
     ReleasesUnlessNull,
     Enumerates,
     Unfailable,
-    Unwatched
+    Unwatched,
+    AcquiresCertificateKey,
+    StatusPlain,
+    StatusTranslates,
+    StatusReleases
 };
 
 // The entry of one platform function: it fails when the test asked for it (with the error set
@@ -71,6 +75,28 @@ struct Trampoline<op, role, resource, member, Result(WINAPI*)(Arguments...)> {
             if (!fail) return released;
             ::SetLastError(error);
             return Result{};
+        } else if constexpr (role == Role::StatusPlain || role == Role::StatusTranslates) {
+            DWORD error = 0;
+            if (gActive->enter(op, &error)) return static_cast<Result>(error);
+            Result status = forward();
+            if (role == Role::StatusTranslates && status == ERROR_SUCCESS) count(resource, +2);
+            return status;
+        } else if constexpr (role == Role::StatusReleases) {
+            DWORD error = 0;
+            bool fail = gActive->enter(op, &error);
+            Result released = forward();
+            if (released == ERROR_SUCCESS) count(resource, -1);
+            return fail ? static_cast<Result>(error) : released;
+        } else if constexpr (role == Role::AcquiresCertificateKey) {
+            if (failing(op)) return Result{};
+            Result result = forward();
+            DWORD* keySpec = std::get<4>(std::tie(arguments...));
+            BOOL* callerFrees = std::get<5>(std::tie(arguments...));
+            if (result && *callerFrees)
+                count(keySpec != nullptr && *keySpec == CERT_NCRYPT_KEY_SPEC ? Resource::Ncrypt
+                                                                             : Resource::Provider,
+                      +1);
+            return result;
         } else if constexpr (role == Role::Enumerates) {
             PCCERT_CONTEXT previous = std::get<1>(std::tie(arguments...));
             if (failing(op)) {
@@ -181,6 +207,9 @@ void FaultInjectingPlatform::acquired(Resource resource, int delta) {
         case Resource::Context:
             outstanding_.contexts += delta;
             break;
+        case Resource::Ncrypt:
+            outstanding_.ncryptObjects += delta;
+            break;
         case Resource::None:
             break;
     }
@@ -208,13 +237,15 @@ Outstanding FaultInjectingPlatform::outstanding() const {
 
 bool FaultInjectingPlatform::allReleased() const {
     Outstanding o = outstanding();
-    return o.stores == 0 && o.contexts == 0 && o.providers == 0 && o.hashes == 0 && o.keys == 0;
+    return o.stores == 0 && o.contexts == 0 && o.providers == 0 && o.hashes == 0 && o.keys == 0 &&
+           o.ncryptObjects == 0;
 }
 
 std::string FaultInjectingPlatform::describeOutstanding() const {
     Outstanding o = outstanding();
     std::ostringstream text;
     text << "stores " << o.stores << ", certificate contexts " << o.contexts << ", providers "
-         << o.providers << ", hashes " << o.hashes << ", keys " << o.keys;
+         << o.providers << ", hashes " << o.hashes << ", keys " << o.keys << ", CNG objects "
+         << o.ncryptObjects;
     return text.str();
 }

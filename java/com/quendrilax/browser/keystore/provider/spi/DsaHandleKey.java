@@ -13,7 +13,7 @@ final class DsaHandleKey extends HandleKey implements DSAKey {
 
     DsaHandleKey(String alias, byte[] certificate, DSAPublicKey publicKey, char[] password)
             throws UnrecoverableKeyException {
-        super(alias, certificate, password);
+        super(alias, certificate, publicKey, password, false);
         this.params = publicKey.getParams();
     }
 

@@ -29,15 +29,18 @@ import javax.crypto.spec.SecretKeySpec;
 
 /**
  * RSA decryption and unwrapping with a key of the key store, its container opened with the PIN
- * given to {@code getKey}. The library takes PKCS #1 v1.5 padding first and OAEP (SHA-1, MGF1
- * with SHA-1, no label) next, whichever the ciphertext has: the padding set here selects the
- * parameters accepted, not the one the library removes.
+ * given to {@code getKey}. For a CSP's key the library takes PKCS #1 v1.5 padding first and OAEP
+ * (SHA-1, MGF1 with SHA-1, no label) next, whichever the ciphertext has: the padding set here
+ * selects the parameters accepted, not the one the library removes. A key storage provider's key
+ * decrypts through CNG with the padding set here, OAEP with SHA-1 or SHA-256 (MGF1 with the
+ * same digest, no label).
  * Encryption and wrapping with a public key are the JDK's.
  */
 final class HandleCipher extends CipherSpi {
 
     static final String PKCS1 = "PKCS1Padding";
     static final String OAEP = "OAEPPadding";
+    private static final String OAEP_SHA256 = "OAEPWITHSHA-256ANDMGF1PADDING";
 
     private String padding;
     private String mode = "ECB";
@@ -48,6 +51,8 @@ final class HandleCipher extends CipherSpi {
     private int inputLength;
     /** More was given than one block holds: the next doFinal refuses it, and nothing is kept. */
     private boolean inputTooLong;
+    /** OAEP's digest (and MGF1's) is SHA-256: CNG's keys only. */
+    private boolean oaepSha256;
 
     HandleCipher(String padding) {
         this.padding = padding;
@@ -68,11 +73,13 @@ final class HandleCipher extends CipherSpi {
             case "OAEPPADDING":
             case "OAEPWITHSHA-1ANDMGF1PADDING":
             case "OAEPWITHSHA1ANDMGF1PADDING":
+            case OAEP_SHA256:
                 this.padding = padding;
                 return;
             default:
                 throw new NoSuchPaddingException("the key store decrypts PKCS #1 v1.5 and OAEP"
-                        + " with SHA-1 only, not " + padding);
+                        + " with SHA-1 (or SHA-256, with a key storage provider's key) only, not "
+                        + padding);
         }
     }
 
@@ -119,8 +126,9 @@ final class HandleCipher extends CipherSpi {
         if (opmode != Cipher.DECRYPT_MODE && opmode != Cipher.UNWRAP_MODE)
             throw new InvalidKeyException("a key of the key store decrypts and unwraps only;"
                     + " encrypt and wrap with its certificate's public key");
-        checkParameters(params);
-        this.key = (RsaHandleKey) key;
+        RsaHandleKey rsa = (RsaHandleKey) key;
+        checkParameters(params, rsa.cng());
+        this.key = rsa;
         jdk = null;
         input = new byte[this.key.modulusBytes()];
     }
@@ -155,25 +163,36 @@ final class HandleCipher extends CipherSpi {
         return cipherText;
     }
 
-    private void checkParameters(AlgorithmParameterSpec params)
+    private void checkParameters(AlgorithmParameterSpec params, boolean cng)
             throws InvalidAlgorithmParameterException {
+        oaepSha256 = padding.equalsIgnoreCase(OAEP_SHA256);
+        if (oaepSha256 && !cng)
+            throw new InvalidAlgorithmParameterException("a CSP's key decrypts OAEP with SHA-1"
+                    + " only; SHA-256 takes a key storage provider's key");
         if (params == null) return;
         if (oaep() && params instanceof OAEPParameterSpec) {
             OAEPParameterSpec oaep = (OAEPParameterSpec) params;
-            boolean sha1 = isSha1(oaep.getDigestAlgorithm());
-            boolean mgf1Sha1 = oaep.getMGFAlgorithm().equalsIgnoreCase("MGF1")
+            String digest = canonical(oaep.getDigestAlgorithm());
+            boolean mgf1Same = oaep.getMGFAlgorithm().equalsIgnoreCase("MGF1")
                     && oaep.getMGFParameters() instanceof MGF1ParameterSpec
-                    && isSha1(((MGF1ParameterSpec) oaep.getMGFParameters()).getDigestAlgorithm());
+                    && digest.equals(canonical(
+                            ((MGF1ParameterSpec) oaep.getMGFParameters()).getDigestAlgorithm()));
             boolean noLabel = oaep.getPSource() instanceof PSource.PSpecified
                     && ((PSource.PSpecified) oaep.getPSource()).getValue().length == 0;
-            if (sha1 && mgf1Sha1 && noLabel) return;
+            boolean sha256 = digest.equals("SHA-256");
+            if ((digest.equals("SHA-1") || (sha256 && cng)) && mgf1Same && noLabel) {
+                oaepSha256 = sha256;
+                return;
+            }
         }
         throw new InvalidAlgorithmParameterException("the key store decrypts " + padding
-                + " with its default parameters only (OAEP: SHA-1, MGF1 with SHA-1, no label)");
+                + " with SHA-1 (or, with a key storage provider's key, SHA-256), MGF1 with the"
+                + " same digest and no label only");
     }
 
-    private static boolean isSha1(String digest) {
-        return digest.equalsIgnoreCase("SHA-1") || digest.equalsIgnoreCase("SHA1");
+    private static String canonical(String digest) {
+        String upper = digest.toUpperCase(Locale.ROOT);
+        return upper.equals("SHA1") ? "SHA-1" : upper.equals("SHA256") ? "SHA-256" : upper;
     }
 
     private Cipher jdkCipher() throws InvalidKeyException {
@@ -262,7 +281,10 @@ final class HandleCipher extends CipherSpi {
         System.arraycopy(cipherText, 0, block, size - cipherText.length, cipherText.length);
         byte[] pin = key.pin();
         try {
-            return ProviderNatives.decrypt(key.certificate(), block, pin);
+            if (!key.cng()) return ProviderNatives.decrypt(key.certificate(), block, pin);
+            return ProviderNatives.decryptCng(key.certificate(), block,
+                    oaep() ? ProviderNatives.CNG_OAEP : ProviderNatives.CNG_PKCS1,
+                    oaepSha256 ? 0x800c : 0x8004, pin);
         } catch (NativeFailure failure) {
             String message = "decryption with the key of \"" + key.alias() + "\" failed: "
                     + failure.getMessage();

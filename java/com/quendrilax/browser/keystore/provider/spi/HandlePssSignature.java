@@ -49,6 +49,8 @@ final class HandlePssSignature extends SignatureSpi {
                 digestLength(digest), PSSParameterSpec.TRAILER_FIELD_BC);
     }
     private MessageDigest digest;
+    /** The JDK's check, against the certificate, of a signature CNG makes. */
+    private Signature checker;
     private Signature verifier;
 
     @Override
@@ -131,12 +133,15 @@ final class HandlePssSignature extends SignatureSpi {
     private void resetDigest() {
         if (parameters == null) {
             digest = null;
+            checker = null;
             return;
         }
         try {
             digest = MessageDigest.getInstance(canonical(parameters.getDigestAlgorithm()));
-        } catch (NoSuchAlgorithmException e) {
-            throw new ProviderException("the JDK has no " + parameters.getDigestAlgorithm(), e);
+            checker = HandleSignature.jdkVerifier(ALGORITHM, parameters, key.publicKey());
+        } catch (NoSuchAlgorithmException | InvalidKeyException e) {
+            throw new ProviderException("the JDK cannot hash or check " + ALGORITHM + " with "
+                    + parameters.getDigestAlgorithm(), e);
         }
     }
 
@@ -165,6 +170,7 @@ final class HandlePssSignature extends SignatureSpi {
         }
         requireSigning();
         digest.update(data, offset, length);
+        checker.update(data, offset, length);
     }
 
     private void requireSigning() throws SignatureException {
@@ -179,24 +185,66 @@ final class HandlePssSignature extends SignatureSpi {
         return (rsa.getModulus().bitLength() - 1 + 7) / 8;
     }
 
+    /**
+     * Through CNG first: a key storage provider's key, or a CSP's seen through CNG. A CSP key CNG
+     * cannot see is signed by the raw private-key operation over Java's own encoding; a key that
+     * can do neither is refused, with both reasons.
+     */
     @Override
     protected byte[] engineSign() throws SignatureException {
         requireSigning();
         if (key.isDestroyed())
             throw new SignatureException("the key of \"" + key.alias() + "\" was destroyed");
-        byte[] block = encode(digest.digest());
+        byte[] messageHash = digest.digest();
         byte[] pin = key.pin();
+        try {
+            byte[] signature = ProviderNatives.signCng(key.certificate(), messageHash,
+                    ProviderNatives.CNG_PSS, algorithmId(), parameters.getSaltLength(), pin);
+            if (!checker.verify(signature))
+                throw new SignatureException(ALGORITHM + " with the key of \"" + key.alias()
+                        + "\" failed: the signature does not verify against the certificate");
+            return signature;
+        } catch (NativeFailure failure) {
+            if (key.cng() || failure.status != NativeStatus.NO_CNG_KEY)
+                throw new SignatureException(ALGORITHM + " with the key of \"" + key.alias()
+                        + "\" failed: " + failure.getMessage(), failure);
+            return signRaw(messageHash, pin, failure);
+        } finally {
+            if (pin != null) Arrays.fill(pin, (byte) 0);
+            resetDigest();
+        }
+    }
+
+    private byte[] signRaw(byte[] messageHash, byte[] pin, NativeFailure cngRefusal)
+            throws SignatureException {
+        byte[] block = encode(messageHash);
         byte[] signature;
         try {
             signature = ProviderNatives.rawRsa(key.certificate(), block, pin);
         } catch (NativeFailure failure) {
-            throw new SignatureException(ALGORITHM + " with the key of \"" + key.alias()
-                    + "\" failed: " + failure.getMessage(), failure);
-        } finally {
-            if (pin != null) Arrays.fill(pin, (byte) 0);
+            String reason = failure.status == NativeStatus.NO_RAW_OPERATION
+                    ? ": the key's CSP can do PSS neither through CNG (" + cngRefusal.getMessage()
+                            + ") nor by its raw RSA operation (" + failure.getMessage() + ")"
+                    : ": " + failure.getMessage();
+            SignatureException refusal = new SignatureException(ALGORITHM + " with the key of \""
+                    + key.alias() + "\" failed" + reason, failure);
+            refusal.addSuppressed(cngRefusal);
+            throw refusal;
         }
         checkAgainstCertificate(block, signature);
         return signature;
+    }
+
+    /** The CryptoAPI algorithm of the message's digest. */
+    private int algorithmId() {
+        switch (digest.getAlgorithm()) {
+            case "SHA-256":
+                return 0x800c;
+            case "SHA-384":
+                return 0x800d;
+            default:
+                return 0x800e;
+        }
     }
 
     /** EMSA-PSS-ENCODE, as long as the modulus (a leading zero where emLen is one byte less). */

@@ -27,6 +27,8 @@ final class HandleSignature extends SignatureSpi {
     private MessageDigest digest;
     private ByteArrayOutputStream rawInput;
     private Signature verifier;
+    /** For a signature made through CNG: the JDK's check of it against the certificate. */
+    private Signature checker;
     private AlgorithmParameterSpec parameters;
 
     HandleSignature(SigningAlgorithm algorithm) {
@@ -43,6 +45,7 @@ final class HandleSignature extends SignatureSpi {
         if (algorithm.refusal != null) throw new InvalidKeyException(algorithm.refusal);
         key = (HandleKey) privateKey;
         verifier = null;
+        checker = throughCng(key) ? jdkVerifier(checkerName(), null, key.publicKey()) : null;
         if (algorithm.digest == null) {
             rawInput = new ByteArrayOutputStream(RawRsaInput.MAX_LENGTH);
         } else {
@@ -58,6 +61,18 @@ final class HandleSignature extends SignatureSpi {
     protected void engineInitVerify(PublicKey publicKey) throws InvalidKeyException {
         verifier = jdkVerifier(algorithm.jcaName, parameters, publicKey);
         key = null;
+    }
+
+    /** RSA keys of a key storage provider and every EC key are CNG's. */
+    private boolean throughCng(HandleKey handle) {
+        return handle.cng() || algorithm.family == KeyFamily.EC;
+    }
+
+    /** The JDK's name for what this algorithm hands out, ECDSA's in DER. */
+    private String checkerName() {
+        return algorithm.output == SigningAlgorithm.Output.ECDSA_P1363
+                ? algorithm.jcaName.replace("inP1363Format", "")
+                : algorithm.jcaName;
     }
 
     /**
@@ -90,6 +105,7 @@ final class HandleSignature extends SignatureSpi {
             throw new SignatureException(algorithm.jcaName + " is not initialized");
         } else if (digest != null) {
             digest.update(data, offset, length);
+            if (checker != null) checker.update(data, offset, length);
         } else {
             if (rawInput.size() + length > RawRsaInput.MAX_LENGTH) {
                 // Refused input is gone: none of it may end up in front of the next signing's.
@@ -98,11 +114,29 @@ final class HandleSignature extends SignatureSpi {
                         + RawRsaInput.MAX_LENGTH + " bytes: a DigestInfo or an MD5 and SHA-1 value");
             }
             rawInput.write(data, offset, length);
+            if (checker != null) checker.update(data, offset, length);
         }
     }
 
     @Override
     protected byte[] engineSign() throws SignatureException {
+        try {
+            return sign();
+        } finally {
+            // Whatever happened, the next signing's input starts anew for the check too.
+            if (checker != null) resetChecker();
+        }
+    }
+
+    private void resetChecker() throws SignatureException {
+        try {
+            checker.initVerify(key.publicKey());
+        } catch (InvalidKeyException e) {
+            throw new SignatureException("the certificate's key no longer checks signatures", e);
+        }
+    }
+
+    private byte[] sign() throws SignatureException {
         if (key == null) throw new SignatureException(algorithm.jcaName + " is not initialized for signing");
         int algorithmId = algorithm.algorithmId;
         byte[] hash;
@@ -121,22 +155,47 @@ final class HandleSignature extends SignatureSpi {
         byte[] pin = key.pin();
         byte[] signature;
         try {
-            signature = ProviderNatives.signHash(algorithmId, algorithm.family.algorithm(),
-                    key.certificate(), hash, pin);
+            signature = checker != null
+                    ? ProviderNatives.signCng(key.certificate(), hash,
+                            algorithm.family == KeyFamily.EC ? ProviderNatives.CNG_NO_PADDING
+                                                             : ProviderNatives.CNG_PKCS1,
+                            algorithmId, 0, pin)
+                    : ProviderNatives.signHash(algorithmId, algorithm.family.algorithm(),
+                            key.certificate(), hash, pin);
         } catch (NativeFailure failure) {
             throw new SignatureException(algorithm.jcaName + " with the key of \"" + key.alias()
                     + "\" failed: " + failure.getMessage(), failure);
         } finally {
             if (pin != null) Arrays.fill(pin, (byte) 0);
         }
+        byte[] output = formatted(signature);
+        if (checker != null && !checker.verify(checked(signature, output)))
+            throw new SignatureException(algorithm.jcaName + " with the key of \"" + key.alias()
+                    + "\" failed: the signature does not verify against the certificate");
+        return output;
+    }
+
+    private byte[] formatted(byte[] signature) throws SignatureException {
         switch (algorithm.output) {
             case DSA_DER:
                 return DssSignature.toDer(signature);
             case DSA_P1363:
                 return DssSignature.toP1363(signature);
+            case ECDSA_DER:
+                return EcdsaSignature.toDer(signature, ((EcHandleKey) key).fieldBytes());
+            case ECDSA_P1363:
+                EcdsaSignature.checkLength(signature, ((EcHandleKey) key).fieldBytes());
+                return signature;
             default:
                 return signature;
         }
+    }
+
+    /** What the checker takes: ECDSA in DER, whatever the output. */
+    private byte[] checked(byte[] signature, byte[] output) throws SignatureException {
+        return algorithm.output == SigningAlgorithm.Output.ECDSA_P1363
+                ? EcdsaSignature.toDer(signature, ((EcHandleKey) key).fieldBytes())
+                : output;
     }
 
     @Override

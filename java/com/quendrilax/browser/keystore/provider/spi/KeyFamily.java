@@ -3,12 +3,14 @@ package com.quendrilax.browser.keystore.provider.spi;
 import java.security.PublicKey;
 import java.security.UnrecoverableKeyException;
 import java.security.interfaces.DSAPublicKey;
+import java.security.interfaces.ECPublicKey;
 import java.security.interfaces.RSAPublicKey;
 
-/** The two kinds of key the library signs with, and the handle class of each. */
+/** The kinds of key the library signs with, and the handle class of each. */
 enum KeyFamily {
     RSA("RSA", RsaHandleKey.class),
-    DSA("DSA", DsaHandleKey.class);
+    DSA("DSA", DsaHandleKey.class),
+    EC("EC", EcHandleKey.class);
 
     private final String algorithm;
     private final Class<? extends HandleKey> handleClass;
@@ -38,12 +40,15 @@ enum KeyFamily {
 
     /** The handle for a key entry, by the algorithm of its certificate's public key. */
     static HandleKey handleFor(String alias, byte[] certificate, PublicKey publicKey,
-            char[] password) throws UnrecoverableKeyException {
+            char[] password, boolean cng) throws UnrecoverableKeyException {
         if (publicKey instanceof RSAPublicKey)
-            return new RsaHandleKey(alias, certificate, (RSAPublicKey) publicKey, password);
-        if (publicKey instanceof DSAPublicKey)
+            return new RsaHandleKey(alias, certificate, (RSAPublicKey) publicKey, password, cng);
+        if (publicKey instanceof ECPublicKey && cng)
+            return new EcHandleKey(alias, certificate, (ECPublicKey) publicKey, password);
+        if (publicKey instanceof DSAPublicKey && !cng)
             return new DsaHandleKey(alias, certificate, (DSAPublicKey) publicKey, password);
         throw new UnrecoverableKeyException("\"" + alias + "\" has a " + publicKey.getAlgorithm()
-                + " key: the library signs and decrypts with RSA and DSA keys only");
+                + " key " + (cng ? "in a key storage provider" : "in a CSP") + ": the library signs"
+                + " with RSA and DSA keys of CSPs and RSA and EC keys of key storage providers");
     }
 }

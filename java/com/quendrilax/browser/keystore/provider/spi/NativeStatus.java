@@ -6,6 +6,8 @@ import java.util.Map;
 final class NativeStatus {
 
     static final int DECRYPTION_FAILED = 22;
+    static final int NO_RAW_OPERATION = 26;
+    static final int NO_CNG_KEY = 27;
 
     private static final Map<Integer, String> OUTCOMES = Map.ofEntries(
             Map.entry(0, "success"),
@@ -27,7 +29,9 @@ final class NativeStatus {
             Map.entry(24, "the store did not take the certificate"),
             Map.entry(25, "the store did not let the certificate go"),
             Map.entry(26, "the key's provider does not do the raw RSA operation a padding of the"
-                    + " provider's own (RSASSA-PSS) needs"));
+                    + " provider's own (RSASSA-PSS) needs"),
+            Map.entry(27, "CNG cannot use the key for this: it sees no key storage provider's"
+                    + " key behind the CSP's, or the key's algorithm does not make this signature"));
 
     private static final Map<Integer, String> WINDOWS_ERRORS = Map.ofEntries(
             Map.entry(0x8, "not enough memory"),
@@ -42,6 +46,12 @@ final class NativeStatus {
             Map.entry(0x80090016, "the key container does not exist"),
             Map.entry(0x80090019, "the key's provider is not installed"),
             Map.entry(0x80092004, "not found"),
+            Map.entry(0x8009200B, "the certificate names no key, or none CryptoAPI can open"),
+            Map.entry(0x80090015, "the key is not the certificate's"),
+            Map.entry(0x80090017, "the key's provider type is not a CSP's (a CNG key)"),
+            Map.entry(0x80090026, "invalid CNG handle"),
+            Map.entry(0x80090027, "CNG refuses the parameters"),
+            Map.entry(0x80090029, "not supported by the key's provider"),
             Map.entry(0x570, "the key store file is damaged or is no key store"),
             Map.entry(0x80092003, "the key store file cannot be read: not a regular file, or"
                     + " not the user's to read"),

@@ -38,7 +38,34 @@ final class ProviderNatives {
      */
     static native byte[] rawRsa(byte[] certificate, byte[] block, byte[] pin) throws NativeFailure;
 
-    /** Every certificate of a system store of the current user, with whether it has a key. */
+    /** CNG's schemes, by its own numbers: ECDSA signs without one. */
+    static final int CNG_NO_PADDING = 0;
+    static final int CNG_PKCS1 = 2;
+    static final int CNG_OAEP = 4;
+    static final int CNG_PSS = 8;
+
+    /**
+     * Signs a hash through CNG with the key of the personal store's certificate: a key storage
+     * provider's key, or a CSP's seen through CNG (its PIN, when one is given, set first).
+     * {@code scheme} is {@link #CNG_PKCS1} or {@link #CNG_PSS} (with {@code saltLength}) for RSA,
+     * {@link #CNG_NO_PADDING} for ECDSA; {@code hashAlgorithm} the CryptoAPI algorithm of the
+     * hash. The signature as CNG writes it: RSA most significant byte first, ECDSA r then s.
+     * Status 27 when CNG cannot use the key for it; the caller checks it against the certificate.
+     */
+    static native byte[] signCng(byte[] certificate, byte[] hash, int scheme, int hashAlgorithm,
+            int saltLength, byte[] pin) throws NativeFailure;
+
+    /**
+     * Decrypts one RSA block (most significant byte first) through CNG with {@link #CNG_PKCS1}
+     * or {@link #CNG_OAEP}, whose digest and MGF1's are {@code hashAlgorithm}'s, without a label.
+     */
+    static native byte[] decryptCng(byte[] certificate, byte[] cipherText, int scheme,
+            int hashAlgorithm, byte[] pin) throws NativeFailure;
+
+    /**
+     * Every certificate of a system store of the current user, with whether it has a key and
+     * whether the key is a key storage provider's.
+     */
     static native StoreListing listStore(String storeName) throws NativeFailure;
 
     /** Adds the certificate to the system store (one already there is kept as it is). */

@@ -12,9 +12,9 @@ final class RsaHandleKey extends HandleKey implements RSAKey {
     private final BigInteger modulus;
     private final BigInteger publicExponent;
 
-    RsaHandleKey(String alias, byte[] certificate, RSAPublicKey publicKey, char[] password)
-            throws UnrecoverableKeyException {
-        super(alias, certificate, password);
+    RsaHandleKey(String alias, byte[] certificate, RSAPublicKey publicKey, char[] password,
+            boolean cng) throws UnrecoverableKeyException {
+        super(alias, certificate, publicKey, password, cng);
         this.modulus = publicKey.getModulus();
         this.publicExponent = publicKey.getPublicExponent();
     }

@@ -23,6 +23,22 @@ enum SigningAlgorithm {
             0x8004, KeyFamily.DSA, Output.DSA_DER),
     SHA1_DSA_P1363("SHA1withDSAinP1363Format", List.of(), "SHA-1", 0x8004, KeyFamily.DSA,
             Output.DSA_P1363),
+    SHA1_ECDSA("SHA1withECDSA", List.of("1.2.840.10045.4.1", "ECDSA"), "SHA-1", 0x8004,
+            KeyFamily.EC, Output.ECDSA_DER),
+    SHA256_ECDSA("SHA256withECDSA", List.of("1.2.840.10045.4.3.2"), "SHA-256", 0x800c,
+            KeyFamily.EC, Output.ECDSA_DER),
+    SHA384_ECDSA("SHA384withECDSA", List.of("1.2.840.10045.4.3.3"), "SHA-384", 0x800d,
+            KeyFamily.EC, Output.ECDSA_DER),
+    SHA512_ECDSA("SHA512withECDSA", List.of("1.2.840.10045.4.3.4"), "SHA-512", 0x800e,
+            KeyFamily.EC, Output.ECDSA_DER),
+    SHA1_ECDSA_P1363("SHA1withECDSAinP1363Format", List.of(), "SHA-1", 0x8004, KeyFamily.EC,
+            Output.ECDSA_P1363),
+    SHA256_ECDSA_P1363("SHA256withECDSAinP1363Format", List.of(), "SHA-256", 0x800c,
+            KeyFamily.EC, Output.ECDSA_P1363),
+    SHA384_ECDSA_P1363("SHA384withECDSAinP1363Format", List.of(), "SHA-384", 0x800d,
+            KeyFamily.EC, Output.ECDSA_P1363),
+    SHA512_ECDSA_P1363("SHA512withECDSAinP1363Format", List.of(), "SHA-512", 0x800e,
+            KeyFamily.EC, Output.ECDSA_P1363),
 
     SHA224_RSA("SHA224withRSA", List.of("1.2.840.113549.1.1.14"), KeyFamily.RSA,
             "SHA224withRSA: CryptoAPI has no SHA-224; use SHA256withRSA"),
@@ -32,7 +48,7 @@ enum SigningAlgorithm {
             "SHA256withDSA: the DSS providers of CryptoAPI sign SHA-1 hashes only");
 
     /** How the library's signature becomes the algorithm's. */
-    enum Output { RSA, DSA_DER, DSA_P1363 }
+    enum Output { RSA, DSA_DER, DSA_P1363, ECDSA_DER, ECDSA_P1363 }
 
     final String jcaName;
     final List<String> aliases;

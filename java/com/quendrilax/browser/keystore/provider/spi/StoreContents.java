@@ -66,7 +66,7 @@ final class StoreContents {
             X509Certificate certificate = certificateOrNull(listing.encodings[i]);
             if (certificate != null)
                 parsed.add(new StoreEntry(certificate, listing.encodings[i],
-                        keysMakeKeyEntries && listing.hasKey[i]));
+                        keysMakeKeyEntries && listing.hasKey[i], listing.cngKey[i], null));
         }
         return parsed;
     }

@@ -25,20 +25,24 @@ final class StoreEntry {
     /** The SHA-1 thumbprint in lower-case hexadecimal, 40 digits. */
     final String thumbprint;
     final boolean hasKey;
+    /** The key is a key storage provider's, opened through CNG. */
+    final boolean cngKey;
     /** The alias the certificate itself gives; the store may still list it by its thumbprint. */
     final String ownAlias;
     private String alias;
 
     StoreEntry(X509Certificate certificate, byte[] encoding, boolean hasKey) {
-        this(certificate, encoding, hasKey, null);
+        this(certificate, encoding, hasKey, false, null);
     }
 
     /** With an alias of the caller's instead of the certificate's own, when one is given. */
-    StoreEntry(X509Certificate certificate, byte[] encoding, boolean hasKey, String alias) {
+    StoreEntry(X509Certificate certificate, byte[] encoding, boolean hasKey, boolean cngKey,
+            String alias) {
         this.certificate = certificate;
         this.encoding = encoding;
         this.thumbprint = sha1Hex(encoding);
         this.hasKey = hasKey;
+        this.cngKey = hasKey && cngKey;
         this.ownAlias = alias != null ? alias
                 : printable(commonName(certificate)) + "-" + thumbprint.substring(0, SHORT_THUMBPRINT);
         this.alias = ownAlias;

@@ -100,7 +100,7 @@ final class SystemStoreKeyStore extends KeyStoreSpi {
         }
         if (entry == null || !entry.hasKey) return null;
         return KeyFamily.handleFor(entry.alias(), entry.encoding, entry.certificate.getPublicKey(),
-                password);
+                password, entry.cngKey);
     }
 
     @Override
@@ -112,7 +112,7 @@ final class SystemStoreKeyStore extends KeyStoreSpi {
         char[] pin = pinOf(entry, protection);
         try {
             return new KeyStore.PrivateKeyEntry(KeyFamily.handleFor(entry.alias(), entry.encoding,
-                    entry.certificate.getPublicKey(), pin), contents.chain(entry));
+                    entry.certificate.getPublicKey(), pin, entry.cngKey), contents.chain(entry));
         } finally {
             if (pin != null) Arrays.fill(pin, '\0');
         }

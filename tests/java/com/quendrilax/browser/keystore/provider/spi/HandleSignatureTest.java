@@ -20,6 +20,7 @@ import java.security.Signature;
 import java.security.SignatureException;
 import java.security.UnrecoverableKeyException;
 import java.security.interfaces.DSAKey;
+import java.security.interfaces.ECKey;
 import java.security.interfaces.RSAKey;
 import java.security.interfaces.RSAPrivateKey;
 import java.security.interfaces.RSAPublicKey;
@@ -37,11 +38,16 @@ class HandleSignatureTest {
     private static final byte[] DATA = "Invoice 2291, net 30 days".getBytes(US_ASCII);
     private static final String PIN = "2468";
     private static final int STATUS_SIGNATURE_FAILED = 11;
+    private static final String KSP = "Microsoft Software Key Storage Provider";
 
     private static Identity alice;
     private static Identity locked;
     private static Identity dss;
     private static Identity legacy;
+    private static Identity kspRsa;
+    private static Identity ecP256;
+    private static Identity ecP384;
+    private static Identity ecP521;
 
     @BeforeAll
     static void makeIdentities() throws Exception {
@@ -50,6 +56,10 @@ class HandleSignatureTest {
         dss = TestProfile.newIdentity("CN=Dss", "--key", "dsa-1024");
         legacy = TestProfile.newIdentity("CN=Legacy", "--provider",
                 "Microsoft Enhanced Cryptographic Provider v1.0");
+        kspRsa = TestProfile.newIdentity("CN=Cng", "--provider", KSP);
+        ecP256 = TestProfile.newIdentity("CN=P256", "--key", "ec-p256");
+        ecP384 = TestProfile.newIdentity("CN=P384", "--key", "ec-p384");
+        ecP521 = TestProfile.newIdentity("CN=P521", "--key", "ec-p521");
         QdieKeys.install();
     }
 
@@ -248,20 +258,101 @@ class HandleSignatureTest {
         }
     }
 
-    // A container whose provider refuses the raw private-key operation cannot make PSS: the
-    // refusal names the key and why.
-    @Test
-    void pssWithAKeyWhoseProviderHasNoRawOperationSaysWhy() throws Exception {
+    private static byte[] signPss(PrivateKey key, int salt) throws Exception {
         Signature signer = Signature.getInstance("RSASSA-PSS");
-        signer.initSign(QdieKeys.privateKey(legacy, null));
+        signer.initSign(key);
         signer.setParameter(new PSSParameterSpec("SHA-256", "MGF1", MGF1ParameterSpec.SHA256,
-                32, 1));
+                salt, 1));
         signer.update(DATA);
-        SignatureException refused = assertThrows(SignatureException.class, signer::sign);
-        assertTrue(refused.getMessage().startsWith("RSASSA-PSS with the key of \"Legacy-"),
+        return signer.sign();
+    }
+
+    private static boolean pssVerifies(Identity identity, int salt, byte[] signature)
+            throws Exception {
+        Signature verifier = Signature.getInstance("RSASSA-PSS");
+        verifier.setParameter(new PSSParameterSpec("SHA-256", "MGF1", MGF1ParameterSpec.SHA256,
+                salt, 1));
+        verifier.initVerify(identity.certificate());
+        verifier.update(DATA);
+        return verifier.verify(signature);
+    }
+
+    // CNG signs PSS for a key storage provider's key, and for a CSP's key through CNG's view of
+    // it: a legacy provider's key too, which has no raw operation.
+    @Test
+    void pssSignsThroughCngWithKspAndCspKeys() throws Exception {
+        for (Identity identity : new Identity[] {kspRsa, legacy}) {
+            for (int salt : new int[] {32, 0})
+                assertTrue(pssVerifies(identity, salt,
+                        signPss(QdieKeys.privateKey(identity, null), salt)), identity::subject);
+        }
+    }
+
+    // Without its PIN a locked container's key is seen by neither CNG nor the raw operation: the
+    // refusal names the key and both reasons. With the PIN, CNG signs.
+    @Test
+    void pssThatNeitherCngNorTheRawOperationCanMakeSaysWhy() throws Exception {
+        SignatureException refused = assertThrows(SignatureException.class,
+                () -> signPss(QdieKeys.privateKey(locked, null), 32));
+        assertTrue(refused.getMessage().startsWith("RSASSA-PSS with the key of \"Locked-"),
                 refused::getMessage);
-        assertTrue(refused.getMessage().contains("does not do the raw RSA operation"),
+        assertTrue(refused.getMessage().contains("neither through CNG (CNG cannot use the key"
+                + " for this"), refused::getMessage);
+        assertTrue(refused.getMessage().contains("NCryptTranslateHandle (status 27"),
                 refused::getMessage);
+        assertTrue(refused.getMessage().contains("nor by its raw RSA operation"), refused::getMessage);
+        assertTrue(pssVerifies(locked, 32, signPss(QdieKeys.privateKey(locked, PIN), 32)));
+    }
+
+    // EC keys of the key storage provider sign every ECDSA the JDK names, DER and P1363, on each
+    // curve; the JDK's SunEC checks them.
+    @ParameterizedTest
+    @CsvSource({"P256, SHA256withECDSA", "P256, SHA1withECDSA", "P384, SHA384withECDSA",
+            "P521, SHA512withECDSA", "P256, SHA256withECDSAinP1363Format",
+            "P521, SHA512withECDSAinP1363Format", "P384, OID.1.2.840.10045.4.3.3"})
+    void ecdsaSignaturesVerifyWithTheJdk(String curve, String algorithm) throws Exception {
+        Identity identity = curve.equals("P256") ? ecP256 : curve.equals("P384") ? ecP384 : ecP521;
+        String checkedAs = algorithm.startsWith("OID.") ? "SHA384withECDSA" : algorithm;
+        byte[] signature = sign(algorithm, QdieKeys.privateKey(identity, null), DATA);
+        assertTrue(verifies(checkedAs, identity, DATA, signature));
+        if (algorithm.endsWith("P1363Format"))
+            assertEquals(2 * ((((ECKey) identity.publicKey()).getParams().getOrder().bitLength() + 7) / 8),
+                    signature.length);
+    }
+
+    // openssl checks a DER ECDSA signature of each curve, and the KSP's RSA PKCS #1 v1.5.
+    @ParameterizedTest
+    @CsvSource({"P256, SHA256withECDSA, sha256", "P384, SHA384withECDSA, sha384",
+            "P521, SHA512withECDSA, sha512", "Cng, SHA256withRSA, sha256"})
+    void cngSignaturesVerifyWithOpenssl(String name, String algorithm, String digest)
+            throws Exception {
+        Identity identity = name.equals("P256") ? ecP256 : name.equals("P384") ? ecP384
+                : name.equals("P521") ? ecP521 : kspRsa;
+        byte[] signature = sign(algorithm, QdieKeys.privateKey(identity, null), DATA);
+        java.nio.file.Path data = TestProfile.scratchFile("data", ".bin");
+        java.nio.file.Path signed = TestProfile.scratchFile("signature", ".bin");
+        java.nio.file.Path publicKey = TestProfile.scratchFile("public", ".pem");
+        java.nio.file.Files.write(data, DATA);
+        java.nio.file.Files.write(signed, signature);
+        TestProfile.run("openssl", "x509", "-in", TestProfile.pemFile(identity.certificate()).toString(),
+                "-pubkey", "-noout", "-out", publicKey.toString());
+        String openssl = TestProfile.run("openssl", "dgst", "-" + digest, "-verify",
+                publicKey.toString(), "-signature", signed.toString(), data.toString());
+        assertTrue(openssl.contains("Verified OK"), openssl);
+    }
+
+    @Test
+    void ecKeyIsAHandleWithTheCertificatesCurve() throws Exception {
+        PrivateKey key = QdieKeys.privateKey(ecP384, null);
+        assertInstanceOf(ECKey.class, key);
+        assertFalse(key instanceof java.security.interfaces.ECPrivateKey);
+        assertEquals("EC", key.getAlgorithm());
+        assertNull(key.getEncoded());
+        assertEquals(((ECKey) ecP384.publicKey()).getParams().getOrder(),
+                ((ECKey) key).getParams().getOrder());
+        // An EC key signs ECDSA only.
+        assertThrows(InvalidKeyException.class,
+                () -> Signature.getInstance("SHA256withRSA", "QDIE").initSign(key));
     }
 
     @Test

@@ -173,8 +173,8 @@ class SystemStoreKeyStoreTest {
         X509Certificate second = openssl("/CN=Twin", TestProfile.scratchFile("t2", ".key"), null,
                 null, true);
         StoreContents contents = new StoreContents("Root", List.of(
-                new StoreEntry(first, first.getEncoded(), false, "Twin-0123456789abcdef"),
-                new StoreEntry(second, second.getEncoded(), false, "Twin-0123456789abcdef")));
+                new StoreEntry(first, first.getEncoded(), false, false, "Twin-0123456789abcdef"),
+                new StoreEntry(second, second.getEncoded(), false, false, "Twin-0123456789abcdef")));
         assertEquals(List.of(thumbprint(first), thumbprint(second)),
                 contents.entries().stream().map(StoreEntry::alias).collect(Collectors.toList()));
         AmbiguousAliasException shared = assertThrows(AmbiguousAliasException.class,

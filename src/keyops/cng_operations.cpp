@@ -1,0 +1,239 @@
+#include "keyops/cng_operations.h"
+
+#include <cstring>
+#include <new>
+
+#include "diagnostics/log.h"
+#include "keyops/certificate_lookup.h"
+#include "keyops/signing_provider.h"
+
+namespace keyops {
+
+using common::SecureBytes;
+using diagnostics::kStatusContextNotReleased;
+using diagnostics::kStatusDecryptionFailed;
+using diagnostics::kStatusNoCngKey;
+using diagnostics::kStatusNoKeyContainer;
+using diagnostics::kStatusSignatureFailed;
+using diagnostics::kStatusSuccess;
+using diagnostics::trimLogFile;
+using diagnostics::writeLog;
+
+namespace {
+
+const char kSignBanner[] = "########## Sign (CNG) ##########";
+const char kSignFinished[] = "Sign (CNG) finished";
+const char kDecryptBanner[] = "########## Decrypt (CNG) ##########";
+const char kDecryptFinished[] = "Decrypt (CNG) finished";
+const char kAcquired[] = "CryptAcquireCertificatePrivateKey success";
+const char kAcquireError[] = "CryptAcquireCertificatePrivateKey error: %x";
+const char kTranslated[] = "NCryptTranslateHandle success";
+const char kTranslateError[] = "NCryptTranslateHandle error: %x";
+const char kGroupRead[] = "NCryptGetProperty (Algorithm Group) success";
+const char kGroupError[] = "NCryptGetProperty (Algorithm Group) error: %x";
+const char kGroupMismatch[] = "NCryptGetProperty (Algorithm Group): not a key for this signature: %x";
+const char kSigned[] = "NCryptSignHash success";
+const char kSignError[] = "NCryptSignHash error: %x";
+const char kDecrypted[] = "NCryptDecrypt success";
+const char kDecryptError[] = "NCryptDecrypt error: %x";
+const char kFreed[] = "NCryptFreeObject success";
+const char kReleased[] = "CryptReleaseContext success";
+
+const char kAcquireCertificateKey[] = "CryptAcquireCertificatePrivateKey";
+const char kTranslateHandle[] = "NCryptTranslateHandle";
+const char kGetProperty[] = "NCryptGetProperty";
+const char kSignHash[] = "NCryptSignHash";
+const char kDecrypt[] = "NCryptDecrypt";
+const char kFreeObject[] = "NCryptFreeObject";
+const char kReleaseContext[] = "CryptReleaseContext";
+
+// Longer than any group's name, "ECDSA" with its terminator the longest CNG gives.
+const DWORD kGroupBufferSize = 64;
+
+// A CNG call's step: its answer is its error.
+bool finishCngStep(CallContext& context, const Step& step, SECURITY_STATUS status) {
+    return finishStep(context, step, status == ERROR_SUCCESS, static_cast<DWORD>(status));
+}
+
+LPCWSTR cngHashName(ALG_ID algorithm) {
+    switch (algorithm) {
+        case CALG_SHA1: return BCRYPT_SHA1_ALGORITHM;
+        case CALG_SHA_256: return BCRYPT_SHA256_ALGORITHM;
+        case CALG_SHA_384: return BCRYPT_SHA384_ALGORITHM;
+        case CALG_SHA_512: return BCRYPT_SHA512_ALGORITHM;
+        case CALG_MD5: return BCRYPT_MD5_ALGORITHM;
+        default: return nullptr;
+    }
+}
+
+bool sameWide(const BYTE* text, DWORD size, LPCWSTR expected) {
+    size_t units = 0;
+    while (expected[units] != 0) ++units;
+    return size == (units + 1) * sizeof(WCHAR) && std::memcmp(text, expected, size) == 0;
+}
+
+// ECDSA keys sign without padding, RSA keys with: the key's group must fit the signature.
+bool keyFitsSignature(CallContext& context, NCRYPT_KEY_HANDLE key, const CngPadding& padding) {
+    BYTE group[kGroupBufferSize] = {};
+    DWORD size = 0;
+    SECURITY_STATUS status = context.platform.NCryptGetProperty(
+        key, NCRYPT_ALGORITHM_GROUP_PROPERTY, group, sizeof(group), &size, 0);
+    if (!finishCngStep(context, {kGetProperty, kGroupRead, kGroupError, kStatusNoCngKey}, status))
+        return false;
+    bool ecdsa = sameWide(group, size, NCRYPT_ECDSA_ALGORITHM_GROUP);
+    bool rsa = sameWide(group, size, NCRYPT_RSA_ALGORITHM_GROUP);
+    bool fits = padding.scheme == 0 ? ecdsa : rsa;
+    return finishStep(context, {kGetProperty, nullptr, kGroupMismatch, kStatusNoCngKey}, fits,
+                      static_cast<DWORD>(NTE_BAD_KEY));
+}
+
+void signWithKey(CallContext& context, NCRYPT_KEY_HANDLE key, const CngPadding& padding,
+                 const BYTE* hash, DWORD hashLength, std::vector<BYTE>& signature) {
+    if (!keyFitsSignature(context, key, padding)) return;
+    BCRYPT_PKCS1_PADDING_INFO pkcs1{cngHashName(padding.hashAlgorithm)};
+    BCRYPT_PSS_PADDING_INFO pss{cngHashName(padding.hashAlgorithm), padding.saltLength};
+    void* info = padding.scheme == BCRYPT_PAD_PSS     ? static_cast<void*>(&pss)
+                 : padding.scheme == BCRYPT_PAD_PKCS1 ? static_cast<void*>(&pkcs1)
+                                                      : nullptr;
+    // CNG's hash parameter is not const; it is only read.
+    PBYTE hashValue = const_cast<PBYTE>(hash);
+    const Step step = {kSignHash, kSigned, kSignError, kStatusSignatureFailed};
+    DWORD size = 0;
+    SECURITY_STATUS status = context.platform.NCryptSignHash(key, info, hashValue, hashLength,
+                                                             nullptr, 0, &size, padding.scheme);
+    std::vector<BYTE> result;
+    if (status == ERROR_SUCCESS) {
+        try {
+            result.resize(size);
+        } catch (const std::bad_alloc&) {
+            status = static_cast<SECURITY_STATUS>(NTE_NO_MEMORY);
+        }
+    }
+    if (status == ERROR_SUCCESS)
+        status = context.platform.NCryptSignHash(key, info, hashValue, hashLength, result.data(),
+                                                 size, &size, padding.scheme);
+    if (!finishCngStep(context, step, status)) return;
+    result.resize(size);
+    signature = std::move(result);
+    context.outcome.record(kStatusSuccess);
+}
+
+void decryptWithKey(CallContext& context, NCRYPT_KEY_HANDLE key, const CngPadding& padding,
+                    const BYTE* cipherText, DWORD cipherTextLength, SecureBytes& plainText) {
+    BCRYPT_OAEP_PADDING_INFO oaep{cngHashName(padding.hashAlgorithm), nullptr, 0};
+    void* info = padding.scheme == BCRYPT_PAD_OAEP ? &oaep : nullptr;
+    SECURITY_STATUS status = ERROR_SUCCESS;
+    SecureBytes input;
+    SecureBytes output;
+    try {
+        input = SecureBytes(cipherText, cipherTextLength);
+        output = SecureBytes(cipherTextLength);
+    } catch (const std::bad_alloc&) {
+        status = static_cast<SECURITY_STATUS>(NTE_NO_MEMORY);
+    }
+    DWORD size = 0;
+    if (status == ERROR_SUCCESS)
+        status = context.platform.NCryptDecrypt(key, input.data(), cipherTextLength, info,
+                                                output.data(), cipherTextLength, &size,
+                                                padding.scheme);
+    if (!finishCngStep(context, {kDecrypt, kDecrypted, kDecryptError, kStatusDecryptionFailed},
+                       status))
+        return;
+    output.truncate(size);
+    plainText = std::move(output);
+    context.outcome.record(kStatusSuccess);
+}
+
+void freeObject(CallContext& context, ScopedNcryptObject& object) {
+    runStep(context, {kFreeObject, kFreed, nullptr, kStatusContextNotReleased},
+            [&] { return object.close(); });
+}
+
+// A CSP's key as CNG sees it, handed to `use`; the PIN, if any, given to the CSP first.
+template <typename UseKey>
+void throughCngView(CallContext& context, HCRYPTPROV csp, DWORD keySpec, const char* pin,
+                    UseKey use) {
+    if (pin != nullptr)
+        applyPin(context, csp, keySpec == AT_SIGNATURE ? PP_SIGNATURE_PIN : PP_KEYEXCHANGE_PIN, pin);
+    ScopedNcryptObject storage;
+    ScopedNcryptObject key;
+    SECURITY_STATUS status =
+        context.platform.NCryptTranslateHandle(storage.put(), key.put(), csp, 0, keySpec, 0);
+    if (!finishCngStep(context, {kTranslateHandle, kTranslated, kTranslateError, kStatusNoCngKey},
+                       status))
+        return;
+    use(key.get());
+    freeObject(context, key);
+    freeObject(context, storage);
+}
+
+// Looks the certificate up, opens its key and runs `use` with the CNG key, between the banner
+// and the closing line.
+template <typename UseKey>
+bool withCngKey(CallContext& context, const BYTE* encoding, DWORD encodingLength,
+                const char* banner, const char* found, const char* finished, const char* pin,
+                UseKey use) {
+    trimLogFile();
+    writeLog(banner, context.log);
+    CertificateKey lookup;
+    if (findCertificateKey(context, encoding, encodingLength, found, lookup)) {
+        HCRYPTPROV_OR_NCRYPT_KEY_HANDLE handle = 0;
+        DWORD keySpec = 0;
+        BOOL callerFrees = FALSE;
+        if (runStep(context, {kAcquireCertificateKey, kAcquired, kAcquireError, kStatusNoKeyContainer},
+                    [&] {
+                        return context.platform.CryptAcquireCertificatePrivateKey(
+                                   lookup.certificate.get(),
+                                   CRYPT_ACQUIRE_ALLOW_NCRYPT_KEY_FLAG | CRYPT_ACQUIRE_SILENT_FLAG,
+                                   nullptr, &handle, &keySpec, &callerFrees) != FALSE;
+                    })) {
+            if (keySpec == CERT_NCRYPT_KEY_SPEC) {
+                // A key the certificate's context keeps (callerFrees false) is not ours to free.
+                ScopedNcryptObject key(callerFrees ? handle : 0);
+                use(static_cast<NCRYPT_KEY_HANDLE>(handle));
+                if (key.valid()) freeObject(context, key);
+            } else {
+                ScopedProvider csp(callerFrees ? handle : 0);
+                throughCngView(context, static_cast<HCRYPTPROV>(handle), keySpec, pin, use);
+                if (csp.valid())
+                    runStep(context, {kReleaseContext, kReleased, nullptr, kStatusContextNotReleased},
+                            [&] { return csp.close(); });
+            }
+        }
+    }
+    lookup.certificate.reset();
+    if (lookup.store.valid()) static_cast<void>(lookup.store.close());
+    writeLog(finished, context.log);
+    return context.outcome.succeeded();
+}
+
+}  // namespace
+
+bool signThroughCng(CallContext& context, const BYTE* encoding, DWORD encodingLength,
+                    const CngPadding& padding, const BYTE* hash, DWORD hashLength,
+                    std::vector<BYTE>& signature, const char* pin) {
+    signature.clear();
+    if (withCngKey(context, encoding, encodingLength, kSignBanner, kCertificateFoundForSigning,
+                   kSignFinished, pin, [&](NCRYPT_KEY_HANDLE key) {
+                       signWithKey(context, key, padding, hash, hashLength, signature);
+                   }))
+        return true;
+    signature.clear();
+    return false;
+}
+
+bool decryptThroughCng(CallContext& context, const BYTE* encoding, DWORD encodingLength,
+                       const CngPadding& padding, const BYTE* cipherText, DWORD cipherTextLength,
+                       SecureBytes& plainText, const char* pin) {
+    plainText = SecureBytes();
+    if (withCngKey(context, encoding, encodingLength, kDecryptBanner,
+                   kCertificateFoundForDecryption, kDecryptFinished, pin,
+                   [&](NCRYPT_KEY_HANDLE key) {
+                       decryptWithKey(context, key, padding, cipherText, cipherTextLength, plainText);
+                   }))
+        return true;
+    plainText = SecureBytes();
+    return false;
+}
+
+}  // namespace keyops
