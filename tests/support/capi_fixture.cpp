@@ -34,6 +34,9 @@ const KnownProvider kKnownProviders[] = {
 const char kPinUnsupported[] =
     "CryptoAPI's software providers keep no PIN on a key container; that takes a smart-card "
     "provider";
+const char kCngUnsupported[] =
+    "this fixture makes CSP keys only; a key storage provider's persisted keys (Wine 8 has none: "
+    "NCryptOpenKey answers NTE_NOT_SUPPORTED) are made by the software key store's";
 const char kWineDssUnsupported[] =
     "Wine: CRYPT32 exports no DSS public key (CryptExportPublicKeyInfo fails with "
     "E_INVALIDARG), so no certificate can be made for a DSS key";
@@ -150,6 +153,9 @@ public:
 
     std::string unsupportedReason(const IdentityRequest& request) override {
         if (!request.pin.empty()) return kPinUnsupported;
+        if (request.key == FixtureKey::EcP256 || request.key == FixtureKey::EcP384 ||
+            request.provider == kKeyStorageProvider)
+            return kCngUnsupported;
         if (request.key == FixtureKey::Dsa1024 && runningUnderWine()) return kWineDssUnsupported;
         return {};
     }

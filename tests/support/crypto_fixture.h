@@ -13,8 +13,10 @@ using Bytes = std::vector<BYTE>;
 
 inline constexpr char kAesProvider[] = "Microsoft Enhanced RSA and AES Cryptographic Provider";
 inline constexpr char kDssDhProvider[] = "Microsoft Base DSS and Diffie-Hellman Cryptographic Provider";
+inline constexpr char kKeyStorageProvider[] = "Microsoft Software Key Storage Provider";
 
-enum class FixtureKey { Rsa1024, Rsa2048, Dsa1024 };
+// The EC keys live in the key storage provider, as does an RSA key whose request names it.
+enum class FixtureKey { Rsa1024, Rsa2048, Dsa1024, EcP256, EcP384 };
 
 struct IdentityRequest {
     FixtureKey key = FixtureKey::Rsa2048;

@@ -1,6 +1,7 @@
 #include "support/openssl_check.h"
 
 #include <openssl/dsa.h>
+#include <openssl/ec.h>
 #include <openssl/err.h>
 #include <openssl/evp.h>
 #include <openssl/rsa.h>
@@ -71,6 +72,37 @@ bool opensslVerifies(const Bytes& certificate, ALG_ID hashAlgorithm, const Bytes
     bool ok = context && EVP_PKEY_verify_init(context.get()) == 1;
     if (ok && !dss) ok = EVP_PKEY_CTX_set_rsa_padding(context.get(), RSA_PKCS1_PADDING) == 1;
     if (ok && digest != nullptr) ok = EVP_PKEY_CTX_set_signature_md(context.get(), digest) == 1;
+    ok = ok && EVP_PKEY_verify(context.get(), encoded.data(), encoded.size(), hash.data(),
+                               hash.size()) == 1;
+    ERR_clear_error();
+    return ok;
+}
+
+bool opensslVerifiesCng(const Bytes& certificate, ALG_ID hashAlgorithm, const Bytes& hash,
+                        const Bytes& signature, DWORD scheme, DWORD saltLength) {
+    PkeyPtr key = publicKeyOf(certificate);
+    Bytes encoded = signature;
+    if (scheme == 0) {
+        size_t half = signature.size() / 2;
+        ECDSA_SIG* sig = ECDSA_SIG_new();
+        ECDSA_SIG_set0(sig, BN_bin2bn(signature.data(), static_cast<int>(half), nullptr),
+                       BN_bin2bn(signature.data() + half, static_cast<int>(half), nullptr));
+        unsigned char* der = nullptr;
+        int length = i2d_ECDSA_SIG(sig, &der);
+        encoded.assign(der, der + std::max(length, 0));
+        OPENSSL_free(der);
+        ECDSA_SIG_free(sig);
+    }
+    const EVP_MD* digest = digestOf(hashAlgorithm);
+    ContextPtr context(EVP_PKEY_CTX_new(key.get(), nullptr), EVP_PKEY_CTX_free);
+    bool ok = context && EVP_PKEY_verify_init(context.get()) == 1;
+    if (ok && scheme != 0)
+        ok = EVP_PKEY_CTX_set_rsa_padding(context.get(), scheme == BCRYPT_PAD_PSS
+                                                             ? RSA_PKCS1_PSS_PADDING
+                                                             : RSA_PKCS1_PADDING) == 1 &&
+             EVP_PKEY_CTX_set_signature_md(context.get(), digest) == 1;
+    if (ok && scheme == BCRYPT_PAD_PSS)
+        ok = EVP_PKEY_CTX_set_rsa_pss_saltlen(context.get(), static_cast<int>(saltLength)) == 1;
     ok = ok && EVP_PKEY_verify(context.get(), encoded.data(), encoded.size(), hash.data(),
                                hash.size()) == 1;
     ERR_clear_error();

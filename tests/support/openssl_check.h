@@ -14,6 +14,12 @@ bool opensslVerifies(const std::vector<BYTE>& certificate, ALG_ID hashAlgorithm,
                      const std::vector<BYTE>& message, const std::vector<BYTE>& signature,
                      bool isHash = false);
 
+// Whether `signature`, as CNG writes it (RSA most significant byte first, ECDSA r then s), signs
+// the hash: RSA with BCRYPT_PAD_PKCS1 or BCRYPT_PAD_PSS (and `saltLength`), ECDSA with scheme 0.
+bool opensslVerifiesCng(const std::vector<BYTE>& certificate, ALG_ID hashAlgorithm,
+                        const std::vector<BYTE>& hash, const std::vector<BYTE>& signature,
+                        DWORD scheme, DWORD saltLength = 0);
+
 // The digest of `message` for a CryptoAPI hash algorithm.
 std::vector<BYTE> opensslDigest(ALG_ID hashAlgorithm, const std::vector<BYTE>& message);
 

@@ -17,6 +17,8 @@ KeyType keyTypeOf(FixtureKey key) {
         case FixtureKey::Rsa1024: return KeyType::Rsa1024;
         case FixtureKey::Rsa2048: return KeyType::Rsa2048;
         case FixtureKey::Dsa1024: return KeyType::Dsa1024;
+        case FixtureKey::EcP256: return KeyType::EcP256;
+        case FixtureKey::EcP384: return KeyType::EcP384;
     }
     throw std::logic_error("unknown key");
 }

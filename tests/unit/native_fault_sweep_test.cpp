@@ -382,6 +382,42 @@ TEST_F(NativeFaultSweep, ProviderSigningAndDecryption) {
     });
 }
 
+TEST_F(NativeFaultSweep, ProviderSigningAndDecryptionThroughCng) {
+    IdentityRequest request;
+    request.key = FixtureKey::EcP256;
+    request.provider = kKeyStorageProvider;
+    request.keySpec = 0;
+    TestIdentity ec = fixture_->createIdentity(request);
+    request.key = FixtureKey::Rsa2048;
+    TestIdentity rsa = fixture_->createIdentity(request);
+    jbyteArray ecCertificate = javaBytes(ec.certificate);
+    jbyteArray rsaCertificate = javaBytes(rsa.certificate);
+    Bytes hash = opensslDigest(CALG_SHA_256, kMessage);
+    jbyteArray hashBytes = javaBytes(hash);
+    jbyteArray cipherText = javaBytes(opensslEncrypt(rsa.certificate, kMessage, true));
+    sweep("ProviderNatives.signCng", [&](JNIEnv* env) {
+        jbyteArray signature = armed([&] {
+            return Java_com_quendrilax_browser_keystore_provider_spi_ProviderNatives_signCng(
+                env, type_, ecCertificate, hashBytes, 0, CALG_SHA_256, 0, nullptr);
+        });
+        if (signature == nullptr) return Result::Empty;
+        Bytes bytes = nativeBytes(signature);
+        env->DeleteLocalRef(signature);
+        return opensslVerifiesCng(ec.certificate, CALG_SHA_256, hash, bytes, 0) ? Result::Success
+                                                                                  : Result::Wrong;
+    });
+    sweep("ProviderNatives.decryptCng", [&](JNIEnv* env) {
+        jbyteArray plainText = armed([&] {
+            return Java_com_quendrilax_browser_keystore_provider_spi_ProviderNatives_decryptCng(
+                env, type_, rsaCertificate, cipherText, BCRYPT_PAD_OAEP, CALG_SHA1, nullptr);
+        });
+        if (plainText == nullptr) return Result::Empty;
+        Bytes bytes = nativeBytes(plainText);
+        env->DeleteLocalRef(plainText);
+        return bytes == kMessage ? Result::Success : Result::Wrong;
+    });
+}
+
 TEST_F(NativeFaultSweep, ProviderStoreMaintenance) {
     SweptStore swept = sweptStore();
     const Bytes& first = swept.first;
