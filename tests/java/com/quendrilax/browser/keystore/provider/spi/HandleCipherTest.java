@@ -67,6 +67,43 @@ class HandleCipherTest {
         }
     }
 
+    // A key storage provider's key decrypts through CNG with the padding asked for, OAEP with
+    // SHA-256 too; a CSP's key refuses SHA-256, which its provider cannot remove.
+    @Test
+    void keyStorageProviderKeyDecryptsOaepWithSha256() throws Exception {
+        Identity cng = TestProfile.newIdentity("CN=CngCipher", "--provider",
+                "Microsoft Software Key Storage Provider");
+        PrivateKey cngKey = QdieKeys.privateKey(cng, null);
+        OAEPParameterSpec sha256 = new OAEPParameterSpec("SHA-256", "MGF1",
+                MGF1ParameterSpec.SHA256, PSource.PSpecified.DEFAULT);
+        Cipher encrypt = Cipher.getInstance("RSA/ECB/OAEPPadding", "SunJCE");
+        encrypt.init(Cipher.ENCRYPT_MODE, cng.publicKey(), sha256);
+        byte[] oaep256 = encrypt.doFinal(SECRET);
+
+        Cipher byName = Cipher.getInstance("RSA/ECB/OAEPWithSHA-256AndMGF1Padding");
+        byName.init(Cipher.DECRYPT_MODE, cngKey);
+        assertEquals("QDIE", byName.getProvider().getName());
+        assertArrayEquals(SECRET, byName.doFinal(oaep256));
+        Cipher bySpec = Cipher.getInstance("RSA/ECB/OAEPPadding");
+        bySpec.init(Cipher.DECRYPT_MODE, cngKey, sha256);
+        assertArrayEquals(SECRET, bySpec.doFinal(oaep256));
+        // CNG removes the padding asked for: the SHA-1 one does not remove SHA-256's.
+        assertThrows(BadPaddingException.class,
+                () -> decryptingWith(cngKey, CipherTexts.OAEP).doFinal(oaep256));
+        byte[] pkcs1 = CipherTexts.encrypt(CipherTexts.PKCS1, cng.publicKey(), SECRET);
+        assertArrayEquals(SECRET, decryptingWith(cngKey, CipherTexts.PKCS1).doFinal(pkcs1));
+
+        Cipher csp = Cipher.getInstance("RSA/ECB/OAEPPadding", "QDIE");
+        assertThrows(java.security.InvalidAlgorithmParameterException.class,
+                () -> csp.init(Cipher.DECRYPT_MODE, key, sha256));
+    }
+
+    private static Cipher decryptingWith(PrivateKey handle, String transformation) throws Exception {
+        Cipher cipher = Cipher.getInstance(transformation);
+        cipher.init(Cipher.DECRYPT_MODE, handle);
+        return cipher;
+    }
+
     // As SunJCE: input beyond one block is refused at doFinal and none of it kept, however much
     // update is given; the cipher then decrypts again.
     @Test
