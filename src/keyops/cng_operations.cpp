@@ -87,9 +87,11 @@ bool keyFitsSignature(CallContext& context, NCRYPT_KEY_HANDLE key, const CngPadd
                       static_cast<DWORD>(NTE_BAD_KEY));
 }
 
-void signWithKey(CallContext& context, NCRYPT_KEY_HANDLE key, const CngPadding& padding,
-                 const BYTE* hash, DWORD hashLength, std::vector<BYTE>& signature) {
-    if (!keyFitsSignature(context, key, padding)) return;
+}  // namespace
+
+bool signWithCngKey(CallContext& context, NCRYPT_KEY_HANDLE key, const CngPadding& padding,
+                    const BYTE* hash, DWORD hashLength, std::vector<BYTE>& signature) {
+    if (!keyFitsSignature(context, key, padding)) return false;
     BCRYPT_PKCS1_PADDING_INFO pkcs1{cngHashName(padding.hashAlgorithm)};
     BCRYPT_PSS_PADDING_INFO pss{cngHashName(padding.hashAlgorithm), padding.saltLength};
     void* info = padding.scheme == BCRYPT_PAD_PSS     ? static_cast<void*>(&pss)
@@ -112,11 +114,14 @@ void signWithKey(CallContext& context, NCRYPT_KEY_HANDLE key, const CngPadding& 
     if (status == ERROR_SUCCESS)
         status = context.platform.NCryptSignHash(key, info, hashValue, hashLength, result.data(),
                                                  size, &size, padding.scheme);
-    if (!finishCngStep(context, step, status)) return;
+    if (!finishCngStep(context, step, status)) return false;
     result.resize(size);
     signature = std::move(result);
     context.outcome.record(kStatusSuccess);
+    return true;
 }
+
+namespace {
 
 void decryptWithKey(CallContext& context, NCRYPT_KEY_HANDLE key, const CngPadding& padding,
                     const BYTE* cipherText, DWORD cipherTextLength, SecureBytes& plainText) {
@@ -215,7 +220,7 @@ bool signThroughCng(CallContext& context, const BYTE* encoding, DWORD encodingLe
     signature.clear();
     if (withCngKey(context, encoding, encodingLength, kSignBanner, kCertificateFoundForSigning,
                    kSignFinished, pin, [&](NCRYPT_KEY_HANDLE key) {
-                       signWithKey(context, key, padding, hash, hashLength, signature);
+                       signWithCngKey(context, key, padding, hash, hashLength, signature);
                    }))
         return true;
     signature.clear();

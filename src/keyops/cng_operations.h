@@ -27,6 +27,11 @@ bool signThroughCng(CallContext& context, const BYTE* encoding, DWORD encodingLe
                     const CngPadding& padding, const BYTE* hash, DWORD hashLength,
                     std::vector<BYTE>& signature, const char* pin);
 
+// The signing step alone, with a CNG key the caller holds: the key's group checked against the
+// padding, then NCryptSignHash, logged and recorded as signThroughCng does.
+bool signWithCngKey(CallContext& context, NCRYPT_KEY_HANDLE key, const CngPadding& padding,
+                    const BYTE* hash, DWORD hashLength, std::vector<BYTE>& signature);
+
 // The same for an RSA ciphertext, most significant byte first, with PKCS #1 v1.5 or OAEP; status
 // 22 when decryption fails.
 bool decryptThroughCng(CallContext& context, const BYTE* encoding, DWORD encodingLength,

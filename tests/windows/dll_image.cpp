@@ -96,6 +96,9 @@ ProviderDll::ProviderDll(const std::string& path) : DllImage(path) {
     lookUp("Java_com_quendrilax_browser_keystore_provider_spi_ProviderNatives_signHash", exports_.signHash);
     lookUp("Java_com_quendrilax_browser_keystore_provider_spi_ProviderNatives_decrypt", exports_.decrypt);
     lookUp("Java_com_quendrilax_browser_keystore_provider_spi_ProviderNatives_rawRsa", exports_.rawRsa);
+    lookUp("Java_com_quendrilax_browser_keystore_provider_spi_ProviderNatives_signCng", exports_.signCng);
+    lookUp("Java_com_quendrilax_browser_keystore_provider_spi_ProviderNatives_decryptCng",
+           exports_.decryptCng);
     lookUp("Java_com_quendrilax_browser_keystore_provider_spi_ProviderNatives_listStore", exports_.listStore);
     lookUp("Java_com_quendrilax_browser_keystore_provider_spi_ProviderNatives_addCertificate",
            exports_.addCertificate);

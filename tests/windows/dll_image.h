@@ -38,6 +38,8 @@ struct ProviderExports {
     decltype(&Java_com_quendrilax_browser_keystore_provider_spi_ProviderNatives_signHash) signHash = nullptr;
     decltype(&Java_com_quendrilax_browser_keystore_provider_spi_ProviderNatives_decrypt) decrypt = nullptr;
     decltype(&Java_com_quendrilax_browser_keystore_provider_spi_ProviderNatives_rawRsa) rawRsa = nullptr;
+    decltype(&Java_com_quendrilax_browser_keystore_provider_spi_ProviderNatives_signCng) signCng = nullptr;
+    decltype(&Java_com_quendrilax_browser_keystore_provider_spi_ProviderNatives_decryptCng) decryptCng = nullptr;
     decltype(&Java_com_quendrilax_browser_keystore_provider_spi_ProviderNatives_listStore) listStore = nullptr;
     decltype(&Java_com_quendrilax_browser_keystore_provider_spi_ProviderNatives_addCertificate)
         addCertificate = nullptr;

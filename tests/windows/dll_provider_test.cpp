@@ -34,7 +34,8 @@ protected:
     std::vector<std::pair<Bytes, bool>> list(const char* store) {
         jobject listing = jni_.call(provider().listStore, jni_.newString(store));
         EXPECT_NE(listing, nullptr);
-        EXPECT_FALSE(jni_.catchThrown().has_value());
+        std::optional<FakeJniEnv::Thrown> thrown = jni_.catchThrown();
+        EXPECT_FALSE(thrown.has_value()) << (thrown ? thrown->className + ": " + thrown->message : "");
         return listing == nullptr ? std::vector<std::pair<Bytes, bool>>() : jni_.listingOf(listing);
     }
 
@@ -112,6 +113,33 @@ TEST_F(DllProvider, RawOperationMeetsWhatTheCryptoApiAnswers) {
     }
     ASSERT_TRUE(done);
     EXPECT_EQ(result.size(), block.size());
+}
+
+// PSS through CNG takes the CSP key's CNG view (NCryptTranslateHandle), which Wine stubs: its
+// refusal comes back as status 27 with the step and Wine's error, the CSP context released; on
+// Windows the signature is made. The Java provider then falls back to the raw operation above.
+TEST_F(DllProvider, PssThroughCngMeetsWhatTheCryptoApiAnswers) {
+    TestIdentity identity = makeIdentity();
+    Bytes hash(32, 0x5a);
+    Bytes signature;
+    bool done = read(jni_.call(provider().signCng, javaBytes(identity.certificate),
+                               javaBytes(hash), static_cast<jint>(BCRYPT_PAD_PSS),
+                               static_cast<jint>(CALG_SHA_256), static_cast<jint>(32),
+                               static_cast<jbyteArray>(nullptr)),
+                     signature);
+    if (!done && runningUnderWine()) {
+        FakeJniEnv::Thrown refused = thrown();
+        EXPECT_EQ(refused.className, kFailure);
+        EXPECT_EQ(refused.status, 27);
+        EXPECT_EQ(refused.step, "NCryptTranslateHandle");
+        EXPECT_NE(refused.windowsError, 0);
+        EXPECT_NE(std::find(forwarded().begin(), forwarded().end(), "CryptAcquireCertificatePrivateKey success"),
+                  forwarded().end());
+        EXPECT_EQ(forwarded().back(), "Sign (CNG) finished");
+        return;
+    }
+    ASSERT_TRUE(done);
+    EXPECT_EQ(signature.size(), 128u);
 }
 
 TEST_F(DllProvider, DecryptsACipherTextOfEitherPadding) {

@@ -12,7 +12,7 @@ const char kByteArrayClass[] = "[B";
 const char kFailureClass[] = "com/quendrilax/browser/keystore/provider/spi/NativeFailure";
 const char kFailureConstructor[] = "(ILjava/lang/String;I)V";
 const char kListingClass[] = "com/quendrilax/browser/keystore/provider/spi/StoreListing";
-const char kListingConstructor[] = "([[B[Z)V";
+const char kListingConstructor[] = "([[B[Z[Z)V";
 // The Throwables a native may make with ThrowNew.
 const char* const kThrowableClasses[] = {"java/lang/OutOfMemoryError",
                                          "java/lang/NullPointerException",
@@ -112,8 +112,10 @@ std::vector<std::pair<FakeJniEnv::Bytes, bool>> FakeJniEnv::listingOf(jobject li
     if (object == nullptr || object->name != kListingClass) return certificates;
     const Object& encodings = *object->elements[0];
     const Object& hasKey = *object->elements[1];
-    if (encodings.elements.size() != hasKey.bytes.size()) {
-        misuse_.push_back("a returned StoreListing has arrays of two lengths");
+    const Object& cngKey = *object->elements[2];
+    if (encodings.elements.size() != hasKey.bytes.size() ||
+        hasKey.bytes.size() != cngKey.bytes.size()) {
+        misuse_.push_back("a returned StoreListing has arrays of different lengths");
         return certificates;
     }
     for (size_t i = 0; i < encodings.elements.size(); ++i) {
@@ -411,10 +413,13 @@ jobject JNICALL FakeJniEnv::newObjectV(JNIEnv* env, jclass type, jmethodID metho
     } else if (method == reinterpret_cast<jmethodID>(&listingConstructor) && object->name == kListingClass) {
         jobject encodings = va_arg(arguments, jobject);
         jobject hasKey = va_arg(arguments, jobject);
+        jobject cngKey = va_arg(arguments, jobject);
         if (self.resolve(encodings, Kind::ObjectArray, "StoreListing's encodings") == nullptr ||
-            self.resolve(hasKey, Kind::BooleanArray, "StoreListing's hasKey") == nullptr)
+            self.resolve(hasKey, Kind::BooleanArray, "StoreListing's hasKey") == nullptr ||
+            self.resolve(cngKey, Kind::BooleanArray, "StoreListing's cngKey") == nullptr)
             return nullptr;
-        instance->elements = {self.references_[encodings].object, self.references_[hasKey].object};
+        instance->elements = {self.references_[encodings].object, self.references_[hasKey].object,
+                              self.references_[cngKey].object};
     } else {
         self.misuse_.push_back("NewObjectV: not a constructor of " + object->name);
         return nullptr;

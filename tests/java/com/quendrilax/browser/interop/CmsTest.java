@@ -40,19 +40,24 @@ class CmsTest {
         certificatePem = TestProfile.pemFile(alice.certificate());
     }
 
-    // PKCS #1 v1.5, and RSASSA-PSS with SHA-256 as CMS signers use it (RFC 4056).
+    // PKCS #1 v1.5, RSASSA-PSS with SHA-256 as CMS signers use it (RFC 4056), and ECDSA with an EC
+    // key of the key storage provider.
     @ParameterizedTest
-    @ValueSource(booleans = {false, true})
-    void signatureVerifiesInBouncyCastleAndOpenSsl(boolean pss) throws Exception {
-        byte[] signature = pss
-                ? DetachedCms.sign(key, alice.certificate(), "RSASSA-PSS",
+    @ValueSource(strings = {"SHA256withRSA", "RSASSA-PSS", "SHA256withECDSA", "SHA384withECDSA"})
+    void signatureVerifiesInBouncyCastleAndOpenSsl(String algorithm) throws Exception {
+        boolean ec = algorithm.endsWith("ECDSA");
+        Identity identity = ec ? TestProfile.newIdentity("CN=Cms " + algorithm, "--key",
+                algorithm.startsWith("SHA384") ? "ec-p384" : "ec-p256") : alice;
+        PrivateKey signingKey = ec ? QdieKeys.privateKey(identity, null) : key;
+        byte[] signature = algorithm.equals("RSASSA-PSS")
+                ? DetachedCms.sign(signingKey, identity.certificate(), "RSASSA-PSS",
                         new java.security.spec.PSSParameterSpec("SHA-256", "MGF1",
                                 java.security.spec.MGF1ParameterSpec.SHA256, 32, 1), CONTENT)
-                : DetachedCms.sign(key, alice.certificate(), "SHA256withRSA", CONTENT);
+                : DetachedCms.sign(signingKey, identity.certificate(), algorithm, CONTENT);
 
         SignerInformation signer = new CMSSignedData(new CMSProcessableByteArray(CONTENT),
                 signature).getSignerInfos().getSigners().iterator().next();
-        assertTrue(signer.verify(new JcaSimpleSignerInfoVerifierBuilder().build(alice.certificate())));
+        assertTrue(signer.verify(new JcaSimpleSignerInfoVerifierBuilder().build(identity.certificate())));
 
         Path signatureFile = TestProfile.scratchFile("signature", ".p7s");
         Path content = TestProfile.scratchFile("content", ".txt");
@@ -60,7 +65,8 @@ class CmsTest {
         Files.write(content, CONTENT);
         String verdict = TestProfile.run("openssl", "cms", "-verify", "-binary", "-inform", "DER",
                 "-in", signatureFile.toString(), "-content", content.toString(), "-CAfile",
-                certificatePem.toString(), "-purpose", "any", "-out", "/dev/null");
+                (ec ? TestProfile.pemFile(identity.certificate()) : certificatePem).toString(),
+                "-purpose", "any", "-out", "/dev/null");
         assertTrue(verdict.contains("Verification successful"), verdict);
     }
 

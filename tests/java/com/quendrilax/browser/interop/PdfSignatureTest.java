@@ -15,19 +15,24 @@ import org.apache.pdfbox.pdmodel.PDDocument;
 import org.apache.pdfbox.pdmodel.PDPage;
 import org.apache.pdfbox.pdmodel.interactive.digitalsignature.PDSignature;
 import org.junit.jupiter.api.BeforeAll;
-import org.junit.jupiter.api.Test;
+import org.junit.jupiter.params.ParameterizedTest;
+import org.junit.jupiter.params.provider.CsvSource;
 
-/** A PDF signed by PDFBox through the provider, judged by poppler's pdfsig. */
+/**
+ * A PDF signed by PDFBox through the provider, with RSA and with an EC key of the key storage
+ * provider, judged by poppler's pdfsig.
+ */
 class PdfSignatureTest {
 
     private static Identity alice;
-    private static PrivateKey key;
+    /** An EC key of the key storage provider. */
+    private static Identity ellie;
 
     @BeforeAll
     static void makeIdentity() throws Exception {
         alice = TestProfile.newIdentity("CN=Pdf Alice");
+        ellie = TestProfile.newIdentity("CN=Pdf Ellie", "--key", "ec-p256");
         QdieKeys.install();
-        key = QdieKeys.privateKey(alice, null);
     }
 
     private static byte[] blankPdf() throws Exception {
@@ -39,19 +44,22 @@ class PdfSignatureTest {
         }
     }
 
-    @Test
-    void pdfboxSignatureIsValidForPdfsig() throws Exception {
+    @ParameterizedTest
+    @CsvSource({"Pdf Alice, SHA256withRSA", "Pdf Ellie, SHA256withECDSA"})
+    void pdfboxSignatureIsValidForPdfsig(String name, String algorithm) throws Exception {
+        Identity signer = name.equals("Pdf Alice") ? alice : ellie;
+        PrivateKey key = QdieKeys.privateKey(signer, null);
         Path signed = TestProfile.scratchFile("signed", ".pdf");
         try (PDDocument document = PDDocument.load(blankPdf());
              OutputStream out = Files.newOutputStream(signed)) {
             PDSignature signature = new PDSignature();
             signature.setFilter(PDSignature.FILTER_ADOBE_PPKLITE);
             signature.setSubFilter(PDSignature.SUBFILTER_ADBE_PKCS7_DETACHED);
-            signature.setName("Pdf Alice");
+            signature.setName(name);
             signature.setSignDate(Calendar.getInstance());
             document.addSignature(signature, content -> {
                 try {
-                    return DetachedCms.sign(key, alice.certificate(), "SHA256withRSA",
+                    return DetachedCms.sign(key, signer.certificate(), algorithm,
                             content.readAllBytes());
                 } catch (Exception e) {
                     throw new java.io.IOException(e);
@@ -61,5 +69,6 @@ class PdfSignatureTest {
         }
         String verdict = TestProfile.run("pdfsig", signed.toString());
         assertTrue(verdict.contains("Signature Validation: Signature is Valid."), verdict);
+        assertTrue(verdict.contains("Signer Certificate Common Name: " + name), verdict);
     }
 }

@@ -1,6 +1,7 @@
 package com.quendrilax.browser.interop;
 
 import static org.junit.jupiter.api.Assertions.assertEquals;
+import static org.junit.jupiter.api.Assertions.assertNotNull;
 import static org.junit.jupiter.api.Assertions.assertTrue;
 
 import com.quendrilax.browser.testing.Identity;
@@ -10,22 +11,30 @@ import java.io.FileInputStream;
 import java.io.InputStream;
 import java.io.OutputStream;
 import java.net.InetAddress;
+import java.net.Socket;
 import java.nio.file.Path;
 import java.security.KeyStore;
+import java.security.Principal;
+import java.security.PrivateKey;
 import java.security.cert.CertificateFactory;
 import java.security.cert.X509Certificate;
+import java.util.Arrays;
 import java.util.concurrent.ExecutorService;
 import java.util.concurrent.Executors;
 import java.util.concurrent.Future;
 import java.util.concurrent.TimeUnit;
+import javax.net.ssl.KeyManager;
 import javax.net.ssl.KeyManagerFactory;
 import javax.net.ssl.SSLContext;
 import javax.net.ssl.SSLServerSocket;
 import javax.net.ssl.SSLSocket;
 import javax.net.ssl.TrustManagerFactory;
+import javax.net.ssl.X509ExtendedKeyManager;
 import org.junit.jupiter.api.AfterAll;
 import org.junit.jupiter.api.BeforeAll;
 import org.junit.jupiter.api.Test;
+import org.junit.jupiter.params.ParameterizedTest;
+import org.junit.jupiter.params.provider.CsvSource;
 
 /**
  * TLS client authentication over loopback: a JDK server that requires a client certificate,
@@ -35,6 +44,9 @@ class TlsClientAuthenticationTest {
 
     private static final char[] SERVER_PASSWORD = "server".toCharArray();
     private static Identity client;
+    private static Identity cngRsa;
+    private static Identity ecP256;
+    private static Identity ecP384;
     private static KeyStore serverKeys;
     private static X509Certificate serverCertificate;
     private static Path serverKeyFile;
@@ -44,6 +56,10 @@ class TlsClientAuthenticationTest {
     @BeforeAll
     static void makeIdentities() throws Exception {
         client = TestProfile.newIdentity("CN=Tls Client,O=Quendrilax");
+        cngRsa = TestProfile.newIdentity("CN=Tls Cng", "--provider",
+                "Microsoft Software Key Storage Provider");
+        ecP256 = TestProfile.newIdentity("CN=Tls P256", "--key", "ec-p256");
+        ecP384 = TestProfile.newIdentity("CN=Tls P384", "--key", "ec-p384");
         Path key = TestProfile.scratchFile("server", ".key");
         Path certificate = TestProfile.scratchFile("server", ".pem");
         serverKeyFile = key;
@@ -74,13 +90,18 @@ class TlsClientAuthenticationTest {
             throws Exception {
         KeyManagerFactory keyManagers = KeyManagerFactory.getInstance("PKIX");
         keyManagers.init(keys, password);
+        return context(keyManagers.getKeyManagers(), trusted);
+    }
+
+    private static SSLContext context(KeyManager[] keyManagers, X509Certificate trusted)
+            throws Exception {
         KeyStore trust = KeyStore.getInstance("PKCS12");
         trust.load(null, null);
         trust.setCertificateEntry("trusted", trusted);
         TrustManagerFactory trustManagers = TrustManagerFactory.getInstance("PKIX");
         trustManagers.init(trust);
         SSLContext context = SSLContext.getInstance("TLS");
-        context.init(keyManagers.getKeyManagers(), trustManagers.getTrustManagers(), null);
+        context.init(keyManagers, trustManagers.getTrustManagers(), null);
         return context;
     }
 
@@ -136,9 +157,69 @@ class TlsClientAuthenticationTest {
      * certificate (-Verify) or only asks for one (-verify): either way the handshake is TLS 1.3
      * and the server receives the identity's certificate.
      */
-    @Test
-    void defaultClientAuthenticatesToOpensslRequiringOrRequesting() throws Exception {
-        SSLContext clientContext = context(QdieKeys.personalStore(), null, serverCertificate);
+    /**
+     * The PKIX key manager over QDIE-MY, offering one identity alone: the store holds several,
+     * and a server that names no authorities leaves the choice among them to the client.
+     */
+    private static KeyManager[] offering(Identity identity) throws Exception {
+        KeyManagerFactory factory = KeyManagerFactory.getInstance("PKIX");
+        factory.init(QdieKeys.personalStore(), null);
+        X509ExtendedKeyManager all = (X509ExtendedKeyManager) factory.getKeyManagers()[0];
+        String keyType = identity.publicKey().getAlgorithm();
+        String chosen = null;
+        for (String alias : all.getClientAliases(keyType, null)) {
+            if (all.getCertificateChain(alias)[0].equals(identity.certificate())) chosen = alias;
+        }
+        assertNotNull(chosen, identity::subject);
+        String alias = chosen;
+        return new KeyManager[] {new X509ExtendedKeyManager() {
+            @Override
+            public String[] getClientAliases(String type, Principal[] issuers) {
+                return type.equals(keyType) ? new String[] {alias} : null;
+            }
+
+            @Override
+            public String chooseClientAlias(String[] types, Principal[] issuers, Socket socket) {
+                return Arrays.asList(types).contains(keyType) ? alias : null;
+            }
+
+            @Override
+            public String[] getServerAliases(String type, Principal[] issuers) {
+                return null;
+            }
+
+            @Override
+            public String chooseServerAlias(String type, Principal[] issuers, Socket socket) {
+                return null;
+            }
+
+            @Override
+            public X509Certificate[] getCertificateChain(String name) {
+                return all.getCertificateChain(name);
+            }
+
+            @Override
+            public PrivateKey getPrivateKey(String name) {
+                return all.getPrivateKey(name);
+            }
+        }};
+    }
+
+    /**
+     * A JDK client of default settings against openssl's server, which requires a client
+     * certificate (-Verify) or only asks for one (-verify): either way the handshake is TLS 1.3
+     * and the server receives the identity's certificate. An RSA key of a CSP signs the
+     * CertificateVerify with RSASSA-PSS by its CNG view, one of the key storage provider through
+     * CNG directly, and EC keys with ECDSA on their own curve.
+     */
+    @ParameterizedTest
+    @CsvSource({"Tls Client, 'O = Quendrilax, CN = Tls Client'", "Tls Cng, CN = Tls Cng",
+            "Tls P256, CN = Tls P256", "Tls P384, CN = Tls P384"})
+    void defaultClientAuthenticatesToOpensslRequiringOrRequesting(String name, String seenAs)
+            throws Exception {
+        Identity identity = name.equals("Tls Client") ? client : name.equals("Tls Cng") ? cngRsa
+                : name.equals("Tls P256") ? ecP256 : ecP384;
+        SSLContext clientContext = context(offering(identity), serverCertificate);
         for (String mode : new String[] {"-Verify", "-verify"}) {
             int port;
             try (java.net.ServerSocket probe = new java.net.ServerSocket(0, 1,
@@ -166,7 +247,7 @@ class TlsClientAuthenticationTest {
                 assertEquals("TLSv1.3", protocol, mode);
                 assertTrue(server.waitFor(20, TimeUnit.SECONDS), mode);
                 String seen = new String(server.getInputStream().readAllBytes());
-                assertTrue(seen.contains("depth=0 O = Quendrilax, CN = Tls Client"), mode + ": " + seen);
+                assertTrue(seen.contains("depth=0 " + seenAs), mode + ": " + seen);
             } finally {
                 server.destroyForcibly();
             }

@@ -28,16 +28,25 @@ import org.apache.xml.security.algorithms.MessageDigestAlgorithm;
 import org.apache.xml.security.signature.XMLSignature;
 import org.apache.xml.security.transforms.Transforms;
 import org.junit.jupiter.api.BeforeAll;
-import org.junit.jupiter.api.Test;
+import org.junit.jupiter.params.ParameterizedTest;
+import org.junit.jupiter.params.provider.ValueSource;
 import org.w3c.dom.Document;
 
-/** Enveloped XML signatures made by the JDK and by Apache Santuario, checked by xmlsec1. */
+/**
+ * Enveloped XML signatures made by the JDK and by Apache Santuario, with RSA and with an EC key of
+ * the key storage provider, checked by xmlsec1.
+ */
 class XmlSignatureTest {
 
     private static final String RSA_SHA256 = "http://www.w3.org/2001/04/xmldsig-more#rsa-sha256";
+    private static final String ECDSA_SHA256 = "http://www.w3.org/2001/04/xmldsig-more#ecdsa-sha256";
     private static Identity alice;
     private static PrivateKey key;
     private static Path certificatePem;
+    /** An EC key of the key storage provider. */
+    private static Identity ellie;
+    private static PrivateKey ecKey;
+    private static Path ecCertificatePem;
 
     @BeforeAll
     static void makeIdentity() throws Exception {
@@ -45,6 +54,9 @@ class XmlSignatureTest {
         QdieKeys.install();
         key = QdieKeys.privateKey(alice, null);
         certificatePem = TestProfile.pemFile(alice.certificate());
+        ellie = TestProfile.newIdentity("CN=Xml Ellie", "--key", "ec-p256");
+        ecKey = QdieKeys.privateKey(ellie, null);
+        ecCertificatePem = TestProfile.pemFile(ellie.certificate());
         org.apache.xml.security.Init.init();
     }
 
@@ -57,17 +69,18 @@ class XmlSignatureTest {
     }
 
     /** xmlsec1's verdict on the signed document, the certificate trusted. */
-    private static void assertXmlsecVerifies(Document signed) throws Exception {
+    private static void assertXmlsecVerifies(Document signed, Path trusted) throws Exception {
         Path file = TestProfile.scratchFile("signed", ".xml");
         TransformerFactory.newInstance().newTransformer()
                 .transform(new DOMSource(signed), new StreamResult(file.toFile()));
         String verdict = TestProfile.run("xmlsec1", "--verify", "--trusted-pem",
-                certificatePem.toString(), file.toString());
+                trusted.toString(), file.toString());
         assertTrue(verdict.startsWith("OK"), verdict);
     }
 
-    @Test
-    void jdkSignatureVerifiesInXmlsec1() throws Exception {
+    @ParameterizedTest
+    @ValueSource(booleans = {false, true})
+    void jdkSignatureVerifiesInXmlsec1(boolean ec) throws Exception {
         XMLSignatureFactory factory = XMLSignatureFactory.getInstance("DOM");
         Reference reference = factory.newReference("",
                 factory.newDigestMethod(DigestMethod.SHA256, null),
@@ -76,27 +89,28 @@ class XmlSignatureTest {
         SignedInfo signedInfo = factory.newSignedInfo(
                 factory.newCanonicalizationMethod(CanonicalizationMethod.INCLUSIVE,
                         (C14NMethodParameterSpec) null),
-                factory.newSignatureMethod(RSA_SHA256, null), List.of(reference));
+                factory.newSignatureMethod(ec ? ECDSA_SHA256 : RSA_SHA256, null), List.of(reference));
         KeyInfoFactory keyInfo = factory.getKeyInfoFactory();
         Document document = order();
         factory.newXMLSignature(signedInfo, keyInfo.newKeyInfo(List.of(
-                keyInfo.newX509Data(List.of(alice.certificate())))))
-                .sign(new DOMSignContext(key, document.getDocumentElement()));
-        assertXmlsecVerifies(document);
+                keyInfo.newX509Data(List.of((ec ? ellie : alice).certificate())))))
+                .sign(new DOMSignContext(ec ? ecKey : key, document.getDocumentElement()));
+        assertXmlsecVerifies(document, ec ? ecCertificatePem : certificatePem);
     }
 
-    @Test
-    void santuarioSignatureVerifiesInXmlsec1() throws Exception {
+    @ParameterizedTest
+    @ValueSource(booleans = {false, true})
+    void santuarioSignatureVerifiesInXmlsec1(boolean ec) throws Exception {
         Document document = order();
-        XMLSignature signature =
-                new XMLSignature(document, "", XMLSignature.ALGO_ID_SIGNATURE_RSA_SHA256);
+        XMLSignature signature = new XMLSignature(document, "", ec
+                ? XMLSignature.ALGO_ID_SIGNATURE_ECDSA_SHA256 : XMLSignature.ALGO_ID_SIGNATURE_RSA_SHA256);
         document.getDocumentElement().appendChild(signature.getElement());
         Transforms transforms = new Transforms(document);
         transforms.addTransform(Transforms.TRANSFORM_ENVELOPED_SIGNATURE);
         transforms.addTransform(Transforms.TRANSFORM_C14N_OMIT_COMMENTS);
         signature.addDocument("", transforms, MessageDigestAlgorithm.ALGO_ID_DIGEST_SHA256);
-        signature.addKeyInfo(alice.certificate());
-        signature.sign(key);
-        assertXmlsecVerifies(document);
+        signature.addKeyInfo((ec ? ellie : alice).certificate());
+        signature.sign(ec ? ecKey : key);
+        assertXmlsecVerifies(document, ec ? ecCertificatePem : certificatePem);
     }
 }
