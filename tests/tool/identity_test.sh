@@ -46,9 +46,41 @@ grep -q "  CN=Lost  container=lost provider=\"Contoso Vanished Provider\" type=2
     "$WORK/out" || fail "unknown provider binding: $(cat "$WORK/out")"
 expect_equal "Legacy lines" "$(wc -l <"$WORK/out")" 2
 
+# EC keys, and RSA keys when --provider names it, go to the key storage provider: bound as CNG
+# binds a key, provider type 0 and spec 0, and listed by containers as its keys.
+ksp='provider="Microsoft Software Key Storage Provider" type=0 spec=0'
+for curve in p256 p384 p521; do
+    run_ok "ec-$curve identity" new-identity --subject "CN=Eve $curve" --key ec-$curve --container "eve $curve" \
+        --store Cng --out "ec-$curve.der"
+    expect_equal "ec-$curve result line" "$(cat "$WORK/out")" \
+        "$(openssl_thumbprint "ec-$curve.der")  container=\"eve $curve\" $ksp"
+done
+openssl x509 -inform DER -in ec-p384.der -noout -text | grep -q "NIST CURVE: P-384" ||
+    fail "ec-p384 is no P-384 key"
+run_ok "rsa in the key storage provider" new-identity --subject "CN=Kim" --key rsa-3072 \
+    --provider "microsoft software key storage provider" --container kim --store Cng --out kim.der
+expect_equal "KSP RSA result line" "$(cat "$WORK/out")" "$(openssl_thumbprint kim.der)  container=kim $ksp"
+openssl x509 -inform DER -in kim.der -noout -text | grep -q "Key Encipherment" ||
+    fail "a KSP RSA key's certificate does not say it decrypts"
+run_ok "containers" containers
+grep -q '^container="eve p521" family=KSP keys=cng pin=no certificates=1$' "$WORK/out" ||
+    fail "containers of the key storage provider: $(cat "$WORK/out")"
+grep -q '^container=kim family=KSP keys=cng pin=no certificates=1$' "$WORK/out" ||
+    fail "KSP RSA container: $(cat "$WORK/out")"
+refused 1 "ec key in a CSP" new-identity --subject "CN=X" --key ec-p256 \
+    --provider "Microsoft Enhanced RSA and AES Cryptographic Provider"
+refused 1 "ec key with a PIN" new-identity --subject "CN=X" --key ec-p256 --pin "$pin"
+refused 1 "ec key with a key spec" new-identity --subject "CN=X" --key ec-p256 --key-spec signature
+refused 1 "rsa-1024 in the key storage provider" new-identity --subject "CN=X" --key rsa-1024 \
+    --provider "Microsoft Software Key Storage Provider"
+refused 1 "dsa in the key storage provider" new-identity --subject "CN=X" --key dsa-1024 \
+    --provider "Microsoft Software Key Storage Provider"
+refused 1 "KSP container taken" new-identity --subject "CN=X" --key ec-p256 --container KIM
+
 # Refusals: usage errors exit 2, failures 1; none changes the store or the --out file.
 refused 2 "no subject" new-identity --key rsa-1024
 refused 2 "bad key type" new-identity --subject "CN=X" --key rsa-512
+refused 2 "bad curve" new-identity --subject "CN=X" --key ec-p224
 refused 2 "bad key spec" new-identity --subject "CN=X" --key-spec both
 refused 2 "empty pin" new-identity --subject "CN=X" --pin ""
 refused 1 "bad subject" new-identity --subject "Alice" --key rsa-1024

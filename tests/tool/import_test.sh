@@ -1,7 +1,8 @@
 #!/bin/bash
 # import-pfx: PKCS#12 files as openssl makes them, with today's and with the older (legacy)
 # encryption, with or without a MAC, bind the certificate to a new container; a wrong password
-# changes nothing, and a file that asks for more key derivation than the limit is refused.
+# changes nothing, and a file that asks for more key derivation than the limit is refused. EC keys,
+# and RSA keys when --provider names it, go to the key storage provider.
 source "$(dirname "$0")/tool_test_lib.sh" "$1"
 
 openssl req -x509 -newkey rsa:2048 -nodes -keyout user.key -out user.pem -subj "/CN=Pfx User" \
@@ -75,5 +76,24 @@ refused 1 "a folder" import-pfx "$WORK"
 refused 2 "no file" import-pfx --password s3cret
 refused 2 "two files" import-pfx modern.p12 legacy.p12
 refused 2 "--out is no option" import-pfx modern.p12 --password s3cret --out x.der
+
+# EC keys go to the key storage provider; an RSA key goes there when --provider names it.
+openssl req -x509 -newkey ec -pkeyopt ec_paramgen_curve:P-384 -nodes -keyout ec.key -out ec.pem \
+    -subj "/CN=Pfx EC" -days 2 2>/dev/null || fail "openssl req (EC)"
+openssl pkcs12 -export -inkey ec.key -in ec.pem -out ec.p12 -passout pass:s3cret || fail "openssl pkcs12 (EC)"
+ec_thumbprint=$(openssl x509 -in ec.pem -noout -fingerprint -sha1 | sed 's/.*=//; s/://g')
+refused 1 "EC key into a CSP" import-pfx ec.p12 --password s3cret --store Cng \
+    --provider "Microsoft Enhanced RSA and AES Cryptographic Provider"
+refused 1 "EC key with a PIN" import-pfx ec.p12 --password s3cret --store Cng --pin 1234
+run_ok "EC p12" import-pfx ec.p12 --password s3cret --container "ec import" --store Cng
+expect_equal "EC binding" "$(cat "$WORK/out")" \
+    "$ec_thumbprint  container=\"ec import\" provider=\"Microsoft Software Key Storage Provider\" type=0 spec=0"
+run_ok "RSA p12 into the key storage provider" import-pfx modern.p12 --password s3cret \
+    --provider "Microsoft Software Key Storage Provider" --container "rsa import" --store Cng
+expect_equal "KSP RSA binding" "$(cat "$WORK/out")" \
+    "$thumbprint  container=\"rsa import\" provider=\"Microsoft Software Key Storage Provider\" type=0 spec=0"
+run_ok "containers" containers
+grep -q '^container="ec import" family=KSP keys=cng pin=no certificates=1$' "$WORK/out" ||
+    fail "imported EC container: $(cat "$WORK/out")"
 
 finish

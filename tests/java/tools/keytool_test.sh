@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # keytool over the QDIE key stores: the personal store's identity listed as a PrivateKeyEntry
-# under the same alias in three runs, the provider found by -addprovider, by -providerclass and
+# under the same alias in three runs, an EC key of the key storage provider too, the provider found by -addprovider, by -providerclass and
 # by a security.provider.N line; a certificate imported into QDIE-ROOT shows in the system
 # store (as qdie-keystore lists it) and leaves it again with -delete; a damaged key store fails
 # -list with the reason, never lists as empty.
@@ -25,6 +25,13 @@ for later in "$second" "$third"; do
   [[ $(sed -n 's/^Alias name: //p' <<<"$later") == "$alias" ]] || fail "the alias changed: $later"
 done
 echo "keytool -list -v: $alias, PrivateKeyEntry, in three runs"
+
+"$qdie_keystore" new-identity --subject "CN=Keytool EC" --key ec-p384 >/dev/null
+listed=$(with_provider keytool -storetype QDIE-MY -list -v)
+ec_entry=$(sed -n '/^Alias name: Keytool EC-/,/^\*\*\*\*/p' <<<"$listed")
+grep -q "^Entry type: PrivateKeyEntry$" <<<"$ec_entry" || fail "the EC key is no key entry: $listed"
+grep -q "384-bit EC (secp384r1) key" <<<"$ec_entry" || fail "not the P-384 key: $ec_entry"
+echo "keytool -list -v: the key storage provider's EC key, PrivateKeyEntry"
 
 openssl req -x509 -newkey rsa:2048 -nodes -subj "/CN=Keytool Root" -days 2 -keyout root.key \
   -out root.pem 2>/dev/null
