@@ -22,6 +22,10 @@ for bits in 2048 3072; do
   openssl pkcs12 -export -inkey "$work/key$bits.pem" -in "$work/cert$bits.pem" \
     -passout pass:bench -out "$work/rsa$bits.p12"
 done
+openssl req -x509 -newkey ec -pkeyopt ec_paramgen_curve:P-256 -nodes -subj "/CN=Bench P-256" -days 2 \
+  -keyout "$work/keyp256.pem" -out "$work/certp256.pem" 2>/dev/null
+openssl pkcs12 -export -inkey "$work/keyp256.pem" -in "$work/certp256.pem" -passout pass:bench \
+  -out "$work/ecp256.p12"
 
 echo "== machine: $(nproc) cores, $(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2 | xargs)"
 echo "== the software CryptoAPI alone (C++), RSA-2048"
@@ -46,11 +50,11 @@ done | sort -n | awk '{ first[NR] = $1; steady[NR] = $2 }
         printf "first signing %.2f ms, signing once loaded %.2f ms: %.2f ms more (median of %d JVMs)\n",
                first[m], steady[m], first[m] - steady[m], NR }'
 
-echo "== signing and decryption through the QDIE provider's natives against the ten natives and the floor (store of 10, logging off)"
+echo "== signing and decryption through the QDIE provider's natives against the ten natives and the floor, PSS and ECDSA P-256 against the JDK's providers and OpenSSL alone (store of 10, logging off)"
 rm -rf "$userprofile/.quendrilax"
 java -Djava.library.path="$build/src:$build/bench" \
   -cp "$build/bench/qdie-keystore-benchmark.jar:$build/java/QDIEKeystore.jar" \
-  com.quendrilax.bench.ProviderBenchmark "$work/rsa2048.p12"
+  com.quendrilax.bench.ProviderBenchmark "$work/rsa2048.p12" "$work/ecp256.p12"
 
 echo "== the key store at scale, through Java (RSA-2048 signing, SHA-256 over 1 KiB, logging off)"
 openssl x509 -in "$work/cert3072.pem" -outform DER -out "$work/cert3072.der"

@@ -5,6 +5,7 @@
 
 #include "diagnostics/log.h"
 #include "keyops/certificate_lookup.h"
+#include "keyops/signature_check.h"
 #include "keyops/signing_provider.h"
 
 namespace keyops {
@@ -34,6 +35,7 @@ const char kGroupError[] = "NCryptGetProperty (Algorithm Group) error: %x";
 const char kGroupMismatch[] = "NCryptGetProperty (Algorithm Group): not a key for this signature: %x";
 const char kSigned[] = "NCryptSignHash success";
 const char kSignError[] = "NCryptSignHash error: %x";
+const char kVerifyError[] = "BCryptVerifySignature error: %x";
 const char kDecrypted[] = "NCryptDecrypt success";
 const char kDecryptError[] = "NCryptDecrypt error: %x";
 const char kFreed[] = "NCryptFreeObject success";
@@ -43,6 +45,7 @@ const char kAcquireCertificateKey[] = "CryptAcquireCertificatePrivateKey";
 const char kTranslateHandle[] = "NCryptTranslateHandle";
 const char kGetProperty[] = "NCryptGetProperty";
 const char kSignHash[] = "NCryptSignHash";
+const char kVerify[] = "BCryptVerifySignature";
 const char kDecrypt[] = "NCryptDecrypt";
 const char kFreeObject[] = "NCryptFreeObject";
 const char kReleaseContext[] = "CryptReleaseContext";
@@ -65,6 +68,32 @@ LPCWSTR cngHashName(ALG_ID algorithm) {
         default: return nullptr;
     }
 }
+
+// CNG's padding information for a padding, as NCryptSignHash, BCryptVerifySignature and
+// NCryptDecrypt take it.
+class PaddingInfo {
+public:
+    explicit PaddingInfo(const CngPadding& padding)
+        : scheme_(padding.scheme),
+          pkcs1_{cngHashName(padding.hashAlgorithm)},
+          pss_{cngHashName(padding.hashAlgorithm), padding.saltLength},
+          oaep_{cngHashName(padding.hashAlgorithm), nullptr, 0} {}
+
+    void* get() {
+        switch (scheme_) {
+            case BCRYPT_PAD_PKCS1: return &pkcs1_;
+            case BCRYPT_PAD_PSS: return &pss_;
+            case BCRYPT_PAD_OAEP: return &oaep_;
+            default: return nullptr;
+        }
+    }
+
+private:
+    DWORD scheme_;
+    BCRYPT_PKCS1_PADDING_INFO pkcs1_;
+    BCRYPT_PSS_PADDING_INFO pss_;
+    BCRYPT_OAEP_PADDING_INFO oaep_;
+};
 
 bool sameWide(const BYTE* text, DWORD size, LPCWSTR expected) {
     size_t units = 0;
@@ -92,11 +121,8 @@ bool keyFitsSignature(CallContext& context, NCRYPT_KEY_HANDLE key, const CngPadd
 bool signWithCngKey(CallContext& context, NCRYPT_KEY_HANDLE key, const CngPadding& padding,
                     const BYTE* hash, DWORD hashLength, std::vector<BYTE>& signature) {
     if (!keyFitsSignature(context, key, padding)) return false;
-    BCRYPT_PKCS1_PADDING_INFO pkcs1{cngHashName(padding.hashAlgorithm)};
-    BCRYPT_PSS_PADDING_INFO pss{cngHashName(padding.hashAlgorithm), padding.saltLength};
-    void* info = padding.scheme == BCRYPT_PAD_PSS     ? static_cast<void*>(&pss)
-                 : padding.scheme == BCRYPT_PAD_PKCS1 ? static_cast<void*>(&pkcs1)
-                                                      : nullptr;
+    PaddingInfo paddingInfo(padding);
+    void* info = paddingInfo.get();
     // CNG's hash parameter is not const; it is only read.
     PBYTE hashValue = const_cast<PBYTE>(hash);
     const Step step = {kSignHash, kSigned, kSignError, kStatusSignatureFailed};
@@ -125,8 +151,8 @@ namespace {
 
 void decryptWithKey(CallContext& context, NCRYPT_KEY_HANDLE key, const CngPadding& padding,
                     const BYTE* cipherText, DWORD cipherTextLength, SecureBytes& plainText) {
-    BCRYPT_OAEP_PADDING_INFO oaep{cngHashName(padding.hashAlgorithm), nullptr, 0};
-    void* info = padding.scheme == BCRYPT_PAD_OAEP ? &oaep : nullptr;
+    PaddingInfo paddingInfo(padding);
+    void* info = paddingInfo.get();
     SECURITY_STATUS status = ERROR_SUCCESS;
     SecureBytes input;
     SecureBytes output;
@@ -149,6 +175,20 @@ void decryptWithKey(CallContext& context, NCRYPT_KEY_HANDLE key, const CngPaddin
     context.outcome.record(kStatusSuccess);
 }
 
+// Every signature is checked against the certificate's public key before it is handed out.
+void checkAgainstCertificate(CallContext& context, PCCERT_CONTEXT certificate,
+                             const CngPadding& padding, const BYTE* hash, DWORD hashLength,
+                             std::vector<BYTE>& signature) {
+    PaddingInfo info(padding);
+    DWORD error = ERROR_SUCCESS;
+    bool verified = cngSignatureVerifies(context.platform, certificate, info.get(), padding.scheme,
+                                         hash, hashLength, signature.data(),
+                                         static_cast<DWORD>(signature.size()), error);
+    if (!finishStep(context, {kVerify, nullptr, kVerifyError, kStatusSignatureFailed}, verified,
+                    error))
+        signature.clear();
+}
+
 void freeObject(CallContext& context, ScopedNcryptObject& object) {
     runStep(context, {kFreeObject, kFreed, nullptr, kStatusContextNotReleased},
             [&] { return object.close(); });
@@ -156,8 +196,8 @@ void freeObject(CallContext& context, ScopedNcryptObject& object) {
 
 // A CSP's key as CNG sees it, handed to `use`; the PIN, if any, given to the CSP first.
 template <typename UseKey>
-void throughCngView(CallContext& context, HCRYPTPROV csp, DWORD keySpec, const char* pin,
-                    UseKey use) {
+void throughCngView(CallContext& context, HCRYPTPROV csp, DWORD keySpec, PCCERT_CONTEXT certificate,
+                    const char* pin, UseKey use) {
     if (pin != nullptr)
         applyPin(context, csp, keySpec == AT_SIGNATURE ? PP_SIGNATURE_PIN : PP_KEYEXCHANGE_PIN, pin);
     ScopedNcryptObject storage;
@@ -167,7 +207,7 @@ void throughCngView(CallContext& context, HCRYPTPROV csp, DWORD keySpec, const c
     if (!finishCngStep(context, {kTranslateHandle, kTranslated, kTranslateError, kStatusNoCngKey},
                        status))
         return;
-    use(key.get());
+    use(key.get(), certificate);
     freeObject(context, key);
     freeObject(context, storage);
 }
@@ -195,11 +235,12 @@ bool withCngKey(CallContext& context, const BYTE* encoding, DWORD encodingLength
             if (keySpec == CERT_NCRYPT_KEY_SPEC) {
                 // A key the certificate's context keeps (callerFrees false) is not ours to free.
                 ScopedNcryptObject key(callerFrees ? handle : 0);
-                use(static_cast<NCRYPT_KEY_HANDLE>(handle));
+                use(static_cast<NCRYPT_KEY_HANDLE>(handle), lookup.certificate.get());
                 if (key.valid()) freeObject(context, key);
             } else {
                 ScopedProvider csp(callerFrees ? handle : 0);
-                throughCngView(context, static_cast<HCRYPTPROV>(handle), keySpec, pin, use);
+                throughCngView(context, static_cast<HCRYPTPROV>(handle), keySpec,
+                               lookup.certificate.get(), pin, use);
                 if (csp.valid())
                     runStep(context, {kReleaseContext, kReleased, nullptr, kStatusContextNotReleased},
                             [&] { return csp.close(); });
@@ -219,8 +260,10 @@ bool signThroughCng(CallContext& context, const BYTE* encoding, DWORD encodingLe
                     std::vector<BYTE>& signature, const char* pin) {
     signature.clear();
     if (withCngKey(context, encoding, encodingLength, kSignBanner, kCertificateFoundForSigning,
-                   kSignFinished, pin, [&](NCRYPT_KEY_HANDLE key) {
-                       signWithCngKey(context, key, padding, hash, hashLength, signature);
+                   kSignFinished, pin, [&](NCRYPT_KEY_HANDLE key, PCCERT_CONTEXT certificate) {
+                       if (signWithCngKey(context, key, padding, hash, hashLength, signature))
+                           checkAgainstCertificate(context, certificate, padding, hash, hashLength,
+                                                   signature);
                    }))
         return true;
     signature.clear();
@@ -233,7 +276,7 @@ bool decryptThroughCng(CallContext& context, const BYTE* encoding, DWORD encodin
     plainText = SecureBytes();
     if (withCngKey(context, encoding, encodingLength, kDecryptBanner,
                    kCertificateFoundForDecryption, kDecryptFinished, pin,
-                   [&](NCRYPT_KEY_HANDLE key) {
+                   [&](NCRYPT_KEY_HANDLE key, PCCERT_CONTEXT) {
                        decryptWithKey(context, key, padding, cipherText, cipherTextLength, plainText);
                    }))
         return true;

@@ -19,10 +19,11 @@ struct CngPadding {
 };
 
 // Finds the certificate in "My", opens its key and signs the hash there; the signature as CNG
-// writes it (RSA most significant byte first, ECDSA r then s). A PIN, when given, goes to a CSP's
+// writes it (RSA most significant byte first, ECDSA r then s), checked against the certificate's
+// public key before it is handed out. A PIN, when given, goes to a CSP's
 // key before its CNG view is taken. Every step is logged. False with the outcome telling why:
 // status 6 when there is no key, 27 when CNG cannot use it for this signature, 11 when signing
-// fails.
+// or the check fails.
 bool signThroughCng(CallContext& context, const BYTE* encoding, DWORD encodingLength,
                     const CngPadding& padding, const BYTE* hash, DWORD hashLength,
                     std::vector<BYTE>& signature, const char* pin);

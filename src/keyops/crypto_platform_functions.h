@@ -3,7 +3,7 @@
 //
 // QDIE_CRYPTO_PLATFORM_FUNCTIONS(X) calls X(name, result, role, resource, (parameters)) for each:
 // the role says what a call does to the resource it hands out (a store, a certificate context, a
-// provider context, a hash, a key, a CNG object), so that a table that counts them knows which
+// provider context, a hash, a key, a CNG object, a BCrypt key), so that a table that counts them knows which
 // to count:
 //   Plain               hands out nothing
 //   Acquires            hands out one when it succeeds
@@ -18,7 +18,7 @@
 // The CNG calls answer with their error instead of the last error:
 //   StatusPlain         hands out nothing
 //   StatusTranslates    hands out two CNG objects (a storage provider and a key) when it succeeds
-//   StatusReleases      gives one CNG object back
+//   StatusReleases      gives one back
 #pragma once
 
 #define QDIE_CRYPTO_PLATFORM_FUNCTIONS(X)                                                              \
@@ -61,5 +61,10 @@
     X(NCryptTranslateHandle, SECURITY_STATUS, StatusTranslates, Ncrypt,                                 \
       (NCRYPT_PROV_HANDLE*, NCRYPT_KEY_HANDLE*, HCRYPTPROV, HCRYPTKEY, DWORD, DWORD))                   \
     X(NCryptFreeObject, SECURITY_STATUS, StatusReleases, Ncrypt, (NCRYPT_HANDLE))                       \
+    X(CryptImportPublicKeyInfoEx2, BOOL, Acquires, BcryptKey,                                           \
+      (DWORD, PCERT_PUBLIC_KEY_INFO, DWORD, void*, BCRYPT_KEY_HANDLE*))                                  \
+    X(BCryptVerifySignature, NTSTATUS, StatusPlain, None,                                               \
+      (BCRYPT_KEY_HANDLE, void*, PUCHAR, ULONG, PUCHAR, ULONG, ULONG))                                   \
+    X(BCryptDestroyKey, NTSTATUS, StatusReleases, BcryptKey, (BCRYPT_KEY_HANDLE))                       \
     X(GetForegroundWindow, HWND, Unfailable, None, ())                                                   \
     X(GetLastError, DWORD, Unwatched, None, ())

@@ -130,4 +130,12 @@ using ScopedKey = BasicScopedKey<>;
 // A CNG key or storage provider.
 using ScopedNcryptObject = UniqueHandle<NcryptTraits<ThroughCurrentPlatform>>;
 
+struct BcryptKeyTraits {
+    using Handle = BCRYPT_KEY_HANDLE;
+    static Handle invalid() { return nullptr; }
+    static bool release(Handle key) { return cryptoPlatform().BCryptDestroyKey(key) == 0; }
+};
+// A public key imported for BCrypt.
+using ScopedBcryptKey = UniqueHandle<BcryptKeyTraits>;
+
 }  // namespace keyops

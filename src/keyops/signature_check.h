@@ -14,4 +14,12 @@ bool signatureVerifies(const CryptoPlatform& platform, HCRYPTPROV provider, HCRY
                        PCCERT_CONTEXT certificate, const BYTE* signature, DWORD length,
                        DWORD& error);
 
+// The same for a signature as CNG wrote it (RSA most significant byte first, ECDSA r then s),
+// with its padding (`paddingInfo` and `flags` as BCryptVerifySignature takes them), through a
+// BCrypt key of the certificate's public key. The import's last error or the verification's
+// status on failure.
+bool cngSignatureVerifies(const CryptoPlatform& platform, PCCERT_CONTEXT certificate,
+                          void* paddingInfo, DWORD flags, const BYTE* hash, DWORD hashLength,
+                          const BYTE* signature, DWORD length, DWORD& error);
+
 }  // namespace keyops

@@ -39,6 +39,11 @@ HandleTable<SoftNcryptObject>& ncryptHandles() {
     return *table;
 }
 
+HandleTable<SoftNcryptObject>& bcryptKeyHandles() {
+    static auto* table = new HandleTable<SoftNcryptObject>();
+    return *table;
+}
+
 HandleTable<SoftHash>& hashHandles() {
     static auto* table = new HandleTable<SoftHash>();
     return *table;

@@ -67,6 +67,12 @@ struct SoftNcryptObject {
 
 HandleTable<SoftProvider>& providerHandles();
 HandleTable<SoftNcryptObject>& ncryptHandles();
+// BCrypt's public keys: CNG objects without a private key.
+HandleTable<SoftNcryptObject>& bcryptKeyHandles();
+
+// A certificate's public key from its SubjectPublicKeyInfo, decoded once for the few that are
+// checked over and over; null when it does not decode.
+SharedKey rememberedPublicKey(const std::vector<BYTE>& der);
 HandleTable<SoftHash>& hashHandles();
 HandleTable<SoftKey>& keyHandles();
 

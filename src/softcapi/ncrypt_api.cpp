@@ -6,6 +6,7 @@
 
 #include <cstring>
 
+#include "softcapi/cng_schemes.h"
 #include "softcapi/entry_guard.h"
 #include "softcapi/ncrypt_keys.h"
 #include "softcapi/text_encoding.h"
@@ -34,16 +35,12 @@ SECURITY_STATUS answerText(const std::u16string& text, PBYTE out, DWORD outSize,
                   outSize, result);
 }
 
-bool isEc(EVP_PKEY* key) {
-    return EVP_PKEY_is_a(key, "EC") == 1;
-}
-
 DWORD keyBits(EVP_PKEY* key) {
     return static_cast<DWORD>(EVP_PKEY_get_bits(key));
 }
 
 std::u16string algorithmName(EVP_PKEY* key) {
-    if (!isEc(key)) return u"RSA";
+    if (!isEcKey(key)) return u"RSA";
     switch (keyBits(key)) {
         case 256: return u"ECDSA_P256";
         case 384: return u"ECDSA_P384";
@@ -51,65 +48,11 @@ std::u16string algorithmName(EVP_PKEY* key) {
     }
 }
 
-// r and s, each as long as the field: what CNG's ECDSA signatures are.
-DWORD ecSignatureSize(EVP_PKEY* key) {
-    return 2 * ((keyBits(key) + 7) / 8);
-}
-
-DWORD signatureSize(EVP_PKEY* key) {
-    return isEc(key) ? ecSignatureSize(key) : static_cast<DWORD>(EVP_PKEY_get_size(key));
-}
-
-// The digest a CNG algorithm name stands for; null for a name it does not know.
-const EVP_MD* digestNamed(LPCWSTR name) {
-    if (name == nullptr) return nullptr;
-    std::u16string text(name);
-    if (text == BCRYPT_SHA1_ALGORITHM) return digestFor(CALG_SHA1);
-    if (text == BCRYPT_SHA256_ALGORITHM) return digestFor(CALG_SHA_256);
-    if (text == BCRYPT_SHA384_ALGORITHM) return digestFor(CALG_SHA_384);
-    if (text == BCRYPT_SHA512_ALGORITHM) return digestFor(CALG_SHA_512);
-    if (text == BCRYPT_MD5_ALGORITHM) return digestFor(CALG_MD5);
-    return nullptr;
-}
-
-// PKCS #1 v1.5 (over the hash's DigestInfo, or the bare hash when no algorithm is named) or PSS.
-DWORD rsaSigningContext(EVP_PKEY* key, const void* paddingInfo, DWORD padding, DWORD hashSize,
-                        PkeyCtxPtr& context) {
-    if (paddingInfo == nullptr) return NTE_INVALID_PARAMETER;
-    context.reset(EVP_PKEY_CTX_new(key, nullptr));
-    if (!context || EVP_PKEY_sign_init(context.get()) != 1) return windowsErrorForOpenSsl(NTE_FAIL);
-    if (padding == BCRYPT_PAD_PKCS1) {
-        auto* info = static_cast<const BCRYPT_PKCS1_PADDING_INFO*>(paddingInfo);
-        const EVP_MD* digest = digestNamed(info->pszAlgId);
-        if (info->pszAlgId != nullptr && digest == nullptr) return NTE_NOT_SUPPORTED;
-        if (digest != nullptr && static_cast<DWORD>(EVP_MD_get_size(digest)) != hashSize)
-            return NTE_INVALID_PARAMETER;
-        if (EVP_PKEY_CTX_set_rsa_padding(context.get(), RSA_PKCS1_PADDING) != 1 ||
-            (digest != nullptr && EVP_PKEY_CTX_set_signature_md(context.get(), digest) != 1))
-            return windowsErrorForOpenSsl(NTE_FAIL);
-        return ERROR_SUCCESS;
-    }
-    auto* info = static_cast<const BCRYPT_PSS_PADDING_INFO*>(paddingInfo);
-    const EVP_MD* digest = digestNamed(info->pszAlgId);
-    if (digest == nullptr) return NTE_NOT_SUPPORTED;
-    if (static_cast<DWORD>(EVP_MD_get_size(digest)) != hashSize) return NTE_INVALID_PARAMETER;
-    // The largest salt that fits: the modulus less the hash, two bytes, and a bit when the
-    // modulus length is one more than a multiple of eight.
-    long room = (static_cast<long>(EVP_PKEY_get_bits(key)) - 2) / 8 - static_cast<long>(hashSize) - 1;
-    if (static_cast<long>(info->cbSalt) > room) return NTE_INVALID_PARAMETER;
-    if (EVP_PKEY_CTX_set_rsa_padding(context.get(), RSA_PKCS1_PSS_PADDING) != 1 ||
-        EVP_PKEY_CTX_set_signature_md(context.get(), digest) != 1 ||
-        EVP_PKEY_CTX_set_rsa_mgf1_md(context.get(), digest) != 1 ||
-        EVP_PKEY_CTX_set_rsa_pss_saltlen(context.get(), static_cast<int>(info->cbSalt)) != 1)
-        return windowsErrorForOpenSsl(NTE_FAIL);
-    return ERROR_SUCCESS;
-}
-
 DWORD signRsa(EVP_PKEY* key, const void* paddingInfo, DWORD padding, const BYTE* hash,
               DWORD hashSize, BYTE* out, DWORD size) {
     if (padding != BCRYPT_PAD_PKCS1 && padding != BCRYPT_PAD_PSS) return NTE_INVALID_PARAMETER;
     PkeyCtxPtr context;
-    DWORD error = rsaSigningContext(key, paddingInfo, padding, hashSize, context);
+    DWORD error = cngRsaContext(key, paddingInfo, padding, hashSize, true, context);
     if (error != ERROR_SUCCESS) return error;
     size_t length = size;
     if (EVP_PKEY_sign(context.get(), out, &length, hash, hashSize) != 1 || length != size)
@@ -128,14 +71,8 @@ DWORD signEc(EVP_PKEY* key, const void* paddingInfo, DWORD padding, const BYTE* 
     size_t length = der.size();
     if (EVP_PKEY_sign(context.get(), der.data(), &length, hash, hashSize) != 1)
         return windowsErrorForOpenSsl(NTE_FAIL);
-    const unsigned char* in = der.data();
-    OpenSslPtr<ECDSA_SIG> signature(d2i_ECDSA_SIG(nullptr, &in, static_cast<long>(length)));
-    if (!signature) return windowsErrorForOpenSsl(NTE_FAIL);
-    int half = static_cast<int>(size / 2);
-    if (BN_bn2binpad(ECDSA_SIG_get0_r(signature.get()), out, half) != half ||
-        BN_bn2binpad(ECDSA_SIG_get0_s(signature.get()), out + half, half) != half)
-        return windowsErrorForOpenSsl(NTE_FAIL);
-    return ERROR_SUCCESS;
+    return ecdsaFromDer(der.data(), length, out, size) ? ERROR_SUCCESS
+                                                       : windowsErrorForOpenSsl(NTE_FAIL);
 }
 
 DWORD decryptRsa(EVP_PKEY* key, const void* paddingInfo, DWORD padding, const BYTE* in,
@@ -229,7 +166,7 @@ SECURITY_STATUS WINAPI NCryptGetProperty(NCRYPT_HANDLE hObject, LPCWSTR pszPrope
         if (!object->isKey()) return fail(NTE_NOT_SUPPORTED);
         EVP_PKEY* key = object->publicKey.get();
         if (property == NCRYPT_ALGORITHM_GROUP_PROPERTY)
-            return answerText(isEc(key) ? NCRYPT_ECDSA_ALGORITHM_GROUP : NCRYPT_RSA_ALGORITHM_GROUP,
+            return answerText(isEcKey(key) ? NCRYPT_ECDSA_ALGORITHM_GROUP : NCRYPT_RSA_ALGORITHM_GROUP,
                               pbOutput, cbOutput, pcbResult);
         if (property == NCRYPT_ALGORITHM_PROPERTY)
             return answerText(algorithmName(key), pbOutput, cbOutput, pcbResult);
@@ -253,12 +190,12 @@ SECURITY_STATUS WINAPI NCryptSignHash(NCRYPT_KEY_HANDLE hKey, void* pPaddingInfo
         if ((padding & ~static_cast<DWORD>(BCRYPT_PAD_PKCS1 | BCRYPT_PAD_PSS)) != 0)
             return fail(NTE_BAD_FLAGS);
         EVP_PKEY* privateKey = key->privateKey.get();
-        DWORD size = signatureSize(privateKey);
+        DWORD size = cngSignatureSize(privateKey);
         *pcbResult = size;
         if (pbSignature == nullptr) return ERROR_SUCCESS;
         if (cbSignature < size) return fail(NTE_BUFFER_TOO_SMALL);
         OpenSslErrorScope scope;
-        DWORD error = isEc(privateKey)
+        DWORD error = isEcKey(privateKey)
                           ? signEc(privateKey, pPaddingInfo, padding, pbHashValue, cbHashValue,
                                    pbSignature, size)
                           : signRsa(privateKey, pPaddingInfo, padding, pbHashValue, cbHashValue,
@@ -276,7 +213,7 @@ SECURITY_STATUS WINAPI NCryptDecrypt(NCRYPT_KEY_HANDLE hKey, PBYTE pbInput, DWOR
         if (pcbResult == nullptr || (pbInput == nullptr && cbInput != 0))
             return fail(NTE_INVALID_PARAMETER);
         EVP_PKEY* privateKey = key->privateKey.get();
-        if (isEc(privateKey)) return fail(NTE_NOT_SUPPORTED);
+        if (isEcKey(privateKey)) return fail(NTE_NOT_SUPPORTED);
         DWORD padding = dwFlags & ~kSilent;
         if (pbOutput == nullptr) {
             // The most a block can hold, before the padding is known to be right.

@@ -14,23 +14,6 @@ using namespace softcapi;
 
 namespace {
 
-// OpenSSL 3 decodes a public key in tens of microseconds, a good part of a signing; the same few
-// certificates are checked over and over, so their keys are kept, a bounded number of them.
-const size_t kRememberedPublicKeys = 64;
-
-SharedKey decodedPublicKey(const std::vector<BYTE>& der) {
-    static std::mutex mutex;
-    static auto* remembered = new std::map<std::vector<BYTE>, SharedKey>();  // lives as long as the process
-    std::lock_guard<std::mutex> lock(mutex);
-    auto found = remembered->find(der);
-    if (found != remembered->end()) return found->second;
-    SharedKey key = shareKey(decodePublicKey(der));
-    if (!key) return nullptr;
-    if (remembered->size() >= kRememberedPublicKeys) remembered->clear();
-    remembered->emplace(der, key);
-    return key;
-}
-
 bool ofFamily(EVP_PKEY* key, KeyFamily family) {
     return EVP_PKEY_is_a(key, family == KeyFamily::Rsa ? "RSA" : "DSA") == 1;
 }
@@ -56,6 +39,26 @@ bool verifiesDss(EVP_PKEY* key, const SoftHash& hash, const BYTE* signature, DWO
 
 }  // namespace
 
+namespace softcapi {
+
+// OpenSSL 3 decodes a public key in tens of microseconds, a good part of a signing; the same few
+// certificates are checked over and over, so their keys are kept, a bounded number of them.
+SharedKey rememberedPublicKey(const std::vector<BYTE>& der) {
+    static const size_t kRememberedPublicKeys = 64;
+    static std::mutex mutex;
+    static auto* remembered = new std::map<std::vector<BYTE>, SharedKey>();  // lives as long as the process
+    std::lock_guard<std::mutex> lock(mutex);
+    auto found = remembered->find(der);
+    if (found != remembered->end()) return found->second;
+    SharedKey key = shareKey(decodePublicKey(der));
+    if (!key) return nullptr;
+    if (remembered->size() >= kRememberedPublicKeys) remembered->clear();
+    remembered->emplace(der, key);
+    return key;
+}
+
+}  // namespace softcapi
+
 BOOL WINAPI CryptImportPublicKeyInfo(HCRYPTPROV hCryptProv, DWORD dwCertEncodingType,
                                      PCERT_PUBLIC_KEY_INFO pInfo, HCRYPTKEY* phKey) {
     return guardEntryPoint([&]() -> BOOL {
@@ -66,7 +69,7 @@ BOOL WINAPI CryptImportPublicKeyInfo(HCRYPTPROV hCryptProv, DWORD dwCertEncoding
         if ((dwCertEncodingType & X509_ASN_ENCODING) == 0) return failWith(ERROR_FILE_NOT_FOUND);
         OpenSslErrorScope scope;
         std::vector<BYTE> der = encodePublicKeyInfo(*pInfo);
-        SharedKey key = der.empty() ? nullptr : decodedPublicKey(der);
+        SharedKey key = der.empty() ? nullptr : rememberedPublicKey(der);
         if (!key) return failWith(windowsErrorForOpenSsl(CRYPT_E_ASN1_CORRUPT));
         // A provider holds keys of its own family only.
         if (!ofFamily(key.get(), provider->info->family)) return failWith(NTE_BAD_ALGID);

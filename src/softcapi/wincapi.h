@@ -80,3 +80,12 @@ SECURITY_STATUS WINAPI NCryptTranslateHandle(NCRYPT_PROV_HANDLE* phProvider,
                                              NCRYPT_KEY_HANDLE* phKey, HCRYPTPROV hLegacyProv,
                                              HCRYPTKEY hLegacyKey, DWORD dwLegacyKeySpec,
                                              DWORD dwFlags);
+
+// A certificate's public key as a BCrypt key, and signatures checked with it (RSA PKCS #1 v1.5
+// and PSS, ECDSA as r then s); STATUS_SUCCESS or STATUS_INVALID_SIGNATURE and the like.
+BOOL WINAPI CryptImportPublicKeyInfoEx2(DWORD dwCertEncodingType, PCERT_PUBLIC_KEY_INFO pInfo,
+                                        DWORD dwFlags, void* pvAuxInfo, BCRYPT_KEY_HANDLE* phKey);
+NTSTATUS WINAPI BCryptVerifySignature(BCRYPT_KEY_HANDLE hKey, void* pPaddingInfo, PUCHAR pbHash,
+                                      ULONG cbHash, PUCHAR pbSignature, ULONG cbSignature,
+                                      ULONG dwFlags);
+NTSTATUS WINAPI BCryptDestroyKey(BCRYPT_KEY_HANDLE hKey);

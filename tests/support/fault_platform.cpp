@@ -210,6 +210,9 @@ void FaultInjectingPlatform::acquired(Resource resource, int delta) {
         case Resource::Ncrypt:
             outstanding_.ncryptObjects += delta;
             break;
+        case Resource::BcryptKey:
+            outstanding_.bcryptKeys += delta;
+            break;
         case Resource::None:
             break;
     }
@@ -238,7 +241,7 @@ Outstanding FaultInjectingPlatform::outstanding() const {
 bool FaultInjectingPlatform::allReleased() const {
     Outstanding o = outstanding();
     return o.stores == 0 && o.contexts == 0 && o.providers == 0 && o.hashes == 0 && o.keys == 0 &&
-           o.ncryptObjects == 0;
+           o.ncryptObjects == 0 && o.bcryptKeys == 0;
 }
 
 std::string FaultInjectingPlatform::describeOutstanding() const {
@@ -246,6 +249,6 @@ std::string FaultInjectingPlatform::describeOutstanding() const {
     std::ostringstream text;
     text << "stores " << o.stores << ", certificate contexts " << o.contexts << ", providers "
          << o.providers << ", hashes " << o.hashes << ", keys " << o.keys << ", CNG objects "
-         << o.ncryptObjects;
+         << o.ncryptObjects << ", BCrypt keys " << o.bcryptKeys;
     return text.str();
 }

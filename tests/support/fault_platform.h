@@ -1,5 +1,5 @@
 // A keyops::CryptoPlatform for tests: wraps another table, fails chosen calls with chosen Windows errors,
-// and counts every acquisition (store, certificate context, provider, hash, key, CNG object) against its
+// and counts every acquisition (store, certificate context, provider, hash, key, CNG object, BCrypt key) against its
 // release. Installing it is scoped: the previous table comes back when it is destroyed.
 #pragma once
 
@@ -23,6 +23,7 @@ struct Outstanding {
     int hashes = 0;
     int keys = 0;
     int ncryptObjects = 0;
+    int bcryptKeys = 0;
 };
 
 class FaultInjectingPlatform {
@@ -48,7 +49,7 @@ public:
     std::string describeOutstanding() const;
 
     // What the table counts, as the list of platform functions names it.
-    enum class Resource { None, Store, Context, Provider, Hash, Key, Ncrypt };
+    enum class Resource { None, Store, Context, Provider, Hash, Key, Ncrypt, BcryptKey };
 
     // Used by the table's entries; not for tests.
     bool enter(PlatformOp op, DWORD* error);

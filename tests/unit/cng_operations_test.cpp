@@ -1,6 +1,8 @@
 // Signing and decryption through CNG: a key storage provider's keys and a CSP's key seen through
 // CNG, each step's failure with its status and its lines, every handle and CNG object released;
 // and the ten natives' own signing and decryption, which know no CNG, failing on such a key.
+#include <algorithm>
+
 #include "keyops/cng_operations.h"
 #include "support/openssl_check.h"
 #include "unit/keyops_test_support.h"
@@ -164,23 +166,44 @@ TEST_F(CngOperations, EveryCallFailingInTurnReleasesEverything) {
 
 TEST_F(CngOperations, EachStepsFailureHasItsStatus) {
     TestIdentity csp = makeIdentity({});
+    // The check against the certificate is one step, its key's import included.
     const struct {
         PlatformOp op;
         uint32_t status;
-    } points[] = {{PlatformOp::CryptAcquireCertificatePrivateKey, kStatusNoKeyContainer},
-                  {PlatformOp::NCryptTranslateHandle, kStatusNoCngKey},
-                  {PlatformOp::NCryptGetProperty, kStatusNoCngKey},
-                  {PlatformOp::NCryptSignHash, kStatusSignatureFailed}};
+        const char* step;
+    } points[] = {
+        {PlatformOp::CryptAcquireCertificatePrivateKey, kStatusNoKeyContainer,
+         "CryptAcquireCertificatePrivateKey"},
+        {PlatformOp::NCryptTranslateHandle, kStatusNoCngKey, "NCryptTranslateHandle"},
+        {PlatformOp::NCryptGetProperty, kStatusNoCngKey, "NCryptGetProperty"},
+        {PlatformOp::NCryptSignHash, kStatusSignatureFailed, "NCryptSignHash"},
+        {PlatformOp::CryptImportPublicKeyInfoEx2, kStatusSignatureFailed, "BCryptVerifySignature"},
+        {PlatformOp::BCryptVerifySignature, kStatusSignatureFailed, "BCryptVerifySignature"}};
     for (const auto& point : points) {
         SCOPED_TRACE(platformOpName(point.op));
         FaultInjectingPlatform platform;
         platform.failCall(point.op, 1, kInjected);
         EXPECT_FALSE(sign(csp, kPss));
+        EXPECT_TRUE(signature_.empty());
         EXPECT_EQ(outcome_.code(), point.status);
-        EXPECT_STREQ(outcome_.step(), platformOpName(point.op));
+        EXPECT_STREQ(outcome_.step(), point.step);
         EXPECT_EQ(outcome_.windowsError(), kInjected);
         EXPECT_ALL_RELEASED(platform);
     }
+}
+
+// A certificate bound to another key's container gets no signature: CNG signs, and the check
+// against the certificate refuses what it signed.
+TEST_F(CngOperations, SignatureOfAnotherKeyIsNeverHandedOut) {
+    TestIdentity holder;
+    if (!make(keyStorageKey(FixtureKey::EcP256), holder)) GTEST_SKIP() << skipReason_;
+    TestIdentity impostor;
+    impostor.certificate = fixture_->createCertificateBoundTo(holder);
+    EXPECT_FALSE(sign(impostor, kEcdsa));
+    EXPECT_EQ(outcome_.code(), kStatusSignatureFailed);
+    EXPECT_STREQ(outcome_.step(), "BCryptVerifySignature");
+    EXPECT_TRUE(signature_.empty());
+    EXPECT_NE(std::find(log().begin(), log().end(), "NCryptSignHash success"), log().end());
 }
 
 // The ten natives open the container with CryptAcquireContextA, which knows no key storage

@@ -24,10 +24,13 @@ import javax.crypto.Cipher;
  * floor of what the behaviour requires, with the same key in one run: operation by operation in
  * turn, so that the machine weighs on each alike. The provider is timed twice for signing: with
  * one Signature object reused, and with Signature.getInstance and initSign for every signature,
- * as many applications do; and RSASSA-PSS with TLS 1.3's parameters through the provider against
- * the JDK's own SunRsaSign and OpenSSL alone with the same key. Prints the median time of each, which a preempted
- * or collected operation does not move, with its ratios to the natives and to the floor.
- * Arguments: the PKCS#12 file (password "bench") of the identity in the profile's "My".
+ * as many applications do; RSASSA-PSS with TLS 1.3's parameters through the provider against
+ * the JDK's own SunRsaSign and OpenSSL alone with the same key; and ECDSA P-256 with an EC key of
+ * the key storage provider against SunEC and OpenSSL alone with the same key. Prints the median
+ * time of each, which a preempted or collected operation does not move, with its ratios to the
+ * natives and to the floor.
+ * Arguments: the PKCS#12 file (password "bench") of the identity in the profile's "My", and that
+ * of an EC P-256 key, which is imported into the profile's key storage provider here.
  */
 public final class ProviderBenchmark {
 
@@ -47,6 +50,15 @@ public final class ProviderBenchmark {
         byte[] encoding = certificate.getEncoded();
         long openssl = BenchSupport.loadKey(pkcs12.getKey(name, PASSWORD.toCharArray()).getEncoded());
         long floorStore = BenchSupport.loadFloorStore();
+
+        KeyStore ecPkcs12 = KeyStore.getInstance("PKCS12");
+        byte[] ecFile = Files.readAllBytes(Path.of(arguments[1]));
+        ecPkcs12.load(new ByteArrayInputStream(ecFile), PASSWORD.toCharArray());
+        String ecName = ecPkcs12.aliases().nextElement();
+        X509Certificate ecCertificate = (X509Certificate) ecPkcs12.getCertificate(ecName);
+        PrivateKey ecSoftware = (PrivateKey) ecPkcs12.getKey(ecName, PASSWORD.toCharArray());
+        long opensslEc = BenchSupport.loadKey(ecSoftware.getEncoded());
+        BenchSupport.importIdentity(ecFile, PASSWORD);
 
         Security.addProvider(new QDBrowserProvider());
         KeyStore personal = KeyStore.getInstance("QDIE-MY");
@@ -72,11 +84,16 @@ public final class ProviderBenchmark {
         jdkPss.setParameter(tls13);
         Cipher decrypt = Cipher.getInstance("RSA/ECB/PKCS1Padding");
         decrypt.init(Cipher.DECRYPT_MODE, key);
+        Signature ecdsa = Signature.getInstance("SHA256withECDSA");
+        ecdsa.initSign((PrivateKey) personal.getKey(personal.getCertificateAlias(ecCertificate), null));
+        Signature jdkEcdsa = Signature.getInstance("SHA256withECDSA", "SunEC");
+        jdkEcdsa.initSign(ecSoftware);
         String[] labels = {"signing: natives directly", "signing: floor",
             "signing: provider, Signature reused", "signing: provider, getInstance each",
             "decryption: natives directly", "decryption: floor", "decryption: provider",
             "RSASSA-PSS (SHA-256): provider", "RSASSA-PSS (SHA-256): SunRsaSign",
-            "RSASSA-PSS (SHA-256): OpenSSL alone"};
+            "RSASSA-PSS (SHA-256): OpenSSL alone", "ECDSA P-256 (SHA-256): provider",
+            "ECDSA P-256 (SHA-256): SunEC", "ECDSA P-256 (SHA-256): OpenSSL alone"};
         Timing.Operation[] contenders = {
             () -> check(BrowserSignature.sign(CALG_SHA_256, "RSA", encoding, data)),
             () -> check(BenchSupport.floorSign(openssl, floorStore, encoding, data, signingLines)),
@@ -103,6 +120,15 @@ public final class ProviderBenchmark {
                 check(jdkPss.sign());
             },
             () -> BenchSupport.opensslSign(openssl, data, true, 1),
+            () -> {
+                ecdsa.update(data);
+                check(ecdsa.sign());
+            },
+            () -> {
+                jdkEcdsa.update(data);
+                check(jdkEcdsa.sign());
+            },
+            () -> BenchSupport.opensslSign(opensslEc, data, false, 1),
         };
         for (int warmUp = 0; warmUp < WARM_UP; ++warmUp) {
             for (Timing.Operation contender : contenders) contender.run();
@@ -121,13 +147,15 @@ public final class ProviderBenchmark {
             double floor = Timing.median(microseconds[decryption ? 5 : 1]);
             System.out.printf("  %-38s %8.1f us  x%.3f the natives  x%.3f the floor", labels[c],
                     median, median / natives, median / floor);
-            if (c == 7)
-                System.out.printf("  x%.3f SunRsaSign  x%.3f OpenSSL alone",
-                        median / Timing.median(microseconds[8]), median / Timing.median(microseconds[9]));
+            if (c == 7 || c == 10)
+                System.out.printf("  x%.3f %s  x%.3f OpenSSL alone",
+                        median / Timing.median(microseconds[c + 1]), c == 7 ? "SunRsaSign" : "SunEC",
+                        median / Timing.median(microseconds[c + 2]));
             System.out.println();
         }
         BenchSupport.freeFloorStore(floorStore);
         BenchSupport.freeKey(openssl);
+        BenchSupport.freeKey(opensslEc);
     }
 
     // The lines one call logs, as Java receives them with the log folder present; the floor makes

@@ -13,7 +13,7 @@ final class DsaHandleKey extends HandleKey implements DSAKey {
 
     DsaHandleKey(String alias, byte[] certificate, DSAPublicKey publicKey, char[] password)
             throws UnrecoverableKeyException {
-        super(alias, certificate, publicKey, password, false);
+        super(alias, certificate, password, false);
         this.params = publicKey.getParams();
     }
 

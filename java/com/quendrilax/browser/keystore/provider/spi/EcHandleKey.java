@@ -14,7 +14,7 @@ final class EcHandleKey extends HandleKey implements ECKey {
 
     EcHandleKey(String alias, byte[] certificate, ECPublicKey publicKey, char[] password)
             throws UnrecoverableKeyException {
-        super(alias, certificate, publicKey, password, true);
+        super(alias, certificate, password, true);
         this.params = publicKey.getParams();
     }
 

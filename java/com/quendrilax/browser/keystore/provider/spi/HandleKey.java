@@ -7,7 +7,6 @@ import java.nio.CharBuffer;
 import java.nio.charset.StandardCharsets;
 import java.security.InvalidKeyException;
 import java.security.PrivateKey;
-import java.security.PublicKey;
 import java.security.UnrecoverableKeyException;
 import java.util.Arrays;
 import javax.security.auth.Destroyable;
@@ -22,16 +21,14 @@ abstract class HandleKey implements PrivateKey, Destroyable {
     private static final long serialVersionUID = 1L;
     private final String alias;
     private final byte[] certificate;
-    private final PublicKey publicKey;
     private final boolean cng;
     private byte[] pin;
     private boolean destroyed;
 
-    HandleKey(String alias, byte[] certificate, PublicKey publicKey, char[] password, boolean cng)
+    HandleKey(String alias, byte[] certificate, char[] password, boolean cng)
             throws UnrecoverableKeyException {
         this.alias = alias;
         this.certificate = certificate.clone();
-        this.publicKey = publicKey;
         this.cng = cng;
         this.pin = pinOf(alias, password);
     }
@@ -58,11 +55,6 @@ abstract class HandleKey implements PrivateKey, Destroyable {
      */
     boolean cng() {
         return cng;
-    }
-
-    /** The certificate's public key, which checks every signature before it is handed out. */
-    PublicKey publicKey() {
-        return publicKey;
     }
 
     /** The key algorithm name the library takes: "RSA", "DSA" or "EC". */

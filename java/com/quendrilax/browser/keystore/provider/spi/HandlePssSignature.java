@@ -49,8 +49,6 @@ final class HandlePssSignature extends SignatureSpi {
                 digestLength(digest), PSSParameterSpec.TRAILER_FIELD_BC);
     }
     private MessageDigest digest;
-    /** The JDK's check, against the certificate, of a signature CNG makes. */
-    private Signature checker;
     private Signature verifier;
 
     @Override
@@ -133,15 +131,12 @@ final class HandlePssSignature extends SignatureSpi {
     private void resetDigest() {
         if (parameters == null) {
             digest = null;
-            checker = null;
             return;
         }
         try {
             digest = MessageDigest.getInstance(canonical(parameters.getDigestAlgorithm()));
-            checker = HandleSignature.jdkVerifier(ALGORITHM, parameters, key.publicKey());
-        } catch (NoSuchAlgorithmException | InvalidKeyException e) {
-            throw new ProviderException("the JDK cannot hash or check " + ALGORITHM + " with "
-                    + parameters.getDigestAlgorithm(), e);
+        } catch (NoSuchAlgorithmException e) {
+            throw new ProviderException("the JDK has no " + parameters.getDigestAlgorithm(), e);
         }
     }
 
@@ -170,7 +165,6 @@ final class HandlePssSignature extends SignatureSpi {
         }
         requireSigning();
         digest.update(data, offset, length);
-        checker.update(data, offset, length);
     }
 
     private void requireSigning() throws SignatureException {
@@ -198,12 +192,9 @@ final class HandlePssSignature extends SignatureSpi {
         byte[] messageHash = digest.digest();
         byte[] pin = key.pin();
         try {
-            byte[] signature = ProviderNatives.signCng(key.certificate(), messageHash,
+            // The library checks what CNG signs against the certificate.
+            return ProviderNatives.signCng(key.certificate(), messageHash,
                     ProviderNatives.CNG_PSS, algorithmId(), parameters.getSaltLength(), pin);
-            if (!checker.verify(signature))
-                throw new SignatureException(ALGORITHM + " with the key of \"" + key.alias()
-                        + "\" failed: the signature does not verify against the certificate");
-            return signature;
         } catch (NativeFailure failure) {
             if (key.cng() || failure.status != NativeStatus.NO_CNG_KEY)
                 throw new SignatureException(ALGORITHM + " with the key of \"" + key.alias()
@@ -211,7 +202,6 @@ final class HandlePssSignature extends SignatureSpi {
             return signRaw(messageHash, pin, failure);
         } finally {
             if (pin != null) Arrays.fill(pin, (byte) 0);
-            resetDigest();
         }
     }
 

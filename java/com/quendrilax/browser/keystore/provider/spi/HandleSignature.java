@@ -27,8 +27,6 @@ final class HandleSignature extends SignatureSpi {
     private MessageDigest digest;
     private ByteArrayOutputStream rawInput;
     private Signature verifier;
-    /** For a signature made through CNG: the JDK's check of it against the certificate. */
-    private Signature checker;
     private AlgorithmParameterSpec parameters;
 
     HandleSignature(SigningAlgorithm algorithm) {
@@ -45,7 +43,6 @@ final class HandleSignature extends SignatureSpi {
         if (algorithm.refusal != null) throw new InvalidKeyException(algorithm.refusal);
         key = (HandleKey) privateKey;
         verifier = null;
-        checker = throughCng(key) ? jdkVerifier(checkerName(), null, key.publicKey()) : null;
         if (algorithm.digest == null) {
             rawInput = new ByteArrayOutputStream(RawRsaInput.MAX_LENGTH);
         } else {
@@ -63,16 +60,9 @@ final class HandleSignature extends SignatureSpi {
         key = null;
     }
 
-    /** RSA keys of a key storage provider and every EC key are CNG's. */
+    /** RSA keys of a key storage provider and every EC key are CNG's; the library checks its signatures. */
     private boolean throughCng(HandleKey handle) {
         return handle.cng() || algorithm.family == KeyFamily.EC;
-    }
-
-    /** The JDK's name for what this algorithm hands out, ECDSA's in DER. */
-    private String checkerName() {
-        return algorithm.output == SigningAlgorithm.Output.ECDSA_P1363
-                ? algorithm.jcaName.replace("inP1363Format", "")
-                : algorithm.jcaName;
     }
 
     /**
@@ -105,7 +95,6 @@ final class HandleSignature extends SignatureSpi {
             throw new SignatureException(algorithm.jcaName + " is not initialized");
         } else if (digest != null) {
             digest.update(data, offset, length);
-            if (checker != null) checker.update(data, offset, length);
         } else {
             if (rawInput.size() + length > RawRsaInput.MAX_LENGTH) {
                 // Refused input is gone: none of it may end up in front of the next signing's.
@@ -114,29 +103,11 @@ final class HandleSignature extends SignatureSpi {
                         + RawRsaInput.MAX_LENGTH + " bytes: a DigestInfo or an MD5 and SHA-1 value");
             }
             rawInput.write(data, offset, length);
-            if (checker != null) checker.update(data, offset, length);
         }
     }
 
     @Override
     protected byte[] engineSign() throws SignatureException {
-        try {
-            return sign();
-        } finally {
-            // Whatever happened, the next signing's input starts anew for the check too.
-            if (checker != null) resetChecker();
-        }
-    }
-
-    private void resetChecker() throws SignatureException {
-        try {
-            checker.initVerify(key.publicKey());
-        } catch (InvalidKeyException e) {
-            throw new SignatureException("the certificate's key no longer checks signatures", e);
-        }
-    }
-
-    private byte[] sign() throws SignatureException {
         if (key == null) throw new SignatureException(algorithm.jcaName + " is not initialized for signing");
         int algorithmId = algorithm.algorithmId;
         byte[] hash;
@@ -155,7 +126,7 @@ final class HandleSignature extends SignatureSpi {
         byte[] pin = key.pin();
         byte[] signature;
         try {
-            signature = checker != null
+            signature = throughCng(key)
                     ? ProviderNatives.signCng(key.certificate(), hash,
                             algorithm.family == KeyFamily.EC ? ProviderNatives.CNG_NO_PADDING
                                                              : ProviderNatives.CNG_PKCS1,
@@ -168,11 +139,7 @@ final class HandleSignature extends SignatureSpi {
         } finally {
             if (pin != null) Arrays.fill(pin, (byte) 0);
         }
-        byte[] output = formatted(signature);
-        if (checker != null && !checker.verify(checked(signature, output)))
-            throw new SignatureException(algorithm.jcaName + " with the key of \"" + key.alias()
-                    + "\" failed: the signature does not verify against the certificate");
-        return output;
+        return formatted(signature);
     }
 
     private byte[] formatted(byte[] signature) throws SignatureException {
@@ -191,12 +158,6 @@ final class HandleSignature extends SignatureSpi {
         }
     }
 
-    /** What the checker takes: ECDSA in DER, whatever the output. */
-    private byte[] checked(byte[] signature, byte[] output) throws SignatureException {
-        return algorithm.output == SigningAlgorithm.Output.ECDSA_P1363
-                ? EcdsaSignature.toDer(signature, ((EcHandleKey) key).fieldBytes())
-                : output;
-    }
 
     @Override
     protected boolean engineVerify(byte[] signature) throws SignatureException {

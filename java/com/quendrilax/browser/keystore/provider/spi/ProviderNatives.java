@@ -50,7 +50,8 @@ final class ProviderNatives {
      * {@code scheme} is {@link #CNG_PKCS1} or {@link #CNG_PSS} (with {@code saltLength}) for RSA,
      * {@link #CNG_NO_PADDING} for ECDSA; {@code hashAlgorithm} the CryptoAPI algorithm of the
      * hash. The signature as CNG writes it: RSA most significant byte first, ECDSA r then s.
-     * Status 27 when CNG cannot use the key for it; the caller checks it against the certificate.
+     * Checked against the certificate before it is returned; status 27 when CNG cannot use the
+     * key for it.
      */
     static native byte[] signCng(byte[] certificate, byte[] hash, int scheme, int hashAlgorithm,
             int saltLength, byte[] pin) throws NativeFailure;

@@ -14,7 +14,7 @@ final class RsaHandleKey extends HandleKey implements RSAKey {
 
     RsaHandleKey(String alias, byte[] certificate, RSAPublicKey publicKey, char[] password,
             boolean cng) throws UnrecoverableKeyException {
-        super(alias, certificate, publicKey, password, cng);
+        super(alias, certificate, password, cng);
         this.modulus = publicKey.getModulus();
         this.publicExponent = publicKey.getPublicExponent();
     }
