@@ -207,8 +207,9 @@ TEST_F(CngOperations, SignatureOfAnotherKeyIsNeverHandedOut) {
 }
 
 // The ten natives open the container with CryptAcquireContextA, which knows no key storage
-// provider: a certificate bound to one fails there, status 6 for signing, as it always did.
-TEST_F(CngOperations, TheTenNativesSigningFailsOnAKeyStorageProvidersKey) {
+// provider: a certificate bound to one fails there, with the status each gives that step (6 for
+// signing, 10 for decryption), as it always did.
+TEST_F(CngOperations, TheTenNativesFailOnAKeyStorageProvidersKey) {
     TestIdentity identity;
     if (!make(keyStorageKey(FixtureKey::EcP256), identity)) GTEST_SKIP() << skipReason_;
     CallContext context;
@@ -220,6 +221,19 @@ TEST_F(CngOperations, TheTenNativesSigningFailsOnAKeyStorageProvidersKey) {
     EXPECT_EQ(context.outcome.code(), kStatusNoKeyContainer);
     EXPECT_STREQ(context.outcome.step(), "CryptAcquireContextA");
     EXPECT_TRUE(signature.empty());
+
+    TestIdentity rsa;
+    ASSERT_TRUE(make(keyStorageKey(FixtureKey::Rsa2048), rsa));
+    CallContext decryption;
+    common::SecureBytes plainText;
+    Bytes cipherText = fixture_->encryptFor(rsa.certificate, kSecret, false);
+    EXPECT_FALSE(decryptWithCertificate(decryption, rsa.certificate.data(),
+                                        static_cast<DWORD>(rsa.certificate.size()),
+                                        cipherText.data(), static_cast<DWORD>(cipherText.size()),
+                                        plainText));
+    EXPECT_EQ(decryption.outcome.code(), kStatusKeyProvInfoUnreadable);
+    EXPECT_STREQ(decryption.outcome.step(), "CryptAcquireContextA");
+    EXPECT_EQ(plainText.size(), 0u);
 }
 
 }  // namespace

@@ -164,6 +164,39 @@ TEST_F(KeyStorageProvider, RsaSignsPkcs1AndPssAndDecryptsOaepOfItsDigest) {
     key_ = 0;
 }
 
+// A certificate's public key checks CNG's signatures: a good one, none that is altered, cut or
+// of another padding.
+TEST_F(KeyStorageProvider, CertificateKeysCheckCngSignatures) {
+    ASSERT_EQ(NCryptOpenKey(provider_, &key_, u"ec-key", 0, 0), ERROR_SUCCESS);
+    Bytes hash = opensslDigest(CALG_SHA_384, kMessage);
+    Bytes signature(64);
+    DWORD size = 0;
+    ASSERT_EQ(NCryptSignHash(key_, nullptr, hash.data(), 48, signature.data(), 64, &size, 0),
+              ERROR_SUCCESS);
+    HCERTSTORE store = CertOpenSystemStoreA(0, "My");
+    ASSERT_NE(store, nullptr);
+    PCCERT_CONTEXT context = CertEnumCertificatesInStore(store, nullptr);
+    ASSERT_NE(context, nullptr);
+    BCRYPT_KEY_HANDLE publicKey = nullptr;
+    ASSERT_TRUE(CryptImportPublicKeyInfoEx2(X509_ASN_ENCODING, &context->pCertInfo->SubjectPublicKeyInfo,
+                                            0, nullptr, &publicKey));
+    EXPECT_EQ(BCryptVerifySignature(publicKey, nullptr, hash.data(), 48, signature.data(), 64, 0),
+              STATUS_SUCCESS);
+    EXPECT_EQ(BCryptVerifySignature(publicKey, nullptr, hash.data(), 48, signature.data(), 63, 0),
+              STATUS_INVALID_SIGNATURE);
+    BCRYPT_PKCS1_PADDING_INFO pkcs1{BCRYPT_SHA384_ALGORITHM};
+    EXPECT_EQ(BCryptVerifySignature(publicKey, &pkcs1, hash.data(), 48, signature.data(), 64,
+                                    BCRYPT_PAD_PKCS1),
+              STATUS_INVALID_PARAMETER);
+    signature[10] ^= 1;
+    EXPECT_EQ(BCryptVerifySignature(publicKey, nullptr, hash.data(), 48, signature.data(), 64, 0),
+              STATUS_INVALID_SIGNATURE);
+    EXPECT_EQ(BCryptDestroyKey(publicKey), STATUS_SUCCESS);
+    EXPECT_EQ(BCryptDestroyKey(publicKey), STATUS_INVALID_HANDLE);
+    CertFreeCertificateContext(context);
+    CertCloseStore(store, 0);
+}
+
 TEST_F(KeyStorageProvider, CertificatesGiveTheirKeyAsCngOrCspAsTheFlagsAsk) {
     admin::Identity csp = identity(admin::KeyType::Rsa1024, "csp-key", "");
     HCERTSTORE store = CertOpenSystemStoreA(0, "My");
