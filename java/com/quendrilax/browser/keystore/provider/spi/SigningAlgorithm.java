@@ -25,6 +25,9 @@ enum SigningAlgorithm {
             Output.DSA_P1363),
     SHA1_ECDSA("SHA1withECDSA", List.of("1.2.840.10045.4.1", "ECDSA"), "SHA-1", 0x8004,
             KeyFamily.EC, Output.ECDSA_DER),
+    /** ECDSA signs the hash as it is, so CNG takes SHA-224, which CryptoAPI has no number for. */
+    SHA224_ECDSA("SHA224withECDSA", List.of("1.2.840.10045.4.3.1"), "SHA-224", 0, KeyFamily.EC,
+            Output.ECDSA_DER),
     SHA256_ECDSA("SHA256withECDSA", List.of("1.2.840.10045.4.3.2"), "SHA-256", 0x800c,
             KeyFamily.EC, Output.ECDSA_DER),
     SHA384_ECDSA("SHA384withECDSA", List.of("1.2.840.10045.4.3.3"), "SHA-384", 0x800d,
@@ -32,6 +35,8 @@ enum SigningAlgorithm {
     SHA512_ECDSA("SHA512withECDSA", List.of("1.2.840.10045.4.3.4"), "SHA-512", 0x800e,
             KeyFamily.EC, Output.ECDSA_DER),
     SHA1_ECDSA_P1363("SHA1withECDSAinP1363Format", List.of(), "SHA-1", 0x8004, KeyFamily.EC,
+            Output.ECDSA_P1363),
+    SHA224_ECDSA_P1363("SHA224withECDSAinP1363Format", List.of(), "SHA-224", 0, KeyFamily.EC,
             Output.ECDSA_P1363),
     SHA256_ECDSA_P1363("SHA256withECDSAinP1363Format", List.of(), "SHA-256", 0x800c,
             KeyFamily.EC, Output.ECDSA_P1363),

@@ -308,7 +308,7 @@ class HandleSignatureTest {
     // curve; the JDK's SunEC checks them.
     @ParameterizedTest
     @CsvSource({"P256, SHA256withECDSA", "P256, SHA1withECDSA", "P384, SHA384withECDSA",
-            "P521, SHA512withECDSA", "P256, SHA256withECDSAinP1363Format",
+            "P521, SHA512withECDSA", "P256, SHA224withECDSA", "P256, SHA256withECDSAinP1363Format",
             "P521, SHA512withECDSAinP1363Format", "P384, OID.1.2.840.10045.4.3.3"})
     void ecdsaSignaturesVerifyWithTheJdk(String curve, String algorithm) throws Exception {
         Identity identity = curve.equals("P256") ? ecP256 : curve.equals("P384") ? ecP384 : ecP521;
