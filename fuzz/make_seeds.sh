@@ -46,7 +46,7 @@ rm -rf "$corpus"/{pkcs12_import,certificate_store,damaged_keystore,log_message}/
 mkdir -p "$corpus"/{pkcs12_import,certificate_store,damaged_keystore,log_message}
 
 # PKCS#12: today's encryption, the legacy one Windows exports, no MAC nor encryption, encryption
-# without a MAC, a chain, a DSA key, an EC key (refused: containers hold RSA and DSA keys only),
+# without a MAC, a chain, a DSA key, an EC key (imported into the key storage provider),
 # a DSA key with a 256-bit q (refused: its signatures do not fit the DSS format; it was once
 # imported and then "signed" with bytes never written), and one more iteration than the limit
 # in the MAC and in a key's encryption (refused before any key derivation).

@@ -1,10 +1,12 @@
 // PKCS#12 files from outside, imported as qdie-keystore import-pfx imports them. A file is
 // refused with AdminError or imported whole: its certificate listed in the store, bound to a
-// container whose key signs what the certificate verifies and decrypts what it encrypts.
+// container whose key signs what the certificate verifies and decrypts what it encrypts (an EC
+// key, in the key storage provider, signs).
 #include <unistd.h>
 
 #include <algorithm>
 #include <cstdint>
+#include <string>
 
 #include "fuzz_check.h"
 #include "softcapi/admin/admin.h"
@@ -55,6 +57,36 @@ void requireDecrypts(HCRYPTPROV provider, const softcapi::admin::Identity& ident
     require(CryptDestroyKey(key) != FALSE, "the key is released");
 }
 
+// A key of the key storage provider, through CNG as the library opens it.
+void requireKeyStorageKeyWorks(const softcapi::admin::Identity& identity) {
+    NCRYPT_PROV_HANDLE storage = 0;
+    NCRYPT_KEY_HANDLE key = 0;
+    require(NCryptOpenStorageProvider(&storage, MS_KEY_STORAGE_PROVIDER, 0) == ERROR_SUCCESS &&
+                NCryptOpenKey(storage, &key, u"fuzz-import", 0, 0) == ERROR_SUCCESS,
+            "the key storage provider opens the imported key");
+    std::vector<BYTE> hash = opensslDigest(CALG_SHA_256, {'f', 'u', 'z', 'z'});
+    DWORD size = 0;
+    BCRYPT_PKCS1_PADDING_INFO pkcs1{BCRYPT_SHA256_ALGORITHM};
+    BYTE group[16] = {};
+    require(NCryptGetProperty(key, NCRYPT_ALGORITHM_GROUP_PROPERTY, group, sizeof(group), &size, 0) ==
+                ERROR_SUCCESS,
+            "the imported key tells its group");
+    const bool ec = std::u16string(reinterpret_cast<const char16_t*>(group)) == NCRYPT_ECDSA_ALGORITHM_GROUP;
+    void* padding = ec ? nullptr : &pkcs1;
+    DWORD scheme = ec ? 0 : BCRYPT_PAD_PKCS1;
+    require(NCryptSignHash(key, padding, hash.data(), static_cast<DWORD>(hash.size()), nullptr, 0,
+                           &size, scheme) == ERROR_SUCCESS,
+            "the imported key tells its signature's size");
+    std::vector<BYTE> signature(size);
+    require(NCryptSignHash(key, padding, hash.data(), static_cast<DWORD>(hash.size()),
+                           signature.data(), size, &size, scheme) == ERROR_SUCCESS,
+            "the imported key signs through CNG");
+    require(opensslVerifiesCng(identity.certificate, CALG_SHA_256, hash, signature, scheme),
+            "the certificate verifies what the imported key signed through CNG");
+    require(NCryptFreeObject(key) == ERROR_SUCCESS && NCryptFreeObject(storage) == ERROR_SUCCESS,
+            "the CNG objects are released");
+}
+
 void requireImported(const softcapi::admin::Identity& identity) {
     std::vector<WalkedCertificate> walked = walkStore(kStore);
     require(walked.size() == 1 && walked[0].encoded == identity.certificate,
@@ -63,6 +95,7 @@ void requireImported(const softcapi::admin::Identity& identity) {
                 walked[0].binding->provider == identity.binding.provider &&
                 walked[0].binding->keySpec == identity.binding.keySpec,
             "the imported certificate is bound to its container");
+    if (identity.binding.providerType == 0) return requireKeyStorageKeyWorks(identity);
     HCRYPTPROV provider = 0;
     require(CryptAcquireContextA(&provider, kContainer, identity.binding.provider.c_str(),
                                  identity.binding.providerType, 0) != FALSE,
