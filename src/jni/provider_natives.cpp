@@ -95,79 +95,75 @@ jbyteArray signHash(JNIEnv* env, jint hashAlgorithm, jstring keyAlgorithm, jbyte
     return resultBytes(env, signature.data(), signature.size());
 }
 
-jbyteArray decrypt(JNIEnv* env, jbyteArray certificate, jbyteArray cipherText, jbyteArray pin) {
+// One operation with a certificate's key on one byte[] of input: the certificate, the input and
+// the PIN taken from Java, `run` given them with the call's context, and its `Result` handed back
+// as a byte[], or null with what failed thrown.
+template <typename Result, typename Run>
+jbyteArray keyOperation(JNIEnv* env, jbyteArray certificate, jbyteArray input,
+                        const char* inputName, jbyteArray pin, Run run) {
     JavaBytes certificateBytes(env, certificate);
     if (!certificateBytes.valid()) return throwArgumentUnavailable(env, certificate, "certificate"), nullptr;
-    JavaBytes cipherBytes(env, cipherText);
-    if (!cipherBytes.valid()) return throwArgumentUnavailable(env, cipherText, "cipherText"), nullptr;
+    JavaBytes inputBytes(env, input);
+    if (!inputBytes.valid()) return throwArgumentUnavailable(env, input, inputName), nullptr;
     SecureBytes pinBytes;
     if (!takePin(env, pin, pinBytes)) return throwArgumentUnavailable(env, pin, "pin"), nullptr;
 
-    SecureBytes plainText;
+    Result result;
     keyops::CallContext context(diagnostics::javaLogSink(env));
-    if (!keyops::decryptWithCertificate(context, certificateBytes.data(), certificateBytes.size(),
-                                        cipherBytes.data(), cipherBytes.size(), plainText,
-                                        pinText(pinBytes)))
-        return throwFailure(env, context.outcome), nullptr;
-    return resultBytes(env, plainText.data(), plainText.size());
-}
-
-jbyteArray rawRsa(JNIEnv* env, jbyteArray certificate, jbyteArray block, jbyteArray pin) {
-    JavaBytes certificateBytes(env, certificate);
-    if (!certificateBytes.valid()) return throwArgumentUnavailable(env, certificate, "certificate"), nullptr;
-    JavaBytes blockBytes(env, block);
-    if (!blockBytes.valid()) return throwArgumentUnavailable(env, block, "block"), nullptr;
-    SecureBytes pinBytes;
-    if (!takePin(env, pin, pinBytes)) return throwArgumentUnavailable(env, pin, "pin"), nullptr;
-
-    SecureBytes result;
-    keyops::CallContext context(diagnostics::javaLogSink(env));
-    if (!keyops::rawRsaWithCertificate(context, certificateBytes.data(), certificateBytes.size(),
-                                       blockBytes.data(), blockBytes.size(), result,
-                                       pinText(pinBytes)))
+    if (!run(context, certificateBytes, inputBytes, pinText(pinBytes), result))
         return throwFailure(env, context.outcome), nullptr;
     return resultBytes(env, result.data(), result.size());
 }
 
-keyops::CngPadding cngPadding(jint scheme, jint hashAlgorithm, jint saltLength) {
-    return {static_cast<DWORD>(scheme), static_cast<ALG_ID>(hashAlgorithm),
-            static_cast<DWORD>(saltLength)};
+jbyteArray decrypt(JNIEnv* env, jbyteArray certificate, jbyteArray cipherText, jbyteArray pin) {
+    return keyOperation<SecureBytes>(
+        env, certificate, cipherText, "cipherText", pin,
+        [](keyops::CallContext& context, const JavaBytes& certificateBytes,
+           const JavaBytes& cipherBytes, const char* pinText, SecureBytes& plainText) {
+            return keyops::decryptWithCertificate(context, certificateBytes.data(),
+                                                  certificateBytes.size(), cipherBytes.data(),
+                                                  cipherBytes.size(), plainText, pinText);
+        });
+}
+
+jbyteArray rawRsa(JNIEnv* env, jbyteArray certificate, jbyteArray block, jbyteArray pin) {
+    return keyOperation<SecureBytes>(
+        env, certificate, block, "block", pin,
+        [](keyops::CallContext& context, const JavaBytes& certificateBytes,
+           const JavaBytes& blockBytes, const char* pinText, SecureBytes& result) {
+            return keyops::rawRsaWithCertificate(context, certificateBytes.data(),
+                                                 certificateBytes.size(), blockBytes.data(),
+                                                 blockBytes.size(), result, pinText);
+        });
 }
 
 jbyteArray signCng(JNIEnv* env, jbyteArray certificate, jbyteArray hash, jint scheme,
                    jint hashAlgorithm, jint saltLength, jbyteArray pin) {
-    JavaBytes certificateBytes(env, certificate);
-    if (!certificateBytes.valid()) return throwArgumentUnavailable(env, certificate, "certificate"), nullptr;
-    JavaBytes hashBytes(env, hash);
-    if (!hashBytes.valid()) return throwArgumentUnavailable(env, hash, "hash"), nullptr;
-    SecureBytes pinBytes;
-    if (!takePin(env, pin, pinBytes)) return throwArgumentUnavailable(env, pin, "pin"), nullptr;
-
-    std::vector<BYTE> signature;
-    keyops::CallContext context(diagnostics::javaLogSink(env));
-    if (!keyops::signThroughCng(context, certificateBytes.data(), certificateBytes.size(),
-                                cngPadding(scheme, hashAlgorithm, saltLength), hashBytes.data(),
-                                hashBytes.size(), signature, pinText(pinBytes)))
-        return throwFailure(env, context.outcome), nullptr;
-    return resultBytes(env, signature.data(), signature.size());
+    const keyops::CngPadding padding = {static_cast<DWORD>(scheme),
+                                        static_cast<ALG_ID>(hashAlgorithm),
+                                        static_cast<DWORD>(saltLength)};
+    return keyOperation<std::vector<BYTE>>(
+        env, certificate, hash, "hash", pin,
+        [&](keyops::CallContext& context, const JavaBytes& certificateBytes,
+            const JavaBytes& hashBytes, const char* pinText, std::vector<BYTE>& signature) {
+            return keyops::signThroughCng(context, certificateBytes.data(),
+                                          certificateBytes.size(), padding, hashBytes.data(),
+                                          hashBytes.size(), signature, pinText);
+        });
 }
 
 jbyteArray decryptCng(JNIEnv* env, jbyteArray certificate, jbyteArray cipherText, jint scheme,
                       jint hashAlgorithm, jbyteArray pin) {
-    JavaBytes certificateBytes(env, certificate);
-    if (!certificateBytes.valid()) return throwArgumentUnavailable(env, certificate, "certificate"), nullptr;
-    JavaBytes cipherBytes(env, cipherText);
-    if (!cipherBytes.valid()) return throwArgumentUnavailable(env, cipherText, "cipherText"), nullptr;
-    SecureBytes pinBytes;
-    if (!takePin(env, pin, pinBytes)) return throwArgumentUnavailable(env, pin, "pin"), nullptr;
-
-    SecureBytes plainText;
-    keyops::CallContext context(diagnostics::javaLogSink(env));
-    if (!keyops::decryptThroughCng(context, certificateBytes.data(), certificateBytes.size(),
-                                   cngPadding(scheme, hashAlgorithm, 0), cipherBytes.data(),
-                                   cipherBytes.size(), plainText, pinText(pinBytes)))
-        return throwFailure(env, context.outcome), nullptr;
-    return resultBytes(env, plainText.data(), plainText.size());
+    const keyops::CngPadding padding = {static_cast<DWORD>(scheme),
+                                        static_cast<ALG_ID>(hashAlgorithm), 0};
+    return keyOperation<SecureBytes>(
+        env, certificate, cipherText, "cipherText", pin,
+        [&](keyops::CallContext& context, const JavaBytes& certificateBytes,
+            const JavaBytes& cipherBytes, const char* pinText, SecureBytes& plainText) {
+            return keyops::decryptThroughCng(context, certificateBytes.data(),
+                                             certificateBytes.size(), padding, cipherBytes.data(),
+                                             cipherBytes.size(), plainText, pinText);
+        });
 }
 
 jobject listStore(JNIEnv* env, jstring storeName) {

@@ -66,24 +66,6 @@ bool hasKey(const CryptoPlatform& platform, PCCERT_CONTEXT certificate) {
            size != 0;
 }
 
-// Whether the certificate's key lives in a key storage provider (CNG): provider type 0. A
-// property that cannot be read in whole says no, and the key is tried as a CSP's.
-bool hasCngKey(const CryptoPlatform& platform, PCCERT_CONTEXT certificate) {
-    DWORD size = 0;
-    if (!platform.CertGetCertificateContextProperty(certificate, CERT_KEY_PROV_INFO_PROP_ID,
-                                                    nullptr, &size) ||
-        size < sizeof(CRYPT_KEY_PROV_INFO))
-        return false;
-    std::vector<BYTE> buffer(size);
-    if (!platform.CertGetCertificateContextProperty(certificate, CERT_KEY_PROV_INFO_PROP_ID,
-                                                    buffer.data(), &size) ||
-        size < sizeof(CRYPT_KEY_PROV_INFO))
-        return false;
-    CRYPT_KEY_PROV_INFO info;
-    std::memcpy(&info, buffer.data(), sizeof(info));
-    return info.dwProvType == 0;
-}
-
 // Each certificate `take` keeps, the last enumerated first; empty where memory for one ran out
 // (`take` then returns false). `walkError` is ERROR_SUCCESS when the walk reached the store's
 // end, else why it did not: no memory, or the enumeration's own error.
@@ -125,6 +107,28 @@ std::vector<BYTE> encodingOf(PCCERT_CONTEXT certificate) {
                              certificate->pbCertEncoded + certificate->cbCertEncoded);
 }
 
+// Whether the certificate has a key and whether it lives in a key storage provider (CNG):
+// provider type 0. A property that cannot be read in whole says no to the second, and the key is
+// tried as a CSP's.
+ListedCertificate listedWithKey(const CryptoPlatform& platform, PCCERT_CONTEXT certificate) {
+    ListedCertificate listed;
+    listed.encoding = encodingOf(certificate);
+    DWORD size = 0;
+    listed.hasKey = platform.CertGetCertificateContextProperty(
+                        certificate, CERT_KEY_PROV_INFO_PROP_ID, nullptr, &size) &&
+                    size != 0;
+    if (!listed.hasKey || size < sizeof(CRYPT_KEY_PROV_INFO)) return listed;
+    std::vector<BYTE> buffer(size);
+    if (!platform.CertGetCertificateContextProperty(certificate, CERT_KEY_PROV_INFO_PROP_ID,
+                                                    buffer.data(), &size) ||
+        size < sizeof(CRYPT_KEY_PROV_INFO))
+        return listed;
+    CRYPT_KEY_PROV_INFO info;
+    std::memcpy(&info, buffer.data(), sizeof(info));
+    listed.cngKey = info.dwProvType == 0;
+    return listed;
+}
+
 }  // namespace
 
 CertificateList listCertificates(CallContext& context, const char* storeName) {
@@ -144,9 +148,7 @@ std::vector<ListedCertificate> listStoreEntries(CallContext& context, const char
         context, storeName, walkError,
         [&](std::vector<ListedCertificate>& entries, PCCERT_CONTEXT certificate) {
             return appendOrStop([&] {
-                bool key = hasKey(context.platform, certificate);
-                entries.push_back({encodingOf(certificate), key,
-                                   key && hasCngKey(context.platform, certificate)});
+                entries.push_back(listedWithKey(context.platform, certificate));
             });
         });
     // What a walk cut short gives is not the store: the listing fails.

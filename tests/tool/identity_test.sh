@@ -47,7 +47,7 @@ grep -q "  CN=Lost  container=lost provider=\"Contoso Vanished Provider\" type=2
 expect_equal "Legacy lines" "$(wc -l <"$WORK/out")" 2
 
 # EC keys, and RSA keys when --provider names it, go to the key storage provider: bound as CNG
-# binds a key, provider type 0 and spec 0, and listed by containers as its keys.
+# binds a key, provider type 0 and key specification 0, and listed by containers as its keys.
 ksp='provider="Microsoft Software Key Storage Provider" type=0 spec=0'
 for curve in p256 p384 p521; do
     run_ok "ec-$curve identity" new-identity --subject "CN=Eve $curve" --key ec-$curve --container "eve $curve" \
