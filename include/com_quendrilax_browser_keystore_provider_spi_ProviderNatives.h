@@ -26,10 +26,10 @@ JNIEXPORT jbyteArray JNICALL Java_com_quendrilax_browser_keystore_provider_spi_P
 /*
  * Class:     com_quendrilax_browser_keystore_provider_spi_ProviderNatives
  * Method:    decrypt
- * Signature: ([B[B[B)[B
+ * Signature: ([B[BZ[B)[B
  */
 JNIEXPORT jbyteArray JNICALL Java_com_quendrilax_browser_keystore_provider_spi_ProviderNatives_decrypt
-  (JNIEnv *, jclass, jbyteArray, jbyteArray, jbyteArray);
+  (JNIEnv *, jclass, jbyteArray, jbyteArray, jboolean, jbyteArray);
 
 /*
  * Class:     com_quendrilax_browser_keystore_provider_spi_ProviderNatives
@@ -50,10 +50,10 @@ JNIEXPORT jbyteArray JNICALL Java_com_quendrilax_browser_keystore_provider_spi_P
 /*
  * Class:     com_quendrilax_browser_keystore_provider_spi_ProviderNatives
  * Method:    decryptCng
- * Signature: ([B[BII[B)[B
+ * Signature: ([B[BII[B[B)[B
  */
 JNIEXPORT jbyteArray JNICALL Java_com_quendrilax_browser_keystore_provider_spi_ProviderNatives_decryptCng
-  (JNIEnv *, jclass, jbyteArray, jbyteArray, jint, jint, jbyteArray);
+  (JNIEnv *, jclass, jbyteArray, jbyteArray, jint, jint, jbyteArray, jbyteArray);
 
 /*
  * Class:     com_quendrilax_browser_keystore_provider_spi_ProviderNatives

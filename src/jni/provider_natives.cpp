@@ -115,14 +115,16 @@ jbyteArray keyOperation(JNIEnv* env, jbyteArray certificate, jbyteArray input,
     return resultBytes(env, result.data(), result.size());
 }
 
-jbyteArray decrypt(JNIEnv* env, jbyteArray certificate, jbyteArray cipherText, jbyteArray pin) {
+jbyteArray decrypt(JNIEnv* env, jbyteArray certificate, jbyteArray cipherText, jboolean oaep,
+                   jbyteArray pin) {
+    const keyops::RsaPadding padding = oaep ? keyops::RsaPadding::Oaep : keyops::RsaPadding::Pkcs1;
     return keyOperation<SecureBytes>(
         env, certificate, cipherText, "cipherText", pin,
-        [](keyops::CallContext& context, const JavaBytes& certificateBytes,
-           const JavaBytes& cipherBytes, const char* pinText, SecureBytes& plainText) {
-            return keyops::decryptWithCertificate(context, certificateBytes.data(),
-                                                  certificateBytes.size(), cipherBytes.data(),
-                                                  cipherBytes.size(), plainText, pinText);
+        [&](keyops::CallContext& context, const JavaBytes& certificateBytes,
+            const JavaBytes& cipherBytes, const char* pinText, SecureBytes& plainText) {
+            return keyops::decryptWithPadding(context, certificateBytes.data(),
+                                              certificateBytes.size(), cipherBytes.data(),
+                                              cipherBytes.size(), padding, plainText, pinText);
         });
 }
 
@@ -153,9 +155,15 @@ jbyteArray signCng(JNIEnv* env, jbyteArray certificate, jbyteArray hash, jint sc
 }
 
 jbyteArray decryptCng(JNIEnv* env, jbyteArray certificate, jbyteArray cipherText, jint scheme,
-                      jint hashAlgorithm, jbyteArray pin) {
-    const keyops::CngPadding padding = {static_cast<DWORD>(scheme),
-                                        static_cast<ALG_ID>(hashAlgorithm), 0};
+                      jint hashAlgorithm, jbyteArray label, jbyteArray pin) {
+    // No label and an empty one are the same to OAEP.
+    JavaBytes labelBytes(env, label);
+    if (label != nullptr && !labelBytes.valid())
+        return throwArgumentUnavailable(env, label, "label"), nullptr;
+    const keyops::CngPadding padding = {
+        static_cast<DWORD>(scheme), static_cast<ALG_ID>(hashAlgorithm), 0,
+        labelBytes.valid() && labelBytes.size() > 0 ? labelBytes.data() : nullptr,
+        labelBytes.valid() ? labelBytes.size() : 0};
     return keyOperation<SecureBytes>(
         env, certificate, cipherText, "cipherText", pin,
         [&](keyops::CallContext& context, const JavaBytes& certificateBytes,
@@ -207,8 +215,10 @@ JNIEXPORT jbyteArray JNICALL Java_com_quendrilax_browser_keystore_provider_spi_P
 }
 
 JNIEXPORT jbyteArray JNICALL Java_com_quendrilax_browser_keystore_provider_spi_ProviderNatives_decrypt(
-    JNIEnv* env, jclass, jbyteArray certificate, jbyteArray cipherText, jbyteArray pin) {
-    return guardProviderNative(env, [&] { return decrypt(env, certificate, cipherText, pin); });
+    JNIEnv* env, jclass, jbyteArray certificate, jbyteArray cipherText, jboolean oaep,
+    jbyteArray pin) {
+    return guardProviderNative(env,
+                               [&] { return decrypt(env, certificate, cipherText, oaep, pin); });
 }
 
 JNIEXPORT jbyteArray JNICALL Java_com_quendrilax_browser_keystore_provider_spi_ProviderNatives_rawRsa(
@@ -226,9 +236,10 @@ JNIEXPORT jbyteArray JNICALL Java_com_quendrilax_browser_keystore_provider_spi_P
 
 JNIEXPORT jbyteArray JNICALL Java_com_quendrilax_browser_keystore_provider_spi_ProviderNatives_decryptCng(
     JNIEnv* env, jclass, jbyteArray certificate, jbyteArray cipherText, jint scheme,
-    jint hashAlgorithm, jbyteArray pin) {
-    return guardProviderNative(
-        env, [&] { return decryptCng(env, certificate, cipherText, scheme, hashAlgorithm, pin); });
+    jint hashAlgorithm, jbyteArray label, jbyteArray pin) {
+    return guardProviderNative(env, [&] {
+        return decryptCng(env, certificate, cipherText, scheme, hashAlgorithm, label, pin);
+    });
 }
 
 JNIEXPORT jobject JNICALL Java_com_quendrilax_browser_keystore_provider_spi_ProviderNatives_listStore(

@@ -1,5 +1,7 @@
 #include "keyops/cng_operations.h"
 
+#include <algorithm>
+#include <cstdint>
 #include <cstring>
 #include <new>
 
@@ -19,6 +21,7 @@ using diagnostics::kStatusSignatureFailed;
 using diagnostics::kStatusSuccess;
 using diagnostics::trimLogFile;
 using diagnostics::writeLog;
+using diagnostics::writeLogFormatted;
 
 namespace {
 
@@ -39,6 +42,8 @@ const char kVerifyError[] = "BCryptVerifySignature error: %x";
 const char kDecrypted[] = "NCryptDecrypt success";
 const char kDecryptError[] = "NCryptDecrypt error: %x";
 const char kFreed[] = "NCryptFreeObject success";
+const char kPinSet[] = "NCryptSetProperty (SmartCardPin) success";
+const char kPinError[] = "NCryptSetProperty (SmartCardPin) error: %x";
 const char kReleased[] = "CryptReleaseContext success";
 
 const char kAcquireCertificateKey[] = "CryptAcquireCertificatePrivateKey";
@@ -77,7 +82,9 @@ public:
         : scheme_(padding.scheme),
           pkcs1_{cngHashName(padding.hashAlgorithm)},
           pss_{cngHashName(padding.hashAlgorithm), padding.saltLength},
-          oaep_{cngHashName(padding.hashAlgorithm), nullptr, 0} {}
+          // CNG reads the label and never writes it.
+          oaep_{cngHashName(padding.hashAlgorithm), const_cast<PUCHAR>(padding.label),
+                padding.labelLength} {}
 
     void* get() {
         switch (scheme_) {
@@ -189,6 +196,57 @@ void checkAgainstCertificate(CallContext& context, PCCERT_CONTEXT certificate,
         signature.clear();
 }
 
+// UTF-8 (as Java hands a PIN over) to UTF-16 with its terminator; a byte that starts no valid
+// sequence becomes U+FFFD.
+std::vector<WCHAR> utf8ToWide(const char* text) {
+    std::vector<WCHAR> wide;
+    const auto* bytes = reinterpret_cast<const unsigned char*>(text);
+    for (size_t i = 0; bytes[i] != 0;) {
+        unsigned char lead = bytes[i];
+        size_t extra = lead < 0x80 ? 0 : (lead >> 5) == 0x6 ? 1 : (lead >> 4) == 0xE ? 2
+                                       : (lead >> 3) == 0x1E ? 3 : 4;
+        uint32_t point = extra == 0 ? lead : lead & (0x3F >> extra);
+        size_t taken = 1;
+        while (extra != 4 && taken <= extra && (bytes[i + taken] & 0xC0) == 0x80)
+            point = (point << 6) | (bytes[i + taken++] & 0x3F);
+        if (extra == 4 || taken != extra + 1 || point > 0x10FFFF) {
+            point = 0xFFFD;
+            taken = 1;
+        }
+        i += taken;
+        if (point >= 0x10000) {
+            point -= 0x10000;
+            wide.push_back(static_cast<WCHAR>(0xD800 + (point >> 10)));
+            wide.push_back(static_cast<WCHAR>(0xDC00 + (point & 0x3FF)));
+        } else {
+            wide.push_back(static_cast<WCHAR>(point));
+        }
+    }
+    wide.push_back(0);
+    return wide;
+}
+
+// The PIN goes to the key as a smart card's takes it, UTF-16 with its terminator. As with a CSP's
+// PIN, a key that refuses it (one without a PIN) is used as it is; one that needs it and did not
+// get it fails at its operation, with the smart card's error.
+void applyCngPin(CallContext& context, NCRYPT_KEY_HANDLE key, const char* pin) {
+    std::vector<WCHAR> wide;
+    try {
+        wide = utf8ToWide(pin);
+    } catch (const std::bad_alloc&) {
+        writeLogFormatted(kPinError, context.log, static_cast<unsigned>(NTE_NO_MEMORY));
+        return;
+    }
+    SECURITY_STATUS status = context.platform.NCryptSetProperty(
+        key, NCRYPT_PIN_PROPERTY, reinterpret_cast<PBYTE>(wide.data()),
+        static_cast<DWORD>(wide.size() * sizeof(WCHAR)), NCRYPT_SILENT_FLAG);
+    std::fill(wide.begin(), wide.end(), WCHAR{0});
+    if (status == ERROR_SUCCESS)
+        writeLog(kPinSet, context.log);
+    else
+        writeLogFormatted(kPinError, context.log, static_cast<unsigned>(status));
+}
+
 void freeObject(CallContext& context, ScopedNcryptObject& object) {
     runStep(context, {kFreeObject, kFreed, nullptr, kStatusContextNotReleased},
             [&] { return object.close(); });
@@ -235,6 +293,7 @@ bool withCngKey(CallContext& context, const BYTE* encoding, DWORD encodingLength
             if (keySpec == CERT_NCRYPT_KEY_SPEC) {
                 // A key the certificate's context keeps (callerFrees false) is not ours to free.
                 ScopedNcryptObject key(callerFrees ? handle : 0);
+                if (pin != nullptr) applyCngPin(context, static_cast<NCRYPT_KEY_HANDLE>(handle), pin);
                 use(static_cast<NCRYPT_KEY_HANDLE>(handle), lookup.certificate.get());
                 if (key.valid()) freeObject(context, key);
             } else {

@@ -54,6 +54,8 @@
       (PCCERT_CONTEXT, DWORD, void*, HCRYPTPROV_OR_NCRYPT_KEY_HANDLE*, DWORD*, BOOL*))                   \
     X(NCryptGetProperty, SECURITY_STATUS, StatusPlain, None,                                            \
       (NCRYPT_HANDLE, LPCWSTR, PBYTE, DWORD, DWORD*, DWORD))                                            \
+    X(NCryptSetProperty, SECURITY_STATUS, StatusPlain, None,                                            \
+      (NCRYPT_HANDLE, LPCWSTR, PBYTE, DWORD, DWORD))                                                    \
     X(NCryptSignHash, SECURITY_STATUS, StatusPlain, None,                                               \
       (NCRYPT_KEY_HANDLE, void*, PBYTE, DWORD, PBYTE, DWORD, DWORD*, DWORD))                            \
     X(NCryptDecrypt, SECURITY_STATUS, StatusPlain, None,                                                \

@@ -33,6 +33,8 @@ const char kDecryptedWithOaep[] = "CryptDecrypt success\n";
 const char kDecryptError[] = "CryptDecrypt error: %x";
 const char kReleased[] = "CryptReleaseContext success";
 const char kFinished[] = "Decrypt finished";
+const char kOaepDone[] = "CryptDecrypt success (CRYPT_OAEP)";
+const char kOaepError[] = "CryptDecrypt error (CRYPT_OAEP): %x";
 const char kRawBanner[] = "########## Raw RSA ##########";
 const char kRawDone[] = "CryptDecrypt success (CRYPT_DECRYPT_RSA_NO_PADDING_CHECK)";
 const char kRawError[] = "CryptDecrypt error (CRYPT_DECRYPT_RSA_NO_PADDING_CHECK): %x";
@@ -63,16 +65,22 @@ DWORD decryptCopy(const CryptoPlatform& platform, HCRYPTKEY key, const BYTE* cip
     return ERROR_SUCCESS;
 }
 
+// KP_MODE and KP_PADDING as the behaviour has always set them; a provider that refuses them
+// still decrypts RSA blocks.
+void setBlockParameters(const CryptoPlatform& platform, HCRYPTKEY key) {
+    const DWORD mode = CRYPT_MODE_ECB;
+    const DWORD padding = PKCS5_PADDING;
+    platform.CryptSetKeyParam(key, KP_MODE, reinterpret_cast<const BYTE*>(&mode), 0);
+    platform.CryptSetKeyParam(key, KP_PADDING, reinterpret_cast<const BYTE*>(&padding), 0);
+}
+
 // PKCS #1 v1.5 first, then OAEP. An OAEP block passes the PKCS #1 v1.5 check about once in a few
 // hundred times, while a PKCS #1 v1.5 block passes the OAEP check with negligible probability:
 // so a PKCS #1 v1.5 success is confirmed, and a block that OAEP accepts too is OAEP.
 void decryptWithKey(CallContext& context, HCRYPTKEY key, const BYTE* cipherText,
                     DWORD cipherTextLength, SecureBytes& plainText) {
     const CryptoPlatform& platform = context.platform;
-    const DWORD mode = CRYPT_MODE_ECB;
-    const DWORD padding = PKCS5_PADDING;
-    platform.CryptSetKeyParam(key, KP_MODE, reinterpret_cast<const BYTE*>(&mode), 0);
-    platform.CryptSetKeyParam(key, KP_PADDING, reinterpret_cast<const BYTE*>(&padding), 0);
+    setBlockParameters(platform, key);
 
     SecureBytes message;
     DWORD error = decryptCopy(platform, key, cipherText, cipherTextLength, 0, message);
@@ -92,6 +100,23 @@ void decryptWithKey(CallContext& context, HCRYPTKEY key, const BYTE* cipherText,
                         error == ERROR_SUCCESS, error))
             return;
     }
+    plainText = std::move(message);
+    context.outcome.record(kStatusSuccess);
+}
+
+// The one padding asked: a block that is not of it fails, whatever the other padding would say.
+void decryptWithOnePadding(CallContext& context, HCRYPTKEY key, const BYTE* cipherText,
+                           DWORD cipherTextLength, RsaPadding padding, SecureBytes& plainText) {
+    setBlockParameters(context.platform, key);
+    const bool oaep = padding == RsaPadding::Oaep;
+    SecureBytes message;
+    DWORD error = decryptCopy(context.platform, key, cipherText, cipherTextLength,
+                              oaep ? CRYPT_OAEP : 0, message);
+    if (!finishStep(context,
+                    {kDecrypt, oaep ? kOaepDone : kDecrypted, oaep ? kOaepError : kDecryptError,
+                     kStatusDecryptionFailed},
+                    error == ERROR_SUCCESS, error))
+        return;
     plainText = std::move(message);
     context.outcome.record(kStatusSuccess);
 }
@@ -173,6 +198,18 @@ bool decryptWithCertificate(CallContext& context, const BYTE* encoding, DWORD en
     plainText = SecureBytes();
     if (withExchangeKey(context, encoding, encodingLength, kBanner, kFinished, pin, [&](HCRYPTKEY key) {
             decryptWithKey(context, key, cipherText, cipherTextLength, plainText);
+        }))
+        return true;
+    plainText = SecureBytes();
+    return false;
+}
+
+bool decryptWithPadding(CallContext& context, const BYTE* encoding, DWORD encodingLength,
+                        const BYTE* cipherText, DWORD cipherTextLength, RsaPadding padding,
+                        SecureBytes& plainText, const char* pin) {
+    plainText = SecureBytes();
+    if (withExchangeKey(context, encoding, encodingLength, kBanner, kFinished, pin, [&](HCRYPTKEY key) {
+            decryptWithOnePadding(context, key, cipherText, cipherTextLength, padding, plainText);
         }))
         return true;
     plainText = SecureBytes();

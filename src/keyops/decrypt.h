@@ -16,6 +16,16 @@ bool decryptWithCertificate(CallContext& context, const BYTE* encoding, DWORD en
                             const BYTE* cipherText, DWORD cipherTextLength,
                             common::SecureBytes& plainText, const char* pin = nullptr);
 
+// The one padding a caller asked for: PKCS #1 v1.5, or OAEP as CSPs do it (SHA-1, MGF1 over
+// SHA-1, no label).
+enum class RsaPadding { Pkcs1, Oaep };
+
+// As decryptWithCertificate, but the container removes the padding asked and no other: a
+// ciphertext of the other padding, or of other OAEP parameters, fails with status 22.
+bool decryptWithPadding(CallContext& context, const BYTE* encoding, DWORD encodingLength,
+                        const BYTE* cipherText, DWORD cipherTextLength, RsaPadding padding,
+                        common::SecureBytes& plainText, const char* pin);
+
 // The private-key operation alone on one block (most significant byte first, as long as the
 // key), with the key-exchange key of the certificate, through the provider's
 // CRYPT_DECRYPT_RSA_NO_PADDING_CHECK: for a caller that pads the block itself (RSASSA-PSS) and

@@ -18,6 +18,28 @@ SharedKey SoftProvider::privateKey(DWORD keySpec, DWORD& error) {
     return unlocked->second;
 }
 
+SharedKey SoftNcryptObject::privateKey(DWORD& error) const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (!privateKey_) error = SCARD_W_CARD_NOT_AUTHENTICATED;
+    return privateKey_;
+}
+
+void SoftNcryptObject::setPrivateKey(SharedKey key) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    privateKey_ = std::move(key);
+}
+
+DWORD SoftNcryptObject::setPin(const char* pin, size_t pinLength) {
+    if (!lockedContainer) return NTE_NOT_SUPPORTED;
+    std::map<DWORD, SharedKey> keys;
+    DWORD error = lockedContainer->unlock(pin, pinLength, keys);
+    if (error != ERROR_SUCCESS) return error;
+    auto key = keys.find(0);
+    if (key == keys.end()) return NTE_BAD_KEYSET;
+    setPrivateKey(key->second);
+    return ERROR_SUCCESS;
+}
+
 bool SoftHash::finish() {
     if (finished) return true;
     if (!digest) return false;

@@ -59,10 +59,23 @@ struct SoftKey {
 // through it, which shares the CSP's keys).
 struct SoftNcryptObject {
     SharedKey publicKey;   // null for the provider
-    SharedKey privateKey;
     std::string name;      // the key's, or the provider's, in UTF-8
+    // The container of a stored PIN-protected key, which hands out the private key for its PIN.
+    std::shared_ptr<const LoadedContainer> lockedContainer;
 
     bool isKey() const { return publicKey != nullptr; }
+
+    // The private key: null with SCARD_W_CARD_NOT_AUTHENTICATED while a PIN-protected key has
+    // not been given its PIN, as a smart card's key answers.
+    SharedKey privateKey(DWORD& error) const;
+    void setPrivateKey(SharedKey key);
+    // NCRYPT_PIN_PROPERTY: unlocks a PIN-protected key (SCARD_W_WRONG_CHV for a wrong PIN);
+    // a key without a PIN refuses it with NTE_NOT_SUPPORTED.
+    DWORD setPin(const char* pin, size_t pinLength);
+
+private:
+    mutable std::mutex mutex_;
+    SharedKey privateKey_;
 };
 
 HandleTable<SoftProvider>& providerHandles();

@@ -4,6 +4,7 @@
 #include <openssl/ec.h>
 #include <openssl/rsa.h>
 
+#include <algorithm>
 #include <cstring>
 
 #include "softcapi/cng_schemes.h"
@@ -178,6 +179,34 @@ SECURITY_STATUS WINAPI NCryptGetProperty(NCRYPT_HANDLE hObject, LPCWSTR pszPrope
     });
 }
 
+SECURITY_STATUS WINAPI NCryptSetProperty(NCRYPT_HANDLE hObject, LPCWSTR pszProperty,
+                                         PBYTE pbInput, DWORD cbInput, DWORD dwFlags) {
+    return guardStatusEntryPoint([&]() -> SECURITY_STATUS {
+        std::shared_ptr<SoftNcryptObject> object = ncryptHandles().find(hObject);
+        if (!object) return fail(NTE_INVALID_HANDLE);
+        if (pszProperty == nullptr || (pbInput == nullptr && cbInput != 0))
+            return fail(NTE_INVALID_PARAMETER);
+        if ((dwFlags & ~kSilent) != 0) return fail(NTE_BAD_FLAGS);
+        if (!object->isKey() || std::u16string(pszProperty) != NCRYPT_PIN_PROPERTY)
+            return fail(NTE_NOT_SUPPORTED);
+        // The PIN is a string of UTF-16 units with its terminator; what a CSP's PIN is in UTF-8.
+        size_t units = cbInput / sizeof(char16_t);
+        if (cbInput % sizeof(char16_t) != 0 || units == 0) return fail(NTE_INVALID_PARAMETER);
+        std::u16string pin(units, u'\0');
+        std::memcpy(pin.data(), pbInput, cbInput);
+        if (pin.back() != u'\0') return fail(NTE_INVALID_PARAMETER);
+        pin.pop_back();
+        common::SecureBytes text;
+        {
+            std::string utf8 = utf16ToUtf8(pin);
+            text = common::SecureBytes(reinterpret_cast<const BYTE*>(utf8.data()), utf8.size());
+            std::fill(utf8.begin(), utf8.end(), '\0');
+        }
+        std::fill(pin.begin(), pin.end(), u'\0');
+        return fail(object->setPin(reinterpret_cast<const char*>(text.data()), text.size()));
+    });
+}
+
 SECURITY_STATUS WINAPI NCryptSignHash(NCRYPT_KEY_HANDLE hKey, void* pPaddingInfo,
                                       PBYTE pbHashValue, DWORD cbHashValue, PBYTE pbSignature,
                                       DWORD cbSignature, DWORD* pcbResult, DWORD dwFlags) {
@@ -189,13 +218,16 @@ SECURITY_STATUS WINAPI NCryptSignHash(NCRYPT_KEY_HANDLE hKey, void* pPaddingInfo
         DWORD padding = dwFlags & ~kSilent;
         if ((padding & ~static_cast<DWORD>(BCRYPT_PAD_PKCS1 | BCRYPT_PAD_PSS)) != 0)
             return fail(NTE_BAD_FLAGS);
-        EVP_PKEY* privateKey = key->privateKey.get();
-        DWORD size = cngSignatureSize(privateKey);
+        DWORD size = cngSignatureSize(key->publicKey.get());
         *pcbResult = size;
         if (pbSignature == nullptr) return ERROR_SUCCESS;
         if (cbSignature < size) return fail(NTE_BUFFER_TOO_SMALL);
+        DWORD error = ERROR_SUCCESS;
+        SharedKey unlocked = key->privateKey(error);
+        if (!unlocked) return fail(error);
+        EVP_PKEY* privateKey = unlocked.get();
         OpenSslErrorScope scope;
-        DWORD error = isEcKey(privateKey)
+        error = isEcKey(privateKey)
                           ? signEc(privateKey, pPaddingInfo, padding, pbHashValue, cbHashValue,
                                    pbSignature, size)
                           : signRsa(privateKey, pPaddingInfo, padding, pbHashValue, cbHashValue,
@@ -212,19 +244,22 @@ SECURITY_STATUS WINAPI NCryptDecrypt(NCRYPT_KEY_HANDLE hKey, PBYTE pbInput, DWOR
         if (!key) return fail(NTE_INVALID_HANDLE);
         if (pcbResult == nullptr || (pbInput == nullptr && cbInput != 0))
             return fail(NTE_INVALID_PARAMETER);
-        EVP_PKEY* privateKey = key->privateKey.get();
-        if (isEcKey(privateKey)) return fail(NTE_NOT_SUPPORTED);
+        if (isEcKey(key->publicKey.get())) return fail(NTE_NOT_SUPPORTED);
         DWORD padding = dwFlags & ~kSilent;
         if (pbOutput == nullptr) {
             // The most a block can hold, before the padding is known to be right.
-            *pcbResult = static_cast<DWORD>(EVP_PKEY_get_size(privateKey));
+            *pcbResult = static_cast<DWORD>(EVP_PKEY_get_size(key->publicKey.get()));
             return padding == NCRYPT_PAD_PKCS1_FLAG || padding == NCRYPT_PAD_OAEP_FLAG
                        ? ERROR_SUCCESS
                        : fail(NTE_INVALID_PARAMETER);
         }
+        DWORD error = ERROR_SUCCESS;
+        SharedKey unlocked = key->privateKey(error);
+        if (!unlocked) return fail(error);
+        EVP_PKEY* privateKey = unlocked.get();
         OpenSslErrorScope scope;
         common::SecureBytes plainText;
-        DWORD error = decryptRsa(privateKey, pPaddingInfo, padding, pbInput, cbInput, plainText);
+        error = decryptRsa(privateKey, pPaddingInfo, padding, pbInput, cbInput, plainText);
         if (error != ERROR_SUCCESS) return fail(error);
         return answer(plainText.data(), static_cast<DWORD>(plainText.size()), pbOutput, cbOutput,
                       pcbResult);

@@ -9,14 +9,17 @@ std::shared_ptr<SoftNcryptObject> storedNcryptKey(const std::string& name, DWORD
     std::shared_ptr<const LoadedContainer> container = findContainer(KeyFamily::Ksp, name, error);
     if (!container) return nullptr;
     const ContainerKey* stored = container->key(0);
-    // The key storage provider keeps no PIN-protected keys; a row that says otherwise is not its.
-    if (stored == nullptr || !stored->privateKey) {
+    if (stored == nullptr || (!container->pinProtected() && !stored->privateKey)) {
         error = NTE_BAD_KEYSET;
         return nullptr;
     }
     auto key = std::make_shared<SoftNcryptObject>();
     key->publicKey = stored->publicKey;
-    key->privateKey = stored->privateKey;
+    // A PIN-protected key is handed out locked, as a smart card's: NCRYPT_PIN_PROPERTY opens it.
+    if (container->pinProtected())
+        key->lockedContainer = container;
+    else
+        key->setPrivateKey(stored->privateKey);
     key->name = container->name();
     return key;
 }
@@ -31,7 +34,7 @@ std::shared_ptr<SoftNcryptObject> translatedNcryptKey(SoftProvider& provider, DW
     if (!privateKey) return nullptr;
     auto key = std::make_shared<SoftNcryptObject>();
     key->publicKey = provider.container->key(keySpec)->publicKey;
-    key->privateKey = std::move(privateKey);
+    key->setPrivateKey(std::move(privateKey));
     key->name = latin1ToUtf8(provider.containerName);
     return key;
 }

@@ -68,6 +68,10 @@ SECURITY_STATUS WINAPI NCryptOpenKey(NCRYPT_PROV_HANDLE hProvider, NCRYPT_KEY_HA
 SECURITY_STATUS WINAPI NCryptGetProperty(NCRYPT_HANDLE hObject, LPCWSTR pszProperty,
                                          PBYTE pbOutput, DWORD cbOutput, DWORD* pcbResult,
                                          DWORD dwFlags);
+// NCRYPT_PIN_PROPERTY only: the PIN of a PIN-protected key, which it must have before it signs
+// or decrypts.
+SECURITY_STATUS WINAPI NCryptSetProperty(NCRYPT_HANDLE hObject, LPCWSTR pszProperty,
+                                         PBYTE pbInput, DWORD cbInput, DWORD dwFlags);
 SECURITY_STATUS WINAPI NCryptSignHash(NCRYPT_KEY_HANDLE hKey, void* pPaddingInfo,
                                       PBYTE pbHashValue, DWORD cbHashValue, PBYTE pbSignature,
                                       DWORD cbSignature, DWORD* pcbResult, DWORD dwFlags);

@@ -69,7 +69,11 @@ grep -q '^container=kim family=KSP keys=cng pin=no certificates=1$' "$WORK/out" 
     fail "KSP RSA container: $(cat "$WORK/out")"
 refused 1 "ec key in a CSP" new-identity --subject "CN=X" --key ec-p256 \
     --provider "Microsoft Enhanced RSA and AES Cryptographic Provider"
-refused 1 "ec key with a PIN" new-identity --subject "CN=X" --key ec-p256 --pin "$pin"
+run_ok "ec key with a PIN" new-identity --subject "CN=Pinned EC" --key ec-p256 --pin "$pin" \
+    --container "pinned ec"
+run_ok "containers" containers
+grep -q '^container="pinned ec" family=KSP keys=cng pin=yes certificates=1$' "$WORK/out" ||
+    fail "PIN-protected KSP container: $(cat "$WORK/out")"
 refused 1 "ec key with a key spec" new-identity --subject "CN=X" --key ec-p256 --key-spec signature
 refused 1 "rsa-1024 in the key storage provider" new-identity --subject "CN=X" --key rsa-1024 \
     --provider "Microsoft Software Key Storage Provider"

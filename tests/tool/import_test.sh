@@ -84,7 +84,28 @@ openssl pkcs12 -export -inkey ec.key -in ec.pem -out ec.p12 -passout pass:s3cret
 ec_thumbprint=$(openssl x509 -in ec.pem -noout -fingerprint -sha1 | sed 's/.*=//; s/://g')
 refused 1 "EC key into a CSP" import-pfx ec.p12 --password s3cret --store Cng \
     --provider "Microsoft Enhanced RSA and AES Cryptographic Provider"
-refused 1 "EC key with a PIN" import-pfx ec.p12 --password s3cret --store Cng --pin 1234
+# One rule for what the store takes, as new-identity keeps it: curves Java and CNG both name,
+# RSA keys the key storage provider makes; each refused file leaves the store as it was.
+openssl ecparam -name P-256 -param_enc explicit -genkey -noout -out explicit.key &&
+    openssl req -x509 -new -key explicit.key -out explicit.pem -subj "/CN=Explicit" -days 2 &&
+    openssl pkcs12 -export -inkey explicit.key -in explicit.pem -out explicit.p12 -passout pass: ||
+    fail "openssl explicit curve"
+refused 1 "EC key with explicit curve parameters" import-pfx explicit.p12 --store Cng
+grep -q "named curves P-256, P-384 and P-521" "$WORK/err" || fail "explicit curve: $(cat "$WORK/err")"
+for curve in secp256k1 brainpoolP256r1; do
+    openssl req -x509 -newkey ec -pkeyopt ec_paramgen_curve:$curve -nodes -keyout $curve.key \
+        -out $curve.pem -subj "/CN=$curve" -days 2 2>/dev/null &&
+        openssl pkcs12 -export -inkey $curve.key -in $curve.pem -out $curve.p12 -passout pass: ||
+        fail "openssl $curve"
+    refused 1 "EC key on $curve" import-pfx $curve.p12 --store Cng
+done
+openssl req -x509 -newkey rsa:1024 -nodes -keyout rsa1024.key -out rsa1024.pem \
+    -subj "/CN=Short" -days 2 2>/dev/null &&
+    openssl pkcs12 -export -inkey rsa1024.key -in rsa1024.pem -out rsa1024.p12 -passout pass: ||
+    fail "openssl rsa-1024"
+refused 1 "RSA-1024 into the key storage provider" import-pfx rsa1024.p12 --store Cng \
+    --provider "Microsoft Software Key Storage Provider"
+grep -q "2048 to 16384 bits, not 1024" "$WORK/err" || fail "RSA-1024: $(cat "$WORK/err")"
 run_ok "EC p12" import-pfx ec.p12 --password s3cret --container "ec import" --store Cng
 expect_equal "EC binding" "$(cat "$WORK/out")" \
     "$ec_thumbprint  container=\"ec import\" provider=\"Microsoft Software Key Storage Provider\" type=0 spec=0"

@@ -373,7 +373,7 @@ TEST_F(NativeFaultSweep, ProviderSigningAndDecryption) {
     sweep("ProviderNatives.decrypt", [&](JNIEnv* env) {
         jbyteArray plainText = armed([&] {
             return Java_com_quendrilax_browser_keystore_provider_spi_ProviderNatives_decrypt(
-                env, type_, certificate, cipherText, nullptr);
+                env, type_, certificate, cipherText, JNI_FALSE, nullptr);
         });
         if (plainText == nullptr) return Result::Empty;
         Bytes bytes = nativeBytes(plainText);
@@ -406,10 +406,28 @@ TEST_F(NativeFaultSweep, ProviderSigningAndDecryptionThroughCng) {
         return opensslVerifiesCng(ec.certificate, CALG_SHA_256, hash, bytes, 0) ? Result::Success
                                                                                   : Result::Wrong;
     });
+    // A PIN-protected key of the key storage provider takes its PIN through NCryptSetProperty.
+    request.key = FixtureKey::EcP256;
+    request.pin = "2468";
+    TestIdentity pinned = fixture_->createIdentity(request);
+    jbyteArray pinnedCertificate = javaBytes(pinned.certificate);
+    jbyteArray pin = javaBytes(Bytes(request.pin.begin(), request.pin.end()));
+    sweep("ProviderNatives.signCng with a PIN", [&](JNIEnv* env) {
+        jbyteArray signature = armed([&] {
+            return Java_com_quendrilax_browser_keystore_provider_spi_ProviderNatives_signCng(
+                env, type_, pinnedCertificate, hashBytes, 0, CALG_SHA_256, 0, pin);
+        });
+        if (signature == nullptr) return Result::Empty;
+        Bytes bytes = nativeBytes(signature);
+        env->DeleteLocalRef(signature);
+        return opensslVerifiesCng(pinned.certificate, CALG_SHA_256, hash, bytes, 0)
+                   ? Result::Success
+                   : Result::Wrong;
+    });
     sweep("ProviderNatives.decryptCng", [&](JNIEnv* env) {
         jbyteArray plainText = armed([&] {
             return Java_com_quendrilax_browser_keystore_provider_spi_ProviderNatives_decryptCng(
-                env, type_, rsaCertificate, cipherText, BCRYPT_PAD_OAEP, CALG_SHA1, nullptr);
+                env, type_, rsaCertificate, cipherText, BCRYPT_PAD_OAEP, CALG_SHA1, nullptr, nullptr);
         });
         if (plainText == nullptr) return Result::Empty;
         Bytes bytes = nativeBytes(plainText);

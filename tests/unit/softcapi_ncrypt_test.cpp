@@ -118,6 +118,42 @@ TEST_F(KeyStorageProvider, EcdsaSignsAnyHashAsRThenSWithTheTwoCallProtocol) {
               NTE_NOT_SUPPORTED);
 }
 
+// A PIN-protected key answers as a smart card's: it signs nothing before NCRYPT_PIN_PROPERTY has
+// given it its PIN, refuses a wrong one, and a key without a PIN takes none.
+TEST_F(KeyStorageProvider, PinProtectedKeyWaitsForItsPin) {
+    admin::IdentityOptions options;
+    options.subject = "CN=Pinned";
+    options.keyType = admin::KeyType::EcP384;
+    options.placement.container = "pinned";
+    options.placement.provider = softcapi::kKeyStorageProviderName;
+    options.placement.pin = "kl\xc3\xbcssel";
+    admin::Identity pinned = admin::createIdentity(options);
+    ASSERT_EQ(NCryptOpenKey(provider_, &key_, u"pinned", 0, 0), ERROR_SUCCESS);
+    Bytes hash = opensslDigest(CALG_SHA_384, kMessage);
+    Bytes signature(96);
+    DWORD size = 0;
+    auto sign = [&] {
+        return NCryptSignHash(key_, nullptr, hash.data(), static_cast<DWORD>(hash.size()),
+                              signature.data(), 96, &size, 0);
+    };
+    auto setPin = [&](NCRYPT_KEY_HANDLE key, std::u16string pin) {
+        return NCryptSetProperty(key, NCRYPT_PIN_PROPERTY, reinterpret_cast<PBYTE>(pin.data()),
+                                 static_cast<DWORD>((pin.size() + 1) * sizeof(char16_t)), 0);
+    };
+    EXPECT_EQ(sign(), SCARD_W_CARD_NOT_AUTHENTICATED);
+    EXPECT_EQ(setPin(key_, u"klussel"), SCARD_W_WRONG_CHV);
+    EXPECT_EQ(sign(), SCARD_W_CARD_NOT_AUTHENTICATED);
+    ASSERT_EQ(setPin(key_, u"kl\u00fcssel"), ERROR_SUCCESS);
+    ASSERT_EQ(sign(), ERROR_SUCCESS);
+    EXPECT_TRUE(opensslVerifiesCng(pinned.certificate, CALG_SHA_384, hash, signature, 0));
+
+    NCRYPT_KEY_HANDLE open = 0;
+    ASSERT_EQ(NCryptOpenKey(provider_, &open, u"ec-key", 0, 0), ERROR_SUCCESS);
+    EXPECT_EQ(setPin(open, u"1234"), NTE_NOT_SUPPORTED);
+    EXPECT_EQ(NCryptSetProperty(open, u"Export Policy", nullptr, 0, 0), NTE_NOT_SUPPORTED);
+    EXPECT_EQ(NCryptFreeObject(open), ERROR_SUCCESS);
+}
+
 TEST_F(KeyStorageProvider, RsaSignsPkcs1AndPssAndDecryptsOaepOfItsDigest) {
     admin::Identity rsa = identity(admin::KeyType::Rsa2048, "rsa-key", softcapi::kKeyStorageProviderName);
     ASSERT_EQ(NCryptOpenKey(provider_, &key_, u"rsa-key", AT_KEYEXCHANGE, 0), ERROR_SUCCESS);

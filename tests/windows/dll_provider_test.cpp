@@ -70,7 +70,7 @@ TEST_F(DllProvider, FailuresThrowTheirOwnStatusStepAndWindowsError) {
 
     Bytes garbage(128, 0x17);
     EXPECT_EQ(jni_.call(provider().decrypt, javaBytes(identity.certificate), javaBytes(garbage),
-                        static_cast<jbyteArray>(nullptr)),
+                        jboolean{JNI_FALSE}, static_cast<jbyteArray>(nullptr)),
               nullptr);
     FakeJniEnv::Thrown badPadding = thrown();
     EXPECT_EQ(badPadding.status, kDecryptionFailed);
@@ -142,19 +142,28 @@ TEST_F(DllProvider, PssThroughCngMeetsWhatTheCryptoApiAnswers) {
     EXPECT_EQ(signature.size(), 128u);
 }
 
-TEST_F(DllProvider, DecryptsACipherTextOfEitherPadding) {
+TEST_F(DllProvider, DecryptsWithThePaddingAskedAndNoOther) {
     TestIdentity identity = makeIdentity();
     const Bytes secret = {'o', 'p', 'e', 'n'};
     for (bool oaep : {false, true}) {
         SCOPED_TRACE(oaep);
+        const Bytes cipherText = fixture_->encryptFor(identity.certificate, secret, oaep);
         Bytes plainText;
         ASSERT_TRUE(read(jni_.call(provider().decrypt, javaBytes(identity.certificate),
-                                   javaBytes(fixture_->encryptFor(identity.certificate, secret, oaep)),
+                                   javaBytes(cipherText), jboolean{oaep ? JNI_TRUE : JNI_FALSE},
                                    static_cast<jbyteArray>(nullptr)),
                          plainText));
         EXPECT_FALSE(jni_.catchThrown().has_value());
         EXPECT_EQ(plainText, secret);
     }
+    // An OAEP block passes the PKCS #1 v1.5 check now and then; the other way round, never.
+    EXPECT_EQ(jni_.call(provider().decrypt, javaBytes(identity.certificate),
+                        javaBytes(fixture_->encryptFor(identity.certificate, secret, false)),
+                        jboolean{JNI_TRUE}, static_cast<jbyteArray>(nullptr)),
+              nullptr);
+    FakeJniEnv::Thrown otherPadding = thrown();
+    EXPECT_EQ(otherPadding.status, kDecryptionFailed);
+    EXPECT_EQ(otherPadding.step, "CryptDecrypt");
 }
 
 TEST_F(DllProvider, ListsAddsAndDeletesWithEachResultExamined) {

@@ -110,6 +110,38 @@ KeyFamily familyOf(EVP_PKEY* key, const KeyPlacement& placement) {
     return family;
 }
 
+// Which curves Java and CNG agree on, by OpenSSL's names: NIST's P-256, P-384 and P-521, named.
+bool isNamedNistCurve(EVP_PKEY* key) {
+    char name[64] = {};
+    size_t length = 0;
+    if (EVP_PKEY_get_group_name(key, name, sizeof(name), &length) != 1) return false;
+    char encoding[32] = {};
+    if (EVP_PKEY_get_utf8_string_param(key, OSSL_PKEY_PARAM_EC_ENCODING, encoding,
+                                       sizeof(encoding), &length) == 1 &&
+        std::string(encoding) != OSSL_PKEY_EC_ENCODING_GROUP)
+        return false;
+    const std::string curve(name);
+    return curve == "prime256v1" || curve == "secp384r1" || curve == "secp521r1";
+}
+
+// The one rule for what the store takes, whether made here or imported: the keys the provider and
+// the library can use, each in the family that holds it. What is refused is never stored.
+void checkKeyUsable(EVP_PKEY* publicKey, KeyFamily family) {
+    const int bits = EVP_PKEY_get_bits(publicKey);
+    if (EVP_PKEY_is_a(publicKey, "EC")) {
+        if (!isNamedNistCurve(publicKey))
+            throw AdminError("EC keys are taken on the named curves P-256, P-384 and P-521 only");
+        return;
+    }
+    if (!EVP_PKEY_is_a(publicKey, "RSA")) return;
+    const int least = family == KeyFamily::Ksp ? 2048 : 1024;
+    if (bits < least || bits > 16384)
+        throw AdminError(std::string("the ") +
+                         (family == KeyFamily::Ksp ? kKeyStorageProviderName : "CSPs") +
+                         " take RSA keys of " + std::to_string(least) + " to 16384 bits, not " +
+                         std::to_string(bits));
+}
+
 const char* algorithmOf(KeyType type) {
     switch (type) {
         case KeyType::Dsa1024: return "DSA";
@@ -120,14 +152,12 @@ const char* algorithmOf(KeyType type) {
     }
 }
 
-// A key storage provider's key is bound as CNG binds one: provider type 0, no legacy key
-// specification, and no PIN (the key storage provider here keeps none).
+// A key storage provider's key is bound as CNG binds one: provider type 0 and no legacy key
+// specification. Its PIN, if any, is the key's, asked for as a smart card asks.
 KeyBinding keyStorageBinding(const KeyPlacement& placement, const std::string& container) {
     if (placement.providerType != 0 || placement.keySpec != 0)
         throw AdminError(std::string("a key of the ") + kKeyStorageProviderName +
                          " takes no provider type or key specification");
-    if (!placement.pin.empty())
-        throw AdminError(std::string("the ") + kKeyStorageProviderName + " keeps no PIN-protected keys");
     KeyBinding binding;
     binding.container = container;
     binding.provider = kKeyStorageProviderName;
@@ -276,11 +306,9 @@ bool parseKeyType(const std::string& text, KeyType& type) {
 Identity createIdentity(const IdentityOptions& options, const BeforeStoring& beforeStoring) {
     OpenSslErrorScope scope;
     KeyFamily family = familyFor(algorithmOf(options.keyType), options.placement);
-    if (family == KeyFamily::Ksp && options.keyType == KeyType::Rsa1024)
-        throw AdminError(std::string("the ") + kKeyStorageProviderName +
-                         " makes RSA keys of 2048 to 4096 bits");
     KeyBinding binding = resolveBinding(options.placement, family);
     PkeyPtr key = generateKey(options.keyType);
+    checkKeyUsable(key.get(), family);
     std::vector<BYTE> certificate = selfSignedCertificate(key.get(), options.subject, binding.keySpec);
     return storeIdentity(key.get(), family, certificate, binding, options.placement, beforeStoring);
 }
@@ -294,6 +322,8 @@ Identity importPkcs12(const std::vector<BYTE>& pkcs12, const std::string& passwo
     // Its container would refuse it at every acquisition: a key that cannot sign is not imported.
     if (!keyPairMatches(read.key.get(), X509_get0_pubkey(read.certificate.get())))
         throw AdminError("the PKCS#12 key does not sign what its certificate verifies");
+    // Java reads the certificate's key: its curve must be named there.
+    checkKeyUsable(X509_get0_pubkey(read.certificate.get()), family);
     return storeIdentity(read.key.get(), family, encodedCertificate(read.certificate.get()),
                          binding, placement, {});
 }

@@ -12,7 +12,6 @@ import java.security.interfaces.RSAKey;
 import java.security.spec.AlgorithmParameterSpec;
 import java.security.spec.InvalidKeySpecException;
 import java.security.spec.InvalidParameterSpecException;
-import java.security.spec.MGF1ParameterSpec;
 import java.security.spec.PKCS8EncodedKeySpec;
 import java.security.spec.X509EncodedKeySpec;
 import java.util.Arrays;
@@ -24,25 +23,27 @@ import javax.crypto.IllegalBlockSizeException;
 import javax.crypto.NoSuchPaddingException;
 import javax.crypto.ShortBufferException;
 import javax.crypto.spec.OAEPParameterSpec;
-import javax.crypto.spec.PSource;
 import javax.crypto.spec.SecretKeySpec;
 
 /**
  * RSA decryption and unwrapping with a key of the key store, its container opened with the PIN
- * given to {@code getKey}. For a CSP's key the library takes PKCS #1 v1.5 padding first and OAEP
- * (SHA-1, MGF1 with SHA-1, no label) next, whichever the ciphertext has: the padding set here
- * selects the parameters accepted, not the one the library removes. A key storage provider's key
- * decrypts through CNG with the padding set here, OAEP with SHA-1 or SHA-256 (MGF1 with the
- * same digest, no label).
- * Encryption and wrapping with a public key are the JDK's.
+ * given to {@code getKey}. The key's provider removes the padding set here and no other
+ * ({@link DecryptionPadding}): a CSP PKCS #1 v1.5 or OAEP with SHA-1, a key storage provider's
+ * key through CNG PKCS #1 v1.5 or OAEP with one digest for OAEP and MGF1 and any label. What the
+ * key cannot remove is refused at init. Encryption and wrapping with a public key are the JDK's.
  */
 final class HandleCipher extends CipherSpi {
 
     static final String PKCS1 = "PKCS1Padding";
     static final String OAEP = "OAEPPadding";
-    private static final String OAEP_SHA256 = "OAEPWITHSHA-256ANDMGF1PADDING";
+    /** The class of the TLS premaster secret's parameters, which java.base does not export. */
+    private static final String TLS_PREMASTER_SPEC =
+            "sun.security.internal.spec.TlsRsaPremasterSecretParameterSpec";
 
     private String padding;
+    /** What the padding's name says, and what init made of it with its parameters. */
+    private DecryptionPadding named;
+    private DecryptionPadding removed;
     private String mode = "ECB";
     private RsaHandleKey key;
     private Cipher jdk;
@@ -51,11 +52,14 @@ final class HandleCipher extends CipherSpi {
     private int inputLength;
     /** More was given than one block holds: the next doFinal refuses it, and nothing is kept. */
     private boolean inputTooLong;
-    /** OAEP's digest (and MGF1's) is SHA-256: CNG's keys only. */
-    private boolean oaepSha256;
 
     HandleCipher(String padding) {
         this.padding = padding;
+        try {
+            this.named = DecryptionPadding.named(padding);
+        } catch (NoSuchPaddingException e) {
+            throw new IllegalArgumentException(e.getMessage(), e);
+        }
     }
 
     @Override
@@ -68,23 +72,8 @@ final class HandleCipher extends CipherSpi {
 
     @Override
     protected void engineSetPadding(String padding) throws NoSuchPaddingException {
-        switch (padding.toUpperCase(Locale.ROOT)) {
-            case "PKCS1PADDING":
-            case "OAEPPADDING":
-            case "OAEPWITHSHA-1ANDMGF1PADDING":
-            case "OAEPWITHSHA1ANDMGF1PADDING":
-            case OAEP_SHA256:
-                this.padding = padding;
-                return;
-            default:
-                throw new NoSuchPaddingException("the key store decrypts PKCS #1 v1.5 and OAEP"
-                        + " with SHA-1 (or SHA-256, with a key storage provider's key) only, not "
-                        + padding);
-        }
-    }
-
-    private boolean oaep() {
-        return padding.toUpperCase(Locale.ROOT).startsWith("OAEP");
+        named = DecryptionPadding.named(padding);
+        this.padding = padding;
     }
 
     @Override
@@ -126,8 +115,15 @@ final class HandleCipher extends CipherSpi {
         if (opmode != Cipher.DECRYPT_MODE && opmode != Cipher.UNWRAP_MODE)
             throw new InvalidKeyException("a key of the key store decrypts and unwraps only;"
                     + " encrypt and wrap with its certificate's public key");
+        if (params != null && params.getClass().getName().equals(TLS_PREMASTER_SPEC))
+            // The JDK's TLS falls back from this exception to DECRYPT_MODE, where it makes the
+            // premaster secret itself and answers a bad one without telling the client.
+            throw new InvalidKeyException("the key store unwraps no TLS premaster secret itself:"
+                    + " decrypt it in DECRYPT_MODE");
         RsaHandleKey rsa = (RsaHandleKey) key;
-        checkParameters(params, rsa.cng());
+        DecryptionPadding asked = named.with(params);
+        asked.checkKey(rsa);
+        removed = asked;
         this.key = rsa;
         jdk = null;
         input = new byte[this.key.modulusBytes()];
@@ -161,38 +157,6 @@ final class HandleCipher extends CipherSpi {
         byte[] cipherText = Arrays.copyOf(input, inputLength + added);
         if (added > 0) System.arraycopy(data, offset, cipherText, inputLength, added);
         return cipherText;
-    }
-
-    private void checkParameters(AlgorithmParameterSpec params, boolean cng)
-            throws InvalidAlgorithmParameterException {
-        oaepSha256 = padding.equalsIgnoreCase(OAEP_SHA256);
-        if (oaepSha256 && !cng)
-            throw new InvalidAlgorithmParameterException("a CSP's key decrypts OAEP with SHA-1"
-                    + " only; SHA-256 takes a key storage provider's key");
-        if (params == null) return;
-        if (oaep() && params instanceof OAEPParameterSpec) {
-            OAEPParameterSpec oaep = (OAEPParameterSpec) params;
-            String digest = canonical(oaep.getDigestAlgorithm());
-            boolean mgf1Same = oaep.getMGFAlgorithm().equalsIgnoreCase("MGF1")
-                    && oaep.getMGFParameters() instanceof MGF1ParameterSpec
-                    && digest.equals(canonical(
-                            ((MGF1ParameterSpec) oaep.getMGFParameters()).getDigestAlgorithm()));
-            boolean noLabel = oaep.getPSource() instanceof PSource.PSpecified
-                    && ((PSource.PSpecified) oaep.getPSource()).getValue().length == 0;
-            boolean sha256 = digest.equals("SHA-256");
-            if ((digest.equals("SHA-1") || (sha256 && cng)) && mgf1Same && noLabel) {
-                oaepSha256 = sha256;
-                return;
-            }
-        }
-        throw new InvalidAlgorithmParameterException("the key store decrypts " + padding
-                + " with SHA-1 (or, with a key storage provider's key, SHA-256), MGF1 with the"
-                + " same digest and no label only");
-    }
-
-    private static String canonical(String digest) {
-        String upper = digest.toUpperCase(Locale.ROOT);
-        return upper.equals("SHA1") ? "SHA-1" : upper.equals("SHA256") ? "SHA-256" : upper;
     }
 
     private Cipher jdkCipher() throws InvalidKeyException {
@@ -279,16 +243,20 @@ final class HandleCipher extends CipherSpi {
         // A shorter ciphertext is the same number without its leading zero bytes.
         byte[] block = new byte[size];
         System.arraycopy(cipherText, 0, block, size - cipherText.length, cipherText.length);
+        // A key destroyed after init has forgotten its PIN and does nothing more.
+        if (key.isDestroyed())
+            throw new IllegalStateException("the key of \"" + key.alias() + "\" was destroyed");
         byte[] pin = key.pin();
         try {
-            if (!key.cng()) return ProviderNatives.decrypt(key.certificate(), block, pin);
+            if (!key.cng())
+                return ProviderNatives.decrypt(key.certificate(), block, removed.oaep(), pin);
             return ProviderNatives.decryptCng(key.certificate(), block,
-                    oaep() ? ProviderNatives.CNG_OAEP : ProviderNatives.CNG_PKCS1,
-                    oaepSha256 ? 0x800c : 0x8004, pin);
+                    removed.oaep() ? ProviderNatives.CNG_OAEP : ProviderNatives.CNG_PKCS1,
+                    removed.cngDigest(), removed.label(), pin);
         } catch (NativeFailure failure) {
-            String message = "decryption with the key of \"" + key.alias() + "\" failed: "
-                    + failure.getMessage();
-            if (failure.status == NativeStatus.DECRYPTION_FAILED) {
+            String message = "decryption with the key of \"" + key.alias() + "\" and " + removed
+                    + " failed: " + failure.getMessage();
+            if (failure.status == NativeStatus.DECRYPTION_FAILED && !failure.needsPin()) {
                 BadPaddingException badPadding = new BadPaddingException(message);
                 badPadding.initCause(failure);
                 throw badPadding;
@@ -312,7 +280,8 @@ final class HandleCipher extends CipherSpi {
         byte[] encoded;
         try {
             encoded = decrypt(wrapped);
-        } catch (IllegalBlockSizeException | BadPaddingException | ProviderException e) {
+        } catch (IllegalBlockSizeException | BadPaddingException | ProviderException
+                | IllegalStateException e) {
             throw new InvalidKeyException(e.getMessage(), e);
         }
         try {

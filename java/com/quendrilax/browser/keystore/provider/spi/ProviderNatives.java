@@ -25,10 +25,11 @@ final class ProviderNatives {
 
     /**
      * Decrypts one RSA block (most significant byte first) with the key-exchange key of the
-     * personal store's certificate, PKCS #1 v1.5 or OAEP with SHA-1, whichever it has; the PIN,
-     * when one is given, goes to the key-exchange key.
+     * personal store's certificate, removing PKCS #1 v1.5 padding, or with {@code oaep} OAEP
+     * padding (SHA-1, MGF1 over SHA-1, no label), and never the other; the PIN, when one is given,
+     * goes to the key-exchange key.
      */
-    static native byte[] decrypt(byte[] certificate, byte[] cipherText, byte[] pin)
+    static native byte[] decrypt(byte[] certificate, byte[] cipherText, boolean oaep, byte[] pin)
             throws NativeFailure;
 
     /**
@@ -58,10 +59,11 @@ final class ProviderNatives {
 
     /**
      * Decrypts one RSA block (most significant byte first) through CNG with {@link #CNG_PKCS1}
-     * or {@link #CNG_OAEP}, whose digest and MGF1's are {@code hashAlgorithm}'s, without a label.
+     * or {@link #CNG_OAEP}, whose digest and MGF1's are {@code hashAlgorithm}'s, with the label
+     * (none when null or empty).
      */
     static native byte[] decryptCng(byte[] certificate, byte[] cipherText, int scheme,
-            int hashAlgorithm, byte[] pin) throws NativeFailure;
+            int hashAlgorithm, byte[] label, byte[] pin) throws NativeFailure;
 
     /**
      * Every certificate of a system store of the current user, with whether it has a key and

@@ -47,7 +47,8 @@ public final class ProviderServices {
                 Map.of("SupportedKeyClasses", KeyFamily.RSA.handleClassName(),
                         "SupportedModes", "ECB|NONE",
                         "SupportedPaddings", "PKCS1PADDING|OAEPPADDING|OAEPWITHSHA-1ANDMGF1PADDING"
-                                + "|OAEPWITHSHA1ANDMGF1PADDING|OAEPWITHSHA-256ANDMGF1PADDING"),
+                                + "|OAEPWITHSHA1ANDMGF1PADDING|OAEPWITHSHA-256ANDMGF1PADDING"
+                                + "|OAEPWITHSHA-384ANDMGF1PADDING|OAEPWITHSHA-512ANDMGF1PADDING"),
                 KeyFamily.RSA, () -> new HandleCipher(HandleCipher.PKCS1)));
         // BouncyCastle asks for OAEP key transport by the algorithm's object identifier.
         services.add(new QDIEService(provider, "Cipher", "RSA/ECB/OAEPPadding", HandleCipher.class,

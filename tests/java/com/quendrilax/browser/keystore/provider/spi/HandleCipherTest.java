@@ -67,35 +67,74 @@ class HandleCipherTest {
         }
     }
 
-    // A key storage provider's key decrypts through CNG with the padding asked for, OAEP with
-    // SHA-256 too; a CSP's key refuses SHA-256, which its provider cannot remove.
+    // A key storage provider's key decrypts through CNG with the padding asked for, OAEP with one
+    // digest for OAEP and MGF1 and a label too; a CSP's key refuses what its provider cannot
+    // remove. OAEPWithSHA-256AndMGF1Padding means MGF1 over SHA-1, as SunJCE reads it, which CNG
+    // cannot do: refused at init, with how to ask for SHA-256 throughout.
     @Test
-    void keyStorageProviderKeyDecryptsOaepWithSha256() throws Exception {
+    void keyStorageProviderKeyDecryptsOaepWithOneDigestAndALabel() throws Exception {
         Identity cng = TestProfile.newIdentity("CN=CngCipher", "--provider",
                 "Microsoft Software Key Storage Provider");
         PrivateKey cngKey = QdieKeys.privateKey(cng, null);
         OAEPParameterSpec sha256 = new OAEPParameterSpec("SHA-256", "MGF1",
                 MGF1ParameterSpec.SHA256, PSource.PSpecified.DEFAULT);
-        Cipher encrypt = Cipher.getInstance("RSA/ECB/OAEPPadding", "SunJCE");
-        encrypt.init(Cipher.ENCRYPT_MODE, cng.publicKey(), sha256);
-        byte[] oaep256 = encrypt.doFinal(SECRET);
+        OAEPParameterSpec labelled = new OAEPParameterSpec("SHA-512", "MGF1",
+                MGF1ParameterSpec.SHA512, new PSource.PSpecified(new byte[] {7, 7}));
+        for (OAEPParameterSpec spec : new OAEPParameterSpec[] {sha256, labelled}) {
+            Cipher encrypt = Cipher.getInstance("RSA/ECB/OAEPPadding", "SunJCE");
+            encrypt.init(Cipher.ENCRYPT_MODE, cng.publicKey(), spec);
+            byte[] cipherText = encrypt.doFinal(SECRET);
+            Cipher bySpec = Cipher.getInstance("RSA/ECB/OAEPPadding");
+            bySpec.init(Cipher.DECRYPT_MODE, cngKey, spec);
+            assertEquals("QDIE", bySpec.getProvider().getName());
+            assertArrayEquals(SECRET, bySpec.doFinal(cipherText));
+            // CNG removes the padding asked for: SHA-1's does not remove another's.
+            assertThrows(BadPaddingException.class,
+                    () -> decryptingWith(cngKey, CipherTexts.OAEP).doFinal(cipherText));
+        }
 
-        Cipher byName = Cipher.getInstance("RSA/ECB/OAEPWithSHA-256AndMGF1Padding");
-        byName.init(Cipher.DECRYPT_MODE, cngKey);
-        assertEquals("QDIE", byName.getProvider().getName());
-        assertArrayEquals(SECRET, byName.doFinal(oaep256));
-        Cipher bySpec = Cipher.getInstance("RSA/ECB/OAEPPadding");
-        bySpec.init(Cipher.DECRYPT_MODE, cngKey, sha256);
-        assertArrayEquals(SECRET, bySpec.doFinal(oaep256));
-        // CNG removes the padding asked for: the SHA-1 one does not remove SHA-256's.
-        assertThrows(BadPaddingException.class,
-                () -> decryptingWith(cngKey, CipherTexts.OAEP).doFinal(oaep256));
-        byte[] pkcs1 = CipherTexts.encrypt(CipherTexts.PKCS1, cng.publicKey(), SECRET);
-        assertArrayEquals(SECRET, decryptingWith(cngKey, CipherTexts.PKCS1).doFinal(pkcs1));
+        InvalidKeyException byName = assertThrows(InvalidKeyException.class,
+                () -> Cipher.getInstance("RSA/ECB/OAEPWithSHA-256AndMGF1Padding")
+                        .init(Cipher.DECRYPT_MODE, cngKey));
+        assertTrue(byName.getMessage().contains("asked: OAEP with SHA-256, MGF1 over SHA-1 and no"
+                + " label; for SHA-256 throughout, init with new OAEPParameterSpec(\"SHA-256\","),
+                byName::getMessage);
+    }
 
-        Cipher csp = Cipher.getInstance("RSA/ECB/OAEPPadding", "QDIE");
-        assertThrows(java.security.InvalidAlgorithmParameterException.class,
-                () -> csp.init(Cipher.DECRYPT_MODE, key, sha256));
+    // The padding asked is the only one removed, whoever holds the key: a PKCS #1 v1.5 ciphertext
+    // never answers an OAEP cipher, the padding oracle OAEP is chosen to close.
+    @Test
+    void oaepCipherRefusesPkcs1CipherTexts() throws Exception {
+        Identity cng = TestProfile.newIdentity("CN=CngOracle", "--provider",
+                "Microsoft Software Key Storage Provider");
+        for (Identity identity : new Identity[] {alice, cng}) {
+            byte[] pkcs1 = CipherTexts.encrypt(CipherTexts.PKCS1, identity.publicKey(), SECRET);
+            PrivateKey handle = QdieKeys.privateKey(identity, null);
+            for (String oaep : new String[] {CipherTexts.OAEP, "RSA/ECB/OAEPPadding"}) {
+                BadPaddingException refused = assertThrows(BadPaddingException.class,
+                        () -> decryptingWith(handle, oaep).doFinal(pkcs1));
+                assertTrue(refused.getMessage().contains("and OAEP with SHA-1, MGF1 over SHA-1 and"
+                        + " no label failed: the ciphertext does not decrypt"), refused::getMessage);
+            }
+        }
+    }
+
+    // A key destroyed after the cipher's init does nothing more.
+    @Test
+    void destroyedKeyDecryptsNothingMore() throws Exception {
+        PrivateKey handle = QdieKeys.privateKey(alice, null);
+        Cipher cipher = decryptingWith(handle, CipherTexts.PKCS1);
+        handle.destroy();
+        byte[] pkcs1 = CipherTexts.encrypt(CipherTexts.PKCS1, alice.publicKey(), SECRET);
+        IllegalStateException refused = assertThrows(IllegalStateException.class,
+                () -> cipher.doFinal(pkcs1));
+        assertTrue(refused.getMessage().endsWith("was destroyed"), refused::getMessage);
+        Cipher unwrapping = Cipher.getInstance(CipherTexts.PKCS1);
+        PrivateKey other = QdieKeys.privateKey(alice, null);
+        unwrapping.init(Cipher.UNWRAP_MODE, other);
+        other.destroy();
+        assertThrows(InvalidKeyException.class,
+                () -> unwrapping.unwrap(pkcs1, "AES", Cipher.SECRET_KEY));
     }
 
     private static Cipher decryptingWith(PrivateKey handle, String transformation) throws Exception {
@@ -159,15 +198,18 @@ class HandleCipherTest {
     }
 
     @Test
-    void onlyTheDefaultOaepParametersAreTaken() throws Exception {
+    void cspKeyTakesOnlyTheDefaultOaepParameters() throws Exception {
         OAEPParameterSpec sha256 = new OAEPParameterSpec("SHA-256", "MGF1",
                 MGF1ParameterSpec.SHA256, PSource.PSpecified.DEFAULT);
         OAEPParameterSpec labelled = new OAEPParameterSpec("SHA-1", "MGF1",
                 MGF1ParameterSpec.SHA1, new PSource.PSpecified(new byte[] {1}));
         for (OAEPParameterSpec refused : new OAEPParameterSpec[] {sha256, labelled}) {
             Cipher cipher = Cipher.getInstance("RSA/ECB/OAEPPadding", "QDIE");
-            assertThrows(InvalidAlgorithmParameterException.class,
+            InvalidAlgorithmParameterException csp = assertThrows(
+                    InvalidAlgorithmParameterException.class,
                     () -> cipher.init(Cipher.DECRYPT_MODE, key, refused));
+            assertTrue(csp.getMessage().contains("is a CSP's, which removes OAEP with SHA-1, MGF1"
+                    + " over SHA-1 and no label only"), csp::getMessage);
         }
     }
 
@@ -177,8 +219,8 @@ class HandleCipherTest {
         Arrays.fill(garbage, (byte) 0x17);
         BadPaddingException badPadding = assertThrows(BadPaddingException.class,
                 () -> decrypting(CipherTexts.PKCS1, null).doFinal(garbage));
-        assertTrue(badPadding.getMessage().endsWith("decrypts with neither PKCS #1 v1.5 nor OAEP"
-                + " padding at CryptDecrypt (status 22, Windows error 0x80090005: bad data)"),
+        assertTrue(badPadding.getMessage().endsWith("does not decrypt with the key and the padding"
+                + " asked at CryptDecrypt (status 22, Windows error 0x80090005: bad data)"),
                 badPadding::getMessage);
 
         assertThrows(IllegalBlockSizeException.class,
@@ -243,23 +285,29 @@ class HandleCipherTest {
         }
     }
 
-    // The PIN given to getKey reaches the key-exchange key; without it the container refuses.
+    // The PIN given to getKey reaches the key of a CSP and of a key storage provider alike;
+    // without it, or with a wrong one, the key refuses, which is the caller's fault, not the
+    // ciphertext's: no BadPaddingException.
     @Test
     void pinFromGetKeyUnlocksDecryption() throws Exception {
-        Identity locked = TestProfile.newIdentity("CN=Locked", "--pin", "1234");
-        byte[] cipherText = CipherTexts.encrypt(CipherTexts.PKCS1, locked.publicKey(), SECRET);
-        Cipher unlocked = Cipher.getInstance(CipherTexts.PKCS1);
-        unlocked.init(Cipher.DECRYPT_MODE, QdieKeys.privateKey(locked, "1234"));
-        assertArrayEquals(SECRET, unlocked.doFinal(cipherText));
+        Identity csp = TestProfile.newIdentity("CN=Locked", "--pin", "1234");
+        Identity cng = TestProfile.newIdentity("CN=Locked Cng", "--pin", "1234", "--provider",
+                "Microsoft Software Key Storage Provider");
+        for (Identity locked : new Identity[] {csp, cng}) {
+            byte[] cipherText = CipherTexts.encrypt(CipherTexts.PKCS1, locked.publicKey(), SECRET);
+            Cipher unlocked = Cipher.getInstance(CipherTexts.PKCS1);
+            unlocked.init(Cipher.DECRYPT_MODE, QdieKeys.privateKey(locked, "1234"));
+            assertArrayEquals(SECRET, unlocked.doFinal(cipherText));
 
-        for (String pin : new String[] {null, "4321"}) {
-            Cipher cipher = Cipher.getInstance(CipherTexts.PKCS1);
-            cipher.init(Cipher.DECRYPT_MODE, QdieKeys.privateKey(locked, pin));
-            BadPaddingException refused = assertThrows(BadPaddingException.class,
-                    () -> cipher.doFinal(cipherText));
-            assertTrue(refused.getMessage().endsWith("(status 22, Windows error 0x8010006f: the"
-                    + " container needs its PIN, and none or a wrong one was given to getKey)"),
-                    refused::getMessage);
+            for (String pin : new String[] {null, "4321"}) {
+                Cipher cipher = Cipher.getInstance(CipherTexts.PKCS1);
+                cipher.init(Cipher.DECRYPT_MODE, QdieKeys.privateKey(locked, pin));
+                ProviderException refused = assertThrows(ProviderException.class,
+                        () -> cipher.doFinal(cipherText));
+                assertTrue(refused.getMessage().endsWith("(status 22, Windows error 0x8010006f:"
+                        + " the container needs its PIN, and none or a wrong one was given to"
+                        + " getKey)"), refused::getMessage);
+            }
         }
     }
 }
