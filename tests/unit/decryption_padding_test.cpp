@@ -86,18 +86,8 @@ protected:
     Bytes plainText_;
 };
 
-const std::vector<std::string> kUpToKey = {
-    "########## Decrypt ##########",
-    "CertOpenStore success",
-    "Certificate found",
-    "CertGetCertificateContextProperty# success",
-    "CertGetCertificateContextProperty success",
-    "CryptAcquireContext success",
-    "CryptGetUserKey success",
-};
-
 std::vector<std::string> keyLinesThen(const std::vector<std::string>& rest) {
-    return firstLinesThen(kUpToKey, kUpToKey.size(), rest);
+    return firstLinesThen(kDecryptionUpToKey, kDecryptionUpToKey.size(), rest);
 }
 
 // Each padding removes itself with one call to the container, and refuses the other padding's

@@ -12,19 +12,9 @@ namespace {
 
 const Bytes kSecret = {'p', 'l', 'a', 'i', 'n', ' ', 't', 'e', 'x', 't'};
 
-const std::vector<std::string> kUpToKey = {
-    "########## Decrypt ##########",
-    "CertOpenStore success",
-    "Certificate found",
-    "CertGetCertificateContextProperty# success",
-    "CertGetCertificateContextProperty success",
-    "CryptAcquireContext success",
-    "CryptGetUserKey success",
-};
-
 // The first `count` lines of a good decryption up to its key, then `rest`.
 std::vector<std::string> firstLinesThen(size_t count, const std::vector<std::string>& rest) {
-    return ::firstLinesThen(kUpToKey, count, rest);
+    return ::firstLinesThen(kDecryptionUpToKey, count, rest);
 }
 
 using DecryptionFailures = DecryptionTest;
@@ -168,7 +158,7 @@ TEST_F(DecryptionFailures, EachFailurePointRecordsItsStatusAndLogsItsLines) {
     };
     const FailurePoint points[] = {
         {"store", PlatformOp::CertOpenStore, 1, kStatusStoreNotOpened, "CertOpenStore",
-         {kUpToKey[0], withError("CertOpenStore error: %x"), finished}},
+         {kDecryptionUpToKey[0], withError("CertOpenStore error: %x"), finished}},
         {"property size", PlatformOp::CertGetCertificateContextProperty, 1,
          kStatusKeyProvInfoSizeUnknown, "CertGetCertificateContextProperty",
          firstLinesThen(3, {withError("CertGetCertificateContextProperty# error: %x"), finished})},

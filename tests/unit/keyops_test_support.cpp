@@ -10,6 +10,16 @@ using namespace keyops;
 
 const Bytes kData = {'d', 'a', 't', 'a', ' ', 't', 'o', ' ', 's', 'i', 'g', 'n'};
 
+const std::vector<std::string> kDecryptionUpToKey = {
+    "########## Decrypt ##########",
+    "CertOpenStore success",
+    "Certificate found",
+    "CertGetCertificateContextProperty# success",
+    "CertGetCertificateContextProperty success",
+    "CryptAcquireContext success",
+    "CryptGetUserKey success",
+};
+
 std::string withError(const char* message, unsigned error) {
     char text[kLogMessageCapacity];
     std::snprintf(text, sizeof(text), message, error);

@@ -16,6 +16,8 @@
 #include "support/temp_profile.h"
 
 extern const Bytes kData;
+// The lines of a good decryption up to its key-exchange key.
+extern const std::vector<std::string> kDecryptionUpToKey;
 
 // A provider error no step of a signing produces, to see whether one was written.
 const uint32_t kUntouchedProviderError = 0x0badf00d;

@@ -1,7 +1,6 @@
 package com.quendrilax.browser.interop;
 
 import static org.junit.jupiter.api.Assertions.assertEquals;
-import static org.junit.jupiter.api.Assertions.assertNotNull;
 import static org.junit.jupiter.api.Assertions.assertTrue;
 
 import com.quendrilax.browser.testing.Identity;
@@ -11,14 +10,10 @@ import java.io.FileInputStream;
 import java.io.InputStream;
 import java.io.OutputStream;
 import java.net.InetAddress;
-import java.net.Socket;
 import java.nio.file.Path;
 import java.security.KeyStore;
-import java.security.Principal;
-import java.security.PrivateKey;
 import java.security.cert.CertificateFactory;
 import java.security.cert.X509Certificate;
-import java.util.Arrays;
 import java.util.concurrent.ExecutorService;
 import java.util.concurrent.Executors;
 import java.util.concurrent.Future;
@@ -29,7 +24,6 @@ import javax.net.ssl.SSLContext;
 import javax.net.ssl.SSLServerSocket;
 import javax.net.ssl.SSLSocket;
 import javax.net.ssl.TrustManagerFactory;
-import javax.net.ssl.X509ExtendedKeyManager;
 import org.junit.jupiter.api.AfterAll;
 import org.junit.jupiter.api.BeforeAll;
 import org.junit.jupiter.api.Test;
@@ -155,59 +149,6 @@ class TlsClientAuthenticationTest {
     /**
      * A JDK client of default settings against openssl's server, which requires a client
      * certificate (-Verify) or only asks for one (-verify): either way the handshake is TLS 1.3
-     * and the server receives the identity's certificate.
-     */
-    /**
-     * The PKIX key manager over QDIE-MY, offering one identity alone: the store holds several,
-     * and a server that names no authorities leaves the choice among them to the client.
-     */
-    private static KeyManager[] offering(Identity identity) throws Exception {
-        KeyManagerFactory factory = KeyManagerFactory.getInstance("PKIX");
-        factory.init(QdieKeys.personalStore(), null);
-        X509ExtendedKeyManager all = (X509ExtendedKeyManager) factory.getKeyManagers()[0];
-        String keyType = identity.publicKey().getAlgorithm();
-        String chosen = null;
-        for (String alias : all.getClientAliases(keyType, null)) {
-            if (all.getCertificateChain(alias)[0].equals(identity.certificate())) chosen = alias;
-        }
-        assertNotNull(chosen, identity::subject);
-        String alias = chosen;
-        return new KeyManager[] {new X509ExtendedKeyManager() {
-            @Override
-            public String[] getClientAliases(String type, Principal[] issuers) {
-                return type.equals(keyType) ? new String[] {alias} : null;
-            }
-
-            @Override
-            public String chooseClientAlias(String[] types, Principal[] issuers, Socket socket) {
-                return Arrays.asList(types).contains(keyType) ? alias : null;
-            }
-
-            @Override
-            public String[] getServerAliases(String type, Principal[] issuers) {
-                return null;
-            }
-
-            @Override
-            public String chooseServerAlias(String type, Principal[] issuers, Socket socket) {
-                return null;
-            }
-
-            @Override
-            public X509Certificate[] getCertificateChain(String name) {
-                return all.getCertificateChain(name);
-            }
-
-            @Override
-            public PrivateKey getPrivateKey(String name) {
-                return all.getPrivateKey(name);
-            }
-        }};
-    }
-
-    /**
-     * A JDK client of default settings against openssl's server, which requires a client
-     * certificate (-Verify) or only asks for one (-verify): either way the handshake is TLS 1.3
      * and the server receives the identity's certificate. An RSA key of a CSP signs the
      * CertificateVerify with RSASSA-PSS by its CNG view, one of the key storage provider through
      * CNG directly, and EC keys with ECDSA on their own curve.
@@ -219,7 +160,8 @@ class TlsClientAuthenticationTest {
             throws Exception {
         Identity identity = name.equals("Tls Client") ? client : name.equals("Tls Cng") ? cngRsa
                 : name.equals("Tls P256") ? ecP256 : ecP384;
-        SSLContext clientContext = context(offering(identity), serverCertificate);
+        SSLContext clientContext =
+                context(OneIdentityKeyManager.offering(identity), serverCertificate);
         for (String mode : new String[] {"-Verify", "-verify"}) {
             int port;
             try (java.net.ServerSocket probe = new java.net.ServerSocket(0, 1,

@@ -1,7 +1,6 @@
 package com.quendrilax.browser.interop;
 
 import static org.junit.jupiter.api.Assertions.assertEquals;
-import static org.junit.jupiter.api.Assertions.assertNotNull;
 import static org.junit.jupiter.api.Assertions.assertTrue;
 
 import com.quendrilax.browser.testing.Identity;
@@ -11,23 +10,15 @@ import java.io.BufferedReader;
 import java.io.InputStreamReader;
 import java.io.OutputStream;
 import java.net.InetAddress;
-import java.net.Socket;
 import java.nio.charset.StandardCharsets;
-import java.security.Principal;
-import java.security.PrivateKey;
 import java.security.Security;
-import java.security.cert.X509Certificate;
 import java.util.concurrent.ExecutorService;
 import java.util.concurrent.Executors;
 import java.util.concurrent.Future;
 import java.util.concurrent.TimeUnit;
-import javax.net.ssl.KeyManager;
-import javax.net.ssl.KeyManagerFactory;
 import javax.net.ssl.SSLContext;
-import javax.net.ssl.SSLEngine;
 import javax.net.ssl.SSLServerSocket;
 import javax.net.ssl.SSLSocket;
-import javax.net.ssl.X509ExtendedKeyManager;
 import org.junit.jupiter.api.AfterAll;
 import org.junit.jupiter.api.BeforeAll;
 import org.junit.jupiter.params.ParameterizedTest;
@@ -62,61 +53,12 @@ class TlsRsaKeyExchangeTest {
         serverThread.shutdownNow();
     }
 
-    /** The PKIX key manager over QDIE-MY, serving with one identity alone. */
-    private static KeyManager[] serving(Identity identity) throws Exception {
-        KeyManagerFactory factory = KeyManagerFactory.getInstance("PKIX");
-        factory.init(QdieKeys.personalStore(), null);
-        X509ExtendedKeyManager all = (X509ExtendedKeyManager) factory.getKeyManagers()[0];
-        String alias = null;
-        for (String candidate : all.getServerAliases("RSA", null)) {
-            if (all.getCertificateChain(candidate)[0].equals(identity.certificate())) alias = candidate;
-        }
-        assertNotNull(alias, identity::subject);
-        String chosen = alias;
-        return new KeyManager[] {new X509ExtendedKeyManager() {
-            @Override
-            public String[] getClientAliases(String type, Principal[] issuers) {
-                return null;
-            }
-
-            @Override
-            public String chooseClientAlias(String[] types, Principal[] issuers, Socket socket) {
-                return null;
-            }
-
-            @Override
-            public String[] getServerAliases(String type, Principal[] issuers) {
-                return type.equals("RSA") ? new String[] {chosen} : null;
-            }
-
-            @Override
-            public String chooseServerAlias(String type, Principal[] issuers, Socket socket) {
-                return type.equals("RSA") ? chosen : null;
-            }
-
-            @Override
-            public String chooseEngineServerAlias(String type, Principal[] issuers, SSLEngine engine) {
-                return chooseServerAlias(type, issuers, null);
-            }
-
-            @Override
-            public X509Certificate[] getCertificateChain(String name) {
-                return all.getCertificateChain(name);
-            }
-
-            @Override
-            public PrivateKey getPrivateKey(String name) {
-                return all.getPrivateKey(name);
-            }
-        }};
-    }
-
     @ParameterizedTest
     @ValueSource(strings = {"csp", "cng"})
     void opensslClientCompletesTheHandshake(String which) throws Exception {
         Identity identity = which.equals("csp") ? csp : cng;
         SSLContext context = SSLContext.getInstance("TLS");
-        context.init(serving(identity), null, null);
+        context.init(OneIdentityKeyManager.offering(identity), null, null);
         InetAddress loopback = InetAddress.getLoopbackAddress();
         try (SSLServerSocket listener = (SSLServerSocket) context.getServerSocketFactory()
                 .createServerSocket(0, 1, loopback)) {
