@@ -13,15 +13,17 @@ add_test(NAME wine_prefix
 set_tests_properties(wine_prefix PROPERTIES
   FIXTURES_SETUP wine_prefix
   ENVIRONMENT "${qdie_wine_environment}"
-  RESOURCE_LOCK wine_prefix)
+  RESOURCE_LOCK wine_prefix
+  LABELS wine)
 
 # One ctest test per program, so that Wine starts once per program rather than once per case.
-# Arguments after the target are the program's own.
-function(qdie_add_wine_suite target)
+# Arguments after the label are the program's own; every suite is labelled wine besides its own.
+function(qdie_add_wine_suite target label)
   add_test(NAME ${target} COMMAND ${QDIE_WINE} $<TARGET_FILE:${target}> ${ARGN})
   set_tests_properties(${target} PROPERTIES
     FIXTURES_REQUIRED wine_prefix
     ENVIRONMENT "${qdie_wine_environment}"
     RESOURCE_LOCK wine_prefix
+    LABELS "wine;${label}"
     TIMEOUT 900)
 endfunction()

@@ -1,10 +1,12 @@
 #!/usr/bin/env bash
 # Builds the linux and windows presets and assembles the one jar for both platforms:
-# build/package/qdie-keystore-<version>.jar holds the Java classes with module-info and the
-# provider's service entry, and the two native libraries of each platform (QDIEKeystore, the ten
-# natives; QDIEProvider, the provider's) under META-INF/native/, each with its SHA-256, which the
-# loader checks after extracting it. The DLLs are the windows build's, byte for byte; the Linux
-# libraries go in without their debugging sections.
+# build/package/qdie-keystore-<version>.jar holds the Java classes with module-info, the
+# provider's service entry and its Maven coordinates (META-INF/maven/), and the two native
+# libraries of each platform (QDIEKeystore, the ten natives; QDIEProvider, the provider's) under
+# META-INF/native/, each with its SHA-256, which the loader checks after extracting it. The DLLs
+# are the windows build's, byte for byte; the Linux libraries go in without their debugging
+# sections. Beside it: the -sources.jar, the -javadoc.jar of the public API, and the .pom, as a
+# Maven repository keeps them (docs/maven.md installs the three jars).
 # Prints the jar's path. Run after scripts/setup.sh.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -25,9 +27,13 @@ for preset in linux windows; do
   build_or_fail "the $preset preset" cmake --preset "$preset"
   build_or_fail "the $preset preset" cmake --build --preset "$preset" -j 2 --target QDIEKeystore QDIEProvider
 done
-build_or_fail "the Java classes" cmake --build --preset linux -j 2 --target qdie_java_classes
+build_or_fail "the Java classes" cmake --build --preset linux -j 2 --target qdie_java_classes \
+  qdie_java_sources_jar qdie_java_javadoc_jar
 
-version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' build/linux/CMakeCache.txt)
+# The coordinates the jar carries, which CMake wrote from the project's version.
+maven=build/linux/java/maven
+artifact=$(sed -n "s/^artifactId=//p" "$maven/pom.properties")
+version=$(sed -n "s/^version=//p" "$maven/pom.properties")
 out="$PWD/build/package"
 stage=$(mktemp -d)
 trap 'rm -rf "$stage"' EXIT
@@ -41,7 +47,10 @@ for library in "$stage"/META-INF/native/*/*; do
   sha256sum "$library" | cut -d' ' -f1 >"$library.sha256"
 done
 
-jar="$out/qdie-keystore-$version.jar"
+jar="$out/$artifact-$version.jar"
 cp build/linux/java/QDIEKeystore.jar "$jar"
 jar --update --file "$jar" -C "$stage" META-INF/native
+cp build/linux/java/QDIEKeystore-sources.jar "$out/$artifact-$version-sources.jar"
+cp build/linux/java/QDIEKeystore-javadoc.jar "$out/$artifact-$version-javadoc.jar"
+cp "$maven/pom.xml" "$out/$artifact-$version.pom"
 echo "$jar"

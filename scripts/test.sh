@@ -1,11 +1,24 @@
 #!/usr/bin/env bash
-# Configures, builds and runs every test of the linux and linux-asan presets (the crash-safety
-# test among them), replays the fuzz corpora and fuzzes each target for a minute, then
-# cross-builds the windows preset and runs its tests under Wine; last, packages the one jar of
-# both platforms and checks it. Stops at the first failure.
+# Every test, what CI runs: configures, builds and runs every test of the linux and linux-asan
+# presets (the crash-safety test among them), replays the fuzz corpora and fuzzes each target for
+# a minute, then cross-builds the windows preset and runs its tests under Wine; last, packages the
+# one jar of both platforms and checks it. Stops at the first failure.
+#   scripts/test.sh --quick   the development loop: the linux preset's unit, conformance and Java
+#                             suites (ctest labels), without the slow ones; a few minutes
 set -euo pipefail
 cd "$(dirname "$0")/.."
 jobs=$(nproc)
+case "${1:-}" in
+  "") ;;
+  --quick)
+    cmake --preset linux
+    cmake --build --preset linux -j "$jobs"
+    ctest --preset linux -j "$jobs" -L '^(unit|conformance|java)$' -LE '^slow$'
+    exit 0 ;;
+  *)
+    echo "usage: scripts/test.sh [--quick]" >&2
+    exit 2 ;;
+esac
 for preset in linux linux-asan; do
   echo "== $preset"
   cmake --preset "$preset"

@@ -89,7 +89,11 @@ private:
     std::vector<BYTE> block_;
 };
 
-TEST(VersionResource, FileAndProductVersionAre1_5_3_1ForADll) {
+// The project's version, which CMake hands to this program and to the DLLs' version resource.
+constexpr DWORD kVersionMS = (QDIE_VERSION_MAJOR << 16) | QDIE_VERSION_MINOR;
+constexpr DWORD kVersionLS = (QDIE_VERSION_PATCH << 16) | QDIE_VERSION_TWEAK;
+
+TEST(VersionResource, FileAndProductVersionAreTheProjectsForADll) {
     for (const Shipped& shipped : shippedDlls()) {
         SCOPED_TRACE(shipped.name);
         VersionBlock version(shipped.dll.path());
@@ -98,10 +102,10 @@ TEST(VersionResource, FileAndProductVersionAre1_5_3_1ForADll) {
         ASSERT_NE(fixed, nullptr);
         ASSERT_EQ(length, sizeof(VS_FIXEDFILEINFO));
         EXPECT_EQ(fixed->dwSignature, 0xFEEF04BDu);
-        EXPECT_EQ(fixed->dwFileVersionMS, 0x00010005u);
-        EXPECT_EQ(fixed->dwFileVersionLS, 0x00030001u);
-        EXPECT_EQ(fixed->dwProductVersionMS, 0x00010005u);
-        EXPECT_EQ(fixed->dwProductVersionLS, 0x00030001u);
+        EXPECT_EQ(fixed->dwFileVersionMS, kVersionMS);
+        EXPECT_EQ(fixed->dwFileVersionLS, kVersionLS);
+        EXPECT_EQ(fixed->dwProductVersionMS, kVersionMS);
+        EXPECT_EQ(fixed->dwProductVersionLS, kVersionLS);
         EXPECT_EQ(fixed->dwFileType, static_cast<DWORD>(VFT_DLL));
     }
 }
@@ -127,8 +131,8 @@ TEST(VersionResource, StringsNameTheLibrary) {
         const std::string fileName = std::string(shipped.name) + ".dll";
         const std::pair<const char*, const char*> kStrings[] = {
             {"FileDescription", shipped.description},
-            {"FileVersion", "1.5.3.1"},
-            {"ProductVersion", "1.5.3.1"},
+            {"FileVersion", QDIE_VERSION},
+            {"ProductVersion", QDIE_VERSION},
             {"OriginalFilename", fileName.c_str()},
             {"InternalName", shipped.name},
             {"ProductName", "QDIEKeystore"},

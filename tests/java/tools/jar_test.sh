@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# The one jar of scripts/package.sh: its entries and manifest; its DLLs byte for byte the windows
+# The one jar of scripts/package.sh: its entries and manifest; its version and Maven coordinates,
+# and the sources and javadoc jars beside it; its DLLs byte for byte the windows
 # build's, each exporting exactly its own natives (QDIEKeystore.dll the ten); and the jar alone,
 # in fresh JVMs with an empty java.library.path (on the class path and on the module path),
 # loading its Linux library and signing and decrypting through the provider, leaving no
@@ -14,6 +15,7 @@ mkdir "$work"
 
 entries=$(jar --list --file "$jar")
 for entry in module-info.class META-INF/services/java.security.Provider \
+    META-INF/maven/com.quendrilax/qdie-keystore/pom.xml META-INF/maven/com.quendrilax/qdie-keystore/pom.properties \
     com/quendrilax/browser/keystore/provider/QDBrowserProvider.class \
     META-INF/native/linux-x86_64/libQDIEKeystore.so META-INF/native/linux-x86_64/libQDIEKeystore.so.sha256 \
     META-INF/native/windows-x86_64/QDIEKeystore.dll META-INF/native/windows-x86_64/QDIEKeystore.dll.sha256 \
@@ -25,6 +27,30 @@ done
 grep -q "^Enable-Native-Access: ALL-UNNAMED" "$work/META-INF/MANIFEST.MF" \
   || fail "the manifest lacks Enable-Native-Access: $(cat "$work/META-INF/MANIFEST.MF")"
 echo "entries and manifest: as they should be"
+
+# One version wherever the jar and its companions carry it: the name, the manifest, the Maven
+# coordinates, the provider's own; and the sources and javadoc jars beside it.
+coordinates=META-INF/maven/com.quendrilax/qdie-keystore
+(cd "$work" && jar --extract --file "$jar" "$coordinates/pom.xml" "$coordinates/pom.properties")
+version=$(sed -n 's/^version=//p' "$work/$coordinates/pom.properties")
+[[ $(basename "$jar") == "qdie-keystore-$version.jar" ]] || fail "$jar is not named for version $version"
+tr -d '\r' <"$work/META-INF/MANIFEST.MF" | grep -qx "Implementation-Version: $version" \
+  || fail "the manifest's version is not $version: $(cat "$work/META-INF/MANIFEST.MF")"
+grep -q "<version>$version</version>" "$work/$coordinates/pom.xml" || fail "the pom is not of $version"
+cmp "$work/$coordinates/pom.xml" "${jar%.jar}.pom" || fail "the .pom beside the jar is not the jar's"
+printf '%s\n' 'public class ProviderVersion {' \
+  '    public static void main(String[] args) {' \
+  '        System.out.println(new com.quendrilax.browser.keystore.provider.QDBrowserProvider().getVersionStr());' \
+  '    }' '}' >"$work/ProviderVersion.java"
+provider_version=$(java -cp "$jar" "$work/ProviderVersion.java") || fail "no provider: $provider_version"
+[[ $provider_version == "$version" ]] || fail "the provider says version $provider_version, the jar $version"
+jar --list --file "${jar%.jar}-sources.jar" \
+  | grep -qx com/quendrilax/browser/keystore/provider/QDBrowserProvider.java \
+  || fail "the sources jar lacks the provider"
+jar --list --file "${jar%.jar}-javadoc.jar" \
+  | grep -qx com/quendrilax/browser/keystore/provider/QDBrowserProvider.html \
+  || fail "the javadoc jar lacks the provider"
+echo "version $version: the jar's name, manifest, Maven coordinates and provider agree; sources and javadoc beside it"
 
 # Each DLL of the jar is the windows build's and exports its own natives, and nothing else.
 dll_exports() {

@@ -1,11 +1,15 @@
 package com.quendrilax.browser.keystore.provider;
 
 import com.quendrilax.browser.keystore.provider.spi.ProviderServices;
+import java.io.IOException;
+import java.io.InputStream;
+import java.io.UncheckedIOException;
 import java.lang.System.Logger.Level;
 import java.security.KeyStore;
 import java.security.Provider;
 import java.util.List;
 import java.util.Objects;
+import java.util.Properties;
 import java.util.concurrent.CopyOnWriteArrayList;
 import java.util.function.Consumer;
 
@@ -41,7 +45,7 @@ public class QDBrowserProvider extends Provider {
 
     private static final long serialVersionUID = 1L;
     public static final String NAME = "QDIE";
-    private static final String VERSION = "1.5.3.1";
+    private static final String VERSION = readVersion();
     private static final String INFO = "Keys and certificates of the current user's Windows system"
             + " stores, through the QDIEKeystore library";
 
@@ -50,6 +54,17 @@ public class QDBrowserProvider extends Provider {
     // takes longer than a signing, and an application calling the natives alone never asked
     // for it.
     private static volatile System.Logger nativeLog;
+
+    // The build writes the project's version into a resource beside this class.
+    private static String readVersion() {
+        Properties version = new Properties();
+        try (InputStream in = QDBrowserProvider.class.getResourceAsStream("version.properties")) {
+            version.load(Objects.requireNonNull(in, "version.properties is not beside the provider"));
+        } catch (IOException e) {
+            throw new UncheckedIOException(e);
+        }
+        return version.getProperty("version");
+    }
 
     /** The provider over the personal, root and intermediate stores, with no store configured. */
     public QDBrowserProvider() {
