@@ -57,7 +57,7 @@ public final class KeystoreDemo {
             }
             PrivateKey key = (PrivateKey) personal.getKey(alias, null);
             System.out.printf("KeyStore.getInstance(\"QDIE-MY\"): \"%s\" (%s, %s key) is a %s;"
-                    + " its key is a %s (getEncoded() = %s).%n", alias,
+                    + " its key is the handle %s (getEncoded() = %s).%n", alias,
                     certificate.getSubjectX500Principal().getName(), key.getAlgorithm(),
                     personal.isKeyEntry(alias) ? "key entry" : "certificate entry",
                     key.getClass().getSimpleName(), key.getEncoded());
