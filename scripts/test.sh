@@ -2,7 +2,7 @@
 # Every test, what CI runs: configures, builds and runs every test of the linux and linux-asan
 # presets (the crash-safety test among them), replays the fuzz corpora and fuzzes each target for
 # a minute, then cross-builds the windows preset and runs its tests under Wine; last, packages the
-# one jar of both platforms and checks it. Stops at the first failure.
+# one jar of both platforms, checks it, and has a Maven project depend on it. Stops at the first failure.
 #   scripts/test.sh --quick   the development loop: the linux preset's unit, conformance and Java
 #                             suites (ctest labels), without the slow ones; a few minutes
 set -euo pipefail
@@ -34,3 +34,4 @@ ctest --preset windows
 echo "== package"
 jar=$(bash scripts/package.sh)
 bash tests/java/tools/jar_test.sh "$jar" build/windows/src build/linux
+bash tests/java/tools/maven_consumer_test.sh "$jar"
