@@ -14,36 +14,49 @@ namespace {
 
 constexpr uint32_t kLogSizeLimit = 524288;
 
-// One line: the file opened for it and closed after it, so that nothing stays open between lines,
-// then the message handed to Java. `message` makes the message into the buffer it is given and
-// tells where it is and how long; it runs only once the file has opened, so a log that is off
-// costs a failed open and no formatting.
+// Writes one line to the open file: the message made into the buffer by `message` (which tells
+// where it is and how long), after the date and time. False when nothing was written.
+template <typename Message>
+bool writeLine(LogFile& file, Message message, char (&buffer)[kLogMessageCapacity],
+               const char*& text, size_t& length) {
+    if (!file.isOpen() || !message(buffer, text, length)) return false;
+    // Date and time are read from the clock one after the other, as two separate readings.
+    const ClockReading date = readLocalClock();
+    char dateText[32];
+    std::snprintf(dateText, sizeof(dateText), "%02d/%02d/%02d", date.month, date.day,
+                  date.year % 100);
+    const ClockReading time = readLocalClock();
+    char timeText[32];
+    std::snprintf(timeText, sizeof(timeText), "%02d:%02d:%02d", time.hour, time.minute,
+                  time.second);
+    LogLineWriter line(file);
+    line.append(dateText);
+    line.append(" ");
+    line.append(timeText);
+    line.append(" - ");
+    line.append(text, length);
+    line.append("\n");
+    return true;
+}
+
+// One line, then the message handed to Java. Without a session the file is opened for the line
+// and closed after it, so that nothing stays open between lines; with one, the session's file
+// takes it. The message is made only once the file has opened, so a log that is off costs no
+// formatting.
 template <typename Message>
 void logLine(const LogSink& sink, Message message) {
     if (!sink.takesLines()) return;
-    char path[kLogPathCapacity];
-    if (!composeLogPath(path)) return;
     char buffer[kLogMessageCapacity];
     const char* text = nullptr;
     size_t length = 0;
-    {
-        LogLineWriter file(path);
-        if (!file.isOpen() || !message(buffer, text, length)) return;
-        // Date and time are read from the clock one after the other, as two separate readings.
-        const ClockReading date = readLocalClock();
-        char dateText[32];
-        std::snprintf(dateText, sizeof(dateText), "%02d/%02d/%02d", date.month, date.day,
-                      date.year % 100);
-        const ClockReading time = readLocalClock();
-        char timeText[32];
-        std::snprintf(timeText, sizeof(timeText), "%02d:%02d:%02d", time.hour, time.minute,
-                      time.second);
-        file.append(dateText);
-        file.append(" ");
-        file.append(timeText);
-        file.append(" - ");
-        file.append(text, length);
-        file.append("\n");
+    if (LogSession* session = sink.session()) {
+        LogFile* file = session->file();
+        if (file == nullptr || !writeLine(*file, message, buffer, text, length)) return;
+    } else {
+        char path[kLogPathCapacity];
+        if (!composeLogPath(path)) return;
+        LogFile file(path);
+        if (!writeLine(file, message, buffer, text, length)) return;
     }
     sink.forward(text, length);
 }
@@ -82,7 +95,23 @@ void writeLog(const char* message, const LogSink& sink) {
     });
 }
 
-void trimLogFile() {
+bool LogSession::on() {
+    if (state_ == State::Undecided)
+        state_ = composeLogPath(path_) && logFolderExists(path_) ? State::On : State::Off;
+    return state_ == State::On;
+}
+
+LogFile* LogSession::file() {
+    if (!on()) return nullptr;
+    if (!fileTried_) {
+        fileTried_ = true;
+        file_.emplace(path_);
+    }
+    return file_->isOpen() ? &*file_ : nullptr;
+}
+
+void trimLogFile(const LogSink& sink) {
+    if (!sink.logs()) return;
     char path[kLogPathCapacity];
     if (!composeLogPath(path)) return;
     uint32_t size = 0;

@@ -5,19 +5,24 @@
 
 #include <cstddef>
 
+#include "diagnostics/log_session.h"
+
 namespace diagnostics {
 
 // The longest message a line holds, terminator included; longer messages are cut to fit.
 constexpr size_t kLogMessageCapacity = 512;
 
 // Where one call's lines go: the file and a receiver handed each line's text (to Java, for the
-// natives), the file alone, or nowhere (a call whose behaviour is to log nothing).
+// natives), the file alone, or nowhere (a call whose behaviour is to log nothing). Without a
+// session each line opens and closes the file, as the ten natives do; with one, the call's
+// session decides once whether it logs and holds the file for all its lines.
 class LogSink {
 public:
     using Receiver = void (*)(void* target, const char* text, size_t length);
 
     LogSink() = default;
-    LogSink(Receiver receiver, void* target) : receiver_(receiver), target_(target) {}
+    LogSink(Receiver receiver, void* target, LogSession* session = nullptr)
+        : receiver_(receiver), target_(target), session_(session) {}
     static LogSink none() {
         LogSink silent;
         silent.takesLines_ = false;
@@ -25,6 +30,10 @@ public:
     }
 
     bool takesLines() const { return takesLines_; }
+    LogSession* session() const { return session_; }
+    // Whether a line could be written at all: false for none() and for a session whose log is
+    // off, so that what is computed only to be logged is not computed.
+    bool logs() const { return takesLines_ && (session_ == nullptr || session_->on()); }
     void forward(const char* text, size_t length) const {
         if (receiver_ != nullptr) receiver_(target_, text, length);
     }
@@ -32,6 +41,7 @@ public:
 private:
     Receiver receiver_ = nullptr;
     void* target_ = nullptr;
+    LogSession* session_ = nullptr;
     bool takesLines_ = true;
 };
 
@@ -39,8 +49,9 @@ private:
 // receiver. Nothing is handed on when the file could not be opened.
 void writeLog(const char* message, const LogSink& sink);
 
-// Deletes the log file when it has grown past 512 KiB (524,288 bytes; that size itself stays).
-void trimLogFile();
+// Deletes the log file when it has grown past 512 KiB (524,288 bytes; that size itself stays);
+// nothing for a sink that does not log.
+void trimLogFile(const LogSink& sink = LogSink());
 
 #if defined(__GNUC__)
 #define QDIE_PRINTF_FORMAT(formatIndex, firstArg) __attribute__((format(printf, formatIndex, firstArg)))

@@ -31,19 +31,64 @@ void latin1ToModifiedUtf8(const char* message, size_t length, char (&text)[kJava
     text[out] = '\0';
 }
 
-void forwardLogLine(JNIEnv* env, const char* message, size_t length) {
-    const ScopedLocalRef<jclass> receiver(env, env->FindClass(kReceiverClass));
-    if (clearPendingException(env) || receiver.get() == nullptr) return;
-    const jmethodID method = env->GetStaticMethodID(receiver.get(), kReceiverMethod, kReceiverSignature);
-    if (clearPendingException(env) || method == nullptr) return;
+namespace {
 
+// Hands the message to the receiver; no exception stays pending.
+void callReceiver(JNIEnv* env, jclass receiver, jmethodID method, const char* message,
+                  size_t length) {
     char text[kJavaTextCapacity];
     latin1ToModifiedUtf8(message, length, text);
     const ScopedLocalRef<jstring> line(env, env->NewStringUTF(text));
     // Out of memory leaves an exception pending, and no Java method may be called over one.
     if (clearPendingException(env) || line.get() == nullptr) return;
-    env->CallStaticVoidMethod(receiver.get(), method, line.get());
+    env->CallStaticVoidMethod(receiver, method, line.get());
     clearPendingException(env);
+}
+
+// QDBrowserProvider.logJNI's class (a new local reference) and method; false when either is
+// missing.
+bool lookUpReceiver(JNIEnv* env, jclass& receiver, jmethodID& method) {
+    receiver = env->FindClass(kReceiverClass);
+    if (clearPendingException(env) || receiver == nullptr) return false;
+    method = env->GetStaticMethodID(receiver, kReceiverMethod, kReceiverSignature);
+    if (!clearPendingException(env) && method != nullptr) return true;
+    env->DeleteLocalRef(receiver);
+    receiver = nullptr;
+    return false;
+}
+
+}  // namespace
+
+void forwardLogLine(JNIEnv* env, const char* message, size_t length) {
+    jclass receiver = nullptr;
+    jmethodID method = nullptr;
+    if (!lookUpReceiver(env, receiver, method)) return;
+    const ScopedLocalRef<jclass> owned(env, receiver);
+    callReceiver(env, receiver, method, message, length);
+}
+
+JavaCallLog::~JavaCallLog() {
+    if (receiver_ != nullptr) env_->DeleteLocalRef(receiver_);
+}
+
+void JavaCallLog::forward(const char* message, size_t length) {
+    if (!lookedUp_) {
+        lookedUp_ = true;
+        jclass receiver = nullptr;
+        jmethodID method = nullptr;
+        if (lookUpReceiver(env_, receiver, method)) {
+            receiver_ = receiver;
+            method_ = method;
+        }
+    }
+    if (receiver_ != nullptr) callReceiver(env_, receiver_, method_, message, length);
+}
+
+LogSink JavaCallLog::sink() {
+    if (env_ == nullptr) return LogSink(nullptr, nullptr, &session_);
+    return LogSink([](void* target, const char* text, size_t length) {
+        static_cast<JavaCallLog*>(target)->forward(text, length);
+    }, this, &session_);
 }
 
 LogSink javaLogSink(JNIEnv* env) {

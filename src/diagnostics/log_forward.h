@@ -7,6 +7,10 @@
 #include "diagnostics/jni_env.h"
 #include "diagnostics/log.h"
 
+// jni.h's own types, declared as it declares them for C++.
+class _jclass;
+struct _jmethodID;
+
 namespace diagnostics {
 
 // The longest message with every byte widened to two, and the terminator.
@@ -23,5 +27,27 @@ void forwardLogLine(JNIEnv* env, const char* message, size_t length);
 // The sink of a native call: each line to QDBrowserProvider.logJNI through `env`; none when env
 // is null.
 LogSink javaLogSink(JNIEnv* env);
+
+// The log of one call of the provider's natives: decided once (LogSession), and
+// QDBrowserProvider.logJNI looked up at the first line and kept only for the call, as JNI's
+// local references are.
+class JavaCallLog {
+public:
+    explicit JavaCallLog(JNIEnv* env) : env_(env) {}
+    ~JavaCallLog();
+    JavaCallLog(const JavaCallLog&) = delete;
+    JavaCallLog& operator=(const JavaCallLog&) = delete;
+
+    LogSink sink();
+
+private:
+    void forward(const char* message, size_t length);
+
+    JNIEnv* env_;
+    LogSession session_;
+    bool lookedUp_ = false;
+    _jclass* receiver_ = nullptr;
+    _jmethodID* method_ = nullptr;
+};
 
 }  // namespace diagnostics

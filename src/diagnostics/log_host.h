@@ -11,30 +11,49 @@ namespace diagnostics {
 // "\.quendrilax\jni.log" on Windows, "/.quendrilax/jni.log" elsewhere: 20 characters either way.
 extern const char kLogPathSuffix[];
 
-// One line of the log: the file opened for appending in text mode (CR LF on Windows), denying
-// nothing to other openers; the pieces gathered; then all of them written at the end of the file
-// in one append, and the file closed, when the writer goes. The folder is never created.
-class LogLineWriter {
+// The log file, opened for appending in text mode (CR LF on Windows), denying nothing to other
+// openers, and closed when it goes: for one line of the ten natives, or for all the lines of one
+// provider call. The folder is never created.
+class LogFile {
 public:
-    explicit LogLineWriter(const char* path);
-    ~LogLineWriter();
-    LogLineWriter(const LogLineWriter&) = delete;
-    LogLineWriter& operator=(const LogLineWriter&) = delete;
+    explicit LogFile(const char* path);
+    ~LogFile();
+    LogFile(const LogFile&) = delete;
+    LogFile& operator=(const LogFile&) = delete;
 
     // False when the file could not be opened (folder missing, access denied).
     bool isOpen() const { return handle_ != kClosed; }
+    // A whole line, written at the end of the file in one append.
+    void write(const char* line, size_t length);
+
+private:
+    static constexpr intptr_t kClosed = -1;
+    intptr_t handle_ = kClosed;
+};
+
+// One line of the log: the pieces gathered, then written through the file in one append when
+// the writer goes.
+class LogLineWriter {
+public:
+    explicit LogLineWriter(LogFile& file) : file_(file) {}
+    ~LogLineWriter() { file_.write(line_, used_); }
+    LogLineWriter(const LogLineWriter&) = delete;
+    LogLineWriter& operator=(const LogLineWriter&) = delete;
+
     void append(const char* text, size_t length);
     void append(const char* text) { append(text, std::strlen(text)); }
 
 private:
-    static constexpr intptr_t kClosed = -1;
     // The date, the time, the separators and a message of 511 bytes, each line feed doubled.
     static constexpr size_t kCapacity = 1100;
 
-    intptr_t handle_ = kClosed;
+    LogFile& file_;
     char line_[kCapacity];
     size_t used_ = 0;
 };
+
+// Whether the folder of the log file at `path` exists: logging is on exactly while it does.
+bool logFolderExists(const char* path);
 
 // Opens the existing file for reading and writing (with no sharing where the OS enforces it) and
 // reads its size. False when the file cannot be opened. A size that cannot be read, or that

@@ -7,6 +7,7 @@
 #include <ctime>
 
 #include "diagnostics/log_host.h"
+#include "diagnostics/log_path.h"
 
 namespace diagnostics {
 
@@ -27,9 +28,12 @@ int openLogFile(const char* path, int access) {
 
 }  // namespace
 
-LogLineWriter::LogLineWriter(const char* path)
-    : handle_(openLogFile(path, O_WRONLY | O_APPEND | O_CREAT)) {
+LogFile::LogFile(const char* path) : handle_(openLogFile(path, O_WRONLY | O_APPEND | O_CREAT)) {
     if (handle_ < 0) handle_ = kClosed;
+}
+
+LogFile::~LogFile() {
+    if (isOpen()) close(static_cast<int>(handle_));
 }
 
 // The line goes out in one pwrite. On a descriptor opened with O_APPEND, Linux appends it at
@@ -37,13 +41,11 @@ LogLineWriter::LogLineWriter(const char* path)
 // writing, so concurrent lines never interleave; and pwrite fails with ESPIPE on what cannot
 // seek (a FIFO somebody reads, a socket, a terminal), so a line reaches a regular file or
 // nothing, at no cost beyond the write (an fstat for each line would add a tenth to a signing).
-LogLineWriter::~LogLineWriter() {
+void LogFile::write(const char* line, size_t length) {
     if (!isOpen()) return;
-    const int fd = static_cast<int>(handle_);
-    if (pwrite(fd, line_, used_, 0) < 0) {
+    if (pwrite(static_cast<int>(handle_), line, length, 0) < 0) {
         // A failure of the log is silent.
     }
-    close(fd);
 }
 
 void LogLineWriter::append(const char* text, size_t length) {
@@ -66,6 +68,18 @@ bool readLogFileSize(const char* path, uint32_t* size) {
     else
         *size = static_cast<uint32_t>(status.st_size);
     return true;
+}
+
+bool logFolderExists(const char* path) {
+    const char* slash = std::strrchr(path, '/');
+    if (slash == nullptr) return false;
+    char folder[kLogPathCapacity];
+    const size_t length = static_cast<size_t>(slash - path);
+    if (length >= sizeof(folder)) return false;
+    std::memcpy(folder, path, length);
+    folder[length] = '\0';
+    struct stat status;
+    return stat(folder, &status) == 0 && S_ISDIR(status.st_mode);
 }
 
 void deleteLogFile(const char* path) { unlink(path); }

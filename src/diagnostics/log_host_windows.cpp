@@ -1,8 +1,10 @@
 #include <windows.h>
 
 #include <cstdint>
+#include <cstring>
 
 #include "diagnostics/log_host.h"
+#include "diagnostics/log_path.h"
 
 namespace diagnostics {
 
@@ -11,18 +13,21 @@ const char kLogPathSuffix[] = "\\.quendrilax\\jni.log";
 // Append-only access puts each write at the end of the file in one step: the C runtime's own
 // append mode seeks and then writes, so concurrent writers could overwrite each other's lines.
 // Sharing reading and writing (as _SH_DENYNO does) lets a viewer keep the log open.
-LogLineWriter::LogLineWriter(const char* path) {
+LogFile::LogFile(const char* path) {
     HANDLE file = CreateFileA(path, FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                               OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file != INVALID_HANDLE_VALUE) handle_ = reinterpret_cast<intptr_t>(file);
 }
 
-LogLineWriter::~LogLineWriter() {
+LogFile::~LogFile() {
+    if (isOpen()) CloseHandle(reinterpret_cast<HANDLE>(handle_));
+}
+
+void LogFile::write(const char* line, size_t length) {
     if (!isOpen()) return;
-    HANDLE file = reinterpret_cast<HANDLE>(handle_);
     DWORD written = 0;
-    WriteFile(file, line_, static_cast<DWORD>(used_), &written, nullptr);
-    CloseHandle(file);
+    WriteFile(reinterpret_cast<HANDLE>(handle_), line, static_cast<DWORD>(length), &written,
+              nullptr);
 }
 
 // As text mode does: each line feed goes to the file as CR LF.
@@ -46,6 +51,18 @@ bool readLogFileSize(const char* path, uint32_t* size) {
     *size = high != 0 ? 0xFFFFFFFFu : low;
     CloseHandle(file);
     return true;
+}
+
+bool logFolderExists(const char* path) {
+    const char* separator = std::strrchr(path, '\\');
+    if (separator == nullptr) return false;
+    char folder[kLogPathCapacity];
+    const size_t length = static_cast<size_t>(separator - path);
+    if (length >= sizeof(folder)) return false;
+    std::memcpy(folder, path, length);
+    folder[length] = '\0';
+    const DWORD attributes = GetFileAttributesA(folder);
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
 }
 
 void deleteLogFile(const char* path) { DeleteFileA(path); }

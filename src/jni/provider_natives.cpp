@@ -86,7 +86,8 @@ jbyteArray signHash(JNIEnv* env, jint hashAlgorithm, jstring keyAlgorithm, jbyte
     if (!takePin(env, pin, pinBytes)) return throwArgumentUnavailable(env, pin, "pin"), nullptr;
 
     std::vector<BYTE> signature;
-    keyops::CallContext context(diagnostics::javaLogSink(env));
+    diagnostics::JavaCallLog log(env);
+    keyops::CallContext context(log.sink());
     if (!keyops::signWithCertificate(context, certificateBytes.data(), certificateBytes.size(),
                                      static_cast<ALG_ID>(hashAlgorithm), algorithm.get(),
                                      hashBytes.data(), hashBytes.size(), signature,
@@ -109,7 +110,8 @@ jbyteArray keyOperation(JNIEnv* env, jbyteArray certificate, jbyteArray input,
     if (!takePin(env, pin, pinBytes)) return throwArgumentUnavailable(env, pin, "pin"), nullptr;
 
     Result result;
-    keyops::CallContext context(diagnostics::javaLogSink(env));
+    diagnostics::JavaCallLog log(env);
+    keyops::CallContext context(log.sink());
     if (!run(context, certificateBytes, inputBytes, pinText(pinBytes), result))
         return throwFailure(env, context.outcome), nullptr;
     return resultBytes(env, result.data(), result.size());
@@ -177,7 +179,8 @@ jbyteArray decryptCng(JNIEnv* env, jbyteArray certificate, jbyteArray cipherText
 jobject listStore(JNIEnv* env, jstring storeName) {
     JavaChars name(env, storeName);
     if (!name.valid()) return throwArgumentUnavailable(env, storeName, "storeName"), nullptr;
-    keyops::CallContext context(diagnostics::javaLogSink(env));
+    diagnostics::JavaCallLog log(env);
+    keyops::CallContext context(log.sink());
     std::vector<keyops::ListedCertificate> listed = keyops::listStoreEntries(context, name.get());
     if (!context.outcome.succeeded()) return throwFailure(env, context.outcome), nullptr;
     jobject listing = toListing(env, listed);
@@ -194,7 +197,8 @@ DWORD changeStore(JNIEnv* env, jstring storeName, jbyteArray encoding, Change ch
     if (!name.valid()) return throwArgumentUnavailable(env, storeName, "storeName"), ERROR_SUCCESS;
     JavaBytes bytes(env, encoding);
     if (!bytes.valid()) return throwArgumentUnavailable(env, encoding, "encoding"), ERROR_SUCCESS;
-    keyops::CallContext context(diagnostics::javaLogSink(env));
+    diagnostics::JavaCallLog log(env);
+    keyops::CallContext context(log.sink());
     keyops::StoreChange done = change(context, name.get(), bytes.data(), bytes.size());
     if (!context.outcome.succeeded())
         throwFailure(env, context.outcome);

@@ -276,7 +276,7 @@ template <typename UseKey>
 bool withCngKey(CallContext& context, const BYTE* encoding, DWORD encodingLength,
                 const char* banner, const char* found, const char* finished, const char* pin,
                 UseKey use) {
-    trimLogFile();
+    trimLogFile(context.log);
     writeLog(banner, context.log);
     CertificateKey lookup;
     if (findCertificateKey(context, encoding, encodingLength, found, lookup)) {

@@ -178,7 +178,7 @@ void inContainer(CallContext& context, const KeyBinding& binding, const char* pi
 template <typename UseKey>
 bool withExchangeKey(CallContext& context, const BYTE* encoding, DWORD encodingLength,
                      const char* banner, const char* finished, const char* pin, UseKey use) {
-    trimLogFile();
+    trimLogFile(context.log);
     writeLog(banner, context.log);
     CertificateKey found;
     if (findCertificateKey(context, encoding, encodingLength, kCertificateFoundForDecryption,

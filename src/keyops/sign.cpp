@@ -220,7 +220,7 @@ bool signWithCertificate(CallContext& context, const BYTE* encoding, DWORD encod
                          DWORD dataLength, std::vector<BYTE>& signature, const char* pin,
                          bool dataIsHash) {
     signature.clear();
-    trimLogFile();
+    trimLogFile(context.log);
     writeLogFormatted(kBanner, context.log, static_cast<unsigned>(digestAlgorithm));
 
     CertificateKey found;

@@ -104,6 +104,8 @@ bool acquireSigningContainer(CallContext& context, const KeyBinding& binding,
 }
 
 void logAlgorithms(CallContext& context, HCRYPTPROV provider) {
+    // The enumeration is there only to be logged: a call whose log is off skips it.
+    if (!context.log.logs()) return;
     writeLog(kEnumerating, context.log);
     const CryptoPlatform& platform = context.platform;
     union {

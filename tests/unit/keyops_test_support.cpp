@@ -62,7 +62,7 @@ void KeyopsTest::forgetLog() const {
 
 int SigningTest::sign(const Bytes& certificate, const SignRequest& request) {
     forgetLog();
-    keyops::CallContext context;
+    keyops::CallContext context(LogSink(nullptr, nullptr, request.session));
     bool signedData = signWithCertificate(
         context, certificate.data(), static_cast<DWORD>(certificate.size()),
         request.digestAlgorithm, request.keyAlgorithm, request.data.data(),

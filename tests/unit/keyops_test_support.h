@@ -55,6 +55,8 @@ struct SignRequest {
     Bytes data = kData;
     const char* pin = nullptr;
     bool dataIsHash = false;
+    // The provider's call log, decided once; none for the ten natives' line by line.
+    diagnostics::LogSession* session = nullptr;
 };
 
 class SigningTest : public KeyopsTest {

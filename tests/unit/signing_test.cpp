@@ -193,4 +193,34 @@ TEST_F(Signing, WithoutTheLogFolderNothingIsWrittenAndTheSigningStillWorks) {
     EXPECT_FALSE(std::filesystem::exists(profile_.folder() + "/.quendrilax"));
 }
 
+// The provider's call log: on, the very lines the ten natives write line by line; off, nothing
+// at all, not even the algorithm enumeration that is there only to be logged, which the ten
+// natives keep making.
+TEST_F(Signing, CallLogWritesTheSameLinesOrNothingAtAll) {
+    Bytes certificate = toolIdentity(profile_);
+    ASSERT_EQ(sign(certificate), 0);
+    const std::vector<std::string> lineByLine = log();
+    {
+        LogSession session;
+        SignRequest request;
+        request.session = &session;
+        ASSERT_EQ(sign(certificate, request), 0);
+    }
+    EXPECT_EQ(log(), lineByLine);
+
+    std::filesystem::remove_all(profile_.folder() + "/.quendrilax");
+    for (bool decidedOnce : {true, false}) {
+        SCOPED_TRACE(decidedOnce);
+        LogSession session;
+        SignRequest request;
+        if (decidedOnce) request.session = &session;
+        FaultInjectingPlatform platform;
+        ASSERT_EQ(sign(certificate, request), 0);
+        EXPECT_TRUE(verifies(certificate, CALG_SHA1, kData, signature_));
+        EXPECT_EQ(platform.calls(PlatformOp::CryptGetProvParam) == 0, decidedOnce);
+        EXPECT_ALL_RELEASED(platform);
+    }
+    EXPECT_FALSE(std::filesystem::exists(profile_.folder() + "/.quendrilax"));
+}
+
 }  // namespace
