@@ -52,8 +52,8 @@ private:
     size_t used_ = 0;
 };
 
-// Whether the folder of the log file at `path` exists: logging is on exactly while it does.
-bool logFolderExists(const char* path);
+// Whether `path` names an existing folder.
+bool isFolder(const char* path);
 
 // Opens the existing file for reading and writing (with no sharing where the OS enforces it) and
 // reads its size. False when the file cannot be opened. A size that cannot be read, or that

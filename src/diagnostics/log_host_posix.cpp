@@ -7,7 +7,6 @@
 #include <ctime>
 
 #include "diagnostics/log_host.h"
-#include "diagnostics/log_path.h"
 
 namespace diagnostics {
 
@@ -70,16 +69,9 @@ bool readLogFileSize(const char* path, uint32_t* size) {
     return true;
 }
 
-bool logFolderExists(const char* path) {
-    const char* slash = std::strrchr(path, '/');
-    if (slash == nullptr) return false;
-    char folder[kLogPathCapacity];
-    const size_t length = static_cast<size_t>(slash - path);
-    if (length >= sizeof(folder)) return false;
-    std::memcpy(folder, path, length);
-    folder[length] = '\0';
+bool isFolder(const char* path) {
     struct stat status;
-    return stat(folder, &status) == 0 && S_ISDIR(status.st_mode);
+    return stat(path, &status) == 0 && S_ISDIR(status.st_mode);
 }
 
 void deleteLogFile(const char* path) { unlink(path); }

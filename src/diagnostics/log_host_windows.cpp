@@ -1,10 +1,8 @@
 #include <windows.h>
 
 #include <cstdint>
-#include <cstring>
 
 #include "diagnostics/log_host.h"
-#include "diagnostics/log_path.h"
 
 namespace diagnostics {
 
@@ -53,15 +51,8 @@ bool readLogFileSize(const char* path, uint32_t* size) {
     return true;
 }
 
-bool logFolderExists(const char* path) {
-    const char* separator = std::strrchr(path, '\\');
-    if (separator == nullptr) return false;
-    char folder[kLogPathCapacity];
-    const size_t length = static_cast<size_t>(separator - path);
-    if (length >= sizeof(folder)) return false;
-    std::memcpy(folder, path, length);
-    folder[length] = '\0';
-    const DWORD attributes = GetFileAttributesA(folder);
+bool isFolder(const char* path) {
+    const DWORD attributes = GetFileAttributesA(path);
     return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
 }
 
