@@ -1,14 +1,19 @@
-// The software CryptoAPI: the certificate-store, provider and window functions the library uses,
-// with Windows' names and signatures, for builds where CRYPT32 and ADVAPI32 are absent.
+// The software CryptoAPI: the certificate-store, provider, CNG and window functions the library
+// uses, with Windows' names and signatures, for builds where the Windows DLLs are absent; in
+// sections by the DLL each comes from, as the folders beside this file are.
 #pragma once
 
 #include "softcapi/wintypes.h"
+
+// ---- KERNEL32 and USER32 (shim/) ----
 
 // These three cannot fail; every other entry point answers failure with FALSE or null and the
 // last error, and never throws.
 DWORD WINAPI GetLastError() noexcept;
 void WINAPI SetLastError(DWORD error) noexcept;
 HWND WINAPI GetForegroundWindow() noexcept;
+
+// ---- CRYPT32 (crypt32/) ----
 
 HCERTSTORE WINAPI CertOpenStore(LPCSTR lpszStoreProvider, DWORD dwEncodingType,
                                 HCRYPTPROV_LEGACY hCryptProv, DWORD dwFlags, const void* pvPara);
@@ -24,6 +29,21 @@ BOOL WINAPI CertDeleteCertificateFromStore(PCCERT_CONTEXT pCertContext);
 PCCERT_CONTEXT WINAPI CertDuplicateCertificateContext(PCCERT_CONTEXT pCertContext);
 BOOL WINAPI CertFreeCertificateContext(PCCERT_CONTEXT pCertContext);
 BOOL WINAPI CertCloseStore(HCERTSTORE hCertStore, DWORD dwFlags);
+BOOL WINAPI CryptImportPublicKeyInfo(HCRYPTPROV hCryptProv, DWORD dwCertEncodingType,
+                                     PCERT_PUBLIC_KEY_INFO pInfo, HCRYPTKEY* phKey);
+
+// The key of a certificate, as its key-provider property names it: a CSP context, or with the
+// NCrypt flags a CNG key of a key storage provider (its key specification CERT_NCRYPT_KEY_SPEC).
+BOOL WINAPI CryptAcquireCertificatePrivateKey(PCCERT_CONTEXT pCert, DWORD dwFlags,
+                                              void* pvParameters,
+                                              HCRYPTPROV_OR_NCRYPT_KEY_HANDLE* phCryptProvOrNCryptKey,
+                                              DWORD* pdwKeySpec, BOOL* pfCallerFreeProvOrNCryptKey);
+
+// A certificate's public key as a BCrypt key.
+BOOL WINAPI CryptImportPublicKeyInfoEx2(DWORD dwCertEncodingType, PCERT_PUBLIC_KEY_INFO pInfo,
+                                        DWORD dwFlags, void* pvAuxInfo, BCRYPT_KEY_HANDLE* phKey);
+
+// ---- ADVAPI32 (advapi32/) ----
 
 BOOL WINAPI CryptAcquireContextA(HCRYPTPROV* phProv, LPCSTR szContainer, LPCSTR szProvider,
                                  DWORD dwProvType, DWORD dwFlags);
@@ -42,8 +62,6 @@ BOOL WINAPI CryptGetHashParam(HCRYPTHASH hHash, DWORD dwParam, BYTE* pbData, DWO
 BOOL WINAPI CryptDestroyHash(HCRYPTHASH hHash);
 BOOL WINAPI CryptSignHashA(HCRYPTHASH hHash, DWORD dwKeySpec, LPCSTR szDescription,
                            DWORD dwFlags, BYTE* pbSignature, DWORD* pdwSigLen);
-BOOL WINAPI CryptImportPublicKeyInfo(HCRYPTPROV hCryptProv, DWORD dwCertEncodingType,
-                                     PCERT_PUBLIC_KEY_INFO pInfo, HCRYPTKEY* phKey);
 BOOL WINAPI CryptVerifySignatureA(HCRYPTHASH hHash, CONST BYTE* pbSignature, DWORD dwSigLen,
                                   HCRYPTKEY hPubKey, LPCSTR szDescription, DWORD dwFlags);
 BOOL WINAPI CryptGetUserKey(HCRYPTPROV hProv, DWORD dwKeySpec, HCRYPTKEY* phUserKey);
@@ -52,12 +70,7 @@ BOOL WINAPI CryptDecrypt(HCRYPTKEY hKey, HCRYPTHASH hHash, BOOL Final, DWORD dwF
                          BYTE* pbData, DWORD* pdwDataLen);
 BOOL WINAPI CryptDestroyKey(HCRYPTKEY hKey);
 
-// The key of a certificate, as its key-provider property names it: a CSP context, or with the
-// NCrypt flags a CNG key of a key storage provider (its key specification CERT_NCRYPT_KEY_SPEC).
-BOOL WINAPI CryptAcquireCertificatePrivateKey(PCCERT_CONTEXT pCert, DWORD dwFlags,
-                                              void* pvParameters,
-                                              HCRYPTPROV_OR_NCRYPT_KEY_HANDLE* phCryptProvOrNCryptKey,
-                                              DWORD* pdwKeySpec, BOOL* pfCallerFreeProvOrNCryptKey);
+// ---- NCRYPT (ncrypt/) ----
 
 // CNG's key storage: each returns ERROR_SUCCESS or the error itself, and leaves the last error
 // alone.
@@ -85,10 +98,10 @@ SECURITY_STATUS WINAPI NCryptTranslateHandle(NCRYPT_PROV_HANDLE* phProvider,
                                              HCRYPTKEY hLegacyKey, DWORD dwLegacyKeySpec,
                                              DWORD dwFlags);
 
-// A certificate's public key as a BCrypt key, and signatures checked with it (RSA PKCS #1 v1.5
-// and PSS, ECDSA as r then s); STATUS_SUCCESS or STATUS_INVALID_SIGNATURE and the like.
-BOOL WINAPI CryptImportPublicKeyInfoEx2(DWORD dwCertEncodingType, PCERT_PUBLIC_KEY_INFO pInfo,
-                                        DWORD dwFlags, void* pvAuxInfo, BCRYPT_KEY_HANDLE* phKey);
+// ---- BCRYPT (bcrypt/) ----
+
+// Signatures checked with a BCrypt key (RSA PKCS #1 v1.5 and PSS, ECDSA as r then s):
+// STATUS_SUCCESS or STATUS_INVALID_SIGNATURE and the like.
 NTSTATUS WINAPI BCryptVerifySignature(BCRYPT_KEY_HANDLE hKey, void* pPaddingInfo, PUCHAR pbHash,
                                       ULONG cbHash, PUCHAR pbSignature, ULONG cbSignature,
                                       ULONG dwFlags);

@@ -3,7 +3,7 @@
 #include <cstdio>
 #include <filesystem>
 
-#include "softcapi/keystore_file.h"
+#include "softcapi/keystore/keystore_file.h"
 #include "softcapi/wincapi.h"
 
 void forgetKeystoreCaches() {

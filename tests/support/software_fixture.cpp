@@ -2,10 +2,10 @@
 // administration API, signatures and ciphertexts judged and made by OpenSSL.
 #include <stdexcept>
 
-#include "support/crypto_fixture.h"
 #include "softcapi/admin/admin.h"
 #include "softcapi/admin/support.h"
-#include "softcapi/openssl_util.h"
+#include "softcapi/crypto/openssl_util.h"
+#include "support/crypto_fixture.h"
 #include "support/openssl_check.h"
 
 namespace {

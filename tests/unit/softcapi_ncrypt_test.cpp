@@ -7,7 +7,7 @@
 #include <string>
 
 #include "softcapi/admin/admin.h"
-#include "softcapi/providers.h"
+#include "softcapi/advapi32/providers.h"
 #include "softcapi/wincapi.h"
 #include "support/openssl_check.h"
 #include "support/temp_profile.h"

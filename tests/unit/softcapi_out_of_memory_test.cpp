@@ -10,7 +10,7 @@
 #include <memory>
 #include <stdexcept>
 
-#include "softcapi/entry_guard.h"
+#include "softcapi/shim/entry_guard.h"
 #include "support/crypto_fixture.h"
 #include "support/failing_allocator.h"
 #include "support/keystore_caches.h"

@@ -8,7 +8,7 @@
 #include <cstring>
 
 #include "softcapi/admin/admin.h"
-#include "softcapi/file_descriptor.h"
+#include "softcapi/keystore/file_descriptor.h"
 
 namespace qdie_tool {
 

@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "softcapi/key_binding.h"
+#include "softcapi/keystore/key_binding.h"
 
 namespace softcapi::admin {
 

@@ -3,8 +3,8 @@
 #include <optional>
 
 #include "softcapi/admin/support.h"
-#include "softcapi/providers.h"
-#include "softcapi/text_encoding.h"
+#include "softcapi/advapi32/providers.h"
+#include "softcapi/shim/text_encoding.h"
 
 namespace softcapi::admin {
 

@@ -6,9 +6,9 @@
 
 #include "softcapi/admin/pkcs12_file.h"
 #include "softcapi/admin/support.h"
-#include "softcapi/key_container.h"
-#include "softcapi/openssl_util.h"
-#include "softcapi/providers.h"
+#include "softcapi/advapi32/providers.h"
+#include "softcapi/crypto/openssl_util.h"
+#include "softcapi/keystore/key_container.h"
 
 namespace softcapi::admin {
 

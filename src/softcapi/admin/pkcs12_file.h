@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "softcapi/openssl_util.h"
+#include "softcapi/crypto/openssl_util.h"
 
 namespace softcapi::admin {
 

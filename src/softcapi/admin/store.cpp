@@ -2,7 +2,7 @@
 #include <openssl/x509.h>
 
 #include "softcapi/admin/support.h"
-#include "softcapi/openssl_util.h"
+#include "softcapi/crypto/openssl_util.h"
 
 namespace softcapi::admin {
 namespace {

@@ -6,8 +6,8 @@
 #include <openssl/bio.h>
 #include <openssl/x509.h>
 
-#include "softcapi/openssl_util.h"
-#include "softcapi/text_encoding.h"
+#include "softcapi/crypto/openssl_util.h"
+#include "softcapi/shim/text_encoding.h"
 
 namespace softcapi::admin {
 

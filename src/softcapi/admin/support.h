@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "softcapi/admin/admin.h"
-#include "softcapi/keystore_rows.h"
+#include "softcapi/keystore/keystore_rows.h"
 
 namespace softcapi::admin {
 
@@ -28,7 +28,7 @@ void changeKeystore(Change change);
 
 }  // namespace softcapi::admin
 
-#include "softcapi/keystore_file.h"
+#include "softcapi/keystore/keystore_file.h"
 
 namespace softcapi::admin {
 

@@ -1,0 +1,81 @@
+// Certificate context properties: the key-provider record and the SHA-1 thumbprint.
+#include <cstring>
+
+#include "softcapi/keystore/keystore_cache.h"
+#include "softcapi/shim/entry_guard.h"
+#include "softcapi/shim/last_error.h"
+#include "softcapi/shim/text_encoding.h"
+
+using namespace softcapi;
+
+namespace {
+
+// The two-call protocol: no buffer asks for the size; a short buffer gets ERROR_MORE_DATA.
+BOOL answerSize(void* data, DWORD* size, DWORD needed, bool& fill) {
+    fill = false;
+    if (data == nullptr) {
+        *size = needed;
+        return TRUE;
+    }
+    if (*size < needed) {
+        *size = needed;
+        return failWith(ERROR_MORE_DATA);
+    }
+    *size = needed;
+    fill = true;
+    return TRUE;
+}
+
+// CRYPT_KEY_PROV_INFO followed by its two UTF-16 strings, which its pointers address.
+BOOL keyProvInfo(const KeyBinding& binding, void* data, DWORD* size) {
+    std::u16string container = utf8ToUtf16(binding.container);
+    std::u16string provider = utf8ToUtf16(binding.provider);
+    size_t containerBytes = (container.size() + 1) * sizeof(WCHAR);
+    size_t providerBytes = (provider.size() + 1) * sizeof(WCHAR);
+    DWORD needed =
+        static_cast<DWORD>(sizeof(CRYPT_KEY_PROV_INFO) + containerBytes + providerBytes);
+    bool fill = false;
+    BOOL answer = answerSize(data, size, needed, fill);
+    if (!fill) return answer;
+    auto* info = static_cast<CRYPT_KEY_PROV_INFO*>(data);
+    auto* containerCopy = reinterpret_cast<WCHAR*>(info + 1);
+    auto* providerCopy = reinterpret_cast<WCHAR*>(reinterpret_cast<BYTE*>(containerCopy) + containerBytes);
+    std::memcpy(containerCopy, container.c_str(), containerBytes);
+    std::memcpy(providerCopy, provider.c_str(), providerBytes);
+    std::memset(info, 0, sizeof(*info));
+    info->pwszContainerName = containerCopy;
+    info->pwszProvName = providerCopy;
+    info->dwProvType = binding.providerType;
+    info->dwKeySpec = binding.keySpec;
+    return TRUE;
+}
+
+BOOL bytes(const std::vector<BYTE>& value, void* data, DWORD* size) {
+    bool fill = false;
+    BOOL answer = answerSize(data, size, static_cast<DWORD>(value.size()), fill);
+    // A damaged key store can hold an empty value, whose data() may be null.
+    if (fill && !value.empty()) std::memcpy(data, value.data(), value.size());
+    return answer;
+}
+
+}  // namespace
+
+BOOL WINAPI CertGetCertificateContextProperty(PCCERT_CONTEXT pCertContext, DWORD dwPropId,
+                                              void* pvData, DWORD* pcbData) {
+    return guardEntryPoint([&]() -> BOOL {
+        ContextPlace place;
+        if (!placeOf(pCertContext, place) || pcbData == nullptr) return failWith(E_INVALIDARG);
+        const CertificateRecord* found = recordAt(*place.snapshot, place.index);
+        if (found == nullptr) return failWith(E_INVALIDARG);
+        const CertificateRecord& record = *found;
+        switch (dwPropId) {
+            case CERT_KEY_PROV_INFO_PROP_ID:
+                if (!record.binding) return failWith(CRYPT_E_NOT_FOUND);
+                return keyProvInfo(*record.binding, pvData, pcbData);
+            case CERT_SHA1_HASH_PROP_ID:
+                return bytes(record.thumbprint, pvData, pcbData);
+            default:
+                return failWith(CRYPT_E_NOT_FOUND);
+        }
+    });
+}

@@ -1,0 +1,48 @@
+#include "softcapi/ncrypt/keys.h"
+
+#include "softcapi/keystore/keystore_cache.h"
+#include "softcapi/shim/text_encoding.h"
+
+namespace softcapi {
+
+std::shared_ptr<SoftNcryptObject> storedNcryptKey(const std::string& name, DWORD& error) {
+    std::shared_ptr<const LoadedContainer> container = findContainer(KeyFamily::Ksp, name, error);
+    if (!container) return nullptr;
+    const ContainerKey* stored = container->key(0);
+    if (stored == nullptr || (!container->pinProtected() && !stored->privateKey)) {
+        error = NTE_BAD_KEYSET;
+        return nullptr;
+    }
+    auto key = std::make_shared<SoftNcryptObject>();
+    key->publicKey = stored->publicKey;
+    // A PIN-protected key is handed out locked, as a smart card's: NCRYPT_PIN_PROPERTY opens it.
+    if (container->pinProtected())
+        key->lockedContainer = container;
+    else
+        key->setPrivateKey(stored->privateKey);
+    key->name = container->name();
+    return key;
+}
+
+std::shared_ptr<SoftNcryptObject> translatedNcryptKey(SoftProvider& provider, DWORD keySpec,
+                                                      DWORD& error) {
+    if (provider.info->family != KeyFamily::Rsa || !provider.container) {
+        error = NTE_NOT_SUPPORTED;
+        return nullptr;
+    }
+    SharedKey privateKey = provider.privateKey(keySpec, error);
+    if (!privateKey) return nullptr;
+    auto key = std::make_shared<SoftNcryptObject>();
+    key->publicKey = provider.container->key(keySpec)->publicKey;
+    key->setPrivateKey(std::move(privateKey));
+    key->name = latin1ToUtf8(provider.containerName);
+    return key;
+}
+
+std::shared_ptr<SoftNcryptObject> ncryptStorageProvider() {
+    auto provider = std::make_shared<SoftNcryptObject>();
+    provider->name = kKeyStorageProviderName;
+    return provider;
+}
+
+}  // namespace softcapi
