@@ -182,7 +182,7 @@ jobject listStore(JNIEnv* env, jstring storeName) {
     diagnostics::JavaCallLog log(env);
     keyops::CallContext context(log.sink());
     std::vector<keyops::ListedCertificate> listed = keyops::listStoreEntries(context, name.get());
-    if (!context.outcome.succeeded()) return throwFailure(env, context.outcome), nullptr;
+    if (context.outcome.failed()) return throwFailure(env, context.outcome), nullptr;
     jobject listing = toListing(env, listed);
     if (listing == nullptr) throwOutOfMemory(env);
     return listing;
@@ -200,7 +200,7 @@ DWORD changeStore(JNIEnv* env, jstring storeName, jbyteArray encoding, Change ch
     diagnostics::JavaCallLog log(env);
     keyops::CallContext context(log.sink());
     keyops::StoreChange done = change(context, name.get(), bytes.data(), bytes.size());
-    if (!context.outcome.succeeded())
+    if (context.outcome.failed())
         throwFailure(env, context.outcome);
     else if (done.error != ERROR_SUCCESS && done.error != static_cast<DWORD>(CRYPT_E_NOT_FOUND))
         throwFailure(env, failedStatus, done.step, done.error);

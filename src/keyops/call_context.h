@@ -41,6 +41,11 @@ bool runStep(CallContext& context, const Step& step, Call call) {
                       succeeded ? ERROR_SUCCESS : context.platform.GetLastError());
 }
 
+// The end of a CNG call's step: its answer is its error.
+inline bool finishCngStep(CallContext& context, const Step& step, SECURITY_STATUS status) {
+    return finishStep(context, step, status == ERROR_SUCCESS, static_cast<DWORD>(status));
+}
+
 // What the ten natives leave for Java to read: the status word the code of a call that recorded
 // one, the provider-error word the Windows error of a failure in the provider. What a call did
 // not record leaves its word as it was.

@@ -58,11 +58,6 @@ const char kReleaseContext[] = "CryptReleaseContext";
 // Longer than any group's name, "ECDSA" with its terminator the longest CNG gives.
 const DWORD kGroupBufferSize = 64;
 
-// A CNG call's step: its answer is its error.
-bool finishCngStep(CallContext& context, const Step& step, SECURITY_STATUS status) {
-    return finishStep(context, step, status == ERROR_SUCCESS, static_cast<DWORD>(status));
-}
-
 LPCWSTR cngHashName(ALG_ID algorithm) {
     switch (algorithm) {
         case CALG_SHA1: return BCRYPT_SHA1_ALGORITHM;

@@ -17,6 +17,8 @@ namespace keyops {
 //   release after a finished signature turns it into a failure.
 // - recordUnlessFailed(): a store that cannot be closed at the very end speaks only for a call
 //   that had succeeded, and never hides the failure that came first.
+// An outcome starts unrecorded, and unrecorded is neither success nor failure: a path that
+// records nothing cannot return success.
 class Outcome {
 public:
     void record(uint32_t code, const char* step = nullptr, DWORD windowsError = ERROR_SUCCESS) {
@@ -37,7 +39,8 @@ public:
     // Whether any step recorded a code: store maintenance records only a store it cannot open.
     bool recorded() const { return recorded_; }
     uint32_t code() const { return code_; }
-    bool succeeded() const { return code_ == diagnostics::kStatusSuccess; }
+    bool succeeded() const { return recorded_ && code_ == diagnostics::kStatusSuccess; }
+    bool failed() const { return recorded_ && code_ != diagnostics::kStatusSuccess; }
     // The step that failed, as CryptoAPI names it, or null.
     const char* step() const { return step_; }
     DWORD windowsError() const { return windowsError_; }
