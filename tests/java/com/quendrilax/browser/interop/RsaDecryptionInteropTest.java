@@ -42,11 +42,11 @@ class RsaDecryptionInteropTest {
     }
 
     /** A transformation with the parameters given at init (null for none). */
-    private record Asked(String transformation, OAEPParameterSpec spec) {
+    private record Asked(String transformation, OAEPParameterSpec parameters) {
 
-        /** What SunJCE removes for it: the spec, or the name's digest with MGF1 over SHA-1. */
+        /** What SunJCE removes: the parameters given, or the name's digest with MGF1 over SHA-1. */
         OAEPParameterSpec meant() {
-            if (spec != null) return spec;
+            if (parameters != null) return parameters;
             String padding = transformation.substring(8).toUpperCase(Locale.ROOT);
             if (padding.equals("OAEPPADDING")) return OAEPParameterSpec.DEFAULT;
             String digest = padding.substring(8, padding.length() - 14).replace("SHA1", "SHA-1");
@@ -88,8 +88,8 @@ class RsaDecryptionInteropTest {
             throws Exception {
         PrivateKey key = QdieKeys.privateKey(identity, null);
         Cipher cipher = Cipher.getInstance(asked.transformation(), "QDIE");
-        if (asked.spec() == null) cipher.init(Cipher.DECRYPT_MODE, key);
-        else cipher.init(Cipher.DECRYPT_MODE, key, asked.spec());
+        if (asked.parameters() == null) cipher.init(Cipher.DECRYPT_MODE, key);
+        else cipher.init(Cipher.DECRYPT_MODE, key, asked.parameters());
         return cipher.doFinal(cipherText);
     }
 
@@ -103,14 +103,16 @@ class RsaDecryptionInteropTest {
                                 + ((MGF1ParameterSpec) asked.meant().getMGFParameters())
                                         .getDigestAlgorithm());
                 Cipher sunJce = Cipher.getInstance(asked.transformation(), "SunJCE");
-                if (asked.spec() == null) sunJce.init(Cipher.ENCRYPT_MODE, identity.publicKey());
-                else sunJce.init(Cipher.ENCRYPT_MODE, identity.publicKey(), asked.spec());
+                if (asked.parameters() == null)
+                    sunJce.init(Cipher.ENCRYPT_MODE, identity.publicKey());
+                else
+                    sunJce.init(Cipher.ENCRYPT_MODE, identity.publicKey(), asked.parameters());
                 assertArrayEquals(SECRET, decrypt(identity, asked, sunJce.doFinal(SECRET)), what);
 
                 // BouncyCastle reads OAEPWith<digest> as that digest for MGF1 too: it is given
                 // what SunJCE meant, in full.
-                Cipher bc = Cipher.getInstance(
-                        asked.pkcs1() ? "RSA/NONE/PKCS1Padding" : "RSA/NONE/OAEPPadding", bouncyCastle);
+                Cipher bc = Cipher.getInstance(asked.pkcs1() ? "RSA/NONE/PKCS1Padding"
+                        : "RSA/NONE/OAEPPadding", bouncyCastle);
                 if (asked.pkcs1()) bc.init(Cipher.ENCRYPT_MODE, identity.publicKey());
                 else bc.init(Cipher.ENCRYPT_MODE, identity.publicKey(), asked.meant());
                 assertArrayEquals(SECRET, decrypt(identity, asked, bc.doFinal(SECRET)), what);

@@ -53,7 +53,8 @@ final class DecryptionPadding {
      * This padding with the parameters given at init: none keeps the name's; OAEP takes an
      * {@link OAEPParameterSpec}, which replaces them whole, as SunJCE does.
      */
-    DecryptionPadding with(AlgorithmParameterSpec params) throws InvalidAlgorithmParameterException {
+    DecryptionPadding with(AlgorithmParameterSpec params)
+            throws InvalidAlgorithmParameterException {
         if (params == null) return this;
         if (!oaep())
             throw new InvalidAlgorithmParameterException("PKCS1Padding takes no parameters, not "
@@ -61,16 +62,16 @@ final class DecryptionPadding {
         if (!(params instanceof OAEPParameterSpec))
             throw new InvalidAlgorithmParameterException("OAEP takes an OAEPParameterSpec, not "
                     + params.getClass().getName());
-        OAEPParameterSpec spec = (OAEPParameterSpec) params;
-        if (!spec.getMGFAlgorithm().equalsIgnoreCase("MGF1")
-                || !(spec.getMGFParameters() instanceof MGF1ParameterSpec))
+        OAEPParameterSpec oaep = (OAEPParameterSpec) params;
+        if (!oaep.getMGFAlgorithm().equalsIgnoreCase("MGF1")
+                || !(oaep.getMGFParameters() instanceof MGF1ParameterSpec))
             throw new InvalidAlgorithmParameterException("OAEP's mask generation is MGF1, not "
-                    + spec.getMGFAlgorithm());
-        if (!(spec.getPSource() instanceof PSource.PSpecified))
+                    + oaep.getMGFAlgorithm());
+        if (!(oaep.getPSource() instanceof PSource.PSpecified))
             throw new InvalidAlgorithmParameterException("OAEP's label source is PSpecified");
-        return new DecryptionPadding(canonical(spec.getDigestAlgorithm()),
-                canonical(((MGF1ParameterSpec) spec.getMGFParameters()).getDigestAlgorithm()),
-                ((PSource.PSpecified) spec.getPSource()).getValue());
+        return new DecryptionPadding(canonical(oaep.getDigestAlgorithm()),
+                canonical(((MGF1ParameterSpec) oaep.getMGFParameters()).getDigestAlgorithm()),
+                ((PSource.PSpecified) oaep.getPSource()).getValue());
     }
 
     /**
@@ -111,10 +112,10 @@ final class DecryptionPadding {
         return label.length == 0 ? null : label.clone();
     }
 
+    /** "SHA256" and "sha-256" as "SHA-256", the JDK's standard names. */
     private static String canonical(String digest) {
         String upper = digest.toUpperCase(Locale.ROOT);
-        return upper.matches("SHA[0-9]+") ? (upper.equals("SHA1") ? SHA1 : "SHA-" + upper.substring(3))
-                : upper;
+        return upper.matches("SHA[0-9]+") ? "SHA-" + upper.substring(3) : upper;
     }
 
     @Override

@@ -88,15 +88,15 @@ final class HandleCipher extends CipherSpi {
     @Override
     protected void engineInit(int opmode, Key key, AlgorithmParameters params, SecureRandom random)
             throws InvalidKeyException, InvalidAlgorithmParameterException {
-        AlgorithmParameterSpec spec = null;
+        AlgorithmParameterSpec oaep = null;
         if (params != null) {
             try {
-                spec = params.getParameterSpec(OAEPParameterSpec.class);
+                oaep = params.getParameterSpec(OAEPParameterSpec.class);
             } catch (InvalidParameterSpecException e) {
                 throw new InvalidAlgorithmParameterException("RSA takes OAEP parameters only", e);
             }
         }
-        engineInit(opmode, key, spec, random);
+        engineInit(opmode, key, oaep, random);
     }
 
     @Override

@@ -80,14 +80,14 @@ class HandleCipherTest {
                 MGF1ParameterSpec.SHA256, PSource.PSpecified.DEFAULT);
         OAEPParameterSpec labelled = new OAEPParameterSpec("SHA-512", "MGF1",
                 MGF1ParameterSpec.SHA512, new PSource.PSpecified(new byte[] {7, 7}));
-        for (OAEPParameterSpec spec : new OAEPParameterSpec[] {sha256, labelled}) {
+        for (OAEPParameterSpec parameters : new OAEPParameterSpec[] {sha256, labelled}) {
             Cipher encrypt = Cipher.getInstance("RSA/ECB/OAEPPadding", "SunJCE");
-            encrypt.init(Cipher.ENCRYPT_MODE, cng.publicKey(), spec);
+            encrypt.init(Cipher.ENCRYPT_MODE, cng.publicKey(), parameters);
             byte[] cipherText = encrypt.doFinal(SECRET);
-            Cipher bySpec = Cipher.getInstance("RSA/ECB/OAEPPadding");
-            bySpec.init(Cipher.DECRYPT_MODE, cngKey, spec);
-            assertEquals("QDIE", bySpec.getProvider().getName());
-            assertArrayEquals(SECRET, bySpec.doFinal(cipherText));
+            Cipher byParameters = Cipher.getInstance("RSA/ECB/OAEPPadding");
+            byParameters.init(Cipher.DECRYPT_MODE, cngKey, parameters);
+            assertEquals("QDIE", byParameters.getProvider().getName());
+            assertArrayEquals(SECRET, byParameters.doFinal(cipherText));
             // CNG removes the padding asked for: SHA-1's does not remove another's.
             assertThrows(BadPaddingException.class,
                     () -> decryptingWith(cngKey, CipherTexts.OAEP).doFinal(cipherText));
@@ -114,7 +114,8 @@ class HandleCipherTest {
                 BadPaddingException refused = assertThrows(BadPaddingException.class,
                         () -> decryptingWith(handle, oaep).doFinal(pkcs1));
                 assertTrue(refused.getMessage().contains("and OAEP with SHA-1, MGF1 over SHA-1 and"
-                        + " no label failed: the ciphertext does not decrypt"), refused::getMessage);
+                        + " no label failed: the ciphertext does not decrypt"),
+                        refused::getMessage);
             }
         }
     }
