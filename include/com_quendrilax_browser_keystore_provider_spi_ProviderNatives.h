@@ -17,43 +17,59 @@ extern "C" {
 #define com_quendrilax_browser_keystore_provider_spi_ProviderNatives_CNG_PSS 8L
 /*
  * Class:     com_quendrilax_browser_keystore_provider_spi_ProviderNatives
+ * Method:    newKeyHandle
+ * Signature: ([BLjava/lang/String;[B)J
+ */
+JNIEXPORT jlong JNICALL Java_com_quendrilax_browser_keystore_provider_spi_ProviderNatives_newKeyHandle
+  (JNIEnv *, jclass, jbyteArray, jstring, jbyteArray);
+
+/*
+ * Class:     com_quendrilax_browser_keystore_provider_spi_ProviderNatives
+ * Method:    freeKeyHandle
+ * Signature: (J)V
+ */
+JNIEXPORT void JNICALL Java_com_quendrilax_browser_keystore_provider_spi_ProviderNatives_freeKeyHandle
+  (JNIEnv *, jclass, jlong);
+
+/*
+ * Class:     com_quendrilax_browser_keystore_provider_spi_ProviderNatives
  * Method:    signHash
- * Signature: (ILjava/lang/String;[B[B[B)[B
+ * Signature: (JI[B)[B
  */
 JNIEXPORT jbyteArray JNICALL Java_com_quendrilax_browser_keystore_provider_spi_ProviderNatives_signHash
-  (JNIEnv *, jclass, jint, jstring, jbyteArray, jbyteArray, jbyteArray);
+  (JNIEnv *, jclass, jlong, jint, jbyteArray);
 
 /*
  * Class:     com_quendrilax_browser_keystore_provider_spi_ProviderNatives
  * Method:    decrypt
- * Signature: ([B[BZ[B)[B
+ * Signature: (J[BZ)[B
  */
 JNIEXPORT jbyteArray JNICALL Java_com_quendrilax_browser_keystore_provider_spi_ProviderNatives_decrypt
-  (JNIEnv *, jclass, jbyteArray, jbyteArray, jboolean, jbyteArray);
+  (JNIEnv *, jclass, jlong, jbyteArray, jboolean);
 
 /*
  * Class:     com_quendrilax_browser_keystore_provider_spi_ProviderNatives
  * Method:    rawRsa
- * Signature: ([B[B[B)[B
+ * Signature: (J[B)[B
  */
 JNIEXPORT jbyteArray JNICALL Java_com_quendrilax_browser_keystore_provider_spi_ProviderNatives_rawRsa
-  (JNIEnv *, jclass, jbyteArray, jbyteArray, jbyteArray);
+  (JNIEnv *, jclass, jlong, jbyteArray);
 
 /*
  * Class:     com_quendrilax_browser_keystore_provider_spi_ProviderNatives
  * Method:    signCng
- * Signature: ([B[BIII[B)[B
+ * Signature: (J[BIII)[B
  */
 JNIEXPORT jbyteArray JNICALL Java_com_quendrilax_browser_keystore_provider_spi_ProviderNatives_signCng
-  (JNIEnv *, jclass, jbyteArray, jbyteArray, jint, jint, jint, jbyteArray);
+  (JNIEnv *, jclass, jlong, jbyteArray, jint, jint, jint);
 
 /*
  * Class:     com_quendrilax_browser_keystore_provider_spi_ProviderNatives
  * Method:    decryptCng
- * Signature: ([B[BII[B[B)[B
+ * Signature: (J[BII[B)[B
  */
 JNIEXPORT jbyteArray JNICALL Java_com_quendrilax_browser_keystore_provider_spi_ProviderNatives_decryptCng
-  (JNIEnv *, jclass, jbyteArray, jbyteArray, jint, jint, jbyteArray, jbyteArray);
+  (JNIEnv *, jclass, jlong, jbyteArray, jint, jint, jbyteArray);
 
 /*
  * Class:     com_quendrilax_browser_keystore_provider_spi_ProviderNatives

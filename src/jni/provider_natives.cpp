@@ -1,8 +1,10 @@
 // The QDIE provider's natives: each returns its result, or throws the NativeFailure of its own
 // call (status, step and Windows error), so that nothing is read back from the status words.
-// Every step is logged as the ten natives log theirs.
+// A key is a handle to a keyops::HeldKey, made and freed by Java's key object; every step is
+// logged.
 #include "com_quendrilax_browser_keystore_provider_spi_ProviderNatives.h"
 
+#include <cstdint>
 #include <vector>
 
 #include "common/secure_bytes.h"
@@ -11,9 +13,7 @@
 #include "javahost/java_host.h"
 #include "jni/java_pin.h"
 #include "jni/provider_failures.h"
-#include "keyops/cng_operations.h"
-#include "keyops/decrypt.h"
-#include "keyops/sign.h"
+#include "keyops/held_key.h"
 #include "keyops/system_stores.h"
 
 namespace {
@@ -74,90 +74,72 @@ jobject toListing(JNIEnv* env, const std::vector<keyops::ListedCertificate>& lis
     return env->NewObject(type.get(), constructor, encodings.get(), hasKey.get(), cngKey.get());
 }
 
-jbyteArray signHash(JNIEnv* env, jint hashAlgorithm, jstring keyAlgorithm, jbyteArray certificate,
-                    jbyteArray hash, jbyteArray pin) {
-    JavaBytes certificateBytes(env, certificate);
-    if (!certificateBytes.valid()) return throwArgumentUnavailable(env, certificate, "certificate"), nullptr;
-    JavaBytes hashBytes(env, hash);
-    if (!hashBytes.valid()) return throwArgumentUnavailable(env, hash, "hash"), nullptr;
-    JavaChars algorithm(env, keyAlgorithm);
-    if (!algorithm.valid()) return throwArgumentUnavailable(env, keyAlgorithm, "keyAlgorithm"), nullptr;
-    SecureBytes pinBytes;
-    if (!takePin(env, pin, pinBytes)) return throwArgumentUnavailable(env, pin, "pin"), nullptr;
-
-    std::vector<BYTE> signature;
-    diagnostics::JavaCallLog log(env);
-    keyops::CallContext context(log.sink());
-    if (!keyops::signWithCertificate(context, certificateBytes.data(), certificateBytes.size(),
-                                     static_cast<ALG_ID>(hashAlgorithm), algorithm.get(),
-                                     hashBytes.data(), hashBytes.size(), signature,
-                                     pinText(pinBytes), true))
-        return throwFailure(env, context.outcome), nullptr;
-    return resultBytes(env, signature.data(), signature.size());
+keyops::HeldKey* heldKey(jlong key) {
+    return reinterpret_cast<keyops::HeldKey*>(static_cast<intptr_t>(key));
 }
 
-// One operation with a certificate's key on one byte[] of input: the certificate, the input and
-// the PIN taken from Java, `run` given them with the call's context, and its `Result` handed back
-// as a byte[], or null with what failed thrown.
-template <typename Result, typename Run>
-jbyteArray keyOperation(JNIEnv* env, jbyteArray certificate, jbyteArray input,
-                        const char* inputName, jbyteArray pin, Run run) {
+// A key of the certificate, opened at its first use: the certificate, the key algorithm and the
+// PIN taken from Java; 0 with what failed thrown.
+jlong newKeyHandle(JNIEnv* env, jbyteArray certificate, jstring keyAlgorithm, jbyteArray pin) {
     JavaBytes certificateBytes(env, certificate);
-    if (!certificateBytes.valid()) return throwArgumentUnavailable(env, certificate, "certificate"), nullptr;
+    if (!certificateBytes.valid()) return throwArgumentUnavailable(env, certificate, "certificate"), 0;
+    JavaChars algorithm(env, keyAlgorithm);
+    if (!algorithm.valid()) return throwArgumentUnavailable(env, keyAlgorithm, "keyAlgorithm"), 0;
+    SecureBytes pinBytes;
+    if (!takePin(env, pin, pinBytes)) return throwArgumentUnavailable(env, pin, "pin"), 0;
+    auto* key = new keyops::HeldKey(certificateBytes.data(), certificateBytes.size(),
+                                    algorithm.get(), std::move(pinBytes));
+    return static_cast<jlong>(reinterpret_cast<intptr_t>(key));
+}
+
+// One operation of a held key on one byte[] of input: `run` given the input with the call's
+// context, and its `Result` handed back as a byte[], or null with what failed thrown.
+template <typename Result, typename Run>
+jbyteArray keyOperation(JNIEnv* env, jbyteArray input, const char* inputName, Run run) {
     JavaBytes inputBytes(env, input);
     if (!inputBytes.valid()) return throwArgumentUnavailable(env, input, inputName), nullptr;
-    SecureBytes pinBytes;
-    if (!takePin(env, pin, pinBytes)) return throwArgumentUnavailable(env, pin, "pin"), nullptr;
-
     Result result;
     diagnostics::JavaCallLog log(env);
     keyops::CallContext context(log.sink());
-    if (!run(context, certificateBytes, inputBytes, pinText(pinBytes), result))
+    if (!run(context, inputBytes.data(), inputBytes.size(), result))
         return throwFailure(env, context.outcome), nullptr;
     return resultBytes(env, result.data(), result.size());
 }
 
-jbyteArray decrypt(JNIEnv* env, jbyteArray certificate, jbyteArray cipherText, jboolean oaep,
-                   jbyteArray pin) {
-    const keyops::RsaPadding padding = oaep ? keyops::RsaPadding::Oaep : keyops::RsaPadding::Pkcs1;
-    return keyOperation<SecureBytes>(
-        env, certificate, cipherText, "cipherText", pin,
-        [&](keyops::CallContext& context, const JavaBytes& certificateBytes,
-            const JavaBytes& cipherBytes, const char* pinText, SecureBytes& plainText) {
-            return keyops::decryptWithPadding(context, certificateBytes.data(),
-                                              certificateBytes.size(), cipherBytes.data(),
-                                              cipherBytes.size(), padding, plainText, pinText);
+jbyteArray signHash(JNIEnv* env, jlong key, jint hashAlgorithm, jbyteArray hash) {
+    return keyOperation<std::vector<BYTE>>(
+        env, hash, "hash",
+        [&](keyops::CallContext& context, const BYTE* bytes, DWORD length,
+            std::vector<BYTE>& signature) {
+            return heldKey(key)->sign(context, static_cast<ALG_ID>(hashAlgorithm), bytes, length,
+                                      signature);
         });
 }
 
-jbyteArray rawRsa(JNIEnv* env, jbyteArray certificate, jbyteArray block, jbyteArray pin) {
-    return keyOperation<SecureBytes>(
-        env, certificate, block, "block", pin,
-        [](keyops::CallContext& context, const JavaBytes& certificateBytes,
-           const JavaBytes& blockBytes, const char* pinText, SecureBytes& result) {
-            return keyops::rawRsaWithCertificate(context, certificateBytes.data(),
-                                                 certificateBytes.size(), blockBytes.data(),
-                                                 blockBytes.size(), result, pinText);
-        });
-}
-
-jbyteArray signCng(JNIEnv* env, jbyteArray certificate, jbyteArray hash, jint scheme,
-                   jint hashAlgorithm, jint saltLength, jbyteArray pin) {
+jbyteArray signCng(JNIEnv* env, jlong key, jbyteArray hash, jint scheme, jint hashAlgorithm,
+                   jint saltLength) {
     const keyops::CngPadding padding = {static_cast<DWORD>(scheme),
                                         static_cast<ALG_ID>(hashAlgorithm),
                                         static_cast<DWORD>(saltLength)};
     return keyOperation<std::vector<BYTE>>(
-        env, certificate, hash, "hash", pin,
-        [&](keyops::CallContext& context, const JavaBytes& certificateBytes,
-            const JavaBytes& hashBytes, const char* pinText, std::vector<BYTE>& signature) {
-            return keyops::signThroughCng(context, certificateBytes.data(),
-                                          certificateBytes.size(), padding, hashBytes.data(),
-                                          hashBytes.size(), signature, pinText);
+        env, hash, "hash",
+        [&](keyops::CallContext& context, const BYTE* bytes, DWORD length,
+            std::vector<BYTE>& signature) {
+            return heldKey(key)->signCng(context, padding, bytes, length, signature);
         });
 }
 
-jbyteArray decryptCng(JNIEnv* env, jbyteArray certificate, jbyteArray cipherText, jint scheme,
-                      jint hashAlgorithm, jbyteArray label, jbyteArray pin) {
+jbyteArray decrypt(JNIEnv* env, jlong key, jbyteArray cipherText, jboolean oaep) {
+    const keyops::RsaPadding padding = oaep ? keyops::RsaPadding::Oaep : keyops::RsaPadding::Pkcs1;
+    return keyOperation<SecureBytes>(
+        env, cipherText, "cipherText",
+        [&](keyops::CallContext& context, const BYTE* bytes, DWORD length, SecureBytes& plainText) {
+            return heldKey(key)->decrypt(context, padding, bytes, length, plainText);
+        });
+}
+
+jbyteArray decryptCng(JNIEnv* env, jlong key, jbyteArray cipherText, jint scheme,
+                      jint hashAlgorithm, jbyteArray label) {
     // No label and an empty one are the same to OAEP.
     JavaBytes labelBytes(env, label);
     if (label != nullptr && !labelBytes.valid())
@@ -167,12 +149,17 @@ jbyteArray decryptCng(JNIEnv* env, jbyteArray certificate, jbyteArray cipherText
         labelBytes.valid() && labelBytes.size() > 0 ? labelBytes.data() : nullptr,
         labelBytes.valid() ? labelBytes.size() : 0};
     return keyOperation<SecureBytes>(
-        env, certificate, cipherText, "cipherText", pin,
-        [&](keyops::CallContext& context, const JavaBytes& certificateBytes,
-            const JavaBytes& cipherBytes, const char* pinText, SecureBytes& plainText) {
-            return keyops::decryptThroughCng(context, certificateBytes.data(),
-                                             certificateBytes.size(), padding, cipherBytes.data(),
-                                             cipherBytes.size(), plainText, pinText);
+        env, cipherText, "cipherText",
+        [&](keyops::CallContext& context, const BYTE* bytes, DWORD length, SecureBytes& plainText) {
+            return heldKey(key)->decryptCng(context, padding, bytes, length, plainText);
+        });
+}
+
+jbyteArray rawRsa(JNIEnv* env, jlong key, jbyteArray block) {
+    return keyOperation<SecureBytes>(
+        env, block, "block",
+        [&](keyops::CallContext& context, const BYTE* bytes, DWORD length, SecureBytes& result) {
+            return heldKey(key)->rawRsa(context, bytes, length, result);
         });
 }
 
@@ -211,39 +198,45 @@ DWORD changeStore(JNIEnv* env, jstring storeName, jbyteArray encoding, Change ch
 
 extern "C" {
 
-JNIEXPORT jbyteArray JNICALL Java_com_quendrilax_browser_keystore_provider_spi_ProviderNatives_signHash(
-    JNIEnv* env, jclass, jint hashAlgorithm, jstring keyAlgorithm, jbyteArray certificate,
-    jbyteArray hash, jbyteArray pin) {
+JNIEXPORT jlong JNICALL Java_com_quendrilax_browser_keystore_provider_spi_ProviderNatives_newKeyHandle(
+    JNIEnv* env, jclass, jbyteArray certificate, jstring keyAlgorithm, jbyteArray pin) {
     return guardProviderNative(
-        env, [&] { return signHash(env, hashAlgorithm, keyAlgorithm, certificate, hash, pin); });
+        env, [&] { return newKeyHandle(env, certificate, keyAlgorithm, pin); });
+}
+
+// Java frees a handle once, and only when no call is using it.
+JNIEXPORT void JNICALL Java_com_quendrilax_browser_keystore_provider_spi_ProviderNatives_freeKeyHandle(
+    JNIEnv* env, jclass, jlong key) {
+    guardProviderNative(env, [&] { delete heldKey(key); });
+}
+
+JNIEXPORT jbyteArray JNICALL Java_com_quendrilax_browser_keystore_provider_spi_ProviderNatives_signHash(
+    JNIEnv* env, jclass, jlong key, jint hashAlgorithm, jbyteArray hash) {
+    return guardProviderNative(env, [&] { return signHash(env, key, hashAlgorithm, hash); });
 }
 
 JNIEXPORT jbyteArray JNICALL Java_com_quendrilax_browser_keystore_provider_spi_ProviderNatives_decrypt(
-    JNIEnv* env, jclass, jbyteArray certificate, jbyteArray cipherText, jboolean oaep,
-    jbyteArray pin) {
-    return guardProviderNative(env,
-                               [&] { return decrypt(env, certificate, cipherText, oaep, pin); });
+    JNIEnv* env, jclass, jlong key, jbyteArray cipherText, jboolean oaep) {
+    return guardProviderNative(env, [&] { return decrypt(env, key, cipherText, oaep); });
 }
 
 JNIEXPORT jbyteArray JNICALL Java_com_quendrilax_browser_keystore_provider_spi_ProviderNatives_rawRsa(
-    JNIEnv* env, jclass, jbyteArray certificate, jbyteArray block, jbyteArray pin) {
-    return guardProviderNative(env, [&] { return rawRsa(env, certificate, block, pin); });
+    JNIEnv* env, jclass, jlong key, jbyteArray block) {
+    return guardProviderNative(env, [&] { return rawRsa(env, key, block); });
 }
 
 JNIEXPORT jbyteArray JNICALL Java_com_quendrilax_browser_keystore_provider_spi_ProviderNatives_signCng(
-    JNIEnv* env, jclass, jbyteArray certificate, jbyteArray hash, jint scheme, jint hashAlgorithm,
-    jint saltLength, jbyteArray pin) {
-    return guardProviderNative(env, [&] {
-        return signCng(env, certificate, hash, scheme, hashAlgorithm, saltLength, pin);
-    });
+    JNIEnv* env, jclass, jlong key, jbyteArray hash, jint scheme, jint hashAlgorithm,
+    jint saltLength) {
+    return guardProviderNative(
+        env, [&] { return signCng(env, key, hash, scheme, hashAlgorithm, saltLength); });
 }
 
 JNIEXPORT jbyteArray JNICALL Java_com_quendrilax_browser_keystore_provider_spi_ProviderNatives_decryptCng(
-    JNIEnv* env, jclass, jbyteArray certificate, jbyteArray cipherText, jint scheme,
-    jint hashAlgorithm, jbyteArray label, jbyteArray pin) {
-    return guardProviderNative(env, [&] {
-        return decryptCng(env, certificate, cipherText, scheme, hashAlgorithm, label, pin);
-    });
+    JNIEnv* env, jclass, jlong key, jbyteArray cipherText, jint scheme, jint hashAlgorithm,
+    jbyteArray label) {
+    return guardProviderNative(
+        env, [&] { return decryptCng(env, key, cipherText, scheme, hashAlgorithm, label); });
 }
 
 JNIEXPORT jobject JNICALL Java_com_quendrilax_browser_keystore_provider_spi_ProviderNatives_listStore(

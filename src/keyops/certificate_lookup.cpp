@@ -11,7 +11,10 @@ namespace keyops {
 using diagnostics::kStatusCertificateNotFound;
 using diagnostics::kStatusKeyProvInfoSizeUnknown;
 using diagnostics::kStatusKeyProvInfoUnreadable;
+using diagnostics::kStatusStoreNotClosed;
 using diagnostics::kStatusStoreNotOpened;
+using diagnostics::writeLog;
+using diagnostics::writeLogFormatted;
 
 const char kCertificateFoundForSigning[] = "Certificate found.";
 const char kCertificateFoundForDecryption[] = "Certificate found";
@@ -25,10 +28,13 @@ const char kPropertySizeError[] = "CertGetCertificateContextProperty# error: %x"
 const char kPropertySizeRead[] = "CertGetCertificateContextProperty# success";
 const char kPropertyError[] = "CertGetCertificateContextProperty error: %x";
 const char kPropertyRead[] = "CertGetCertificateContextProperty success";
+const char kStoreCloseError[] = "CertCloseStore error: %x";
+const char kStoreClosed[] = "CertCloseStore success";
 
 const char kOpenStore[] = "CertOpenStore";
 const char kFindCertificate[] = "CertEnumCertificatesInStore";
 const char kReadProperty[] = "CertGetCertificateContextProperty";
+const char kCloseStore[] = "CertCloseStore";
 
 const char16_t kPersonalStore[] = u"My";
 
@@ -120,6 +126,18 @@ bool findCertificateKey(CallContext& context, const BYTE* encoding, DWORD length
     return finishStep(context,
                       {kReadProperty, kPropertyRead, kPropertyError, kStatusKeyProvInfoUnreadable},
                       read, error);
+}
+
+void closeLookupStore(CallContext& context, CertificateKey& found) {
+    found.certificate.reset();
+    if (!found.store.valid()) return;
+    if (found.store.close()) {
+        writeLog(kStoreClosed, context.log);
+        return;
+    }
+    DWORD error = context.platform.GetLastError();
+    writeLogFormatted(kStoreCloseError, context.log, static_cast<unsigned>(error));
+    context.outcome.recordUnlessFailed(kStatusStoreNotClosed, kCloseStore, error);
 }
 
 }  // namespace keyops

@@ -38,4 +38,8 @@ extern const char kCertificateFoundForDecryption[];
 bool findCertificateKey(CallContext& context, const BYTE* encoding, DWORD length,
                         const char* foundMessage, CertificateKey& found);
 
+// Frees the certificate and closes the store with its line; a store that cannot be closed speaks
+// only for a call that had succeeded (status 9).
+void closeLookupStore(CallContext& context, CertificateKey& found);
+
 }  // namespace keyops

@@ -25,38 +25,24 @@ using diagnostics::writeLogFormatted;
 
 namespace {
 
-const char kSignBanner[] = "########## Sign (CNG) ##########";
-const char kSignFinished[] = "Sign (CNG) finished";
-const char kDecryptBanner[] = "########## Decrypt (CNG) ##########";
-const char kDecryptFinished[] = "Decrypt (CNG) finished";
 const char kAcquired[] = "CryptAcquireCertificatePrivateKey success";
 const char kAcquireError[] = "CryptAcquireCertificatePrivateKey error: %x";
 const char kTranslated[] = "NCryptTranslateHandle success";
 const char kTranslateError[] = "NCryptTranslateHandle error: %x";
-const char kGroupRead[] = "NCryptGetProperty (Algorithm Group) success";
-const char kGroupError[] = "NCryptGetProperty (Algorithm Group) error: %x";
-const char kGroupMismatch[] = "NCryptGetProperty (Algorithm Group): not a key for this signature: %x";
 const char kSigned[] = "NCryptSignHash success";
 const char kSignError[] = "NCryptSignHash error: %x";
-const char kVerifyError[] = "BCryptVerifySignature error: %x";
 const char kDecrypted[] = "NCryptDecrypt success";
 const char kDecryptError[] = "NCryptDecrypt error: %x";
-const char kFreed[] = "NCryptFreeObject success";
 const char kPinSet[] = "NCryptSetProperty (SmartCardPin) success";
 const char kPinError[] = "NCryptSetProperty (SmartCardPin) error: %x";
-const char kReleased[] = "CryptReleaseContext success";
+const char kDuplicated[] = "CertDuplicateCertificateContext success";
+const char kDuplicateError[] = "CertDuplicateCertificateContext error: %x";
 
 const char kAcquireCertificateKey[] = "CryptAcquireCertificatePrivateKey";
 const char kTranslateHandle[] = "NCryptTranslateHandle";
-const char kGetProperty[] = "NCryptGetProperty";
 const char kSignHash[] = "NCryptSignHash";
-const char kVerify[] = "BCryptVerifySignature";
 const char kDecrypt[] = "NCryptDecrypt";
-const char kFreeObject[] = "NCryptFreeObject";
-const char kReleaseContext[] = "CryptReleaseContext";
-
-// Longer than any group's name, "ECDSA" with its terminator the longest CNG gives.
-const DWORD kGroupBufferSize = 64;
+const char kDuplicate[] = "CertDuplicateCertificateContext";
 
 LPCWSTR cngHashName(ALG_ID algorithm) {
     switch (algorithm) {
@@ -69,8 +55,7 @@ LPCWSTR cngHashName(ALG_ID algorithm) {
     }
 }
 
-// CNG's padding information for a padding, as NCryptSignHash, BCryptVerifySignature and
-// NCryptDecrypt take it.
+// CNG's padding information for a padding, as NCryptSignHash and NCryptDecrypt take it.
 class PaddingInfo {
 public:
     explicit PaddingInfo(const CngPadding& padding)
@@ -97,32 +82,10 @@ private:
     BCRYPT_OAEP_PADDING_INFO oaep_;
 };
 
-bool sameWide(const BYTE* text, DWORD size, LPCWSTR expected) {
-    size_t units = 0;
-    while (expected[units] != 0) ++units;
-    return size == (units + 1) * sizeof(WCHAR) && std::memcmp(text, expected, size) == 0;
-}
-
-// ECDSA keys sign without padding, RSA keys with: the key's group must fit the signature.
-bool keyFitsSignature(CallContext& context, NCRYPT_KEY_HANDLE key, const CngPadding& padding) {
-    BYTE group[kGroupBufferSize] = {};
-    DWORD size = 0;
-    SECURITY_STATUS status = context.platform.NCryptGetProperty(
-        key, NCRYPT_ALGORITHM_GROUP_PROPERTY, group, sizeof(group), &size, 0);
-    if (!finishCngStep(context, {kGetProperty, kGroupRead, kGroupError, kStatusNoCngKey}, status))
-        return false;
-    bool ecdsa = sameWide(group, size, NCRYPT_ECDSA_ALGORITHM_GROUP);
-    bool rsa = sameWide(group, size, NCRYPT_RSA_ALGORITHM_GROUP);
-    bool fits = padding.scheme == 0 ? ecdsa : rsa;
-    return finishStep(context, {kGetProperty, nullptr, kGroupMismatch, kStatusNoCngKey}, fits,
-                      static_cast<DWORD>(NTE_BAD_KEY));
-}
-
 }  // namespace
 
 bool signWithCngKey(CallContext& context, NCRYPT_KEY_HANDLE key, const CngPadding& padding,
                     const BYTE* hash, DWORD hashLength, std::vector<BYTE>& signature) {
-    if (!keyFitsSignature(context, key, padding)) return false;
     PaddingInfo paddingInfo(padding);
     void* info = paddingInfo.get();
     // CNG's hash parameter is not const; it is only read.
@@ -149,10 +112,8 @@ bool signWithCngKey(CallContext& context, NCRYPT_KEY_HANDLE key, const CngPaddin
     return true;
 }
 
-namespace {
-
-void decryptWithKey(CallContext& context, NCRYPT_KEY_HANDLE key, const CngPadding& padding,
-                    const BYTE* cipherText, DWORD cipherTextLength, SecureBytes& plainText) {
+void decryptWithCngKey(CallContext& context, NCRYPT_KEY_HANDLE key, const CngPadding& padding,
+                       const BYTE* cipherText, DWORD cipherTextLength, SecureBytes& plainText) {
     PaddingInfo paddingInfo(padding);
     void* info = paddingInfo.get();
     SECURITY_STATUS status = ERROR_SUCCESS;
@@ -177,19 +138,7 @@ void decryptWithKey(CallContext& context, NCRYPT_KEY_HANDLE key, const CngPaddin
     context.outcome.record(kStatusSuccess);
 }
 
-// Every signature is checked against the certificate's public key before it is handed out.
-void checkAgainstCertificate(CallContext& context, PCCERT_CONTEXT certificate,
-                             const CngPadding& padding, const BYTE* hash, DWORD hashLength,
-                             std::vector<BYTE>& signature) {
-    PaddingInfo info(padding);
-    DWORD error = ERROR_SUCCESS;
-    bool verified = cngSignatureVerifies(context.platform, certificate, info.get(), padding.scheme,
-                                         hash, hashLength, signature.data(),
-                                         static_cast<DWORD>(signature.size()), error);
-    if (!finishStep(context, {kVerify, nullptr, kVerifyError, kStatusSignatureFailed}, verified,
-                    error))
-        signature.clear();
-}
+namespace {
 
 // UTF-8 (as Java hands a PIN over) to UTF-16 with its terminator; a byte that starts no valid
 // sequence becomes U+FFFD.
@@ -221,9 +170,8 @@ std::vector<WCHAR> utf8ToWide(const char* text) {
     return wide;
 }
 
-// The PIN goes to the key as a smart card's takes it, UTF-16 with its terminator. As with a CSP's
-// PIN, a key that refuses it (one without a PIN) is used as it is; one that needs it and did not
-// get it fails at its operation, with the smart card's error.
+}  // namespace
+
 void applyCngPin(CallContext& context, NCRYPT_KEY_HANDLE key, const char* pin) {
     std::vector<WCHAR> wide;
     try {
@@ -242,100 +190,49 @@ void applyCngPin(CallContext& context, NCRYPT_KEY_HANDLE key, const char* pin) {
         writeLogFormatted(kPinError, context.log, static_cast<unsigned>(status));
 }
 
-void freeObject(CallContext& context, ScopedNcryptObject& object) {
-    runStep(context, {kFreeObject, kFreed, nullptr, kStatusContextNotReleased},
-            [&] { return object.close(); });
-}
-
-// A CSP's key as CNG sees it, handed to `use`; the PIN, if any, given to the CSP first.
-template <typename UseKey>
-void throughCngView(CallContext& context, HCRYPTPROV csp, DWORD keySpec, PCCERT_CONTEXT certificate,
-                    const char* pin, UseKey use) {
+bool acquireCngKey(CallContext& context, PCCERT_CONTEXT certificate, const char* pin,
+                   CngKeyHold& hold) {
+    const CryptoPlatform& platform = context.platform;
+    HCRYPTPROV_OR_NCRYPT_KEY_HANDLE handle = 0;
+    DWORD keySpec = 0;
+    BOOL callerFrees = FALSE;
+    if (!runStep(context, {kAcquireCertificateKey, kAcquired, kAcquireError, kStatusNoKeyContainer},
+                 [&] {
+                     return platform.CryptAcquireCertificatePrivateKey(
+                                certificate,
+                                CRYPT_ACQUIRE_ALLOW_NCRYPT_KEY_FLAG | CRYPT_ACQUIRE_SILENT_FLAG,
+                                nullptr, &handle, &keySpec, &callerFrees) != FALSE;
+                 }))
+        return false;
+    const bool cngKey = keySpec == CERT_NCRYPT_KEY_SPEC;
+    if (callerFrees) {
+        if (cngKey)
+            hold.owned.reset(handle);
+        else
+            hold.csp.reset(handle);
+    } else if (!runStep(context, {kDuplicate, kDuplicated, kDuplicateError, kStatusNoKeyContainer},
+                        [&] {
+                            // The certificate's context keeps the key: a copy of it keeps both.
+                            hold.owner.reset(platform.CertDuplicateCertificateContext(certificate));
+                            return hold.owner.valid();
+                        })) {
+        return false;
+    }
+    if (cngKey) {
+        hold.key = static_cast<NCRYPT_KEY_HANDLE>(handle);
+        if (pin != nullptr) applyCngPin(context, hold.key, pin);
+        return true;
+    }
     if (pin != nullptr)
-        applyPin(context, csp, keySpec == AT_SIGNATURE ? PP_SIGNATURE_PIN : PP_KEYEXCHANGE_PIN, pin);
-    ScopedNcryptObject storage;
-    ScopedNcryptObject key;
-    SECURITY_STATUS status =
-        context.platform.NCryptTranslateHandle(storage.put(), key.put(), csp, 0, keySpec, 0);
+        applyPin(context, static_cast<HCRYPTPROV>(handle),
+                 keySpec == AT_SIGNATURE ? PP_SIGNATURE_PIN : PP_KEYEXCHANGE_PIN, pin);
+    SECURITY_STATUS status = platform.NCryptTranslateHandle(
+        hold.storage.put(), hold.owned.put(), static_cast<HCRYPTPROV>(handle), 0, keySpec, 0);
     if (!finishCngStep(context, {kTranslateHandle, kTranslated, kTranslateError, kStatusNoCngKey},
                        status))
-        return;
-    use(key.get(), certificate);
-    freeObject(context, key);
-    freeObject(context, storage);
-}
-
-// Looks the certificate up, opens its key and runs `use` with the CNG key, between the banner
-// and the closing line.
-template <typename UseKey>
-bool withCngKey(CallContext& context, const BYTE* encoding, DWORD encodingLength,
-                const char* banner, const char* found, const char* finished, const char* pin,
-                UseKey use) {
-    trimLogFile(context.log);
-    writeLog(banner, context.log);
-    CertificateKey lookup;
-    if (findCertificateKey(context, encoding, encodingLength, found, lookup)) {
-        HCRYPTPROV_OR_NCRYPT_KEY_HANDLE handle = 0;
-        DWORD keySpec = 0;
-        BOOL callerFrees = FALSE;
-        if (runStep(context, {kAcquireCertificateKey, kAcquired, kAcquireError, kStatusNoKeyContainer},
-                    [&] {
-                        return context.platform.CryptAcquireCertificatePrivateKey(
-                                   lookup.certificate.get(),
-                                   CRYPT_ACQUIRE_ALLOW_NCRYPT_KEY_FLAG | CRYPT_ACQUIRE_SILENT_FLAG,
-                                   nullptr, &handle, &keySpec, &callerFrees) != FALSE;
-                    })) {
-            if (keySpec == CERT_NCRYPT_KEY_SPEC) {
-                // A key the certificate's context keeps (callerFrees false) is not ours to free.
-                ScopedNcryptObject key(callerFrees ? handle : 0);
-                if (pin != nullptr) applyCngPin(context, static_cast<NCRYPT_KEY_HANDLE>(handle), pin);
-                use(static_cast<NCRYPT_KEY_HANDLE>(handle), lookup.certificate.get());
-                if (key.valid()) freeObject(context, key);
-            } else {
-                ScopedProvider csp(callerFrees ? handle : 0);
-                throughCngView(context, static_cast<HCRYPTPROV>(handle), keySpec,
-                               lookup.certificate.get(), pin, use);
-                if (csp.valid())
-                    runStep(context, {kReleaseContext, kReleased, nullptr, kStatusContextNotReleased},
-                            [&] { return csp.close(); });
-            }
-        }
-    }
-    lookup.certificate.reset();
-    if (lookup.store.valid()) static_cast<void>(lookup.store.close());
-    writeLog(finished, context.log);
-    return context.outcome.succeeded();
-}
-
-}  // namespace
-
-bool signThroughCng(CallContext& context, const BYTE* encoding, DWORD encodingLength,
-                    const CngPadding& padding, const BYTE* hash, DWORD hashLength,
-                    std::vector<BYTE>& signature, const char* pin) {
-    signature.clear();
-    if (withCngKey(context, encoding, encodingLength, kSignBanner, kCertificateFoundForSigning,
-                   kSignFinished, pin, [&](NCRYPT_KEY_HANDLE key, PCCERT_CONTEXT certificate) {
-                       if (signWithCngKey(context, key, padding, hash, hashLength, signature))
-                           checkAgainstCertificate(context, certificate, padding, hash, hashLength,
-                                                   signature);
-                   }))
-        return true;
-    signature.clear();
-    return false;
-}
-
-bool decryptThroughCng(CallContext& context, const BYTE* encoding, DWORD encodingLength,
-                       const CngPadding& padding, const BYTE* cipherText, DWORD cipherTextLength,
-                       SecureBytes& plainText, const char* pin) {
-    plainText = SecureBytes();
-    if (withCngKey(context, encoding, encodingLength, kDecryptBanner,
-                   kCertificateFoundForDecryption, kDecryptFinished, pin,
-                   [&](NCRYPT_KEY_HANDLE key, PCCERT_CONTEXT) {
-                       decryptWithKey(context, key, padding, cipherText, cipherTextLength, plainText);
-                   }))
-        return true;
-    plainText = SecureBytes();
-    return false;
+        return false;
+    hold.key = hold.owned.get();
+    return true;
 }
 
 }  // namespace keyops

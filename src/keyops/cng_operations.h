@@ -1,12 +1,13 @@
-// Signing and decryption with a certificate's key through CNG, for the provider: the key as
-// CryptAcquireCertificatePrivateKey gives it, a key storage provider's key directly and a CSP's
-// key through its CNG view (NCryptTranslateHandle).
+// A certificate's key through CNG, for the provider: opened as CryptAcquireCertificatePrivateKey
+// gives it, a key storage provider's key directly and a CSP's key through its CNG view
+// (NCryptTranslateHandle), and used to sign and decrypt.
 #pragma once
 
 #include <vector>
 
 #include "common/secure_bytes.h"
 #include "keyops/call_context.h"
+#include "keyops/handles.h"
 
 namespace keyops {
 
@@ -21,25 +22,38 @@ struct CngPadding {
     DWORD labelLength = 0;
 };
 
-// Finds the certificate in "My", opens its key and signs the hash there; the signature as CNG
-// writes it (RSA most significant byte first, ECDSA r then s), checked against the certificate's
-// public key before it is handed out. A PIN, when given, goes to a CSP's key before its CNG view
-// is taken, and to a key storage provider's key as its NCRYPT_PIN_PROPERTY. Every step is logged. False with the outcome telling why:
-// status 6 when there is no key, 27 when CNG cannot use it for this signature, 11 when signing
-// or the check fails.
-bool signThroughCng(CallContext& context, const BYTE* encoding, DWORD encodingLength,
-                    const CngPadding& padding, const BYTE* hash, DWORD hashLength,
-                    std::vector<BYTE>& signature, const char* pin);
+// A certificate's key as CNG sees it, and what keeps it open: a key storage provider's key, or a
+// CSP's key through its CNG view. The members go in the reverse order of their opening.
+struct CngKeyHold {
+    ScopedCertContext owner;      // a copy of the certificate's context, when that keeps the key
+    ScopedProvider csp;           // the CSP's context behind a CNG view
+    ScopedNcryptObject storage;   // the key storage provider of a CNG view
+    ScopedNcryptObject owned;     // the key, when it is ours to free
+    NCRYPT_KEY_HANDLE key = 0;
+};
 
-// The signing step alone, with a CNG key the caller holds: the key's group checked against the
-// padding, then NCryptSignHash, logged and recorded as signThroughCng does.
+// The certificate's key through CryptAcquireCertificatePrivateKey, with CNG keys allowed: a key
+// storage provider's key as it is, a CSP's key through NCryptTranslateHandle. A PIN, when given,
+// goes to the key storage provider's key as its NCRYPT_PIN_PROPERTY, or to the CSP before its
+// view is taken. False with the outcome recorded: status 6 when there is no key, 27 when CNG
+// cannot see a CSP's key.
+bool acquireCngKey(CallContext& context, PCCERT_CONTEXT certificate, const char* pin,
+                   CngKeyHold& hold);
+
+// Signs the hash with a CNG key: the signature as CNG writes it (RSA most significant byte first,
+// ECDSA r then s). Logged; status 11 when NCryptSignHash fails.
 bool signWithCngKey(CallContext& context, NCRYPT_KEY_HANDLE key, const CngPadding& padding,
                     const BYTE* hash, DWORD hashLength, std::vector<BYTE>& signature);
 
-// The same for an RSA ciphertext, most significant byte first, with PKCS #1 v1.5 or OAEP; status
-// 22 when decryption fails.
-bool decryptThroughCng(CallContext& context, const BYTE* encoding, DWORD encodingLength,
-                       const CngPadding& padding, const BYTE* cipherText, DWORD cipherTextLength,
-                       common::SecureBytes& plainText, const char* pin);
+// Decrypts an RSA ciphertext, most significant byte first, with PKCS #1 v1.5 or OAEP; status 22
+// when decryption fails.
+void decryptWithCngKey(CallContext& context, NCRYPT_KEY_HANDLE key, const CngPadding& padding,
+                       const BYTE* cipherText, DWORD cipherTextLength,
+                       common::SecureBytes& plainText);
+
+// The PIN goes to the key as a smart card's takes it, UTF-16 with its terminator. As with a CSP's
+// PIN, a key that refuses it (one without a PIN) is used as it is; one that needs it and did not
+// get it fails at its operation, with the smart card's error.
+void applyCngPin(CallContext& context, NCRYPT_KEY_HANDLE key, const char* pin);
 
 }  // namespace keyops

@@ -48,6 +48,7 @@
     X(CryptGetUserKey, BOOL, Acquires, Key, (HCRYPTPROV, DWORD, HCRYPTKEY*))                             \
     X(CryptSetKeyParam, BOOL, Plain, None, (HCRYPTKEY, DWORD, CONST BYTE*, DWORD))                       \
     X(CryptDecrypt, BOOL, Plain, None, (HCRYPTKEY, HCRYPTHASH, BOOL, DWORD, BYTE*, DWORD*))              \
+    X(CryptExportKey, BOOL, Plain, None, (HCRYPTKEY, HCRYPTKEY, DWORD, DWORD, BYTE*, DWORD*))            \
     X(CryptDestroyKey, BOOL, Releases, Key, (HCRYPTKEY))                                                 \
     X(CryptReleaseContext, BOOL, Releases, Provider, (HCRYPTPROV, DWORD))                                \
     X(CryptAcquireCertificatePrivateKey, BOOL, AcquiresCertificateKey, None,                            \
@@ -62,11 +63,13 @@
       (NCRYPT_KEY_HANDLE, PBYTE, DWORD, void*, PBYTE, DWORD, DWORD*, DWORD))                            \
     X(NCryptTranslateHandle, SECURITY_STATUS, StatusTranslates, Ncrypt,                                 \
       (NCRYPT_PROV_HANDLE*, NCRYPT_KEY_HANDLE*, HCRYPTPROV, HCRYPTKEY, DWORD, DWORD))                   \
+    X(NCryptExportKey, SECURITY_STATUS, StatusPlain, None,                                              \
+      (NCRYPT_KEY_HANDLE, NCRYPT_KEY_HANDLE, LPCWSTR, NCryptBufferDesc*, PBYTE, DWORD, DWORD*, DWORD))  \
     X(NCryptFreeObject, SECURITY_STATUS, StatusReleases, Ncrypt, (NCRYPT_HANDLE))                       \
     X(CryptImportPublicKeyInfoEx2, BOOL, Acquires, BcryptKey,                                           \
       (DWORD, PCERT_PUBLIC_KEY_INFO, DWORD, void*, BCRYPT_KEY_HANDLE*))                                  \
-    X(BCryptVerifySignature, NTSTATUS, StatusPlain, None,                                               \
-      (BCRYPT_KEY_HANDLE, void*, PUCHAR, ULONG, PUCHAR, ULONG, ULONG))                                   \
+    X(BCryptExportKey, NTSTATUS, StatusPlain, None,                                                     \
+      (BCRYPT_KEY_HANDLE, BCRYPT_KEY_HANDLE, LPCWSTR, PUCHAR, ULONG, ULONG*, ULONG))                     \
     X(BCryptDestroyKey, NTSTATUS, StatusReleases, BcryptKey, (BCRYPT_KEY_HANDLE))                       \
     X(GetForegroundWindow, HWND, Unfailable, None, ())                                                   \
     X(GetLastError, DWORD, Unwatched, None, ())

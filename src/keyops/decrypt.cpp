@@ -35,10 +35,8 @@ const char kReleased[] = "CryptReleaseContext success";
 const char kFinished[] = "Decrypt finished";
 const char kOaepDone[] = "CryptDecrypt success (CRYPT_OAEP)";
 const char kOaepError[] = "CryptDecrypt error (CRYPT_OAEP): %x";
-const char kRawBanner[] = "########## Raw RSA ##########";
 const char kRawDone[] = "CryptDecrypt success (CRYPT_DECRYPT_RSA_NO_PADDING_CHECK)";
 const char kRawError[] = "CryptDecrypt error (CRYPT_DECRYPT_RSA_NO_PADDING_CHECK): %x";
-const char kRawFinished[] = "Raw RSA finished";
 
 const char kAcquireContext[] = "CryptAcquireContextA";
 const char kGetUserKey[] = "CryptGetUserKey";
@@ -77,7 +75,7 @@ void setBlockParameters(const CryptoPlatform& platform, HCRYPTKEY key) {
 // PKCS #1 v1.5 first, then OAEP. An OAEP block passes the PKCS #1 v1.5 check about once in a few
 // hundred times, while a PKCS #1 v1.5 block passes the OAEP check with negligible probability:
 // so a PKCS #1 v1.5 success is confirmed, and a block that OAEP accepts too is OAEP.
-void decryptWithKey(CallContext& context, HCRYPTKEY key, const BYTE* cipherText,
+void decryptEitherPadding(CallContext& context, HCRYPTKEY key, const BYTE* cipherText,
                     DWORD cipherTextLength, SecureBytes& plainText) {
     const CryptoPlatform& platform = context.platform;
     setBlockParameters(platform, key);
@@ -104,9 +102,10 @@ void decryptWithKey(CallContext& context, HCRYPTKEY key, const BYTE* cipherText,
     context.outcome.record(kStatusSuccess);
 }
 
-// The one padding asked: a block that is not of it fails, whatever the other padding would say.
-void decryptWithOnePadding(CallContext& context, HCRYPTKEY key, const BYTE* cipherText,
-                           DWORD cipherTextLength, RsaPadding padding, SecureBytes& plainText) {
+}  // namespace
+
+void decryptWithKey(CallContext& context, HCRYPTKEY key, const BYTE* cipherText,
+                    DWORD cipherTextLength, RsaPadding padding, SecureBytes& plainText) {
     setBlockParameters(context.platform, key);
     const bool oaep = padding == RsaPadding::Oaep;
     SecureBytes message;
@@ -121,10 +120,8 @@ void decryptWithOnePadding(CallContext& context, HCRYPTKEY key, const BYTE* ciph
     context.outcome.record(kStatusSuccess);
 }
 
-// The private-key operation alone, over a block most significant byte first: the result as
-// the key leaves it, in the same order, for a caller that pads (RSASSA-PSS) itself.
-void rawWithKey(CallContext& context, HCRYPTKEY key, const BYTE* block, DWORD blockLength,
-                SecureBytes& result) {
+void rawRsaWithKey(CallContext& context, HCRYPTKEY key, const BYTE* block, DWORD blockLength,
+                   SecureBytes& result) {
     SecureBytes buffer;
     DWORD error = ERROR_SUCCESS;
     try {
@@ -148,29 +145,36 @@ void rawWithKey(CallContext& context, HCRYPTKEY key, const BYTE* block, DWORD bl
     context.outcome.record(kStatusSuccess);
 }
 
-// From the acquisition of the container to its release, the key-exchange key handed to `use`.
-template <typename UseKey>
-void inContainer(CallContext& context, const KeyBinding& binding, const char* pin, UseKey use) {
+bool openExchangeKey(CallContext& context, const KeyBinding& binding, const char* pin,
+                     ScopedProvider& provider, ScopedKey& key) {
     const CryptoPlatform& platform = context.platform;
-    ScopedProvider provider;
     if (!runStep(context, {kAcquireContext, kAcquired, kAcquireError, kStatusKeyProvInfoUnreadable},
                  [&] {
                      return platform.CryptAcquireContextA(
                                 provider.put(), binding.containerName.c_str(),
                                 binding.providerName.c_str(), binding.providerType, 0) != FALSE;
                  }))
-        return;
+        return false;
     if (pin != nullptr) applyPin(context, provider.get(), PP_KEYEXCHANGE_PIN, pin);
+    return runStep(context, {kGetUserKey, kUserKeyObtained, kUserKeyError, kStatusNoExchangeKey},
+                   [&] {
+                       return platform.CryptGetUserKey(provider.get(), AT_KEYEXCHANGE, key.put()) !=
+                              FALSE;
+                   });
+}
 
+namespace {
+
+// From the acquisition of the container to its release, the key-exchange key handed to `use`.
+template <typename UseKey>
+void inContainer(CallContext& context, const KeyBinding& binding, const char* pin, UseKey use) {
+    ScopedProvider provider;
     ScopedKey key;
-    if (runStep(context, {kGetUserKey, kUserKeyObtained, kUserKeyError, kStatusNoExchangeKey},
-                [&] { return platform.CryptGetUserKey(provider.get(), AT_KEYEXCHANGE, key.put()) != FALSE; })) {
-        use(key.get());
-        key.reset();
-    }
-
-    runStep(context, {kReleaseContext, kReleased, nullptr, kStatusContextNotReleased},
-            [&] { return provider.close(); });
+    if (openExchangeKey(context, binding, pin, provider, key)) use(key.get());
+    key.reset();
+    if (provider.valid())
+        runStep(context, {kReleaseContext, kReleased, nullptr, kStatusContextNotReleased},
+                [&] { return provider.close(); });
 }
 
 // Looks the certificate up, runs `use` with its key-exchange key, and logs the banner and the
@@ -197,33 +201,10 @@ bool decryptWithCertificate(CallContext& context, const BYTE* encoding, DWORD en
                             SecureBytes& plainText, const char* pin) {
     plainText = SecureBytes();
     if (withExchangeKey(context, encoding, encodingLength, kBanner, kFinished, pin, [&](HCRYPTKEY key) {
-            decryptWithKey(context, key, cipherText, cipherTextLength, plainText);
+            decryptEitherPadding(context, key, cipherText, cipherTextLength, plainText);
         }))
         return true;
     plainText = SecureBytes();
-    return false;
-}
-
-bool decryptWithPadding(CallContext& context, const BYTE* encoding, DWORD encodingLength,
-                        const BYTE* cipherText, DWORD cipherTextLength, RsaPadding padding,
-                        SecureBytes& plainText, const char* pin) {
-    plainText = SecureBytes();
-    if (withExchangeKey(context, encoding, encodingLength, kBanner, kFinished, pin, [&](HCRYPTKEY key) {
-            decryptWithOnePadding(context, key, cipherText, cipherTextLength, padding, plainText);
-        }))
-        return true;
-    plainText = SecureBytes();
-    return false;
-}
-
-bool rawRsaWithCertificate(CallContext& context, const BYTE* encoding, DWORD encodingLength,
-                           const BYTE* block, DWORD blockLength, SecureBytes& result,
-                           const char* pin) {
-    result = SecureBytes();
-    if (withExchangeKey(context, encoding, encodingLength, kRawBanner, kRawFinished, pin,
-                        [&](HCRYPTKEY key) { rawWithKey(context, key, block, blockLength, result); }))
-        return true;
-    result = SecureBytes();
     return false;
 }
 

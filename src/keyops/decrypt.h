@@ -4,6 +4,7 @@
 
 #include "common/secure_bytes.h"
 #include "keyops/call_context.h"
+#include "keyops/certificate_lookup.h"
 
 namespace keyops {
 
@@ -20,20 +21,22 @@ bool decryptWithCertificate(CallContext& context, const BYTE* encoding, DWORD en
 // SHA-1, no label).
 enum class RsaPadding { Pkcs1, Oaep };
 
-// As decryptWithCertificate, but the container removes the padding asked and no other: a
-// ciphertext of the other padding, or of other OAEP parameters, fails with status 22.
-bool decryptWithPadding(CallContext& context, const BYTE* encoding, DWORD encodingLength,
-                        const BYTE* cipherText, DWORD cipherTextLength, RsaPadding padding,
-                        common::SecureBytes& plainText, const char* pin);
+// The steps of decryption up to the key: the container acquired exactly as the binding names it,
+// the PIN, when given, set for the key-exchange key, and that key. False with the outcome
+// recorded; what was opened is left in `provider` and `key` for the caller to release.
+bool openExchangeKey(CallContext& context, const KeyBinding& binding, const char* pin,
+                     ScopedProvider& provider, ScopedKey& key);
+
+// Decrypts with the key-exchange key, removing the padding asked and no other: a ciphertext of
+// the other padding, or of other OAEP parameters, fails with status 22.
+void decryptWithKey(CallContext& context, HCRYPTKEY key, const BYTE* cipherText,
+                    DWORD cipherTextLength, RsaPadding padding, common::SecureBytes& plainText);
 
 // The private-key operation alone on one block (most significant byte first, as long as the
-// key), with the key-exchange key of the certificate, through the provider's
-// CRYPT_DECRYPT_RSA_NO_PADDING_CHECK: for a caller that pads the block itself (RSASSA-PSS) and
-// checks the result. Logged as a decryption is, between its own banner and closing line. True
-// with the result, most significant byte first; false with the outcome telling why (status 26
-// when the provider refuses the operation).
-bool rawRsaWithCertificate(CallContext& context, const BYTE* encoding, DWORD encodingLength,
-                           const BYTE* block, DWORD blockLength, common::SecureBytes& result,
-                           const char* pin);
+// key), through the provider's CRYPT_DECRYPT_RSA_NO_PADDING_CHECK: for a caller that pads the
+// block itself (RSASSA-PSS). The result most significant byte first; status 26 when the provider
+// refuses the operation.
+void rawRsaWithKey(CallContext& context, HCRYPTKEY key, const BYTE* block, DWORD blockLength,
+                   common::SecureBytes& result);
 
 }  // namespace keyops

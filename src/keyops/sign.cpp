@@ -20,7 +20,6 @@ using diagnostics::kStatusHashNotReady;
 using diagnostics::kStatusNoKeyContainer;
 using diagnostics::kStatusSignatureFailed;
 using diagnostics::kStatusSignatureSizeUnknown;
-using diagnostics::kStatusStoreNotClosed;
 using diagnostics::kStatusSuccess;
 using diagnostics::trimLogFile;
 using diagnostics::writeLog;
@@ -47,8 +46,6 @@ const char kHashDestroyError[] = "CryptDestroyHash error: %x";
 const char kHashDestroyed[] = "CryptDestroyHash success";
 const char kReleaseError[] = "CryptRelaseContext error: %x";
 const char kReleased[] = "CryptRelaseContext success";
-const char kStoreCloseError[] = "CertCloseStore error: %x";
-const char kStoreClosed[] = "CertCloseStore success";
 
 const char kAcquireContext[] = "CryptAcquireContextA";
 const char kCreateHash[] = "CryptCreateHash";
@@ -57,21 +54,6 @@ const char kSignHash[] = "CryptSignHashA";
 const char kVerifySignature[] = "CryptVerifySignatureA";
 const char kDestroyHash[] = "CryptDestroyHash";
 const char kReleaseContext[] = "CryptReleaseContext";
-const char kCloseStore[] = "CertCloseStore";
-
-// What Java asked to have signed, and with which digest.
-struct SigningRequest {
-    ALG_ID digestAlgorithm;
-    const BYTE* data;
-    DWORD dataLength;
-    bool dataIsHash;
-};
-
-// Where the signing happens: the acquired container and the certificate it signs for.
-struct SigningKey {
-    HCRYPTPROV provider;
-    PCCERT_CONTEXT certificate;
-};
 
 // A failure inside the provider: its Windows error is kept apart as the provider's too.
 void recordSignatureFailure(CallContext& context, const char* step, const char* message,
@@ -106,20 +88,32 @@ bool prepareHash(CallContext& context, HCRYPTHASH hash, const SigningRequest& re
     return true;
 }
 
+// The signature's size with the key that signs: the one the container holds, the key-exchange
+// key tried first, unless the key is known already.
+bool signatureSize(CallContext& context, HCRYPTHASH hash, DWORD& keySpec, DWORD& length) {
+    const CryptoPlatform& platform = context.platform;
+    for (DWORD candidate : {DWORD{AT_KEYEXCHANGE}, DWORD{AT_SIGNATURE}}) {
+        if (keySpec != 0 && keySpec != candidate) continue;
+        if (platform.CryptSignHashA(hash, candidate, nullptr, 0, nullptr, &length)) {
+            keySpec = candidate;
+            writeLog(candidate == AT_KEYEXCHANGE ? kSizeWithExchangeKey : kSizeWithSignatureKey,
+                     context.log);
+            return true;
+        }
+    }
+    return false;
+}
+
 // The signature, most significant byte first, or nothing with the outcome recorded. A signature
-// the certificate's public key does not verify is never handed out.
+// by a key not checked against the certificate before is checked now, and never handed out when
+// the certificate's public key does not verify it.
 void signHash(CallContext& context, const SigningKey& key, HCRYPTHASH hash,
               std::vector<BYTE>& signature) {
     const CryptoPlatform& platform = context.platform;
     writeLog(kHashReady, context.log);
-    DWORD keySpec = AT_KEYEXCHANGE;
+    DWORD keySpec = key.keySpec;
     DWORD length = 0;
-    if (platform.CryptSignHashA(hash, AT_KEYEXCHANGE, nullptr, 0, nullptr, &length)) {
-        writeLog(kSizeWithExchangeKey, context.log);
-    } else if (platform.CryptSignHashA(hash, AT_SIGNATURE, nullptr, 0, nullptr, &length)) {
-        keySpec = AT_SIGNATURE;
-        writeLog(kSizeWithSignatureKey, context.log);
-    } else {
+    if (!signatureSize(context, hash, keySpec, length)) {
         recordSignatureFailure(context, kSignHash, kSizeError, platform.GetLastError(),
                                kStatusSignatureSizeUnknown);
         return;
@@ -141,7 +135,8 @@ void signHash(CallContext& context, const SigningKey& key, HCRYPTHASH hash,
     }
     writeLog(kSigned, context.log);
     output.resize(std::min<size_t>(length, output.size()));
-    if (!signatureVerifies(platform, key.provider, hash, key.certificate, output.data(),
+    if (key.certificate != nullptr &&
+        !signatureVerifies(platform, key.provider, hash, key.certificate, output.data(),
                            static_cast<DWORD>(output.size()), error)) {
         recordSignatureFailure(context, kVerifySignature, kVerifyError, error,
                                kStatusSignatureFailed);
@@ -152,7 +147,8 @@ void signHash(CallContext& context, const SigningKey& key, HCRYPTHASH hash,
     context.outcome.record(kStatusSuccess);
 }
 
-// Hash, sign, destroy the hash: the part of signing that runs inside an acquired container.
+}  // namespace
+
 void signInContainer(CallContext& context, const SigningKey& key, const SigningRequest& request,
                      std::vector<BYTE>& signature) {
     ScopedHash hash;
@@ -171,16 +167,13 @@ void signInContainer(CallContext& context, const SigningKey& key, const SigningR
             [&] { return hash.close(); });
 }
 
-// Steps from the provider name on: substitution, acquisition, hashing and signing, release.
-void signWithBinding(CallContext& context, CertificateKey& found, const char* keyAlgorithm,
-                     const SigningRequest& request, const char* pin,
-                     std::vector<BYTE>& signature) {
-    KeyBinding& binding = found.binding;
+bool acquireForSigning(CallContext& context, KeyBinding& binding, const char* keyAlgorithm,
+                       const char* pin, ScopedProvider& provider) {
     writeLogFormatted(kProvider, context.log, binding.providerName.c_str());
     switch (substituteLegacyProvider(keyAlgorithm, binding)) {
         case Substitution::Refused:
             context.outcome.record(kStatusNoKeyContainer, kAcquireContext, ERROR_SUCCESS);
-            return;
+            return false;
         case Substitution::Replaced:
             writeLogFormatted(kNewProvider, context.log, binding.providerName.c_str());
             break;
@@ -188,29 +181,24 @@ void signWithBinding(CallContext& context, CertificateKey& found, const char* ke
             break;
     }
     setPopupParent(context);
-    ScopedProvider provider;
-    if (!acquireSigningContainer(context, binding, provider)) return;
+    if (!acquireSigningContainer(context, binding, provider)) return false;
     logAlgorithms(context, provider.get());
     if (pin != nullptr) applyPin(context, provider.get(), PP_SIGNATURE_PIN, pin);
     writeLog(kContextAcquired, context.log);
-
-    signInContainer(context, {provider.get(), found.certificate.get()}, request, signature);
-
-    runStep(context, {kReleaseContext, kReleased, kReleaseError, kStatusContextNotReleased},
-            [&] { return provider.close(); });
+    return true;
 }
 
-// The store's close speaks only for a call that had succeeded.
-void closeLookupStore(CallContext& context, CertificateKey& found) {
-    found.certificate.reset();
-    if (!found.store.valid()) return;
-    if (found.store.close()) {
-        writeLog(kStoreClosed, context.log);
-        return;
-    }
-    DWORD error = context.platform.GetLastError();
-    writeLogFormatted(kStoreCloseError, context.log, static_cast<unsigned>(error));
-    context.outcome.recordUnlessFailed(kStatusStoreNotClosed, kCloseStore, error);
+namespace {
+
+// Steps from the provider name on: substitution, acquisition, hashing and signing, release.
+void signWithBinding(CallContext& context, CertificateKey& found, const char* keyAlgorithm,
+                     const SigningRequest& request, const char* pin,
+                     std::vector<BYTE>& signature) {
+    ScopedProvider provider;
+    if (!acquireForSigning(context, found.binding, keyAlgorithm, pin, provider)) return;
+    signInContainer(context, {provider.get(), found.certificate.get(), 0}, request, signature);
+    runStep(context, {kReleaseContext, kReleased, kReleaseError, kStatusContextNotReleased},
+            [&] { return provider.close(); });
 }
 
 }  // namespace

@@ -18,22 +18,4 @@ bool signatureVerifies(const CryptoPlatform& platform, HCRYPTPROV provider, HCRY
     return true;
 }
 
-bool cngSignatureVerifies(const CryptoPlatform& platform, PCCERT_CONTEXT certificate,
-                          void* paddingInfo, DWORD flags, const BYTE* hash, DWORD hashLength,
-                          const BYTE* signature, DWORD length, DWORD& error) {
-    ScopedBcryptKey publicKey;
-    if (!platform.CryptImportPublicKeyInfoEx2(X509_ASN_ENCODING,
-                                              &certificate->pCertInfo->SubjectPublicKeyInfo, 0,
-                                              nullptr, publicKey.put())) {
-        error = platform.GetLastError();
-        return false;
-    }
-    // BCrypt reads the hash and the signature only.
-    NTSTATUS status = platform.BCryptVerifySignature(publicKey.get(), paddingInfo,
-                                                     const_cast<PUCHAR>(hash), hashLength,
-                                                     const_cast<PUCHAR>(signature), length, flags);
-    error = static_cast<DWORD>(status);
-    return status == 0;
-}
-
 }  // namespace keyops

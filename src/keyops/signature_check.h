@@ -1,6 +1,7 @@
-// A signature is checked against the certificate it was made for before anyone sees it: a
-// container re-keyed, a binding that names another container's key, or a damaged key would
-// otherwise hand out a signature that nobody can verify.
+// A signature of the ten natives, which open the key anew for each, is checked against the
+// certificate it was made for before anyone sees it: a container re-keyed, a binding that names
+// another container's key, or a damaged key would otherwise hand out a signature that nobody can
+// verify. (The provider's held keys are checked once, when opened: public_key_match.h.)
 #pragma once
 
 #include "keyops/crypto_platform.h"
@@ -13,13 +14,5 @@ namespace keyops {
 bool signatureVerifies(const CryptoPlatform& platform, HCRYPTPROV provider, HCRYPTHASH hash,
                        PCCERT_CONTEXT certificate, const BYTE* signature, DWORD length,
                        DWORD& error);
-
-// The same for a signature as CNG wrote it (RSA most significant byte first, ECDSA r then s),
-// with its padding (`paddingInfo` and `flags` as BCryptVerifySignature takes them), through a
-// BCrypt key of the certificate's public key. The import's last error or the verification's
-// status on failure.
-bool cngSignatureVerifies(const CryptoPlatform& platform, PCCERT_CONTEXT certificate,
-                          void* paddingInfo, DWORD flags, const BYTE* hash, DWORD hashLength,
-                          const BYTE* signature, DWORD length, DWORD& error);
 
 }  // namespace keyops

@@ -68,6 +68,10 @@ BOOL WINAPI CryptGetUserKey(HCRYPTPROV hProv, DWORD dwKeySpec, HCRYPTKEY* phUser
 BOOL WINAPI CryptSetKeyParam(HCRYPTKEY hKey, DWORD dwParam, CONST BYTE* pbData, DWORD dwFlags);
 BOOL WINAPI CryptDecrypt(HCRYPTKEY hKey, HCRYPTHASH hHash, BOOL Final, DWORD dwFlags,
                          BYTE* pbData, DWORD* pdwDataLen);
+// PUBLICKEYBLOB only (without an exchange key): an RSA or DSS key's public blob, least
+// significant byte first; ERROR_MORE_DATA and the size for a short buffer.
+BOOL WINAPI CryptExportKey(HCRYPTKEY hKey, HCRYPTKEY hExpKey, DWORD dwBlobType, DWORD dwFlags,
+                           BYTE* pbData, DWORD* pdwDataLen);
 BOOL WINAPI CryptDestroyKey(HCRYPTKEY hKey);
 
 // ---- NCRYPT (ncrypt/) ----
@@ -91,6 +95,12 @@ SECURITY_STATUS WINAPI NCryptSignHash(NCRYPT_KEY_HANDLE hKey, void* pPaddingInfo
 SECURITY_STATUS WINAPI NCryptDecrypt(NCRYPT_KEY_HANDLE hKey, PBYTE pbInput, DWORD cbInput,
                                      void* pPaddingInfo, PBYTE pbOutput, DWORD cbOutput,
                                      DWORD* pcbResult, DWORD dwFlags);
+// A key's public blob (BCRYPT_PUBLIC_KEY_BLOB, BCRYPT_RSAPUBLIC_BLOB, BCRYPT_ECCPUBLIC_BLOB),
+// most significant byte first; NTE_BUFFER_TOO_SMALL for a short buffer.
+SECURITY_STATUS WINAPI NCryptExportKey(NCRYPT_KEY_HANDLE hKey, NCRYPT_KEY_HANDLE hExportKey,
+                                       LPCWSTR pszBlobType, NCryptBufferDesc* pParameterList,
+                                       PBYTE pbOutput, DWORD cbOutput, DWORD* pcbResult,
+                                       DWORD dwFlags);
 SECURITY_STATUS WINAPI NCryptFreeObject(NCRYPT_HANDLE hObject);
 // A CNG view of a CSP's key: the same key, through the key storage provider.
 SECURITY_STATUS WINAPI NCryptTranslateHandle(NCRYPT_PROV_HANDLE* phProvider,
@@ -105,4 +115,9 @@ SECURITY_STATUS WINAPI NCryptTranslateHandle(NCRYPT_PROV_HANDLE* phProvider,
 NTSTATUS WINAPI BCryptVerifySignature(BCRYPT_KEY_HANDLE hKey, void* pPaddingInfo, PUCHAR pbHash,
                                       ULONG cbHash, PUCHAR pbSignature, ULONG cbSignature,
                                       ULONG dwFlags);
+// The same public blobs as NCryptExportKey, of a key CryptImportPublicKeyInfoEx2 made;
+// STATUS_BUFFER_TOO_SMALL for a short buffer.
+NTSTATUS WINAPI BCryptExportKey(BCRYPT_KEY_HANDLE hKey, BCRYPT_KEY_HANDLE hExportKey,
+                                LPCWSTR pszBlobType, PUCHAR pbOutput, ULONG cbOutput,
+                                ULONG* pcbResult, ULONG dwFlags);
 NTSTATUS WINAPI BCryptDestroyKey(BCRYPT_KEY_HANDLE hKey);

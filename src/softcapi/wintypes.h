@@ -12,6 +12,7 @@
 
 typedef int BOOL;
 typedef unsigned char BYTE;
+typedef uint16_t WORD;
 typedef uint32_t DWORD;
 typedef int32_t LONG;
 typedef int32_t HRESULT;
@@ -131,6 +132,49 @@ typedef struct _BCRYPT_OAEP_PADDING_INFO {
     PUCHAR pbLabel;
     ULONG cbLabel;
 } BCRYPT_OAEP_PADDING_INFO;
+// Public-key blobs: CryptoAPI's (least significant byte first) and CNG's (most significant first).
+typedef struct _PUBLICKEYSTRUC {
+    BYTE bType;
+    BYTE bVersion;
+    WORD reserved;
+    ALG_ID aiKeyAlg;
+} BLOBHEADER, PUBLICKEYSTRUC;
+typedef struct _RSAPUBKEY {
+    DWORD magic;
+    DWORD bitlen;
+    DWORD pubexp;
+} RSAPUBKEY;
+typedef struct _PUBKEY {
+    DWORD magic;
+    DWORD bitlen;
+} DHPUBKEY, DSSPUBKEY, KEAPUBKEY, TEKPUBKEY;
+typedef struct _DSSSEED {
+    DWORD counter;
+    BYTE seed[20];
+} DSSSEED;
+typedef struct _BCRYPT_RSAKEY_BLOB {
+    ULONG Magic;
+    ULONG BitLength;
+    ULONG cbPublicExp;
+    ULONG cbModulus;
+    ULONG cbPrime1;
+    ULONG cbPrime2;
+} BCRYPT_RSAKEY_BLOB;
+typedef struct _BCRYPT_ECCKEY_BLOB {
+    ULONG dwMagic;
+    ULONG cbKey;
+} BCRYPT_ECCKEY_BLOB, *PBCRYPT_ECCKEY_BLOB;
+typedef struct _BCryptBuffer {
+    ULONG cbBuffer;
+    ULONG BufferType;
+    void* pvBuffer;
+} BCryptBuffer, *PBCryptBuffer;
+typedef struct _BCryptBufferDesc {
+    ULONG ulVersion;
+    ULONG cBuffers;
+    PBCryptBuffer pBuffers;
+} BCryptBufferDesc, *PBCryptBufferDesc;
+typedef BCryptBufferDesc NCryptBufferDesc;
 typedef struct _PROV_ENUMALGS {
     ALG_ID aiAlgid;
     DWORD dwBitLen;
@@ -249,6 +293,10 @@ typedef struct _PROV_ENUMALGS {
 #define CRYPT_NOHASHOID 0x00000001
 #define CRYPT_DECRYPT_RSA_NO_PADDING_CHECK 0x00000020
 #define CRYPT_OAEP 0x00000040
+// CryptExportKey
+#define PUBLICKEYBLOB 0x6
+#define PRIVATEKEYBLOB 0x7
+#define CUR_BLOB_VERSION 2
 
 // Certificate stores
 #define CERT_STORE_PROV_SYSTEM_A ((LPCSTR)9)
@@ -293,10 +341,20 @@ typedef struct _PROV_ENUMALGS {
 #define BCRYPT_SHA256_ALGORITHM u"SHA256"
 #define BCRYPT_SHA384_ALGORITHM u"SHA384"
 #define BCRYPT_SHA512_ALGORITHM u"SHA512"
+// CNG's key blobs
+#define BCRYPT_PUBLIC_KEY_BLOB u"PUBLICBLOB"
+#define BCRYPT_RSAPUBLIC_BLOB u"RSAPUBLICBLOB"
+#define BCRYPT_RSAPRIVATE_BLOB u"RSAPRIVATEBLOB"
+#define BCRYPT_ECCPUBLIC_BLOB u"ECCPUBLICBLOB"
+#define BCRYPT_RSAPUBLIC_MAGIC 0x31415352
+#define BCRYPT_ECDSA_PUBLIC_P256_MAGIC 0x31534345
+#define BCRYPT_ECDSA_PUBLIC_P384_MAGIC 0x33534345
+#define BCRYPT_ECDSA_PUBLIC_P521_MAGIC 0x35534345
 // BCrypt's answers
 #define STATUS_SUCCESS ((NTSTATUS)0x00000000)
 #define STATUS_INVALID_HANDLE ((NTSTATUS)0xC0000008)
 #define STATUS_INVALID_PARAMETER ((NTSTATUS)0xC000000D)
 #define STATUS_NO_MEMORY ((NTSTATUS)0xC0000017)
+#define STATUS_BUFFER_TOO_SMALL ((NTSTATUS)0xC0000023)
 #define STATUS_NOT_SUPPORTED ((NTSTATUS)0xC00000BB)
 #define STATUS_INVALID_SIGNATURE ((NTSTATUS)0xC000A000)

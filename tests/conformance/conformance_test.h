@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <string>
 
+#include "keyops/certificate_walk.h"
 #include "keyops/handles.h"
 #include "support/crypto_fixture.h"
 #include "support/host.h"
@@ -43,6 +44,33 @@ inline IdentityRequest dssSignatureKey() {
 inline void acquireIdentity(const TestIdentity& identity, ScopedProvider& provider) {
     ASSERT_TRUE(CryptAcquireContextA(provider.put(), identity.container.c_str(),
                                      identity.provider.c_str(), identity.providerType, 0))
+        << std::hex << GetLastError();
+}
+
+// The identity's certificate as "My" gives it, with its decoded public key; the store stays open
+// as long as the context is used.
+struct StoredCertificate {
+    ScopedStore store;
+    ScopedCertContext context;
+};
+
+inline void findInMy(const Bytes& certificate, StoredCertificate& found) {
+    found.store.reset(CertOpenStore(CERT_STORE_PROV_SYSTEM_W, 0, 0,
+                                    CERT_SYSTEM_STORE_CURRENT_USER | CERT_STORE_READONLY_FLAG,
+                                    u"My"));
+    ASSERT_TRUE(found.store.valid());
+    found.context = keyops::walkCertificates(found.store.get(), [&](PCCERT_CONTEXT context) {
+        return keyops::hasEncoding(context, certificate.data(), static_cast<DWORD>(certificate.size()));
+    });
+    ASSERT_TRUE(found.context.valid()) << "the certificate is not in My";
+}
+
+// The certificate's public key imported into the provider, as the library imports it to verify.
+inline void importKeyOf(HCRYPTPROV provider, const StoredCertificate& certificate, ScopedKey& key) {
+    SetLastError(kUnsetError);
+    ASSERT_TRUE(CryptImportPublicKeyInfo(provider, X509_ASN_ENCODING,
+                                         &certificate.context.get()->pCertInfo->SubjectPublicKeyInfo,
+                                         key.put()))
         << std::hex << GetLastError();
 }
 

@@ -2,29 +2,10 @@
 // out: the key imported from the certificate's context in "My", the signature verified over the
 // hash it was made from.
 #include "conformance/conformance_test.h"
-#include "keyops/certificate_walk.h"
 
 namespace {
 
 const Bytes kMessage = {'c', 'h', 'e', 'c', 'k', ' ', 'm', 'e'};
-
-// The identity's certificate as "My" gives it, with its decoded public key; the store stays open
-// as long as the context is used.
-struct StoredCertificate {
-    ScopedStore store;
-    ScopedCertContext context;
-};
-
-void findInMy(const Bytes& certificate, StoredCertificate& found) {
-    found.store.reset(CertOpenStore(CERT_STORE_PROV_SYSTEM_W, 0, 0,
-                                    CERT_SYSTEM_STORE_CURRENT_USER | CERT_STORE_READONLY_FLAG,
-                                    u"My"));
-    ASSERT_TRUE(found.store.valid());
-    found.context = keyops::walkCertificates(found.store.get(), [&](PCCERT_CONTEXT context) {
-        return keyops::hasEncoding(context, certificate.data(), static_cast<DWORD>(certificate.size()));
-    });
-    ASSERT_TRUE(found.context.valid()) << "the certificate is not in My";
-}
 
 // A hash of `algorithm` over the message (or set to `value`) and its signature as the provider
 // wrote it.
@@ -38,14 +19,6 @@ void signMessage(HCRYPTPROV provider, ALG_ID algorithm, DWORD keySpec, ScopedHas
     ASSERT_TRUE(CryptSignHashA(hash.get(), keySpec, nullptr, 0, nullptr, &size));
     signature.resize(size);
     ASSERT_TRUE(CryptSignHashA(hash.get(), keySpec, nullptr, 0, signature.data(), &size));
-}
-
-void importKeyOf(HCRYPTPROV provider, const StoredCertificate& certificate, ScopedKey& key) {
-    SetLastError(kUnsetError);
-    ASSERT_TRUE(CryptImportPublicKeyInfo(provider, X509_ASN_ENCODING,
-                                         &certificate.context.get()->pCertInfo->SubjectPublicKeyInfo,
-                                         key.put()))
-        << std::hex << GetLastError();
 }
 
 void expectRefused(HCRYPTHASH hash, const Bytes& signature, HCRYPTKEY key, DWORD error) {

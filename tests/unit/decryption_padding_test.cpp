@@ -8,6 +8,7 @@
 #include <memory>
 #include <random>
 
+#include "keyops/held_key.h"
 #include "support/openssl_check.h"
 #include "unit/keyops_test_support.h"
 
@@ -69,15 +70,13 @@ private:
 
 class DecryptionPadding : public KeyopsTest {
 protected:
-    // The provider's decryption with one padding; the log is emptied first.
-    bool decrypt(const TestIdentity& identity, const Bytes& cipherText, RsaPadding padding) {
+    // The provider's decryption with one padding, with the key held; the log is emptied first.
+    bool decrypt(HeldKey& key, const Bytes& cipherText, RsaPadding padding) {
         forgetLog();
         SecureBytes plainText;
         CallContext context;
-        bool decrypted = decryptWithPadding(context, identity.certificate.data(),
-                                            static_cast<DWORD>(identity.certificate.size()),
-                                            cipherText.data(), static_cast<DWORD>(cipherText.size()),
-                                            padding, plainText, nullptr);
+        bool decrypted = key.decrypt(context, padding, cipherText.data(),
+                                     static_cast<DWORD>(cipherText.size()), plainText);
         outcome_ = context.outcome;
         plainText_.assign(plainText.data(), plainText.data() + plainText.size());
         return decrypted;
@@ -86,8 +85,8 @@ protected:
     Bytes plainText_;
 };
 
-std::vector<std::string> keyLinesThen(const std::vector<std::string>& rest) {
-    return firstLinesThen(kDecryptionUpToKey, kDecryptionUpToKey.size(), rest);
+std::vector<std::string> operationLines(const std::string& line) {
+    return {"########## Decrypt with held key ##########", line, "Held key operation finished"};
 }
 
 // Each padding removes itself with one call to the container, and refuses the other padding's
@@ -97,25 +96,32 @@ TEST_F(DecryptionPadding, EachPaddingRemovesItselfAndRefusesTheOther) {
     const Bytes pkcs1 = opensslEncrypt(identity.certificate, kSecret, false);
     const Bytes oaep = opensslEncrypt(identity.certificate, kSecret, true);
     FaultInjectingPlatform platform;
+    auto key = std::make_unique<HeldKey>(identity.certificate.data(), identity.certificate.size(),
+                                         "RSA", SecureBytes());
 
-    ASSERT_TRUE(decrypt(identity, pkcs1, RsaPadding::Pkcs1)) << outcome_.code();
+    ASSERT_TRUE(decrypt(*key, pkcs1, RsaPadding::Pkcs1)) << outcome_.code();
     EXPECT_EQ(plainText_, kSecret);
-    EXPECT_EQ(log(), keyLinesThen({"CryptDecrypt success", "CryptReleaseContext success",
-                                   "Decrypt finished"}));
+    std::vector<std::string> opened = {"########## Decrypt with held key ##########",
+                                       "Opening the key for decryption"};
+    opened.insert(opened.end(), kDecryptionUpToKey.begin() + 1, kDecryptionUpToKey.end());
+    for (const char* line : {"Public key is the certificate's", "CertCloseStore success",
+                             "Key held for decryption", "CryptDecrypt success",
+                             "Held key operation finished"})
+        opened.push_back(line);
+    EXPECT_EQ(log(), opened);
 
-    ASSERT_TRUE(decrypt(identity, oaep, RsaPadding::Oaep)) << outcome_.code();
+    ASSERT_TRUE(decrypt(*key, oaep, RsaPadding::Oaep)) << outcome_.code();
     EXPECT_EQ(plainText_, kSecret);
-    EXPECT_EQ(log(), keyLinesThen({"CryptDecrypt success (CRYPT_OAEP)",
-                                   "CryptReleaseContext success", "Decrypt finished"}));
+    EXPECT_EQ(log(), operationLines("CryptDecrypt success (CRYPT_OAEP)"));
 
-    EXPECT_FALSE(decrypt(identity, pkcs1, RsaPadding::Oaep));
+    EXPECT_FALSE(decrypt(*key, pkcs1, RsaPadding::Oaep));
     EXPECT_TRUE(plainText_.empty());
     EXPECT_EQ(outcome_.code(), kStatusDecryptionFailed);
     EXPECT_EQ(outcome_.step(), std::string("CryptDecrypt"));
-    EXPECT_EQ(log(), keyLinesThen({withError("CryptDecrypt error (CRYPT_OAEP): %x",
-                                             static_cast<unsigned>(NTE_BAD_DATA)),
-                                   "CryptReleaseContext success", "Decrypt finished"}));
+    EXPECT_EQ(log(), operationLines(withError("CryptDecrypt error (CRYPT_OAEP): %x",
+                                              static_cast<unsigned>(NTE_BAD_DATA))));
     EXPECT_EQ(platform.calls(PlatformOp::CryptDecrypt), 3);
+    key.reset();
     EXPECT_ALL_RELEASED(platform);
 }
 
@@ -127,6 +133,7 @@ TEST_F(DecryptionPadding, NoCipherTextOfOtherOaepParametersEverYieldsAPlainText)
     // Without the log folder nothing is written, so that the count takes seconds, not minutes.
     std::filesystem::remove_all(std::filesystem::path(profile_.logPath()).parent_path());
     TestIdentity identity = makeIdentity();
+    HeldKey key(identity.certificate.data(), identity.certificate.size(), "RSA", SecureBytes());
     const std::vector<OaepParameters> others = {
         {EVP_sha256(), EVP_sha256(), {}},
         {EVP_sha256(), EVP_sha1(), {}},
@@ -145,11 +152,11 @@ TEST_F(DecryptionPadding, NoCipherTextOfOtherOaepParametersEverYieldsAPlainText)
             Bytes message(1 + random() % 40);
             for (BYTE& byte : message) byte = static_cast<BYTE>(random());
             const Bytes cipherText = encrypter.encrypt(message);
-            if (decrypt(identity, cipherText, RsaPadding::Oaep))
+            if (decrypt(key, cipherText, RsaPadding::Oaep))
                 ++yielded;
             else if (outcome_.code() != kStatusDecryptionFailed)
                 ++otherStatus;
-            if (i < kAlsoAsPkcs1 && decrypt(identity, cipherText, RsaPadding::Pkcs1))
+            if (i < kAlsoAsPkcs1 && decrypt(key, cipherText, RsaPadding::Pkcs1))
                 ++acceptedAsPkcs1;
         }
     }

@@ -122,6 +122,19 @@ protected:
         return result;
     }
 
+    // A provider operation on a key handle made for it and freed after it, as a key object of
+    // Java's that is used once: null, with the exception pending, when making the handle fails.
+    template <typename Operation>
+    jbyteArray withKeyHandle(JNIEnv* env, jbyteArray certificate, jstring keyAlgorithm,
+                             jbyteArray pin, Operation operation) {
+        jlong key = Java_com_quendrilax_browser_keystore_provider_spi_ProviderNatives_newKeyHandle(env, type_, certificate,
+                                                                                 keyAlgorithm, pin);
+        if (key == 0) return nullptr;
+        jbyteArray result = operation(key);
+        Java_com_quendrilax_browser_keystore_provider_spi_ProviderNatives_freeKeyHandle(env, type_, key);
+        return result;
+    }
+
     // Runs `native` once per failure point of each kind, each time after `prepare` (run without
     // faults), and checks what it leaves behind.
     void sweep(const char* name, const std::function<Result(JNIEnv*)>& native,
@@ -359,8 +372,10 @@ TEST_F(NativeFaultSweep, ProviderSigningAndDecryption) {
     jstring rsa = java()->NewStringUTF("RSA");
     sweep("ProviderNatives.signHash", [&](JNIEnv* env) {
         jbyteArray signature = armed([&] {
-            return Java_com_quendrilax_browser_keystore_provider_spi_ProviderNatives_signHash(
-                env, type_, CALG_SHA_256, rsa, certificate, hash, nullptr);
+            return withKeyHandle(env, certificate, rsa, nullptr, [&](jlong key) {
+                return Java_com_quendrilax_browser_keystore_provider_spi_ProviderNatives_signHash(env, type_, key,
+                                                                                     CALG_SHA_256, hash);
+            });
         });
         if (signature == nullptr) return Result::Empty;
         Bytes bytes = nativeBytes(signature);
@@ -372,8 +387,10 @@ TEST_F(NativeFaultSweep, ProviderSigningAndDecryption) {
     });
     sweep("ProviderNatives.decrypt", [&](JNIEnv* env) {
         jbyteArray plainText = armed([&] {
-            return Java_com_quendrilax_browser_keystore_provider_spi_ProviderNatives_decrypt(
-                env, type_, certificate, cipherText, JNI_FALSE, nullptr);
+            return withKeyHandle(env, certificate, rsa, nullptr, [&](jlong key) {
+                return Java_com_quendrilax_browser_keystore_provider_spi_ProviderNatives_decrypt(env, type_, key,
+                                                                                    cipherText, JNI_FALSE);
+            });
         });
         if (plainText == nullptr) return Result::Empty;
         Bytes bytes = nativeBytes(plainText);
@@ -395,10 +412,14 @@ TEST_F(NativeFaultSweep, ProviderSigningAndDecryptionThroughCng) {
     Bytes hash = opensslDigest(CALG_SHA_256, kMessage);
     jbyteArray hashBytes = javaBytes(hash);
     jbyteArray cipherText = javaBytes(opensslEncrypt(rsa.certificate, kMessage, true));
+    jstring ecName = java()->NewStringUTF("EC");
+    jstring rsaName = java()->NewStringUTF("RSA");
     sweep("ProviderNatives.signCng", [&](JNIEnv* env) {
         jbyteArray signature = armed([&] {
-            return Java_com_quendrilax_browser_keystore_provider_spi_ProviderNatives_signCng(
-                env, type_, ecCertificate, hashBytes, 0, CALG_SHA_256, 0, nullptr);
+            return withKeyHandle(env, ecCertificate, ecName, nullptr, [&](jlong key) {
+                return Java_com_quendrilax_browser_keystore_provider_spi_ProviderNatives_signCng(
+                    env, type_, key, hashBytes, 0, CALG_SHA_256, 0);
+            });
         });
         if (signature == nullptr) return Result::Empty;
         Bytes bytes = nativeBytes(signature);
@@ -414,8 +435,10 @@ TEST_F(NativeFaultSweep, ProviderSigningAndDecryptionThroughCng) {
     jbyteArray pin = javaBytes(Bytes(request.pin.begin(), request.pin.end()));
     sweep("ProviderNatives.signCng with a PIN", [&](JNIEnv* env) {
         jbyteArray signature = armed([&] {
-            return Java_com_quendrilax_browser_keystore_provider_spi_ProviderNatives_signCng(
-                env, type_, pinnedCertificate, hashBytes, 0, CALG_SHA_256, 0, pin);
+            return withKeyHandle(env, pinnedCertificate, ecName, pin, [&](jlong key) {
+                return Java_com_quendrilax_browser_keystore_provider_spi_ProviderNatives_signCng(
+                    env, type_, key, hashBytes, 0, CALG_SHA_256, 0);
+            });
         });
         if (signature == nullptr) return Result::Empty;
         Bytes bytes = nativeBytes(signature);
@@ -426,8 +449,10 @@ TEST_F(NativeFaultSweep, ProviderSigningAndDecryptionThroughCng) {
     });
     sweep("ProviderNatives.decryptCng", [&](JNIEnv* env) {
         jbyteArray plainText = armed([&] {
-            return Java_com_quendrilax_browser_keystore_provider_spi_ProviderNatives_decryptCng(
-                env, type_, rsaCertificate, cipherText, BCRYPT_PAD_OAEP, CALG_SHA1, nullptr, nullptr);
+            return withKeyHandle(env, rsaCertificate, rsaName, nullptr, [&](jlong key) {
+                return Java_com_quendrilax_browser_keystore_provider_spi_ProviderNatives_decryptCng(
+                    env, type_, key, cipherText, BCRYPT_PAD_OAEP, CALG_SHA1, nullptr);
+            });
         });
         if (plainText == nullptr) return Result::Empty;
         Bytes bytes = nativeBytes(plainText);

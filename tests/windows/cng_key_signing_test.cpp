@@ -78,14 +78,4 @@ TEST_F(CngKeySigning, Pkcs1AndPssSignaturesVerify) {
     }
 }
 
-// An RSA key asked for ECDSA is refused before it signs: its group is read from CNG.
-TEST_F(CngKeySigning, KeyOfAnotherGroupIsRefused) {
-    keyops::CallContext context;
-    Bytes signature;
-    EXPECT_FALSE(keyops::signWithCngKey(context, key_, {0, CALG_SHA_256, 0}, hash_.data(),
-                                        static_cast<DWORD>(hash_.size()), signature));
-    EXPECT_EQ(context.outcome.code(), 27u);
-    EXPECT_TRUE(signature.empty());
-}
-
 }  // namespace

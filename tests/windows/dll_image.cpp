@@ -93,6 +93,8 @@ KeystoreDll::KeystoreDll(const std::string& path) : DllImage(path) {
 }
 
 ProviderDll::ProviderDll(const std::string& path) : DllImage(path) {
+    lookUp("Java_com_quendrilax_browser_keystore_provider_spi_ProviderNatives_newKeyHandle", exports_.newKeyHandle);
+    lookUp("Java_com_quendrilax_browser_keystore_provider_spi_ProviderNatives_freeKeyHandle", exports_.freeKeyHandle);
     lookUp("Java_com_quendrilax_browser_keystore_provider_spi_ProviderNatives_signHash", exports_.signHash);
     lookUp("Java_com_quendrilax_browser_keystore_provider_spi_ProviderNatives_decrypt", exports_.decrypt);
     lookUp("Java_com_quendrilax_browser_keystore_provider_spi_ProviderNatives_rawRsa", exports_.rawRsa);

@@ -35,6 +35,8 @@ struct KeystoreExports {
 };
 
 struct ProviderExports {
+    decltype(&Java_com_quendrilax_browser_keystore_provider_spi_ProviderNatives_newKeyHandle) newKeyHandle = nullptr;
+    decltype(&Java_com_quendrilax_browser_keystore_provider_spi_ProviderNatives_freeKeyHandle) freeKeyHandle = nullptr;
     decltype(&Java_com_quendrilax_browser_keystore_provider_spi_ProviderNatives_signHash) signHash = nullptr;
     decltype(&Java_com_quendrilax_browser_keystore_provider_spi_ProviderNatives_decrypt) decrypt = nullptr;
     decltype(&Java_com_quendrilax_browser_keystore_provider_spi_ProviderNatives_rawRsa) rawRsa = nullptr;

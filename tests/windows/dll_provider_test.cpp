@@ -26,9 +26,28 @@ protected:
         ASSERT_EQ(providerDll().problem(), "") << providerDll().path();
     }
 
+    // One operation on a key handle of the certificate made for it and freed after it.
+    template <typename Operation>
+    jbyteArray withKey(const Bytes& certificate, Operation operation) {
+        jlong key = jni_.call(provider().newKeyHandle, javaBytes(certificate),
+                              jni_.newString("RSA"), static_cast<jbyteArray>(nullptr));
+        EXPECT_NE(key, 0);
+        jbyteArray result = operation(key);
+        jni_.call(provider().freeKeyHandle, key);
+        return result;
+    }
+
     jbyteArray signHash(const Bytes& certificate, const Bytes& hash) {
-        return jni_.call(provider().signHash, static_cast<jint>(CALG_SHA1), jni_.newString("RSA"),
-                         javaBytes(certificate), javaBytes(hash), static_cast<jbyteArray>(nullptr));
+        return withKey(certificate, [&](jlong key) {
+            return jni_.call(provider().signHash, key, static_cast<jint>(CALG_SHA1), javaBytes(hash));
+        });
+    }
+
+    jbyteArray decrypt(const Bytes& certificate, const Bytes& cipherText, bool oaep) {
+        return withKey(certificate, [&](jlong key) {
+            return jni_.call(provider().decrypt, key, javaBytes(cipherText),
+                             jboolean{oaep ? JNI_TRUE : JNI_FALSE});
+        });
     }
 
     std::vector<std::pair<Bytes, bool>> list(const char* store) {
@@ -54,7 +73,7 @@ TEST_F(DllProvider, SignsAHashTheCertificateVerifiesAndLogsAsTheNativesDo) {
     EXPECT_FALSE(jni_.catchThrown().has_value());
     EXPECT_TRUE(verifies(*fixture_, identity.certificate, CALG_SHA1, kData, signature));
     ASSERT_FALSE(forwarded().empty());
-    EXPECT_EQ(forwarded().front(), "########## Sign (DigestAlgo: 00008004h)##########");
+    EXPECT_EQ(forwarded().front(), "########## Sign with held key (DigestAlgo: 00008004h) ##########");
     EXPECT_NE(std::find(forwarded().begin(), forwarded().end(), "CryptSetHashParam success"),
               forwarded().end());
     expectLogFileHolds(profile_.readLog(), forwarded());
@@ -69,9 +88,7 @@ TEST_F(DllProvider, FailuresThrowTheirOwnStatusStepAndWindowsError) {
     EXPECT_EQ(notFound.windowsError, 0);
 
     Bytes garbage(128, 0x17);
-    EXPECT_EQ(jni_.call(provider().decrypt, javaBytes(identity.certificate), javaBytes(garbage),
-                        jboolean{JNI_FALSE}, static_cast<jbyteArray>(nullptr)),
-              nullptr);
+    EXPECT_EQ(decrypt(identity.certificate, garbage, false), nullptr);
     FakeJniEnv::Thrown badPadding = thrown();
     EXPECT_EQ(badPadding.status, kDecryptionFailed);
     EXPECT_EQ(badPadding.step, "CryptDecrypt");
@@ -80,10 +97,9 @@ TEST_F(DllProvider, FailuresThrowTheirOwnStatusStepAndWindowsError) {
     EXPECT_EQ(signHash(identity.certificate, Bytes()), nullptr);
     EXPECT_EQ(thrown().status, 15);  // no hash value to set
 
-    EXPECT_EQ(jni_.call(provider().signHash, static_cast<jint>(CALG_SHA1), jni_.newString("RSA"),
-                        static_cast<jbyteArray>(nullptr), javaBytes(kDataSha1),
-                        static_cast<jbyteArray>(nullptr)),
-              nullptr);
+    EXPECT_EQ(jni_.call(provider().newKeyHandle, static_cast<jbyteArray>(nullptr),
+                        jni_.newString("RSA"), static_cast<jbyteArray>(nullptr)),
+              0);
     FakeJniEnv::Thrown nullArgument = thrown();
     EXPECT_EQ(nullArgument.className, "java/lang/NullPointerException");
     EXPECT_EQ(nullArgument.message, "certificate");
@@ -97,8 +113,10 @@ TEST_F(DllProvider, RawOperationMeetsWhatTheCryptoApiAnswers) {
     Bytes block(128, 0x00);
     block[1] = 0x42;
     Bytes result;
-    bool done = read(jni_.call(provider().rawRsa, javaBytes(identity.certificate), javaBytes(block),
-                               static_cast<jbyteArray>(nullptr)),
+    bool done = read(withKey(identity.certificate,
+                             [&](jlong key) {
+                                 return jni_.call(provider().rawRsa, key, javaBytes(block));
+                             }),
                      result);
     if (!done && runningUnderWine()) {
         FakeJniEnv::Thrown refused = thrown();
@@ -122,10 +140,13 @@ TEST_F(DllProvider, PssThroughCngMeetsWhatTheCryptoApiAnswers) {
     TestIdentity identity = makeIdentity();
     Bytes hash(32, 0x5a);
     Bytes signature;
-    bool done = read(jni_.call(provider().signCng, javaBytes(identity.certificate),
-                               javaBytes(hash), static_cast<jint>(BCRYPT_PAD_PSS),
-                               static_cast<jint>(CALG_SHA_256), static_cast<jint>(32),
-                               static_cast<jbyteArray>(nullptr)),
+    bool done = read(withKey(identity.certificate,
+                             [&](jlong key) {
+                                 return jni_.call(provider().signCng, key, javaBytes(hash),
+                                                  static_cast<jint>(BCRYPT_PAD_PSS),
+                                                  static_cast<jint>(CALG_SHA_256),
+                                                  static_cast<jint>(32));
+                             }),
                      signature);
     if (!done && runningUnderWine()) {
         FakeJniEnv::Thrown refused = thrown();
@@ -135,7 +156,7 @@ TEST_F(DllProvider, PssThroughCngMeetsWhatTheCryptoApiAnswers) {
         EXPECT_NE(refused.windowsError, 0);
         EXPECT_NE(std::find(forwarded().begin(), forwarded().end(), "CryptAcquireCertificatePrivateKey success"),
                   forwarded().end());
-        EXPECT_EQ(forwarded().back(), "Sign (CNG) finished");
+        EXPECT_EQ(forwarded().back(), "Held key operation finished");
         return;
     }
     ASSERT_TRUE(done);
@@ -149,17 +170,13 @@ TEST_F(DllProvider, DecryptsWithThePaddingAskedAndNoOther) {
         SCOPED_TRACE(oaep);
         const Bytes cipherText = fixture_->encryptFor(identity.certificate, secret, oaep);
         Bytes plainText;
-        ASSERT_TRUE(read(jni_.call(provider().decrypt, javaBytes(identity.certificate),
-                                   javaBytes(cipherText), jboolean{oaep ? JNI_TRUE : JNI_FALSE},
-                                   static_cast<jbyteArray>(nullptr)),
-                         plainText));
+        ASSERT_TRUE(read(decrypt(identity.certificate, cipherText, oaep), plainText));
         EXPECT_FALSE(jni_.catchThrown().has_value());
         EXPECT_EQ(plainText, secret);
     }
     // An OAEP block passes the PKCS #1 v1.5 check now and then; the other way round, never.
-    EXPECT_EQ(jni_.call(provider().decrypt, javaBytes(identity.certificate),
-                        javaBytes(fixture_->encryptFor(identity.certificate, secret, false)),
-                        jboolean{JNI_TRUE}, static_cast<jbyteArray>(nullptr)),
+    EXPECT_EQ(decrypt(identity.certificate, fixture_->encryptFor(identity.certificate, secret, false),
+                      true),
               nullptr);
     FakeJniEnv::Thrown otherPadding = thrown();
     EXPECT_EQ(otherPadding.status, kDecryptionFailed);

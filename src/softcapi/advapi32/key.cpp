@@ -1,10 +1,12 @@
-// Key handles: a container's key, its parameters, and RSA decryption in CryptoAPI's byte order
-// (padded, or the raw private-key operation of CRYPT_DECRYPT_RSA_NO_PADDING_CHECK).
+// Key handles: a container's key, its parameters, its public blob, and RSA decryption in
+// CryptoAPI's byte order (padded, or the raw private-key operation of
+// CRYPT_DECRYPT_RSA_NO_PADDING_CHECK).
 #include <openssl/rsa.h>
 
 #include <algorithm>
 #include <cstring>
 
+#include "softcapi/crypto/public_key_blobs.h"
 #include "softcapi/crypto/rsa_padding.h"
 #include "softcapi/shim/crypt_objects.h"
 #include "softcapi/shim/entry_guard.h"
@@ -78,6 +80,13 @@ DWORD rawInPlace(EVP_PKEY* privateKey, BYTE* data, DWORD length) {
     return ERROR_SUCCESS;
 }
 
+// What a key's blob names it: a DSS key signs; an RSA key is its container's signature key or,
+// as CRYPT32 imports a certificate's key, a key-exchange key.
+ALG_ID blobAlgorithm(const SoftKey& key) {
+    if (EVP_PKEY_is_a(key.publicKey.get(), "DSA") == 1) return CALG_DSS_SIGN;
+    return key.keySpec == AT_SIGNATURE ? CALG_RSA_SIGN : CALG_RSA_KEYX;
+}
+
 }  // namespace
 
 BOOL WINAPI CryptGetUserKey(HCRYPTPROV hProv, DWORD dwKeySpec, HCRYPTKEY* phUserKey) {
@@ -135,6 +144,28 @@ BOOL WINAPI CryptDecrypt(HCRYPTKEY hKey, HCRYPTHASH hHash, BOOL Final, DWORD dwF
         error = raw ? rawInPlace(privateKey.get(), pbData, *pdwDataLen)
                     : decryptInPlace(*key, privateKey.get(), dwFlags, pbData, pdwDataLen);
         return error == ERROR_SUCCESS ? TRUE : failWith(error);
+    });
+}
+
+BOOL WINAPI CryptExportKey(HCRYPTKEY hKey, HCRYPTKEY hExpKey, DWORD dwBlobType, DWORD dwFlags,
+                           BYTE* pbData, DWORD* pdwDataLen) {
+    return guardEntryPoint([&]() -> BOOL {
+        std::shared_ptr<SoftKey> key = keyHandles().find(hKey);
+        if (!key || pdwDataLen == nullptr) return failWith(ERROR_INVALID_PARAMETER);
+        // The private key never leaves the key store, as a key made without CRYPT_EXPORTABLE.
+        if (dwBlobType == PRIVATEKEYBLOB) return failWith(NTE_BAD_KEY_STATE);
+        if (dwBlobType != PUBLICKEYBLOB) return failWith(NTE_BAD_TYPE);
+        // A public blob is never encrypted for another key.
+        if (hExpKey != 0) return failWith(NTE_BAD_KEY);
+        if (dwFlags != 0) return failWith(NTE_BAD_FLAGS);
+        OpenSslErrorScope scope;
+        std::vector<BYTE> blob = capiPublicKeyBlob(key->publicKey.get(), blobAlgorithm(*key));
+        if (blob.empty()) return failWith(windowsErrorForOpenSsl(NTE_BAD_KEY));
+        const DWORD size = static_cast<DWORD>(blob.size());
+        const bool fits = pbData == nullptr || *pdwDataLen >= size;
+        if (pbData != nullptr && fits) std::memcpy(pbData, blob.data(), size);
+        *pdwDataLen = size;
+        return fits ? TRUE : failWith(ERROR_MORE_DATA);
     });
 }
 

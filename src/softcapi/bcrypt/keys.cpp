@@ -1,6 +1,10 @@
 // BCrypt's side of CNG as the library uses it: CNG's signatures checked with a certificate's
-// public key (imported by CryptImportPublicKeyInfoEx2), and the key destroyed.
+// public key (imported by CryptImportPublicKeyInfoEx2), the key's public blob, and the key
+// destroyed.
+#include <cstring>
+
 #include "softcapi/crypto/cng_schemes.h"
+#include "softcapi/crypto/public_key_blobs.h"
 #include "softcapi/shim/crypt_objects.h"
 #include "softcapi/shim/entry_guard.h"
 #include "softcapi/shim/last_error.h"
@@ -48,6 +52,30 @@ NTSTATUS WINAPI BCryptVerifySignature(BCRYPT_KEY_HANDLE hKey, void* pPaddingInfo
         return isEcKey(publicKey)
                    ? verifyEc(publicKey, pPaddingInfo, dwFlags, pbHash, cbHash, pbSignature, cbSignature)
                    : verifyRsa(publicKey, pPaddingInfo, dwFlags, pbHash, cbHash, pbSignature, cbSignature);
+    } catch (...) {
+        return STATUS_NO_MEMORY;
+    }
+}
+
+NTSTATUS WINAPI BCryptExportKey(BCRYPT_KEY_HANDLE hKey, BCRYPT_KEY_HANDLE hExportKey,
+                                LPCWSTR pszBlobType, PUCHAR pbOutput, ULONG cbOutput,
+                                ULONG* pcbResult, ULONG dwFlags) {
+    try {
+        std::shared_ptr<SoftNcryptObject> key =
+            bcryptKeyHandles().find(reinterpret_cast<ULONG_PTR>(hKey));
+        if (!key) return STATUS_INVALID_HANDLE;
+        // A public key has only public blobs, never encrypted; BCrypt answers any other request so.
+        if (pszBlobType == nullptr || pcbResult == nullptr || hExportKey != nullptr || dwFlags != 0 ||
+            !cngPublicBlobFits(key->publicKey.get(), pszBlobType))
+            return STATUS_INVALID_PARAMETER;
+        OpenSslErrorScope scope;
+        std::vector<BYTE> blob = cngPublicKeyBlob(key->publicKey.get());
+        if (blob.empty()) return STATUS_NO_MEMORY;
+        *pcbResult = static_cast<ULONG>(blob.size());
+        if (pbOutput == nullptr) return STATUS_SUCCESS;
+        if (cbOutput < blob.size()) return STATUS_BUFFER_TOO_SMALL;
+        std::memcpy(pbOutput, blob.data(), blob.size());
+        return STATUS_SUCCESS;
     } catch (...) {
         return STATUS_NO_MEMORY;
     }

@@ -1,5 +1,6 @@
 // CNG's key storage over the key store: the one key storage provider, its keys and their
-// properties, and signing and decryption with them, most significant byte first as CNG writes.
+// properties, their public blobs, and signing and decryption with them, most significant byte
+// first as CNG writes.
 #include <openssl/crypto.h>
 #include <openssl/ec.h>
 #include <openssl/rsa.h>
@@ -8,6 +9,7 @@
 #include <cstring>
 
 #include "softcapi/crypto/cng_schemes.h"
+#include "softcapi/crypto/public_key_blobs.h"
 #include "softcapi/ncrypt/keys.h"
 #include "softcapi/shim/entry_guard.h"
 #include "softcapi/shim/text_encoding.h"
@@ -263,6 +265,26 @@ SECURITY_STATUS WINAPI NCryptDecrypt(NCRYPT_KEY_HANDLE hKey, PBYTE pbInput, DWOR
         if (error != ERROR_SUCCESS) return fail(error);
         return answer(plainText.data(), static_cast<DWORD>(plainText.size()), pbOutput, cbOutput,
                       pcbResult);
+    });
+}
+
+SECURITY_STATUS WINAPI NCryptExportKey(NCRYPT_KEY_HANDLE hKey, NCRYPT_KEY_HANDLE hExportKey,
+                                       LPCWSTR pszBlobType, NCryptBufferDesc* pParameterList,
+                                       PBYTE pbOutput, DWORD cbOutput, DWORD* pcbResult,
+                                       DWORD dwFlags) {
+    return guardStatusEntryPoint([&]() -> SECURITY_STATUS {
+        std::shared_ptr<SoftNcryptObject> key = findKey(hKey);
+        if (!key) return fail(NTE_INVALID_HANDLE);
+        if (pszBlobType == nullptr || pcbResult == nullptr) return fail(NTE_INVALID_PARAMETER);
+        if ((dwFlags & ~kSilent) != 0) return fail(NTE_BAD_FLAGS);
+        // Only public blobs leave: there is nothing to encrypt them for, nor to describe.
+        if (hExportKey != 0 || pParameterList != nullptr) return fail(NTE_NOT_SUPPORTED);
+        EVP_PKEY* publicKey = key->publicKey.get();
+        if (!cngPublicBlobFits(publicKey, pszBlobType)) return fail(NTE_BAD_TYPE);
+        OpenSslErrorScope scope;
+        std::vector<BYTE> blob = cngPublicKeyBlob(publicKey);
+        if (blob.empty()) return fail(windowsErrorForOpenSsl(NTE_FAIL));
+        return answer(blob.data(), static_cast<DWORD>(blob.size()), pbOutput, cbOutput, pcbResult);
     });
 }
 

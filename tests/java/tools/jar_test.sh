@@ -84,7 +84,9 @@ check_dll QDIEProvider.dll \
   Java_com_quendrilax_browser_keystore_provider_spi_ProviderNatives_decrypt \
   Java_com_quendrilax_browser_keystore_provider_spi_ProviderNatives_decryptCng \
   Java_com_quendrilax_browser_keystore_provider_spi_ProviderNatives_deleteCertificate \
+  Java_com_quendrilax_browser_keystore_provider_spi_ProviderNatives_freeKeyHandle \
   Java_com_quendrilax_browser_keystore_provider_spi_ProviderNatives_listStore \
+  Java_com_quendrilax_browser_keystore_provider_spi_ProviderNatives_newKeyHandle \
   Java_com_quendrilax_browser_keystore_provider_spi_ProviderNatives_rawRsa \
   Java_com_quendrilax_browser_keystore_provider_spi_ProviderNatives_signCng \
   Java_com_quendrilax_browser_keystore_provider_spi_ProviderNatives_signHash
@@ -94,8 +96,8 @@ for library in QDIEKeystore QDIEProvider; do
     | awk '$2 == "T" {print $3}' | grep -v '^Java_' || true)
   [[ -z $others ]] || fail "lib$library.so exports more than its natives: $others"
 done
-[[ $(nm -D --defined-only "$work/META-INF/native/linux-x86_64/libQDIEProvider.so" | grep -c ' T Java_') -eq 8 ]] \
-  || fail "libQDIEProvider.so does not export its eight natives"
+[[ $(nm -D --defined-only "$work/META-INF/native/linux-x86_64/libQDIEProvider.so" | grep -c ' T Java_') -eq 10 ]] \
+  || fail "libQDIEProvider.so does not export its ten natives"
 
 # One identity in the profile, and a private temporary folder for the extraction.
 mkdir "$profile/tmp"

@@ -13,13 +13,8 @@ final class DsaHandleKey extends HandleKey implements DSAKey {
 
     DsaHandleKey(String alias, byte[] certificate, DSAPublicKey publicKey, char[] password)
             throws UnrecoverableKeyException {
-        super(alias, certificate, password, false);
+        super(alias, certificate, KeyFamily.DSA, password, false);
         this.params = publicKey.getParams();
-    }
-
-    @Override
-    KeyFamily family() {
-        return KeyFamily.DSA;
     }
 
     @Override

@@ -14,13 +14,8 @@ final class EcHandleKey extends HandleKey implements ECKey {
 
     EcHandleKey(String alias, byte[] certificate, ECPublicKey publicKey, char[] password)
             throws UnrecoverableKeyException {
-        super(alias, certificate, password, true);
+        super(alias, certificate, KeyFamily.EC, password, true);
         this.params = publicKey.getParams();
-    }
-
-    @Override
-    KeyFamily family() {
-        return KeyFamily.EC;
     }
 
     @Override

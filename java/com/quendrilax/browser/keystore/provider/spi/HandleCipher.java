@@ -243,16 +243,13 @@ final class HandleCipher extends CipherSpi {
         // A shorter ciphertext is the same number without its leading zero bytes.
         byte[] block = new byte[size];
         System.arraycopy(cipherText, 0, block, size - cipherText.length, cipherText.length);
-        // A key destroyed after init has forgotten its PIN and does nothing more.
-        if (key.isDestroyed())
-            throw new IllegalStateException("the key of \"" + key.alias() + "\" was destroyed");
-        byte[] pin = key.pin();
         try {
-            if (!key.cng())
-                return ProviderNatives.decrypt(key.certificate(), block, removed.oaep(), pin);
-            return ProviderNatives.decryptCng(key.certificate(), block,
-                    removed.oaep() ? ProviderNatives.CNG_OAEP : ProviderNatives.CNG_PKCS1,
-                    removed.cngDigest(), removed.label(), pin);
+            // A key destroyed after init does nothing more: IllegalStateException.
+            return key.call(held -> key.cng()
+                    ? ProviderNatives.decryptCng(held, block,
+                            removed.oaep() ? ProviderNatives.CNG_OAEP : ProviderNatives.CNG_PKCS1,
+                            removed.cngDigest(), removed.label())
+                    : ProviderNatives.decrypt(held, block, removed.oaep()));
         } catch (NativeFailure failure) {
             String message = "decryption with the key of \"" + key.alias() + "\" and " + removed
                     + " failed: " + failure.getMessage();
@@ -262,8 +259,6 @@ final class HandleCipher extends CipherSpi {
                 throw badPadding;
             }
             throw new ProviderException(message, failure);
-        } finally {
-            if (pin != null) Arrays.fill(pin, (byte) 0);
         }
     }
 

@@ -12,25 +12,30 @@ import java.util.Arrays;
 import javax.security.auth.Destroyable;
 
 /**
- * A private key that stays in the key store: the handle names the certificate the library looks
- * up in the personal store, and carries the PIN its container is opened with. It has no
- * encoding, and it is not serializable.
+ * A private key that stays in the key store: the library holds the key of the certificate open
+ * from its first use until {@link #destroy()} or until this object is collected, opened with the
+ * PIN given to {@code getKey}. It has no encoding, and it is not serializable.
  */
 abstract class HandleKey implements PrivateKey, Destroyable {
 
     private static final long serialVersionUID = 1L;
     private final String alias;
-    private final byte[] certificate;
+    private final KeyFamily family;
     private final boolean cng;
-    private byte[] pin;
-    private boolean destroyed;
+    private final transient KeyHandle handle;
 
-    HandleKey(String alias, byte[] certificate, char[] password, boolean cng)
+    HandleKey(String alias, byte[] certificate, KeyFamily family, char[] password, boolean cng)
             throws UnrecoverableKeyException {
         this.alias = alias;
-        this.certificate = certificate.clone();
+        this.family = family;
         this.cng = cng;
-        this.pin = pinOf(alias, password);
+        byte[] pin = pinOf(alias, password);
+        try {
+            this.handle = new KeyHandle(this, certificate, family.algorithm(), pin,
+                    "the key of \"" + alias + "\" was destroyed");
+        } finally {
+            if (pin != null) Arrays.fill(pin, (byte) 0);
+        }
     }
 
     /** The password as the PIN's bytes (UTF-8); none for a null or empty password. */
@@ -58,7 +63,9 @@ abstract class HandleKey implements PrivateKey, Destroyable {
     }
 
     /** The key algorithm name the library takes: "RSA", "DSA" or "EC". */
-    abstract KeyFamily family();
+    KeyFamily family() {
+        return family;
+    }
 
     @Override
     public String getAlgorithm() {
@@ -81,29 +88,27 @@ abstract class HandleKey implements PrivateKey, Destroyable {
         return alias;
     }
 
-    byte[] certificate() {
-        return certificate.clone();
+    /**
+     * Runs one native call with the held key.
+     *
+     * @throws IllegalStateException once the key is destroyed
+     */
+    <T> T call(KeyHandle.Call<T> call) throws NativeFailure {
+        return handle.call(call);
     }
 
-    /** A copy of the PIN for one native call, or null for none. */
-    synchronized byte[] pin() {
-        return pin == null ? null : pin.clone();
-    }
-
-    /** Forgets the PIN; the handle cannot be used afterwards. */
+    /** Lets the key go: the library releases it now, or when the call using it returns. */
     @Override
-    public synchronized void destroy() {
-        if (pin != null) Arrays.fill(pin, (byte) 0);
-        pin = null;
-        destroyed = true;
+    public void destroy() {
+        handle.destroy();
     }
 
     @Override
-    public synchronized boolean isDestroyed() {
-        return destroyed;
+    public boolean isDestroyed() {
+        return handle.isDestroyed();
     }
 
-    /** Refuses a handle whose PIN has been forgotten. */
+    /** Refuses a destroyed handle. */
     static void checkNotDestroyed(Object key) throws InvalidKeyException {
         if (key instanceof HandleKey && ((HandleKey) key).isDestroyed())
             throw new InvalidKeyException("the key of \"" + ((HandleKey) key).alias

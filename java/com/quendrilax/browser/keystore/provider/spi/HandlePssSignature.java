@@ -1,6 +1,5 @@
 package com.quendrilax.browser.keystore.provider.spi;
 
-import java.math.BigInteger;
 import java.security.AlgorithmParameters;
 import java.security.InvalidAlgorithmParameterException;
 import java.security.InvalidKeyException;
@@ -18,13 +17,12 @@ import java.security.spec.AlgorithmParameterSpec;
 import java.security.spec.InvalidParameterSpecException;
 import java.security.spec.MGF1ParameterSpec;
 import java.security.spec.PSSParameterSpec;
-import java.util.Arrays;
 import java.util.Set;
 
 /**
- * RSASSA-PSS (RFC 8017, 8.1) with a key of the key store: Java computes the digest and the
- * EMSA-PSS encoding, the key's container the private-key operation alone, and the JDK checks the
- * signature against the certificate before it is handed out. The parameters are the caller's, as
+ * RSASSA-PSS (RFC 8017, 8.1) with a key of the key store: through CNG where CNG sees the key;
+ * otherwise Java computes the digest and the EMSA-PSS encoding, and the key's container the
+ * private-key operation alone. The parameters are the caller's, as
  * the JDK's own RSASSA-PSS takes them: SHA-256, SHA-384 or SHA-512, MGF1 with the same digest,
  * a salt that fits, trailer 1.
  */
@@ -187,30 +185,27 @@ final class HandlePssSignature extends SignatureSpi {
     @Override
     protected byte[] engineSign() throws SignatureException {
         requireSigning();
-        if (key.isDestroyed())
-            throw new SignatureException("the key of \"" + key.alias() + "\" was destroyed");
         byte[] messageHash = digest.digest();
-        byte[] pin = key.pin();
         try {
-            // The library checks what CNG signs against the certificate.
-            return ProviderNatives.signCng(key.certificate(), messageHash,
-                    ProviderNatives.CNG_PSS, algorithmId(), parameters.getSaltLength(), pin);
-        } catch (NativeFailure failure) {
-            if (key.cng() || failure.status != NativeStatus.NO_CNG_KEY)
-                throw new SignatureException(ALGORITHM + " with the key of \"" + key.alias()
-                        + "\" failed: " + failure.getMessage(), failure);
-            return signRaw(messageHash, pin, failure);
-        } finally {
-            if (pin != null) Arrays.fill(pin, (byte) 0);
+            try {
+                return key.call(held -> ProviderNatives.signCng(held, messageHash,
+                        ProviderNatives.CNG_PSS, algorithmId(), parameters.getSaltLength()));
+            } catch (NativeFailure failure) {
+                if (key.cng() || failure.status != NativeStatus.NO_CNG_KEY)
+                    throw new SignatureException(ALGORITHM + " with the key of \"" + key.alias()
+                            + "\" failed: " + failure.getMessage(), failure);
+                return signRaw(messageHash, failure);
+            }
+        } catch (IllegalStateException destroyed) {
+            throw new SignatureException(destroyed.getMessage(), destroyed);
         }
     }
 
-    private byte[] signRaw(byte[] messageHash, byte[] pin, NativeFailure cngRefusal)
+    private byte[] signRaw(byte[] messageHash, NativeFailure cngRefusal)
             throws SignatureException {
         byte[] block = encode(messageHash);
-        byte[] signature;
         try {
-            signature = ProviderNatives.rawRsa(key.certificate(), block, pin);
+            return key.call(held -> ProviderNatives.rawRsa(held, block));
         } catch (NativeFailure failure) {
             String reason = failure.status == NativeStatus.NO_RAW_OPERATION
                     ? ": the key's CSP can do PSS neither through CNG (" + cngRefusal.getMessage()
@@ -221,8 +216,6 @@ final class HandlePssSignature extends SignatureSpi {
             refusal.addSuppressed(cngRefusal);
             throw refusal;
         }
-        checkAgainstCertificate(block, signature);
-        return signature;
     }
 
     /** The CryptoAPI algorithm of the message's digest. */
@@ -286,15 +279,6 @@ final class HandlePssSignature extends SignatureSpi {
         } catch (NoSuchAlgorithmException e) {
             throw new ProviderException("the JDK has no " + digest.getAlgorithm(), e);
         }
-    }
-
-    /** The signature raised to the public exponent must give the block back: else it is no signature. */
-    private void checkAgainstCertificate(byte[] block, byte[] signature) throws SignatureException {
-        BigInteger recovered =
-                new BigInteger(1, signature).modPow(key.publicExponent(), key.getModulus());
-        if (!recovered.equals(new BigInteger(1, block)))
-            throw new SignatureException(ALGORITHM + " with the key of \"" + key.alias()
-                    + "\" failed: the signature does not verify against the certificate");
     }
 
     @Override

@@ -14,7 +14,6 @@ import java.security.Signature;
 import java.security.SignatureException;
 import java.security.SignatureSpi;
 import java.security.spec.AlgorithmParameterSpec;
-import java.util.Arrays;
 
 /**
  * Signs with a key of the key store: Java computes the digest, the library signs that hash in
@@ -121,23 +120,21 @@ final class HandleSignature extends SignatureSpi {
             algorithmId = input.algorithmId;
             hash = input.hash;
         }
-        if (key.isDestroyed())
-            throw new SignatureException("the key of \"" + key.alias() + "\" was destroyed");
-        byte[] pin = key.pin();
+        final int hashAlgorithm = algorithmId;
+        final byte[] hashValue = hash;
         byte[] signature;
         try {
-            signature = throughCng(key)
-                    ? ProviderNatives.signCng(key.certificate(), hash,
+            signature = key.call(held -> throughCng(key)
+                    ? ProviderNatives.signCng(held, hashValue,
                             algorithm.family == KeyFamily.EC ? ProviderNatives.CNG_NO_PADDING
                                                              : ProviderNatives.CNG_PKCS1,
-                            algorithmId, 0, pin)
-                    : ProviderNatives.signHash(algorithmId, algorithm.family.algorithm(),
-                            key.certificate(), hash, pin);
+                            hashAlgorithm, 0)
+                    : ProviderNatives.signHash(held, hashAlgorithm, hashValue));
         } catch (NativeFailure failure) {
             throw new SignatureException(algorithm.jcaName + " with the key of \"" + key.alias()
                     + "\" failed: " + failure.getMessage(), failure);
-        } finally {
-            if (pin != null) Arrays.fill(pin, (byte) 0);
+        } catch (IllegalStateException destroyed) {
+            throw new SignatureException(destroyed.getMessage(), destroyed);
         }
         return formatted(signature);
     }

@@ -10,28 +10,16 @@ final class RsaHandleKey extends HandleKey implements RSAKey {
 
     private static final long serialVersionUID = 1L;
     private final BigInteger modulus;
-    private final BigInteger publicExponent;
 
     RsaHandleKey(String alias, byte[] certificate, RSAPublicKey publicKey, char[] password,
             boolean cng) throws UnrecoverableKeyException {
-        super(alias, certificate, password, cng);
+        super(alias, certificate, KeyFamily.RSA, password, cng);
         this.modulus = publicKey.getModulus();
-        this.publicExponent = publicKey.getPublicExponent();
-    }
-
-    @Override
-    KeyFamily family() {
-        return KeyFamily.RSA;
     }
 
     @Override
     public BigInteger getModulus() {
         return modulus;
-    }
-
-    /** The certificate's public exponent, which checks what the key's container computed. */
-    BigInteger publicExponent() {
-        return publicExponent;
     }
 
     int modulusBytes() {

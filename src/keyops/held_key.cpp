@@ -1,0 +1,197 @@
+#include "keyops/held_key.h"
+
+#include "diagnostics/log.h"
+#include "keyops/certificate_lookup.h"
+#include "keyops/sign.h"
+
+namespace keyops {
+
+using common::SecureBytes;
+using diagnostics::kStatusNoCngKey;
+using diagnostics::kStatusNoKeyContainer;
+using diagnostics::kStatusSignatureSizeUnknown;
+using diagnostics::trimLogFile;
+using diagnostics::writeLog;
+using diagnostics::writeLogFormatted;
+
+namespace {
+
+const char kSignBanner[] = "########## Sign with held key (DigestAlgo: %8.8xh) ##########";
+const char kSignCngBanner[] = "########## Sign with held key (CNG) ##########";
+const char kDecryptBanner[] = "########## Decrypt with held key ##########";
+const char kDecryptCngBanner[] = "########## Decrypt with held key (CNG) ##########";
+const char kRawBanner[] = "########## Raw RSA with held key ##########";
+const char kFinished[] = "Held key operation finished";
+const char kOpening[] = "Opening the key for %s";
+const char kOpened[] = "Key held for %s";
+const char kUserKeyError[] = "CryptGetUserKey (AT_SIGNATURE) error: %x";
+const char kNotForThisUse[] = "Key is not one for this operation: %x";
+
+const char kGetUserKey[] = "CryptGetUserKey";
+const char kSignHash[] = "NCryptSignHash";
+const char kDecrypt[] = "NCryptDecrypt";
+
+const char kForSigning[] = "signing";
+const char kForDecryption[] = "decryption";
+const char kForCng[] = "CNG";
+
+// The end of an operation: its closing line, and its result emptied unless it succeeded.
+template <typename Result>
+bool finish(CallContext& context, Result& result) {
+    writeLog(kFinished, context.log);
+    if (context.outcome.succeeded()) return true;
+    result = Result();
+    return false;
+}
+
+// A CNG key signs with RSA paddings or as ECDSA by its algorithm group, and decrypts only as RSA.
+bool groupFits(CallContext& context, const char* step, CngGroup group, CngGroup needed) {
+    return finishStep(context, {step, nullptr, kNotForThisUse, kStatusNoCngKey}, group == needed,
+                      static_cast<DWORD>(NTE_BAD_KEY));
+}
+
+}  // namespace
+
+HeldKey::HeldKey(const BYTE* certificate, size_t certificateLength, std::string keyAlgorithm,
+                 SecureBytes pin)
+    : certificate_(certificate, certificate + certificateLength),
+      keyAlgorithm_(std::move(keyAlgorithm)),
+      pin_(std::move(pin)) {}
+
+const char* HeldKey::pin() const {
+    return pin_.empty() ? nullptr : reinterpret_cast<const char*>(pin_.data());
+}
+
+template <typename Open>
+bool HeldKey::openWithCertificate(CallContext& context, const char* use, const char* foundMessage,
+                                  Open open) {
+    writeLogFormatted(kOpening, context.log, use);
+    CertificateKey found;
+    bool opened = findCertificateKey(context, certificate_.data(),
+                                     static_cast<DWORD>(certificate_.size()), foundMessage, found) &&
+                  open(found);
+    closeLookupStore(context, found);
+    if (!opened || context.outcome.failed()) return false;
+    writeLogFormatted(kOpened, context.log, use);
+    return true;
+}
+
+bool HeldKey::openSigning(CallContext& context) {
+    SigningContext opened;
+    if (!openWithCertificate(context, kForSigning, kCertificateFoundForSigning, [&](CertificateKey& found) {
+            if (!acquireForSigning(context, found.binding, keyAlgorithm_.c_str(), pin(),
+                                   opened.provider))
+                return false;
+            // The key that signs is the key-exchange key when there is one, as in CryptSignHash.
+            const CryptoPlatform& platform = context.platform;
+            ScopedKey key;
+            opened.keySpec = AT_KEYEXCHANGE;
+            if (!platform.CryptGetUserKey(opened.provider.get(), AT_KEYEXCHANGE, key.put())) {
+                opened.keySpec = AT_SIGNATURE;
+                if (!runStep(context, {kGetUserKey, nullptr, kUserKeyError, kStatusSignatureSizeUnknown},
+                             [&] {
+                                 return platform.CryptGetUserKey(opened.provider.get(), AT_SIGNATURE,
+                                                                 key.put()) != FALSE;
+                             }))
+                    return false;
+            }
+            return cspKeyIsCertificates(context, opened.provider.get(), key.get(),
+                                        found.certificate.get(), kStatusNoKeyContainer);
+        }))
+        return false;
+    signing_ = std::move(opened);
+    return true;
+}
+
+bool HeldKey::openExchange(CallContext& context) {
+    ExchangeKey opened;
+    if (!openWithCertificate(context, kForDecryption, kCertificateFoundForDecryption,
+                             [&](CertificateKey& found) {
+                                 return openExchangeKey(context, found.binding, pin(),
+                                                        opened.provider, opened.key) &&
+                                        cspKeyIsCertificates(context, opened.provider.get(),
+                                                             opened.key.get(),
+                                                             found.certificate.get(),
+                                                             kStatusNoKeyContainer);
+                             }))
+        return false;
+    exchange_ = std::move(opened);
+    return true;
+}
+
+bool HeldKey::openCng(CallContext& context) {
+    CngKey opened;
+    if (!openWithCertificate(context, kForCng, kCertificateFoundForSigning, [&](CertificateKey& found) {
+            return acquireCngKey(context, found.certificate.get(), pin(), opened.hold) &&
+                   cngKeyIsCertificates(context, opened.hold.key, found.certificate.get(),
+                                        kStatusNoKeyContainer, opened.group);
+        }))
+        return false;
+    cng_ = std::move(opened);
+    return true;
+}
+
+bool HeldKey::sign(CallContext& context, ALG_ID digestAlgorithm, const BYTE* hash,
+                   DWORD hashLength, std::vector<BYTE>& signature) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    signature.clear();
+    trimLogFile(context.log);
+    writeLogFormatted(kSignBanner, context.log, static_cast<unsigned>(digestAlgorithm));
+    if (signing_.provider.valid() || openSigning(context))
+        signInContainer(context, {signing_.provider.get(), nullptr, signing_.keySpec},
+                        {digestAlgorithm, hash, hashLength, true}, signature);
+    return finish(context, signature);
+}
+
+bool HeldKey::signCng(CallContext& context, const CngPadding& padding, const BYTE* hash,
+                      DWORD hashLength, std::vector<BYTE>& signature) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    signature.clear();
+    trimLogFile(context.log);
+    writeLog(kSignCngBanner, context.log);
+    if (cng_.hold.key != 0 || openCng(context)) {
+        const CngGroup needed = padding.scheme == 0 ? CngGroup::Ecdsa : CngGroup::Rsa;
+        if (groupFits(context, kSignHash, cng_.group, needed))
+            signWithCngKey(context, cng_.hold.key, padding, hash, hashLength, signature);
+    }
+    return finish(context, signature);
+}
+
+bool HeldKey::decrypt(CallContext& context, RsaPadding padding, const BYTE* cipherText,
+                      DWORD cipherTextLength, SecureBytes& plainText) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    plainText = SecureBytes();
+    trimLogFile(context.log);
+    writeLog(kDecryptBanner, context.log);
+    if (exchange_.key.valid() || openExchange(context))
+        decryptWithKey(context, exchange_.key.get(), cipherText, cipherTextLength, padding,
+                       plainText);
+    return finish(context, plainText);
+}
+
+bool HeldKey::decryptCng(CallContext& context, const CngPadding& padding, const BYTE* cipherText,
+                         DWORD cipherTextLength, SecureBytes& plainText) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    plainText = SecureBytes();
+    trimLogFile(context.log);
+    writeLog(kDecryptCngBanner, context.log);
+    if (cng_.hold.key != 0 || openCng(context)) {
+        if (groupFits(context, kDecrypt, cng_.group, CngGroup::Rsa))
+            decryptWithCngKey(context, cng_.hold.key, padding, cipherText, cipherTextLength,
+                              plainText);
+    }
+    return finish(context, plainText);
+}
+
+bool HeldKey::rawRsa(CallContext& context, const BYTE* block, DWORD blockLength,
+                     SecureBytes& result) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    result = SecureBytes();
+    trimLogFile(context.log);
+    writeLog(kRawBanner, context.log);
+    if (exchange_.key.valid() || openExchange(context))
+        rawRsaWithKey(context, exchange_.key.get(), block, blockLength, result);
+    return finish(context, result);
+}
+
+}  // namespace keyops

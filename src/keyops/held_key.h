@@ -1,0 +1,81 @@
+// A certificate's private key held open for the provider: each way of using it (signing in its
+// CSP, the key-exchange key, CNG) is opened at its first use, checked once against the
+// certificate's public key then, and used from then on without the certificate being looked up
+// again. What a held key opened is released when it goes. One operation at a time.
+#pragma once
+
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "common/secure_bytes.h"
+#include "keyops/call_context.h"
+#include "keyops/cng_operations.h"
+#include "keyops/decrypt.h"
+#include "keyops/handles.h"
+#include "keyops/public_key_match.h"
+
+namespace keyops {
+
+class HeldKey {
+public:
+    // Opens nothing yet: the certificate's encoding names the key, the key algorithm ("RSA",
+    // "DSA") moves a legacy CSP to the newer one when signing, and the PIN (wiped when the key
+    // goes) is given to each opening.
+    HeldKey(const BYTE* certificate, size_t certificateLength, std::string keyAlgorithm,
+            common::SecureBytes pin);
+    HeldKey(const HeldKey&) = delete;
+    HeldKey& operator=(const HeldKey&) = delete;
+
+    // PKCS #1 v1.5 or DSS in the key's CSP, the hash given: the signature most significant byte
+    // first (as sign.h's).
+    bool sign(CallContext& context, ALG_ID digestAlgorithm, const BYTE* hash, DWORD hashLength,
+              std::vector<BYTE>& signature);
+    // Through CNG: the signature as CNG writes it; status 27 when CNG cannot see the key or its
+    // algorithm does not make this signature.
+    bool signCng(CallContext& context, const CngPadding& padding, const BYTE* hash,
+                 DWORD hashLength, std::vector<BYTE>& signature);
+    // With the CSP's key-exchange key, the one padding asked removed.
+    bool decrypt(CallContext& context, RsaPadding padding, const BYTE* cipherText,
+                 DWORD cipherTextLength, common::SecureBytes& plainText);
+    bool decryptCng(CallContext& context, const CngPadding& padding, const BYTE* cipherText,
+                    DWORD cipherTextLength, common::SecureBytes& plainText);
+    // The raw private-key operation of the key-exchange key, for a padding made by the caller.
+    bool rawRsa(CallContext& context, const BYTE* block, DWORD blockLength,
+                common::SecureBytes& result);
+
+private:
+    struct SigningContext {
+        ScopedProvider provider;
+        DWORD keySpec = 0;
+    };
+    struct ExchangeKey {
+        ScopedProvider provider;
+        ScopedKey key;
+    };
+    struct CngKey {
+        CngKeyHold hold;
+        CngGroup group = CngGroup::Rsa;
+    };
+
+    // Looks the certificate up, hands it to `open`, and closes the store whatever `open` did.
+    template <typename Open>
+    bool openWithCertificate(CallContext& context, const char* use, const char* foundMessage,
+                             Open open);
+    bool openSigning(CallContext& context);
+    bool openExchange(CallContext& context);
+    bool openCng(CallContext& context);
+    const char* pin() const;
+
+    const std::vector<BYTE> certificate_;
+    const std::string keyAlgorithm_;
+    const common::SecureBytes pin_;
+
+    std::mutex mutex_;
+    // Released in the reverse order: the CNG view before the contexts it may share.
+    SigningContext signing_;
+    ExchangeKey exchange_;
+    CngKey cng_;
+};
+
+}  // namespace keyops
