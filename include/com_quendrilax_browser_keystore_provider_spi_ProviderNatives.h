@@ -7,14 +7,6 @@
 #ifdef __cplusplus
 extern "C" {
 #endif
-#undef com_quendrilax_browser_keystore_provider_spi_ProviderNatives_CNG_NO_PADDING
-#define com_quendrilax_browser_keystore_provider_spi_ProviderNatives_CNG_NO_PADDING 0L
-#undef com_quendrilax_browser_keystore_provider_spi_ProviderNatives_CNG_PKCS1
-#define com_quendrilax_browser_keystore_provider_spi_ProviderNatives_CNG_PKCS1 2L
-#undef com_quendrilax_browser_keystore_provider_spi_ProviderNatives_CNG_OAEP
-#define com_quendrilax_browser_keystore_provider_spi_ProviderNatives_CNG_OAEP 4L
-#undef com_quendrilax_browser_keystore_provider_spi_ProviderNatives_CNG_PSS
-#define com_quendrilax_browser_keystore_provider_spi_ProviderNatives_CNG_PSS 8L
 /*
  * Class:     com_quendrilax_browser_keystore_provider_spi_ProviderNatives
  * Method:    newKeyHandle
@@ -66,10 +58,10 @@ JNIEXPORT jbyteArray JNICALL Java_com_quendrilax_browser_keystore_provider_spi_P
 /*
  * Class:     com_quendrilax_browser_keystore_provider_spi_ProviderNatives
  * Method:    decryptCng
- * Signature: (J[BII[B)[B
+ * Signature: (J[BZI[B)[B
  */
 JNIEXPORT jbyteArray JNICALL Java_com_quendrilax_browser_keystore_provider_spi_ProviderNatives_decryptCng
-  (JNIEnv *, jclass, jlong, jbyteArray, jint, jint, jbyteArray);
+  (JNIEnv *, jclass, jlong, jbyteArray, jboolean, jint, jbyteArray);
 
 /*
  * Class:     com_quendrilax_browser_keystore_provider_spi_ProviderNatives

@@ -74,6 +74,29 @@ jobject toListing(JNIEnv* env, const std::vector<keyops::ListedCertificate>& lis
     return env->NewObject(type.get(), constructor, encodings.get(), hasKey.get(), cngKey.get());
 }
 
+// The digests by the numbers Java's Digest gives them; SHA-224 has no CryptoAPI number, and
+// ECDSA, which signs it, needs none.
+ALG_ID algorithmOf(jint digest) {
+    switch (digest) {
+        case 1: return CALG_MD5;
+        case 2: return CALG_SHA1;
+        case 4: return CALG_SHA_256;
+        case 5: return CALG_SHA_384;
+        case 6: return CALG_SHA_512;
+        case 7: return CALG_SSL3_SHAMD5;
+        default: return 0;
+    }
+}
+
+// CNG's signature paddings by the numbers Java's SignaturePadding gives them.
+DWORD cngSignaturePadding(jint padding) {
+    switch (padding) {
+        case 1: return BCRYPT_PAD_PKCS1;
+        case 2: return BCRYPT_PAD_PSS;
+        default: return 0;
+    }
+}
+
 keyops::HeldKey* heldKey(jlong key) {
     return reinterpret_cast<keyops::HeldKey*>(static_cast<intptr_t>(key));
 }
@@ -106,20 +129,18 @@ jbyteArray keyOperation(JNIEnv* env, jbyteArray input, const char* inputName, Ru
     return resultBytes(env, result.data(), result.size());
 }
 
-jbyteArray signHash(JNIEnv* env, jlong key, jint hashAlgorithm, jbyteArray hash) {
+jbyteArray signHash(JNIEnv* env, jlong key, jint digest, jbyteArray hash) {
     return keyOperation<std::vector<BYTE>>(
         env, hash, "hash",
         [&](keyops::CallContext& context, const BYTE* bytes, DWORD length,
             std::vector<BYTE>& signature) {
-            return heldKey(key)->sign(context, static_cast<ALG_ID>(hashAlgorithm), bytes, length,
-                                      signature);
+            return heldKey(key)->sign(context, algorithmOf(digest), bytes, length, signature);
         });
 }
 
-jbyteArray signCng(JNIEnv* env, jlong key, jbyteArray hash, jint scheme, jint hashAlgorithm,
+jbyteArray signCng(JNIEnv* env, jlong key, jbyteArray hash, jint signaturePadding, jint digest,
                    jint saltLength) {
-    const keyops::CngPadding padding = {static_cast<DWORD>(scheme),
-                                        static_cast<ALG_ID>(hashAlgorithm),
+    const keyops::CngPadding padding = {cngSignaturePadding(signaturePadding), algorithmOf(digest),
                                         static_cast<DWORD>(saltLength)};
     return keyOperation<std::vector<BYTE>>(
         env, hash, "hash",
@@ -138,14 +159,14 @@ jbyteArray decrypt(JNIEnv* env, jlong key, jbyteArray cipherText, jboolean oaep)
         });
 }
 
-jbyteArray decryptCng(JNIEnv* env, jlong key, jbyteArray cipherText, jint scheme,
-                      jint hashAlgorithm, jbyteArray label) {
+jbyteArray decryptCng(JNIEnv* env, jlong key, jbyteArray cipherText, jboolean oaep, jint digest,
+                      jbyteArray label) {
     // No label and an empty one are the same to OAEP.
     JavaBytes labelBytes(env, label);
     if (label != nullptr && !labelBytes.valid())
         return throwArgumentUnavailable(env, label, "label"), nullptr;
     const keyops::CngPadding padding = {
-        static_cast<DWORD>(scheme), static_cast<ALG_ID>(hashAlgorithm), 0,
+        oaep ? static_cast<DWORD>(BCRYPT_PAD_OAEP) : BCRYPT_PAD_PKCS1, algorithmOf(digest), 0,
         labelBytes.valid() && labelBytes.size() > 0 ? labelBytes.data() : nullptr,
         labelBytes.valid() ? labelBytes.size() : 0};
     return keyOperation<SecureBytes>(
@@ -211,8 +232,8 @@ JNIEXPORT void JNICALL Java_com_quendrilax_browser_keystore_provider_spi_Provide
 }
 
 JNIEXPORT jbyteArray JNICALL Java_com_quendrilax_browser_keystore_provider_spi_ProviderNatives_signHash(
-    JNIEnv* env, jclass, jlong key, jint hashAlgorithm, jbyteArray hash) {
-    return guardProviderNative(env, [&] { return signHash(env, key, hashAlgorithm, hash); });
+    JNIEnv* env, jclass, jlong key, jint digest, jbyteArray hash) {
+    return guardProviderNative(env, [&] { return signHash(env, key, digest, hash); });
 }
 
 JNIEXPORT jbyteArray JNICALL Java_com_quendrilax_browser_keystore_provider_spi_ProviderNatives_decrypt(
@@ -226,17 +247,16 @@ JNIEXPORT jbyteArray JNICALL Java_com_quendrilax_browser_keystore_provider_spi_P
 }
 
 JNIEXPORT jbyteArray JNICALL Java_com_quendrilax_browser_keystore_provider_spi_ProviderNatives_signCng(
-    JNIEnv* env, jclass, jlong key, jbyteArray hash, jint scheme, jint hashAlgorithm,
-    jint saltLength) {
+    JNIEnv* env, jclass, jlong key, jbyteArray hash, jint padding, jint digest, jint saltLength) {
     return guardProviderNative(
-        env, [&] { return signCng(env, key, hash, scheme, hashAlgorithm, saltLength); });
+        env, [&] { return signCng(env, key, hash, padding, digest, saltLength); });
 }
 
 JNIEXPORT jbyteArray JNICALL Java_com_quendrilax_browser_keystore_provider_spi_ProviderNatives_decryptCng(
-    JNIEnv* env, jclass, jlong key, jbyteArray cipherText, jint scheme, jint hashAlgorithm,
+    JNIEnv* env, jclass, jlong key, jbyteArray cipherText, jboolean oaep, jint digest,
     jbyteArray label) {
     return guardProviderNative(
-        env, [&] { return decryptCng(env, key, cipherText, scheme, hashAlgorithm, label); });
+        env, [&] { return decryptCng(env, key, cipherText, oaep, digest, label); });
 }
 
 JNIEXPORT jobject JNICALL Java_com_quendrilax_browser_keystore_provider_spi_ProviderNatives_listStore(

@@ -32,6 +32,10 @@ namespace {
 
 const Bytes kMessage = {'s', 'w', 'e', 'e', 'p'};
 const char kStore[] = "Sweep";
+// The provider's numbers for SHA-1 and SHA-256 and for ECDSA's padding, as Java gives them.
+const jint kSha1 = 2;
+const jint kSha256 = 4;
+const jint kNoPadding = 0;
 // A status no call records: what the status word holds before each allocation failure.
 const uint32_t kNoStatus = 0xFFFFFFFF;
 
@@ -374,7 +378,7 @@ TEST_F(NativeFaultSweep, ProviderSigningAndDecryption) {
         jbyteArray signature = armed([&] {
             return withKeyHandle(env, certificate, rsa, nullptr, [&](jlong key) {
                 return Java_com_quendrilax_browser_keystore_provider_spi_ProviderNatives_signHash(env, type_, key,
-                                                                                     CALG_SHA_256, hash);
+                                                                                     kSha256, hash);
             });
         });
         if (signature == nullptr) return Result::Empty;
@@ -418,7 +422,7 @@ TEST_F(NativeFaultSweep, ProviderSigningAndDecryptionThroughCng) {
         jbyteArray signature = armed([&] {
             return withKeyHandle(env, ecCertificate, ecName, nullptr, [&](jlong key) {
                 return Java_com_quendrilax_browser_keystore_provider_spi_ProviderNatives_signCng(
-                    env, type_, key, hashBytes, 0, CALG_SHA_256, 0);
+                    env, type_, key, hashBytes, kNoPadding, kSha256, 0);
             });
         });
         if (signature == nullptr) return Result::Empty;
@@ -437,7 +441,7 @@ TEST_F(NativeFaultSweep, ProviderSigningAndDecryptionThroughCng) {
         jbyteArray signature = armed([&] {
             return withKeyHandle(env, pinnedCertificate, ecName, pin, [&](jlong key) {
                 return Java_com_quendrilax_browser_keystore_provider_spi_ProviderNatives_signCng(
-                    env, type_, key, hashBytes, 0, CALG_SHA_256, 0);
+                    env, type_, key, hashBytes, kNoPadding, kSha256, 0);
             });
         });
         if (signature == nullptr) return Result::Empty;
@@ -451,7 +455,7 @@ TEST_F(NativeFaultSweep, ProviderSigningAndDecryptionThroughCng) {
         jbyteArray plainText = armed([&] {
             return withKeyHandle(env, rsaCertificate, rsaName, nullptr, [&](jlong key) {
                 return Java_com_quendrilax_browser_keystore_provider_spi_ProviderNatives_decryptCng(
-                    env, type_, key, cipherText, BCRYPT_PAD_OAEP, CALG_SHA1, nullptr);
+                    env, type_, key, cipherText, JNI_TRUE, kSha1, nullptr);
             });
         });
         if (plainText == nullptr) return Result::Empty;

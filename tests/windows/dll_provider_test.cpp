@@ -11,6 +11,10 @@ namespace {
 
 const char kFailure[] = "com/quendrilax/browser/keystore/provider/spi/NativeFailure";
 const char kStore[] = "Qdie Provider";
+// The provider's numbers for digests and paddings, as Java gives them.
+const jint kSha1 = 2;
+const jint kSha256 = 4;
+const jint kPss = 2;
 
 const Bytes kData = {'s', 'i', 'g', 'n', 'e', 'd', ' ', 'b', 'y', ' ', 't',
                      'h', 'e', ' ', 'p', 'r', 'o', 'v', 'i', 'd', 'e', 'r'};
@@ -39,7 +43,7 @@ protected:
 
     jbyteArray signHash(const Bytes& certificate, const Bytes& hash) {
         return withKey(certificate, [&](jlong key) {
-            return jni_.call(provider().signHash, key, static_cast<jint>(CALG_SHA1), javaBytes(hash));
+            return jni_.call(provider().signHash, key, kSha1, javaBytes(hash));
         });
     }
 
@@ -143,9 +147,7 @@ TEST_F(DllProvider, PssThroughCngMeetsWhatTheCryptoApiAnswers) {
     bool done = read(withKey(identity.certificate,
                              [&](jlong key) {
                                  return jni_.call(provider().signCng, key, javaBytes(hash),
-                                                  static_cast<jint>(BCRYPT_PAD_PSS),
-                                                  static_cast<jint>(CALG_SHA_256),
-                                                  static_cast<jint>(32));
+                                                  kPss, kSha256, static_cast<jint>(32));
                              }),
                      signature);
     if (!done && runningUnderWine()) {

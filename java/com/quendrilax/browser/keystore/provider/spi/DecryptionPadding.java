@@ -4,7 +4,7 @@ import java.security.InvalidAlgorithmParameterException;
 import java.security.spec.AlgorithmParameterSpec;
 import java.security.spec.MGF1ParameterSpec;
 import java.util.Locale;
-import java.util.Map;
+import java.util.Set;
 import javax.crypto.NoSuchPaddingException;
 import javax.crypto.spec.OAEPParameterSpec;
 import javax.crypto.spec.PSource;
@@ -17,32 +17,44 @@ import javax.crypto.spec.PSource;
  */
 final class DecryptionPadding {
 
-    static final DecryptionPadding PKCS1 = new DecryptionPadding(null, null, new byte[0]);
+    static final DecryptionPadding PKCS1 = new DecryptionPadding(null, null, null, new byte[0]);
 
-    /** The digests CNG's OAEP takes, by their CryptoAPI numbers. */
-    private static final Map<String, Integer> CNG_DIGESTS = Map.of(
-            "SHA-1", 0x8004, "SHA-256", 0x800c, "SHA-384", 0x800d, "SHA-512", 0x800e);
-    private static final String SHA1 = "SHA-1";
+    /** The digests CNG's OAEP takes. */
+    private static final Set<Digest> CNG_DIGESTS =
+            Set.of(Digest.SHA1, Digest.SHA256, Digest.SHA384, Digest.SHA512);
 
-    private final String digest;
-    private final String mgf1Digest;
+    /** OAEP's digest and MGF1's, null for PKCS #1 v1.5 or for a digest the JDK names alone. */
+    private final Digest digest;
+    private final Digest mgf1Digest;
+    /** The digests' names as given, for what is said of them. */
+    private final String digestNames;
     private final byte[] label;
 
-    private DecryptionPadding(String digest, String mgf1Digest, byte[] label) {
+    private DecryptionPadding(Digest digest, Digest mgf1Digest, String digestNames, byte[] label) {
         this.digest = digest;
         this.mgf1Digest = mgf1Digest;
+        this.digestNames = digestNames;
         this.label = label;
+    }
+
+    private static DecryptionPadding oaep(String digestName, String mgf1Name, byte[] label) {
+        return new DecryptionPadding(Digest.named(digestName), Digest.named(mgf1Name),
+                "OAEP with " + nameOf(digestName) + ", MGF1 over " + nameOf(mgf1Name), label);
+    }
+
+    private static String nameOf(String digestName) {
+        Digest named = Digest.named(digestName);
+        return named == null ? digestName.toUpperCase(Locale.ROOT) : named.jdkName;
     }
 
     /** The padding a transformation names, with the JDK's default parameters. */
     static DecryptionPadding named(String padding) throws NoSuchPaddingException {
         String upper = padding.toUpperCase(Locale.ROOT);
         if (upper.equals("PKCS1PADDING")) return PKCS1;
-        if (upper.equals("OAEPPADDING")) return new DecryptionPadding(SHA1, SHA1, new byte[0]);
+        if (upper.equals("OAEPPADDING")) return oaep("SHA-1", "SHA-1", new byte[0]);
         if (upper.startsWith("OAEPWITH") && upper.endsWith("ANDMGF1PADDING")) {
-            String named = canonical(upper.substring(8, upper.length() - 14));
-            if (CNG_DIGESTS.containsKey(named))
-                return new DecryptionPadding(named, SHA1, new byte[0]);
+            String named = upper.substring(8, upper.length() - 14);
+            if (CNG_DIGESTS.contains(Digest.named(named))) return oaep(named, "SHA-1", new byte[0]);
         }
         throw new NoSuchPaddingException("the key store decrypts PKCS1Padding, OAEPPadding and"
                 + " OAEPWith<digest>AndMGF1Padding for SHA-1, SHA-256, SHA-384 and SHA-512, not "
@@ -69,8 +81,8 @@ final class DecryptionPadding {
                     + oaep.getMGFAlgorithm());
         if (!(oaep.getPSource() instanceof PSource.PSpecified))
             throw new InvalidAlgorithmParameterException("OAEP's label source is PSpecified");
-        return new DecryptionPadding(canonical(oaep.getDigestAlgorithm()),
-                canonical(((MGF1ParameterSpec) oaep.getMGFParameters()).getDigestAlgorithm()),
+        return oaep(oaep.getDigestAlgorithm(),
+                ((MGF1ParameterSpec) oaep.getMGFParameters()).getDigestAlgorithm(),
                 ((PSource.PSpecified) oaep.getPSource()).getValue());
     }
 
@@ -82,13 +94,13 @@ final class DecryptionPadding {
     void checkKey(RsaHandleKey key) throws InvalidAlgorithmParameterException {
         if (!oaep()) return;
         if (!key.cng()) {
-            if (digest.equals(SHA1) && mgf1Digest.equals(SHA1) && label.length == 0) return;
+            if (digest == Digest.SHA1 && mgf1Digest == Digest.SHA1 && label.length == 0) return;
             throw new InvalidAlgorithmParameterException("the key of \"" + key.alias() + "\" is a"
                     + " CSP's, which removes OAEP with SHA-1, MGF1 over SHA-1 and no label only"
                     + " (RSA/ECB/OAEPPadding without parameters); asked: " + this);
         }
-        if (CNG_DIGESTS.containsKey(digest) && digest.equals(mgf1Digest)) return;
-        String hint = CNG_DIGESTS.containsKey(digest)
+        if (CNG_DIGESTS.contains(digest) && digest == mgf1Digest) return;
+        String hint = CNG_DIGESTS.contains(digest)
                 ? "; for " + digest + " throughout, init with new OAEPParameterSpec(\"" + digest
                         + "\", \"MGF1\", new MGF1ParameterSpec(\"" + digest
                         + "\"), PSource.PSpecified.DEFAULT)"
@@ -99,12 +111,12 @@ final class DecryptionPadding {
     }
 
     boolean oaep() {
-        return digest != null;
+        return digestNames != null;
     }
 
-    /** OAEP's digest (and MGF1's) as CNG takes it, by its CryptoAPI number. */
-    int cngDigest() {
-        return oaep() ? CNG_DIGESTS.get(digest) : 0;
+    /** OAEP's digest, and MGF1's, as CNG takes it: one for both (checked by checkKey). */
+    Digest digest() {
+        return digest;
     }
 
     /** OAEP's label, null for none. */
@@ -112,16 +124,10 @@ final class DecryptionPadding {
         return label.length == 0 ? null : label.clone();
     }
 
-    /** "SHA256" and "sha-256" as "SHA-256", the JDK's standard names. */
-    private static String canonical(String digest) {
-        String upper = digest.toUpperCase(Locale.ROOT);
-        return upper.matches("SHA[0-9]+") ? "SHA-" + upper.substring(3) : upper;
-    }
-
     @Override
     public String toString() {
         if (!oaep()) return "PKCS #1 v1.5";
-        return "OAEP with " + digest + ", MGF1 over " + mgf1Digest + " and "
+        return digestNames + " and "
                 + (label.length == 0 ? "no label" : "a label of " + label.length + " bytes");
     }
 }

@@ -246,19 +246,12 @@ final class HandleCipher extends CipherSpi {
         try {
             // A key destroyed after init does nothing more: IllegalStateException.
             return key.call(held -> key.cng()
-                    ? ProviderNatives.decryptCng(held, block,
-                            removed.oaep() ? ProviderNatives.CNG_OAEP : ProviderNatives.CNG_PKCS1,
-                            removed.cngDigest(), removed.label())
+                    ? ProviderNatives.decryptCng(held, block, removed.oaep(),
+                            removed.oaep() ? removed.digest().code : 0, removed.label())
                     : ProviderNatives.decrypt(held, block, removed.oaep()));
         } catch (NativeFailure failure) {
-            String message = "decryption with the key of \"" + key.alias() + "\" and " + removed
-                    + " failed: " + failure.getMessage();
-            if (failure.status == NativeStatus.DECRYPTION_FAILED && !failure.needsPin()) {
-                BadPaddingException badPadding = new BadPaddingException(message);
-                badPadding.initCause(failure);
-                throw badPadding;
-            }
-            throw new ProviderException(message, failure);
+            throw failure.asCipherFailure("decryption with the key of \"" + key.alias() + "\" and "
+                    + removed + " failed");
         }
     }
 

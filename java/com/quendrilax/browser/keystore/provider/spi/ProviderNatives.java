@@ -26,11 +26,10 @@ final class ProviderNatives {
     static native void freeKeyHandle(long key);
 
     /**
-     * Signs a hash of the CryptoAPI algorithm {@code hashAlgorithm} with the key in its CSP (a
-     * legacy CSP's moved to the newer one of the key algorithm): the signature most significant
-     * byte first.
+     * Signs the hash of the digest ({@link Digest#code}) with the key in its CSP (a legacy CSP's
+     * moved to the newer one of the key algorithm): the signature most significant byte first.
      */
-    static native byte[] signHash(long key, int hashAlgorithm, byte[] hash) throws NativeFailure;
+    static native byte[] signHash(long key, int digest, byte[] hash) throws NativeFailure;
 
     /**
      * Decrypts one RSA block (most significant byte first) with the key-exchange key, removing
@@ -46,28 +45,21 @@ final class ProviderNatives {
      */
     static native byte[] rawRsa(long key, byte[] block) throws NativeFailure;
 
-    /** CNG's schemes, by its own numbers: ECDSA signs without one. */
-    static final int CNG_NO_PADDING = 0;
-    static final int CNG_PKCS1 = 2;
-    static final int CNG_OAEP = 4;
-    static final int CNG_PSS = 8;
-
     /**
-     * Signs a hash through CNG: a key storage provider's key, or a CSP's seen through CNG.
-     * {@code scheme} is {@link #CNG_PKCS1} or {@link #CNG_PSS} (with {@code saltLength}) for RSA,
-     * {@link #CNG_NO_PADDING} for ECDSA; {@code hashAlgorithm} the CryptoAPI algorithm of the
-     * hash. The signature as CNG writes it: RSA most significant byte first, ECDSA r then s.
-     * Status 27 when CNG cannot use the key for it.
+     * Signs the hash of the digest through CNG: a key storage provider's key, or a CSP's seen
+     * through CNG, padded as {@link SignaturePadding#code} says (PSS with {@code saltLength}).
+     * The signature as CNG writes it: RSA most significant byte first, ECDSA r then s. Status 27
+     * when CNG cannot use the key for it.
      */
-    static native byte[] signCng(long key, byte[] hash, int scheme, int hashAlgorithm,
-            int saltLength) throws NativeFailure;
+    static native byte[] signCng(long key, byte[] hash, int padding, int digest, int saltLength)
+            throws NativeFailure;
 
     /**
-     * Decrypts one RSA block (most significant byte first) through CNG with {@link #CNG_PKCS1}
-     * or {@link #CNG_OAEP}, whose digest and MGF1's are {@code hashAlgorithm}'s, with the label
+     * Decrypts one RSA block (most significant byte first) through CNG, removing PKCS #1 v1.5
+     * padding, or with {@code oaep} OAEP with the digest for both OAEP and MGF1 and the label
      * (none when null or empty).
      */
-    static native byte[] decryptCng(long key, byte[] cipherText, int scheme, int hashAlgorithm,
+    static native byte[] decryptCng(long key, byte[] cipherText, boolean oaep, int digest,
             byte[] label) throws NativeFailure;
 
     /**

@@ -28,20 +28,19 @@ public final class ProviderServices {
         services.add(keyStore(provider, "QDIE", null, store));
         for (SigningAlgorithm algorithm : SigningAlgorithm.values()) {
             services.add(new QDIEService(provider, "Signature", algorithm.jcaName,
-                    HandleSignature.class, withOidForms(algorithm.aliases),
-                    keyClasses(algorithm.family),
-                    algorithm.family, () -> new HandleSignature(algorithm)));
+                    algorithm.serviceClass(), withOidForms(algorithm.aliases),
+                    keyClasses(algorithm.family), algorithm.family, algorithm::newSignature));
         }
-        services.add(new QDIEService(provider, "Signature", HandlePssSignature.ALGORITHM,
-                HandlePssSignature.class, withOidForms(List.of("1.2.840.113549.1.1.10", "PSS")),
-                keyClasses(KeyFamily.RSA), KeyFamily.RSA, HandlePssSignature::new));
+        services.add(new QDIEService(provider, "Signature", PssSignature.ALGORITHM,
+                PssSignature.class, withOidForms(List.of("1.2.840.113549.1.1.10", "PSS")),
+                keyClasses(KeyFamily.RSA), KeyFamily.RSA, PssSignature::new));
         // BouncyCastle's names of PSS with a given digest, which its CMS signers ask for.
-        for (String digest : List.of("SHA-256", "SHA-384", "SHA-512")) {
-            String bits = digest.substring(4);
-            services.add(new QDIEService(provider, "Signature", "SHA" + bits + "withRSAandMGF1",
-                    HandlePssSignature.class, List.of("SHA" + bits + "withRSASSA-PSS"),
-                    Map.of(), KeyFamily.RSA, java.security.interfaces.RSAPublicKey.class,
-                    () -> new HandlePssSignature(digest)));
+        for (Digest digest : List.of(Digest.SHA256, Digest.SHA384, Digest.SHA512)) {
+            String name = "SHA" + digest.jdkName.substring(4) + "withRSAandMGF1";
+            services.add(new QDIEService(provider, "Signature", name, PssSignature.class,
+                    List.of(name.replace("andMGF1", "SSA-PSS")), Map.of(), KeyFamily.RSA,
+                    java.security.interfaces.RSAPublicKey.class,
+                    () -> new PssSignature(digest)));
         }
         services.add(new QDIEService(provider, "Cipher", "RSA", HandleCipher.class, List.of(),
                 Map.of("SupportedKeyClasses", KeyFamily.RSA.handleClassName(),

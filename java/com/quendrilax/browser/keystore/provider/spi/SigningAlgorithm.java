@@ -3,47 +3,38 @@ package com.quendrilax.browser.keystore.provider.spi;
 import java.util.List;
 
 /**
- * The signature algorithms of the provider: the digest Java computes, the CryptoAPI algorithm
- * the library signs that hash as, and how its output becomes the algorithm's format. The last
- * ones are refused with the reason: the library cannot make those signatures.
+ * The signature algorithms of the provider but RSASSA-PSS: each with its aliases, the digest Java
+ * computes and the kind of signature the key makes of it. The last ones are refused with the
+ * reason: the library cannot make those signatures.
  */
 enum SigningAlgorithm {
-    MD5_RSA("MD5withRSA", List.of("1.2.840.113549.1.1.4"), "MD5", 0x8003, KeyFamily.RSA, Output.RSA),
-    SHA1_RSA("SHA1withRSA", List.of("1.2.840.113549.1.1.5", "1.3.14.3.2.29"), "SHA-1", 0x8004,
-            KeyFamily.RSA, Output.RSA),
-    SHA256_RSA("SHA256withRSA", List.of("1.2.840.113549.1.1.11"), "SHA-256", 0x800c,
-            KeyFamily.RSA, Output.RSA),
-    SHA384_RSA("SHA384withRSA", List.of("1.2.840.113549.1.1.12"), "SHA-384", 0x800d,
-            KeyFamily.RSA, Output.RSA),
-    SHA512_RSA("SHA512withRSA", List.of("1.2.840.113549.1.1.13"), "SHA-512", 0x800e,
-            KeyFamily.RSA, Output.RSA),
+    MD5_RSA("MD5withRSA", List.of("1.2.840.113549.1.1.4"), Digest.MD5, Kind.PKCS1),
+    SHA1_RSA("SHA1withRSA", List.of("1.2.840.113549.1.1.5", "1.3.14.3.2.29"), Digest.SHA1,
+            Kind.PKCS1),
+    SHA256_RSA("SHA256withRSA", List.of("1.2.840.113549.1.1.11"), Digest.SHA256, Kind.PKCS1),
+    SHA384_RSA("SHA384withRSA", List.of("1.2.840.113549.1.1.12"), Digest.SHA384, Kind.PKCS1),
+    SHA512_RSA("SHA512withRSA", List.of("1.2.840.113549.1.1.13"), Digest.SHA512, Kind.PKCS1),
     /** A DER DigestInfo of one of the digests above, or the 36-byte MD5 and SHA-1 of TLS 1.0. */
-    NONE_RSA("NONEwithRSA", List.of(), null, 0, KeyFamily.RSA, Output.RSA),
-    SHA1_DSA("SHA1withDSA", List.of("1.2.840.10040.4.3", "DSA", "SHA/DSA", "DSS"), "SHA-1",
-            0x8004, KeyFamily.DSA, Output.DSA_DER),
-    SHA1_DSA_P1363("SHA1withDSAinP1363Format", List.of(), "SHA-1", 0x8004, KeyFamily.DSA,
-            Output.DSA_P1363),
-    SHA1_ECDSA("SHA1withECDSA", List.of("1.2.840.10045.4.1", "ECDSA"), "SHA-1", 0x8004,
-            KeyFamily.EC, Output.ECDSA_DER),
+    NONE_RSA("NONEwithRSA", List.of(), null, Kind.PKCS1),
+    SHA1_DSA("SHA1withDSA", List.of("1.2.840.10040.4.3", "DSA", "SHA/DSA", "DSS"), Digest.SHA1,
+            Kind.DSA_DER),
+    SHA1_DSA_P1363("SHA1withDSAinP1363Format", List.of(), Digest.SHA1, Kind.DSA_P1363),
+    SHA1_ECDSA("SHA1withECDSA", List.of("1.2.840.10045.4.1", "ECDSA"), Digest.SHA1,
+            Kind.ECDSA_DER),
     /** ECDSA signs the hash as it is, so CNG takes SHA-224, which CryptoAPI has no number for. */
-    SHA224_ECDSA("SHA224withECDSA", List.of("1.2.840.10045.4.3.1"), "SHA-224", 0, KeyFamily.EC,
-            Output.ECDSA_DER),
-    SHA256_ECDSA("SHA256withECDSA", List.of("1.2.840.10045.4.3.2"), "SHA-256", 0x800c,
-            KeyFamily.EC, Output.ECDSA_DER),
-    SHA384_ECDSA("SHA384withECDSA", List.of("1.2.840.10045.4.3.3"), "SHA-384", 0x800d,
-            KeyFamily.EC, Output.ECDSA_DER),
-    SHA512_ECDSA("SHA512withECDSA", List.of("1.2.840.10045.4.3.4"), "SHA-512", 0x800e,
-            KeyFamily.EC, Output.ECDSA_DER),
-    SHA1_ECDSA_P1363("SHA1withECDSAinP1363Format", List.of(), "SHA-1", 0x8004, KeyFamily.EC,
-            Output.ECDSA_P1363),
-    SHA224_ECDSA_P1363("SHA224withECDSAinP1363Format", List.of(), "SHA-224", 0, KeyFamily.EC,
-            Output.ECDSA_P1363),
-    SHA256_ECDSA_P1363("SHA256withECDSAinP1363Format", List.of(), "SHA-256", 0x800c,
-            KeyFamily.EC, Output.ECDSA_P1363),
-    SHA384_ECDSA_P1363("SHA384withECDSAinP1363Format", List.of(), "SHA-384", 0x800d,
-            KeyFamily.EC, Output.ECDSA_P1363),
-    SHA512_ECDSA_P1363("SHA512withECDSAinP1363Format", List.of(), "SHA-512", 0x800e,
-            KeyFamily.EC, Output.ECDSA_P1363),
+    SHA224_ECDSA("SHA224withECDSA", List.of("1.2.840.10045.4.3.1"), Digest.SHA224, Kind.ECDSA_DER),
+    SHA256_ECDSA("SHA256withECDSA", List.of("1.2.840.10045.4.3.2"), Digest.SHA256, Kind.ECDSA_DER),
+    SHA384_ECDSA("SHA384withECDSA", List.of("1.2.840.10045.4.3.3"), Digest.SHA384, Kind.ECDSA_DER),
+    SHA512_ECDSA("SHA512withECDSA", List.of("1.2.840.10045.4.3.4"), Digest.SHA512, Kind.ECDSA_DER),
+    SHA1_ECDSA_P1363("SHA1withECDSAinP1363Format", List.of(), Digest.SHA1, Kind.ECDSA_P1363),
+    SHA224_ECDSA_P1363("SHA224withECDSAinP1363Format", List.of(), Digest.SHA224,
+            Kind.ECDSA_P1363),
+    SHA256_ECDSA_P1363("SHA256withECDSAinP1363Format", List.of(), Digest.SHA256,
+            Kind.ECDSA_P1363),
+    SHA384_ECDSA_P1363("SHA384withECDSAinP1363Format", List.of(), Digest.SHA384,
+            Kind.ECDSA_P1363),
+    SHA512_ECDSA_P1363("SHA512withECDSAinP1363Format", List.of(), Digest.SHA512,
+            Kind.ECDSA_P1363),
 
     SHA224_RSA("SHA224withRSA", List.of("1.2.840.113549.1.1.14"), KeyFamily.RSA,
             "SHA224withRSA: CryptoAPI has no SHA-224; use SHA256withRSA"),
@@ -52,26 +43,24 @@ enum SigningAlgorithm {
     SHA256_DSA("SHA256withDSA", List.of("2.16.840.1.101.3.4.3.2"), KeyFamily.DSA,
             "SHA256withDSA: the DSS providers of CryptoAPI sign SHA-1 hashes only");
 
-    /** How the library's signature becomes the algorithm's. */
-    enum Output { RSA, DSA_DER, DSA_P1363, ECDSA_DER, ECDSA_P1363 }
+    /** The kinds of signature the key makes, and the format each hands out. */
+    enum Kind { PKCS1, DSA_DER, DSA_P1363, ECDSA_DER, ECDSA_P1363, REFUSED }
 
     final String jcaName;
     final List<String> aliases;
-    final String digest;
-    final int algorithmId;
     final KeyFamily family;
-    final Output output;
+    private final Digest digest;
+    private final Kind kind;
     /** Why the library cannot sign with this algorithm, or null when it can. */
-    final String refusal;
+    private final String refusal;
 
-    SigningAlgorithm(String jcaName, List<String> aliases, String digest, int algorithmId,
-            KeyFamily family, Output output) {
+    SigningAlgorithm(String jcaName, List<String> aliases, Digest digest, Kind kind) {
         this.jcaName = jcaName;
         this.aliases = aliases;
         this.digest = digest;
-        this.algorithmId = algorithmId;
-        this.family = family;
-        this.output = output;
+        this.kind = kind;
+        this.family = kind == Kind.PKCS1 ? KeyFamily.RSA
+                : kind == Kind.DSA_DER || kind == Kind.DSA_P1363 ? KeyFamily.DSA : KeyFamily.EC;
         this.refusal = null;
     }
 
@@ -79,9 +68,40 @@ enum SigningAlgorithm {
         this.jcaName = jcaName;
         this.aliases = aliases;
         this.digest = null;
-        this.algorithmId = 0;
+        this.kind = Kind.REFUSED;
         this.family = family;
-        this.output = Output.RSA;
         this.refusal = refusal;
+    }
+
+    /** A new signature service of the algorithm. */
+    KeySignature newSignature() {
+        switch (kind) {
+            case PKCS1:
+                return new Pkcs1Signature(jcaName, digest);
+            case DSA_DER:
+            case DSA_P1363:
+                return new DsaSignature(jcaName, kind == Kind.DSA_P1363);
+            case ECDSA_DER:
+            case ECDSA_P1363:
+                return new EcdsaSignature(jcaName, digest, kind == Kind.ECDSA_P1363);
+            default:
+                return new RefusedSignature(jcaName, family, refusal);
+        }
+    }
+
+    /** The class of the service, as the provider lists it. */
+    Class<? extends KeySignature> serviceClass() {
+        switch (kind) {
+            case PKCS1:
+                return Pkcs1Signature.class;
+            case DSA_DER:
+            case DSA_P1363:
+                return DsaSignature.class;
+            case ECDSA_DER:
+            case ECDSA_P1363:
+                return EcdsaSignature.class;
+            default:
+                return RefusedSignature.class;
+        }
     }
 }

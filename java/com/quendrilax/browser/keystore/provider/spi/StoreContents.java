@@ -144,8 +144,8 @@ final class StoreContents {
                 try {
                     for (StoreEntry entry : parse(store, false)) found.add(entry.certificate);
                 } catch (NativeFailure failure) {
-                    throw new ProviderException("the issuers of a chain could not be read from \""
-                            + store + "\": " + failure.getMessage(), failure);
+                    throw failure.asProviderException("the issuers of a chain could not be read"
+                            + " from \"" + store + "\"");
                 }
             }
             issuers = found;

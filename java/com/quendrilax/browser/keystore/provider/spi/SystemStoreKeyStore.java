@@ -68,8 +68,7 @@ final class SystemStoreKeyStore extends KeyStoreSpi {
         try {
             return StoreContents.read(storeName);
         } catch (NativeFailure failure) {
-            throw new IOException("the system store \"" + storeName + "\" could not be read: "
-                    + failure.getMessage(), failure);
+            throw failure.asIOException("the system store \"" + storeName + "\" could not be read");
         }
     }
 
@@ -206,27 +205,27 @@ final class SystemStoreKeyStore extends KeyStoreSpi {
         try {
             ProviderNatives.addCertificate(store, encoding);
         } catch (NativeFailure failure) {
-            throw new KeyStoreException("the store \"" + store + "\" did not take the"
-                    + " certificate: " + failure.getMessage(), failure);
+            throw failure.asKeyStoreException("the store \"" + store + "\" did not take the"
+                    + " certificate");
         }
         contents = contents.withAdded(
                 new StoreEntry((X509Certificate) certificate, encoding, false));
         if (existing != null) delete(existing, "the new certificate was added, but the one it"
-                + " replaces could not be deleted: ");
+                + " replaces could not be deleted");
     }
 
     /** Deletes the certificate from the system store at once (a key entry's key stays). */
     @Override
     public void engineDeleteEntry(String alias) throws KeyStoreException {
         StoreEntry entry = findChecked(alias);
-        if (entry != null) delete(entry, "\"" + entry.alias() + "\" could not be deleted: ");
+        if (entry != null) delete(entry, "\"" + entry.alias() + "\" could not be deleted");
     }
 
     private void delete(StoreEntry entry, String failed) throws KeyStoreException {
         try {
             ProviderNatives.deleteCertificate(contents.storeName, entry.encoding);
         } catch (NativeFailure failure) {
-            throw new KeyStoreException(failed + failure.getMessage(), failure);
+            throw failure.asKeyStoreException(failed);
         }
         // A certificate another program deleted first is gone all the same.
         contents = contents.without(entry);

@@ -10,11 +10,11 @@ import java.util.Arrays;
  * least significant byte first): s, then r, each most significant byte first. These turn it
  * into the two formats Java knows.
  */
-final class DssSignature {
+final class DssSignatureFormat {
 
     private static final int HALF = 20;
 
-    private DssSignature() {}
+    private DssSignatureFormat() {}
 
     /** IEEE P1363: r then s, 20 bytes each. */
     static byte[] toP1363(byte[] library) throws SignatureException {
