@@ -95,23 +95,47 @@ void writeLog(const char* message, const LogSink& sink) {
     });
 }
 
+LogFile::~LogFile() {
+    if (!isOpen()) return;
+    if (held_ != nullptr && held_->used > 0) append(held_->bytes, held_->used);
+    closeHandle();
+}
+
+void LogFile::write(const char* line, size_t length) {
+    if (!isOpen()) return;
+    if (held_ == nullptr) {
+        append(line, length);
+        return;
+    }
+    if (held_->used + length > HeldLines::kCapacity) {
+        append(held_->bytes, held_->used);
+        held_->used = 0;
+    }
+    if (length > HeldLines::kCapacity) {
+        append(line, length);
+        return;
+    }
+    std::memcpy(held_->bytes + held_->used, line, length);
+    held_->used += length;
+}
+
 bool LogSession::on() {
-    if (state_ == State::Undecided)
-        state_ = composeLogPath(path_) && logFolderExists(path_) ? State::On : State::Off;
+    if (state_ == State::Undecided) {
+        // The opening asks whether the folder exists: without it the file cannot be made.
+        char path[kLogPathCapacity];
+        if (composeLogPath(path)) file_.emplace(path, kLogSizeLimit, held_);
+        state_ = file_ && file_->isOpen() ? State::On : State::Off;
+    }
     return state_ == State::On;
 }
 
 LogFile* LogSession::file() {
-    if (!on()) return nullptr;
-    if (!fileTried_) {
-        fileTried_ = true;
-        file_.emplace(path_);
-    }
-    return file_->isOpen() ? &*file_ : nullptr;
+    return on() ? &*file_ : nullptr;
 }
 
 void trimLogFile(const LogSink& sink) {
-    if (!sink.logs()) return;
+    // A call's session trims the file as it opens it.
+    if (!sink.logs() || sink.session() != nullptr) return;
     char path[kLogPathCapacity];
     if (!composeLogPath(path)) return;
     uint32_t size = 0;

@@ -14,6 +14,8 @@ using javahost::ScopedLocalRef;
 const char kReceiverClass[] = "com/quendrilax/browser/keystore/provider/QDBrowserProvider";
 const char kReceiverMethod[] = "logJNI";
 const char kReceiverSignature[] = "(Ljava/lang/String;)V";
+const char kTakerQuestion[] = "takesLogLines";
+const char kTakerSignature[] = "()Z";
 
 }  // namespace
 
@@ -57,6 +59,15 @@ bool lookUpReceiver(JNIEnv* env, jclass& receiver, jmethodID& method) {
     return false;
 }
 
+// Whether Java has anywhere to put the call's lines (a listener, a logger at DEBUG): asked once,
+// so that a call nobody listens to makes no string and no call into Java for its lines.
+bool takesLines(JNIEnv* env, jclass receiver) {
+    jmethodID question = env->GetStaticMethodID(receiver, kTakerQuestion, kTakerSignature);
+    if (clearPendingException(env) || question == nullptr) return true;
+    const jboolean takes = env->CallStaticBooleanMethod(receiver, question);
+    return clearPendingException(env) || takes == JNI_TRUE;
+}
+
 }  // namespace
 
 void forwardLogLine(JNIEnv* env, const char* message, size_t length) {
@@ -77,8 +88,12 @@ void JavaCallLog::forward(const char* message, size_t length) {
         jclass receiver = nullptr;
         jmethodID method = nullptr;
         if (lookUpReceiver(env_, receiver, method)) {
-            receiver_ = receiver;
-            method_ = method;
+            if (takesLines(env_, receiver)) {
+                receiver_ = receiver;
+                method_ = method;
+            } else {
+                env_->DeleteLocalRef(receiver);
+            }
         }
     }
     if (receiver_ != nullptr) callReceiver(env_, receiver_, method_, message, length);

@@ -30,7 +30,8 @@ LogSink javaLogSink(JNIEnv* env);
 
 // The log of one call of the provider's natives: decided once (LogSession), and
 // QDBrowserProvider.logJNI looked up at the first line and kept only for the call, as JNI's
-// local references are.
+// local references are; QDBrowserProvider.takesLogLines asked then, once, so that lines nobody
+// takes are not made into Java strings.
 class JavaCallLog {
 public:
     explicit JavaCallLog(JNIEnv* env) : env_(env) {}

@@ -11,24 +11,39 @@ namespace diagnostics {
 // "\.quendrilax\jni.log" on Windows, "/.quendrilax/jni.log" elsewhere: 20 characters either way.
 extern const char kLogPathSuffix[];
 
+// What the lines of one call wait in, to be written together in one append.
+struct HeldLines {
+    static constexpr size_t kCapacity = 8192;
+    char bytes[kCapacity];
+    size_t used = 0;
+};
+
 // The log file, opened for appending in text mode (CR LF on Windows), denying nothing to other
 // openers, and closed when it goes: for one line of the ten natives, or for all the lines of one
 // provider call. The folder is never created.
 class LogFile {
 public:
     explicit LogFile(const char* path);
+    // The file for all the lines of one call: deleted first when it has grown past `trimAbove`
+    // bytes, its lines held in `held` and written together when it goes (or when `held` fills).
+    LogFile(const char* path, uint32_t trimAbove, HeldLines& held);
     ~LogFile();
     LogFile(const LogFile&) = delete;
     LogFile& operator=(const LogFile&) = delete;
 
     // False when the file could not be opened (folder missing, access denied).
     bool isOpen() const { return handle_ != kClosed; }
-    // A whole line, written at the end of the file in one append.
+    // A whole line, written at the end of the file in one append (or held with the call's).
     void write(const char* line, size_t length);
 
 private:
+    // The host's own: one append of the bytes, and the close.
+    void append(const char* bytes, size_t length);
+    void closeHandle();
+
     static constexpr intptr_t kClosed = -1;
     intptr_t handle_ = kClosed;
+    HeldLines* held_ = nullptr;
 };
 
 // One line of the log: the pieces gathered, then written through the file in one append when
@@ -51,9 +66,6 @@ private:
     char line_[kCapacity];
     size_t used_ = 0;
 };
-
-// Whether `path` names an existing folder.
-bool isFolder(const char* path);
 
 // Opens the existing file for reading and writing (with no sharing where the OS enforces it) and
 // reads its size. False when the file cannot be opened. A size that cannot be read, or that

@@ -31,18 +31,29 @@ LogFile::LogFile(const char* path) : handle_(openLogFile(path, O_WRONLY | O_APPE
     if (handle_ < 0) handle_ = kClosed;
 }
 
-LogFile::~LogFile() {
-    if (isOpen()) close(static_cast<int>(handle_));
+// Measured on the descriptor it writes through: one open for the trim and the lines. Only a
+// regular file is deleted.
+LogFile::LogFile(const char* path, uint32_t trimAbove, HeldLines& held)
+    : handle_(openLogFile(path, O_WRONLY | O_APPEND | O_CREAT)), held_(&held) {
+    struct stat status;
+    if (handle_ >= 0 && fstat(static_cast<int>(handle_), &status) == 0 &&
+        S_ISREG(status.st_mode) && static_cast<uint64_t>(status.st_size) > trimAbove) {
+        close(static_cast<int>(handle_));
+        unlink(path);
+        handle_ = openLogFile(path, O_WRONLY | O_APPEND | O_CREAT);
+    }
+    if (handle_ < 0) handle_ = kClosed;
 }
 
-// The line goes out in one pwrite. On a descriptor opened with O_APPEND, Linux appends it at
+void LogFile::closeHandle() { close(static_cast<int>(handle_)); }
+
+// The bytes go out in one pwrite. On a descriptor opened with O_APPEND, Linux appends them at
 // the end of the file whatever the offset (pwrite(2)), in one step even with several processes
 // writing, so concurrent lines never interleave; and pwrite fails with ESPIPE on what cannot
 // seek (a FIFO somebody reads, a socket, a terminal), so a line reaches a regular file or
 // nothing, at no cost beyond the write (an fstat for each line would add a tenth to a signing).
-void LogFile::write(const char* line, size_t length) {
-    if (!isOpen()) return;
-    if (pwrite(static_cast<int>(handle_), line, length, 0) < 0) {
+void LogFile::append(const char* bytes, size_t length) {
+    if (pwrite(static_cast<int>(handle_), bytes, length, 0) < 0) {
         // A failure of the log is silent.
     }
 }
@@ -67,11 +78,6 @@ bool readLogFileSize(const char* path, uint32_t* size) {
     else
         *size = static_cast<uint32_t>(status.st_size);
     return true;
-}
-
-bool isFolder(const char* path) {
-    struct stat status;
-    return stat(path, &status) == 0 && S_ISDIR(status.st_mode);
 }
 
 void deleteLogFile(const char* path) { unlink(path); }

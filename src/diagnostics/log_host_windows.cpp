@@ -8,23 +8,34 @@ namespace diagnostics {
 
 const char kLogPathSuffix[] = "\\.quendrilax\\jni.log";
 
+namespace {
+
 // Append-only access puts each write at the end of the file in one step: the C runtime's own
 // append mode seeks and then writes, so concurrent writers could overwrite each other's lines.
 // Sharing reading and writing (as _SH_DENYNO does) lets a viewer keep the log open.
-LogFile::LogFile(const char* path) {
+intptr_t openForAppending(const char* path) {
     HANDLE file = CreateFileA(path, FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                               OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file != INVALID_HANDLE_VALUE) handle_ = reinterpret_cast<intptr_t>(file);
+    return file == INVALID_HANDLE_VALUE ? -1 : reinterpret_cast<intptr_t>(file);
 }
 
-LogFile::~LogFile() {
-    if (isOpen()) CloseHandle(reinterpret_cast<HANDLE>(handle_));
+}  // namespace
+
+LogFile::LogFile(const char* path) : handle_(openForAppending(path)) {}
+
+// Trimmed as the ten natives trim it, by its path, before it is opened: a log someone else holds
+// open is left alone.
+LogFile::LogFile(const char* path, uint32_t trimAbove, HeldLines& held) : held_(&held) {
+    uint32_t size = 0;
+    if (readLogFileSize(path, &size) && size > trimAbove) deleteLogFile(path);
+    handle_ = openForAppending(path);
 }
 
-void LogFile::write(const char* line, size_t length) {
-    if (!isOpen()) return;
+void LogFile::closeHandle() { CloseHandle(reinterpret_cast<HANDLE>(handle_)); }
+
+void LogFile::append(const char* bytes, size_t length) {
     DWORD written = 0;
-    WriteFile(reinterpret_cast<HANDLE>(handle_), line, static_cast<DWORD>(length), &written,
+    WriteFile(reinterpret_cast<HANDLE>(handle_), bytes, static_cast<DWORD>(length), &written,
               nullptr);
 }
 
@@ -49,11 +60,6 @@ bool readLogFileSize(const char* path, uint32_t* size) {
     *size = high != 0 ? 0xFFFFFFFFu : low;
     CloseHandle(file);
     return true;
-}
-
-bool isFolder(const char* path) {
-    const DWORD attributes = GetFileAttributesA(path);
-    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
 }
 
 void deleteLogFile(const char* path) { DeleteFileA(path); }

@@ -18,15 +18,4 @@ bool composeLogPath(char (&path)[kLogPathCapacity]) {
     return true;
 }
 
-bool logFolderExists(const char (&path)[kLogPathCapacity]) {
-    // The folder is the path without its last separator and the file's name after it.
-    const char* separator = std::strrchr(path, kLogPathSuffix[0]);
-    if (separator == nullptr) return false;
-    char folder[kLogPathCapacity];
-    const size_t length = static_cast<size_t>(separator - path);
-    std::memcpy(folder, path, length);
-    folder[length] = '\0';
-    return isFolder(folder);
-}
-
 }  // namespace diagnostics

@@ -12,8 +12,4 @@ constexpr size_t kLogPathCapacity = 260;
 // not fit the buffer (a profile of more than 239 characters); there is no log then.
 bool composeLogPath(char (&path)[kLogPathCapacity]);
 
-// Whether the folder of the log file at `path` (as composeLogPath makes it) exists: logging is
-// on exactly while it does.
-bool logFolderExists(const char (&path)[kLogPathCapacity]);
-
 }  // namespace diagnostics

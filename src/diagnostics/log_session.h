@@ -1,6 +1,6 @@
-// One call's log, decided once: whether the log folder exists is asked at the call's first need,
-// and while it does the file is opened once for all the call's lines and closed when the call
-// ends. With logging off nothing is opened, formatted or forwarded.
+// One call's log, decided once: at the call's first need the file is opened (which it can be only
+// while the log folder exists), trimmed, and kept for all the call's lines, which are written
+// together in one append when the call ends. With logging off nothing is formatted or forwarded.
 #pragma once
 
 #include <optional>
@@ -18,16 +18,16 @@ public:
 
     // Whether the call logs: the first question decides it for the whole call.
     bool on();
-    // The file for the call's next line, opened at the first; null when logging is off or the
-    // file cannot be opened (then no line of the call is tried again).
+    // The file for the call's next line, opened at the first; null when logging is off (the file
+    // cannot be opened, and no line of the call is tried again).
     LogFile* file();
 
 private:
     enum class State { Undecided, Off, On };
 
     State state_ = State::Undecided;
-    char path_[kLogPathCapacity] = {};
-    bool fileTried_ = false;
+    // The file goes first, writing out the lines held for it.
+    HeldLines held_;
     std::optional<LogFile> file_;
 };
 

@@ -44,6 +44,11 @@ void JNICALL callStaticVoidMethodV(JNIEnv* env, jclass type, jmethodID method, v
     realOf(env)->CallStaticVoidMethodV(type, method, args);
 }
 
+jboolean JNICALL callStaticBooleanMethodV(JNIEnv* env, jclass type, jmethodID method,
+                                          va_list args) {
+    return realOf(env)->CallStaticBooleanMethodV(type, method, args);
+}
+
 jboolean JNICALL exceptionCheck(JNIEnv* env) {
     return realOf(env)->ExceptionCheck();
 }
@@ -148,6 +153,7 @@ FaultInjectingJniEnv::FaultInjectingJniEnv(JNIEnv* real) : real_(real) {
     table_.GetStaticMethodID = getStaticMethodId;
     table_.NewStringUTF = newStringUtf;
     table_.CallStaticVoidMethodV = callStaticVoidMethodV;
+    table_.CallStaticBooleanMethodV = callStaticBooleanMethodV;
     table_.ExceptionCheck = exceptionCheck;
     table_.ExceptionClear = exceptionClear;
     table_.GetArrayLength = getArrayLength;

@@ -1,9 +1,11 @@
 // One call's log decided once: with the log folder absent nothing is written, formatted or
 // forwarded for the whole call, even if the folder appears meanwhile; with it present every line
-// of the call goes through one open file, closed when the call ends.
+// of the call goes through one open file, trimmed as it is opened, and the call's lines are
+// written together when it ends.
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <fstream>
 #include <string>
 #include <vector>
 
@@ -73,6 +75,44 @@ TEST(LogSession, EveryLineOfTheCallGoesThroughOneOpenFile) {
     const std::string written = profile.readLog();
     EXPECT_NE(written.find(" - line 0\n"), std::string::npos);
     EXPECT_NE(written.find(" - line 49\n"), std::string::npos);
+}
+
+TEST(LogSession, TheCallsLinesAreWrittenTogetherWhenItEnds) {
+    TempProfile profile;
+    Received received;
+    {
+        LogSession session;
+        LogSink sink = received.sink(session);
+        for (const char* line : {"opening", "signing", "finished"}) writeLog(line, sink);
+        EXPECT_EQ(received.lines.size(), 3u) << "Java gets each line as it comes";
+        EXPECT_EQ(profile.readLog().find("opening"), std::string::npos);
+    }
+    const std::string written = profile.readLog();
+    const size_t opening = written.find(" - opening\n");
+    const size_t signing = written.find(" - signing\n");
+    const size_t finished = written.find(" - finished\n");
+    ASSERT_NE(finished, std::string::npos);
+    EXPECT_LT(opening, signing);
+    EXPECT_LT(signing, finished);
+}
+
+TEST(LogSession, AFileGrownPastItsLimitIsTrimmedAsTheCallOpensIt) {
+    TempProfile profile;
+    {
+        std::ofstream grown(profile.logPath(), std::ios::binary);
+        grown << std::string(524289, 'x');
+    }
+    Received received;
+    {
+        LogSession session;
+        LogSink sink = received.sink(session);
+        trimLogFile(sink);
+        writeLog("after the trim", sink);
+    }
+    const std::string written = profile.readLog();
+    EXPECT_EQ(written.find('x'), std::string::npos);
+    EXPECT_NE(written.find(" - after the trim\n"), std::string::npos);
+    EXPECT_LT(written.size(), 100u);
 }
 
 }  // namespace

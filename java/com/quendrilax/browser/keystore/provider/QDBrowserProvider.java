@@ -37,9 +37,11 @@ import java.util.function.Consumer;
  * with the failed call itself, whatever other threads do meanwhile.
  *
  * <p>The class also receives the library's diagnostic log: {@link #logJNI(String)} is called
- * once for every line the library writes, on the thread of the native call. Each line goes to
- * every registered listener and, once a provider has been made (as installing it does), first
- * to the {@code System.Logger} of this class at {@code DEBUG}.
+ * once for every line the library writes, on the thread of the native call (for a call of the
+ * provider's own, while a listener is registered or the logger below logs {@code DEBUG}, as the
+ * call asks once at its start). Each line goes to every registered listener and, once a provider
+ * has been made (as installing it does), first to the {@code System.Logger} of this class at
+ * {@code DEBUG}.
  */
 public class QDBrowserProvider extends Provider {
 
@@ -130,6 +132,15 @@ public class QDBrowserProvider extends Provider {
      * an exception thrown by a listener ends the delivery and propagates (the native side
      * discards it).
      */
+    /**
+     * Whether a line of the library's log has anywhere to go: the library asks once for each
+     * call of the provider's natives, and makes no line for Java when none does.
+     */
+    private static boolean takesLogLines() {
+        System.Logger log = nativeLog;
+        return !logListeners.isEmpty() || (log != null && log.isLoggable(Level.DEBUG));
+    }
+
     public static void logJNI(String line) {
         System.Logger log = nativeLog;
         if (log != null && log.isLoggable(Level.DEBUG)) log.log(Level.DEBUG, line);
