@@ -1,5 +1,5 @@
 // What the Java benchmark needs beyond the library: a profile to work in, stores filled with
-// certificates, an identity imported from PKCS#12, and OpenSSL alone doing the same RSA
+// certificates, an identity imported from PKCS#12, and OpenSSL alone doing the same RSA and ECDSA
 // operations with the same key, timed inside native code so that no JNI cost is counted.
 #include <jni.h>
 #include <openssl/evp.h>
@@ -45,6 +45,22 @@ EVP_PKEY* privateKeyOf(JNIEnv* env, jbyteArray pkcs8) {
     return key;
 }
 
+void importIdentity(JNIEnv* env, jbyteArray pkcs12, jstring password,
+                    const softcapi::admin::KeyPlacement& placement) {
+    try {
+        softcapi::admin::importPkcs12(bytesOf(env, pkcs12), textOf(env, password), placement);
+    } catch (const std::exception& error) {
+        fail(env, error.what());
+    }
+}
+
+// The nanoseconds since `start`; a failed operation would make them no figure, so it throws.
+jlong elapsedUnlessFailed(JNIEnv* env, Clock::time_point start, bool succeeded) {
+    auto elapsed = std::chrono::duration_cast<std::chrono::nanoseconds>(Clock::now() - start);
+    if (!succeeded) fail(env, "an OpenSSL operation failed");
+    return elapsed.count();
+}
+
 }  // namespace
 
 extern "C" {
@@ -66,11 +82,14 @@ JNIEXPORT void JNICALL Java_com_quendrilax_bench_BenchSupport_fillStore(JNIEnv* 
 
 JNIEXPORT void JNICALL Java_com_quendrilax_bench_BenchSupport_importIdentity(
     JNIEnv* env, jclass, jbyteArray pkcs12, jstring password) {
-    try {
-        softcapi::admin::importPkcs12(bytesOf(env, pkcs12), textOf(env, password), {});
-    } catch (const std::exception& error) {
-        fail(env, error.what());
-    }
+    importIdentity(env, pkcs12, password, {});
+}
+
+JNIEXPORT void JNICALL Java_com_quendrilax_bench_BenchSupport_importIdentityInProvider(
+    JNIEnv* env, jclass, jbyteArray pkcs12, jstring password, jstring provider) {
+    softcapi::admin::KeyPlacement placement;
+    placement.provider = textOf(env, provider);
+    importIdentity(env, pkcs12, password, placement);
 }
 
 // A private key parsed once, held for the timed calls below.
@@ -83,28 +102,39 @@ JNIEXPORT void JNICALL Java_com_quendrilax_bench_BenchSupport_freeKey(JNIEnv*, j
     EVP_PKEY_free(reinterpret_cast<EVP_PKEY*>(key));
 }
 
-// Nanoseconds for `iterations` SHA-256 PKCS #1 v1.5 signings of `data`, each as a caller of
-// OpenSSL would make it: a fresh context, the digest, the signature.
+// Nanoseconds for `iterations` signings of `data` with the named digest ("SHA256", "SHA384"), each
+// as a caller of OpenSSL would make it: a fresh context, the digest, the signature. RSA keys sign
+// PKCS #1 v1.5 or RSASSA-PSS, EC keys ECDSA.
 JNIEXPORT jlong JNICALL Java_com_quendrilax_bench_BenchSupport_opensslSign(
-    JNIEnv* env, jclass, jlong handle, jbyteArray data, jboolean pss, jint iterations) {
+    JNIEnv* env, jclass, jlong handle, jstring digestName, jbyteArray data, jboolean pss,
+    jint iterations) {
     auto* key = reinterpret_cast<EVP_PKEY*>(handle);
+    const EVP_MD* digest = EVP_get_digestbyname(textOf(env, digestName).c_str());
+    if (digest == nullptr) {
+        fail(env, "OpenSSL knows no such digest");
+        return 0;
+    }
     Bytes message = bytesOf(env, data);
     std::vector<unsigned char> signature(EVP_PKEY_get_size(key));
+    bool signed_ = true;
     auto start = Clock::now();
     for (int i = 0; i < iterations; ++i) {
         EVP_MD_CTX* context = EVP_MD_CTX_new();
         size_t length = signature.size();
         EVP_PKEY_CTX* padding = nullptr;
-        EVP_DigestSignInit(context, &padding, EVP_sha256(), nullptr, key);
+        bool ok = EVP_DigestSignInit(context, &padding, digest, nullptr, key) == 1;
         if (pss == JNI_TRUE) {
-            // TLS 1.3's: MGF1 with SHA-256 (OpenSSL's default for PSS), a salt as long as the digest.
-            EVP_PKEY_CTX_set_rsa_padding(padding, RSA_PKCS1_PSS_PADDING);
-            EVP_PKEY_CTX_set_rsa_pss_saltlen(padding, RSA_PSS_SALTLEN_DIGEST);
+            // MGF1 over the signature's digest (OpenSSL's default for PSS), a salt as long as the
+            // digest: TLS 1.3's parameters with SHA-256.
+            ok = ok && EVP_PKEY_CTX_set_rsa_padding(padding, RSA_PKCS1_PSS_PADDING) == 1 &&
+                 EVP_PKEY_CTX_set_rsa_pss_saltlen(padding, RSA_PSS_SALTLEN_DIGEST) == 1;
         }
-        EVP_DigestSign(context, signature.data(), &length, message.data(), message.size());
+        ok = ok && EVP_DigestSign(context, signature.data(), &length, message.data(),
+                                  message.size()) == 1;
         EVP_MD_CTX_free(context);
+        signed_ = signed_ && ok;
     }
-    return std::chrono::duration_cast<std::chrono::nanoseconds>(Clock::now() - start).count();
+    return elapsedUnlessFailed(env, start, signed_);
 }
 
 // Nanoseconds for `iterations` decryptions of `cipherText`, PKCS #1 v1.5 or OAEP (SHA-1).
@@ -113,16 +143,20 @@ JNIEXPORT jlong JNICALL Java_com_quendrilax_bench_BenchSupport_opensslDecrypt(
     auto* key = reinterpret_cast<EVP_PKEY*>(handle);
     Bytes input = bytesOf(env, cipherText);
     std::vector<unsigned char> plainText(EVP_PKEY_get_size(key));
+    bool decrypted = true;
     auto start = Clock::now();
     for (int i = 0; i < iterations; ++i) {
         EVP_PKEY_CTX* context = EVP_PKEY_CTX_new(key, nullptr);
         size_t length = plainText.size();
-        EVP_PKEY_decrypt_init(context);
-        EVP_PKEY_CTX_set_rsa_padding(context, oaep ? RSA_PKCS1_OAEP_PADDING : RSA_PKCS1_PADDING);
-        EVP_PKEY_decrypt(context, plainText.data(), &length, input.data(), input.size());
+        bool ok = EVP_PKEY_decrypt_init(context) == 1 &&
+                  EVP_PKEY_CTX_set_rsa_padding(
+                      context, oaep ? RSA_PKCS1_OAEP_PADDING : RSA_PKCS1_PADDING) == 1 &&
+                  EVP_PKEY_decrypt(context, plainText.data(), &length, input.data(),
+                                   input.size()) == 1;
         EVP_PKEY_CTX_free(context);
+        decrypted = decrypted && ok;
     }
-    return std::chrono::duration_cast<std::chrono::nanoseconds>(Clock::now() - start).count();
+    return elapsedUnlessFailed(env, start, decrypted);
 }
 
 }  // extern "C"

@@ -5,13 +5,14 @@
 # JVM; signing and decryption through the QDIE provider's natives against the ten natives and the
 # floor; and the key store
 # at scale: adding, deleting, signing, another process's change and listing with stores of 10,
-# 10,000 and 100,000 certificates. Prints ratios measured side by side in one run. Run after
-# scripts/setup.sh.
+# 10,000 and 100,000 certificates; and the provider's held keys against OpenSSL alone, the JDK's
+# providers and SunPKCS11 over SoftHSM2. Prints ratios measured side by side in one run. Run after
+# scripts/setup.sh. QDIE_BENCH_BUILD names another build folder than build/linux.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-build="$PWD/build/linux"
-cmake --preset linux >/dev/null
-cmake --build --preset linux -j 2 --target QDIEKeystore QDIEProvider QdieBenchSupport qdie_keystore_benchmark \
+build="${QDIE_BENCH_BUILD:-$PWD/build/linux}"
+cmake --preset linux -B "$build" >/dev/null
+cmake --build "$build" -j 2 --target QDIEKeystore QDIEProvider QdieBenchSupport qdie_keystore_benchmark \
   soundness_cost_bench softcapi_signing_bench qdie-keystore >/dev/null
 
 work=$(mktemp -d)
@@ -64,3 +65,6 @@ java -Djava.library.path="$build/src:$build/bench" \
   -cp "$build/bench/qdie-keystore-benchmark.jar:$build/java/QDIEKeystore.jar" \
   com.quendrilax.bench.ScaleBenchmark "$work" "$work/rsa2048.p12" "$work/cert3072.der" \
   "$work/change.der" "$build/tools/qdie-keystore/qdie-keystore"
+
+echo "== the provider's held keys against OpenSSL alone, the JDK's providers and SunPKCS11 over SoftHSM2 (same key everywhere, Signature and Cipher reused)"
+bash bench/held_key_benchmark.sh "$build"

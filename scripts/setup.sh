@@ -4,7 +4,8 @@
 # the tests; BouncyCastle, Santuario, PDFBox, xmlsec1 and
 # poppler-utils for the proofs that signing libraries and tools of others work through the
 # QDIE provider; Maven and the plugins of Debian's repository for the proof that a Maven project
-# depends on the packaged jar).
+# depends on the packaged jar; SoftHSM2 and OpenSC's pkcs11-tool for the benchmark's SunPKCS11
+# token).
 # Run as root on Debian 12.
 set -euo pipefail
 export DEBIAN_FRONTEND=noninteractive
@@ -18,4 +19,4 @@ apt-get install -y -qq --no-install-recommends \
   libbcpkix-java libbcprov-java libbcutil-java libxml-security-java libslf4j-java \
   libpdfbox2-java libfontbox2-java libcommons-logging-java xmlsec1 poppler-utils \
   maven libmaven-install-plugin-java libmaven-resources-plugin-java \
-  libmaven-compiler-plugin-java >/dev/null
+  libmaven-compiler-plugin-java softhsm2 opensc >/dev/null

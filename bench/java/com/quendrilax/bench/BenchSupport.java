@@ -20,16 +20,21 @@ final class BenchSupport {
     /** Puts a PKCS#12 identity in "My", bound to a container of its own. */
     static native void importIdentity(byte[] pkcs12, String password);
 
+    /** The same, its key in the named provider ("Microsoft Software Key Storage Provider"). */
+    static native void importIdentityInProvider(byte[] pkcs12, String password, String provider);
+
     /** A PKCS #8 private key parsed by OpenSSL, for the timed calls; freed with freeKey. */
     static native long loadKey(byte[] pkcs8);
 
     static native void freeKey(long key);
 
     /**
-     * Nanoseconds for that many SHA-256 signings of the data by OpenSSL alone: PKCS #1 v1.5, or
-     * RSASSA-PSS with MGF1 over SHA-256 and a 32-byte salt.
+     * Nanoseconds for that many signings of the data by OpenSSL alone with the digest as OpenSSL
+     * names it ("SHA256", "SHA384"): ECDSA with an EC key; with an RSA key PKCS #1 v1.5, or
+     * RSASSA-PSS with MGF1 over the same digest and a salt as long as it.
      */
-    static native long opensslSign(long key, byte[] data, boolean pss, int iterations);
+    static native long opensslSign(long key, String digest, byte[] data, boolean pss,
+            int iterations);
 
     /** Nanoseconds for that many decryptions of the ciphertext by OpenSSL alone. */
     static native long opensslDecrypt(long key, byte[] cipherText, boolean oaep, int iterations);

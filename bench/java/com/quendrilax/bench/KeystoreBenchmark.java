@@ -4,10 +4,8 @@ import com.quendrilax.browser.cipher.RSACipher;
 import com.quendrilax.browser.keystore.QDIECAKeyStore;
 import com.quendrilax.browser.keystore.provider.QDBrowserProvider;
 import com.quendrilax.browser.keystore.provider.signature.BrowserSignature;
-import java.io.ByteArrayInputStream;
 import java.nio.file.Files;
 import java.nio.file.Path;
-import java.security.KeyStore;
 import java.security.PrivateKey;
 import java.security.SecureRandom;
 import java.security.Signature;
@@ -29,7 +27,6 @@ import javax.crypto.Cipher;
  */
 public final class KeystoreBenchmark {
     private static final int CALG_SHA_256 = 0x800c;
-    private static final String PASSWORD = "bench";
     private static final int ROUNDS = 15;
     private static final int[] STORE_SIZES = {10, 1000, 10000};
 
@@ -48,21 +45,17 @@ public final class KeystoreBenchmark {
     }
 
     private void run(Path pkcs12File) throws Exception {
-        byte[] pkcs12 = Files.readAllBytes(pkcs12File);
-        KeyStore store = KeyStore.getInstance("PKCS12");
-        store.load(new ByteArrayInputStream(pkcs12), PASSWORD.toCharArray());
-        String alias = store.aliases().nextElement();
-        PrivateKey key = (PrivateKey) store.getKey(alias, PASSWORD.toCharArray());
-        X509Certificate certificate = (X509Certificate) store.getCertificate(alias);
-        Key k = new Key(key, certificate, BenchSupport.loadKey(key.getEncoded()),
-                certificate.getEncoded());
+        Pkcs12Identity identity = Pkcs12Identity.read(pkcs12File);
+        PrivateKey key = identity.software();
+        Key k = new Key(key, identity.certificate(), identity.openssl(),
+                identity.certificate().getEncoded());
         int bits = ((java.security.interfaces.RSAKey) key).getModulus().bitLength();
         for (int size : STORE_SIZES) {
             Path profile = Files.createDirectories(work.resolve("rsa" + bits + "-store" + size));
             BenchSupport.useProfile(profile.toString());
             BenchSupport.fillStore("My", size - 1);
             // The identity last: the lookup walks the whole store to find it.
-            BenchSupport.importIdentity(pkcs12, PASSWORD);
+            BenchSupport.importIdentity(identity.pkcs12(), Pkcs12Identity.PASSWORD);
             Path logFolder = profile.resolve(".quendrilax");
             long floorStore = BenchSupport.loadFloorStore();
             Floor floor = new Floor(floorStore, linesOf(k, logFolder, false),
@@ -123,7 +116,7 @@ public final class KeystoreBenchmark {
                     java.update(data);
                     java.sign();
                 }),
-                () -> BenchSupport.opensslSign(key.openssl(), data, false, 1));
+                () -> BenchSupport.opensslSign(key.openssl(), "SHA256", data, false, 1));
     }
 
     private void measureDecryption(String label, Key key, Floor floor, boolean oaep)

@@ -66,9 +66,11 @@ public final class ProviderBenchmark {
         PrivateKey key = (PrivateKey) personal.getKey(personal.getCertificateAlias(certificate), null);
         byte[] data = new byte[1024];
         Arrays.fill(data, (byte) 0x42);
-        Cipher encrypt = Cipher.getInstance("RSA/ECB/PKCS1Padding");
-        encrypt.init(Cipher.ENCRYPT_MODE, certificate.getPublicKey());
-        byte[] cipherText = encrypt.doFinal(Arrays.copyOf(data, 32));
+        CipherTextRotation cipherTexts = CipherTextRotation.of("RSA/ECB/PKCS1Padding",
+                certificate.getPublicKey(), Arrays.copyOf(data, 32));
+        CipherTextRotation nativesCipherTexts = cipherTexts.copy();
+        CipherTextRotation floorCipherTexts = cipherTexts.copy();
+        byte[] cipherText = cipherTexts.next();
         int signingLines = linesOf(() -> BrowserSignature.sign(CALG_SHA_256, "RSA", encoding, data));
         int decryptionLines = linesOf(() -> RSACipher.decrypt(encoding, cipherText));
 
@@ -107,10 +109,10 @@ public final class ProviderBenchmark {
                 fresh.update(data);
                 check(fresh.sign());
             },
-            () -> check(RSACipher.decrypt(encoding, cipherText)),
-            () -> check(BenchSupport.floorDecrypt(openssl, floorStore, encoding, cipherText,
-                    decryptionLines)),
-            () -> check(decrypt.doFinal(cipherText)),
+            () -> check(RSACipher.decrypt(encoding, nativesCipherTexts.next())),
+            () -> check(BenchSupport.floorDecrypt(openssl, floorStore, encoding,
+                    floorCipherTexts.next(), decryptionLines)),
+            () -> check(decrypt.doFinal(cipherTexts.next())),
             () -> {
                 pss.update(data);
                 check(pss.sign());
@@ -119,7 +121,7 @@ public final class ProviderBenchmark {
                 jdkPss.update(data);
                 check(jdkPss.sign());
             },
-            () -> BenchSupport.opensslSign(openssl, data, true, 1),
+            () -> BenchSupport.opensslSign(openssl, "SHA256", data, true, 1),
             () -> {
                 ecdsa.update(data);
                 check(ecdsa.sign());
@@ -128,7 +130,7 @@ public final class ProviderBenchmark {
                 jdkEcdsa.update(data);
                 check(jdkEcdsa.sign());
             },
-            () -> BenchSupport.opensslSign(opensslEc, data, false, 1),
+            () -> BenchSupport.opensslSign(opensslEc, "SHA256", data, false, 1),
         };
         for (int warmUp = 0; warmUp < WARM_UP; ++warmUp) {
             for (Timing.Operation contender : contenders) contender.run();
