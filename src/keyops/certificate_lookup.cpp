@@ -128,9 +128,13 @@ bool findCertificateKey(CallContext& context, const BYTE* encoding, DWORD length
                       read, error);
 }
 
-void closeLookupStore(CallContext& context, CertificateKey& found) {
+void closeLookupStore(CallContext& context, CertificateKey& found, StoreClosing closing) {
     found.certificate.reset();
     if (!found.store.valid()) return;
+    if (closing == StoreClosing::Silent) {
+        static_cast<void>(found.store.close());
+        return;
+    }
     if (found.store.close()) {
         writeLog(kStoreClosed, context.log);
         return;

@@ -38,8 +38,22 @@ extern const char kCertificateFoundForDecryption[];
 bool findCertificateKey(CallContext& context, const BYTE* encoding, DWORD length,
                         const char* foundMessage, CertificateKey& found);
 
-// Frees the certificate and closes the store with its line; a store that cannot be closed speaks
-// only for a call that had succeeded (status 9).
-void closeLookupStore(CallContext& context, CertificateKey& found);
+// How a lookup's store is closed: with its line, a store that cannot be closed speaking only for
+// a call that had succeeded (status 9); or silently, as the ten natives' decryption closes it.
+enum class StoreClosing { Logged, Silent };
+
+// Frees the certificate and closes the store.
+void closeLookupStore(CallContext& context, CertificateKey& found, StoreClosing closing);
+
+// The skeleton of every operation with a certificate's key: the certificate looked up in "My",
+// what was found handed to `use` (which acquires the key its own way and uses it), the store
+// closed whatever `use` did.
+template <typename Use>
+void withCertificate(CallContext& context, const BYTE* encoding, DWORD length,
+                     const char* foundMessage, StoreClosing closing, Use use) {
+    CertificateKey found;
+    if (findCertificateKey(context, encoding, length, foundMessage, found)) use(found);
+    closeLookupStore(context, found, closing);
+}
 
 }  // namespace keyops

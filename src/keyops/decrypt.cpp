@@ -184,12 +184,9 @@ bool withExchangeKey(CallContext& context, const BYTE* encoding, DWORD encodingL
                      const char* banner, const char* finished, const char* pin, UseKey use) {
     trimLogFile(context.log);
     writeLog(banner, context.log);
-    CertificateKey found;
-    if (findCertificateKey(context, encoding, encodingLength, kCertificateFoundForDecryption,
-                           found))
-        inContainer(context, found.binding, pin, use);
-    found.certificate.reset();
-    if (found.store.valid()) static_cast<void>(found.store.close());
+    withCertificate(context, encoding, encodingLength, kCertificateFoundForDecryption,
+                    StoreClosing::Silent,
+                    [&](CertificateKey& found) { inContainer(context, found.binding, pin, use); });
     writeLog(finished, context.log);
     return context.outcome.succeeded();
 }

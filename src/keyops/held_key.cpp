@@ -66,11 +66,10 @@ template <typename Open>
 bool HeldKey::openWithCertificate(CallContext& context, const char* use, const char* foundMessage,
                                   Open open) {
     writeLogFormatted(kOpening, context.log, use);
-    CertificateKey found;
-    bool opened = findCertificateKey(context, certificate_.data(),
-                                     static_cast<DWORD>(certificate_.size()), foundMessage, found) &&
-                  open(found);
-    closeLookupStore(context, found);
+    bool opened = false;
+    withCertificate(context, certificate_.data(), static_cast<DWORD>(certificate_.size()),
+                    foundMessage, StoreClosing::Logged,
+                    [&](CertificateKey& found) { opened = open(found); });
     if (!opened || context.outcome.failed()) return false;
     writeLogFormatted(kOpened, context.log, use);
     return true;

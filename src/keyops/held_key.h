@@ -58,7 +58,7 @@ private:
         CngGroup group = CngGroup::Rsa;
     };
 
-    // Looks the certificate up, hands it to `open`, and closes the store whatever `open` did.
+    // Opens one way of using the key within withCertificate, the skeleton of every operation.
     template <typename Open>
     bool openWithCertificate(CallContext& context, const char* use, const char* foundMessage,
                              Open open);

@@ -211,11 +211,12 @@ bool signWithCertificate(CallContext& context, const BYTE* encoding, DWORD encod
     trimLogFile(context.log);
     writeLogFormatted(kBanner, context.log, static_cast<unsigned>(digestAlgorithm));
 
-    CertificateKey found;
-    if (findCertificateKey(context, encoding, encodingLength, kCertificateFoundForSigning, found))
-        signWithBinding(context, found, keyAlgorithm,
-                        {digestAlgorithm, data, dataLength, dataIsHash}, pin, signature);
-    closeLookupStore(context, found);
+    withCertificate(context, encoding, encodingLength, kCertificateFoundForSigning,
+                    StoreClosing::Logged, [&](CertificateKey& found) {
+                        signWithBinding(context, found, keyAlgorithm,
+                                        {digestAlgorithm, data, dataLength, dataIsHash}, pin,
+                                        signature);
+                    });
     if (!context.outcome.succeeded()) {
         signature.clear();
         return false;
