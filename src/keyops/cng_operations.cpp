@@ -2,24 +2,19 @@
 
 #include <algorithm>
 #include <cstdint>
-#include <cstring>
 #include <new>
 
 #include "diagnostics/log.h"
-#include "keyops/certificate_lookup.h"
-#include "keyops/signature_check.h"
 #include "keyops/signing_provider.h"
 
 namespace keyops {
 
 using common::SecureBytes;
-using diagnostics::kStatusContextNotReleased;
 using diagnostics::kStatusDecryptionFailed;
 using diagnostics::kStatusNoCngKey;
 using diagnostics::kStatusNoKeyContainer;
 using diagnostics::kStatusSignatureFailed;
 using diagnostics::kStatusSuccess;
-using diagnostics::trimLogFile;
 using diagnostics::writeLog;
 using diagnostics::writeLogFormatted;
 
