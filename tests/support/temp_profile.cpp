@@ -13,13 +13,15 @@
 namespace {
 
 const char kProfileVariable[] = "userprofile";
+const char kMachineRootsVariable[] = "QDIE_SYSTEM_ROOTS";
 
-// Every spelling of `userprofile`, HOME and XDG_DATA_HOME now set in the environment.
+// Every spelling of `userprofile`, HOME, XDG_DATA_HOME and the machine roots' bundle now set in
+// the environment.
 std::vector<std::string> profileVariablesSet() {
     std::vector<std::string> names;
     for (const std::string& name : environmentNames()) {
         if (strcasecmp(name.c_str(), kProfileVariable) == 0 || name == "HOME" ||
-            name == "XDG_DATA_HOME")
+            name == "XDG_DATA_HOME" || name == kMachineRootsVariable)
             names.push_back(name);
     }
     return names;
@@ -79,7 +81,13 @@ bool fileExists(const std::string& path) { return std::filesystem::exists(path);
 
 TempProfile::TempProfile(LogFolder logFolder) {
     setEnvironment(kProfileVariable, folder_.path());
+    // The machine's roots of this profile alone: none, until a test writes the bundle.
+    setEnvironment(kMachineRootsVariable, machineRootsPath());
     if (logFolder == LogFolder::Present) std::filesystem::create_directory(logFolderOf(folder_.path()));
+}
+
+std::string TempProfile::machineRootsPath() const {
+    return folder() + kPathSeparator + "system-roots.pem";
 }
 
 std::string TempProfile::keystorePath() const {

@@ -56,6 +56,8 @@ public:
     std::string logPath() const { return logPathOf(folder()); }
     std::string readLog() const { return readWholeFile(logPath()); }
     std::string keystorePath() const;
+    // The bundle of the machine's roots the software CryptoAPI reads here.
+    std::string machineRootsPath() const;
 
 private:
     ScopedProfileEnvironment environment_;

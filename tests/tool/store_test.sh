@@ -19,6 +19,17 @@ $two  CN=Second  no key"
 run_ok "stores" stores
 expect_equal "stores" "$(cat "$WORK/out")" "Root"
 
+# The machine's roots Root shows beneath the user's: a bundle's count, or why there are none.
+export QDIE_SYSTEM_ROOTS=$WORK/system-roots.pem
+run_ok "machine roots, no bundle" machine-roots
+expect_equal "no bundle" "$(cat "$WORK/out")" \
+  "no roots of the machine: $QDIE_SYSTEM_ROOTS: No such file or directory"
+openssl x509 -inform DER -in two.der >"$QDIE_SYSTEM_ROOTS"
+echo "not a certificate" >>"$QDIE_SYSTEM_ROOTS"
+run_ok "machine roots" machine-roots
+expect_equal "a bundle of one" "$(cat "$WORK/out")" "1 root of the machine, from $QDIE_SYSTEM_ROOTS"
+unset QDIE_SYSTEM_ROOTS
+
 # Export gives the same bytes back, under either case of thumbprint and with openssl's colons.
 run_ok "export" export --store ROOT --thumbprint "$one" --out back.der
 cmp -s one.der back.der || fail "exported certificate differs from the one added"

@@ -20,7 +20,18 @@ const char kListUsage[] =
     "\n"
     "Lists the certificates of a store (default: My), one a line:\n"
     "  <SHA-1 thumbprint>  <subject>  <key binding, or \"no key\">\n"
-    "where the key binding reads: container=NAME provider=\"NAME\" type=N spec=exchange|signature\n";
+    "where the key binding reads: container=NAME provider=\"NAME\" type=N spec=exchange|signature\n"
+    "Root lists the user's own roots; `qdie-keystore machine-roots` says where the machine's,\n"
+    "which CryptoAPI shows beneath them, come from.\n";
+
+const char kMachineRootsUsage[] =
+    "Usage: qdie-keystore machine-roots\n"
+    "\n"
+    "Says how many roots of the machine the store Root shows, read-only, beneath the user's own,\n"
+    "and from which PEM bundle (QDIE_SYSTEM_ROOTS, by default /etc/ssl/certs/ca-certificates.crt):\n"
+    "  N roots of the machine, from BUNDLE   (\"1 root\" for one)\n"
+    "or why it shows none (the store then shows the user's roots alone):\n"
+    "  no roots of the machine: BUNDLE: REASON\n";
 
 const char kExportUsage[] =
     "Usage: qdie-keystore export --store NAME --thumbprint HEX --out FILE.der\n"
@@ -51,6 +62,15 @@ void runList(const Arguments& arguments, ChangeRecord&) {
     for (const admin::CertificateEntry& entry :
          admin::storeContents(arguments.value(kStoreOption, kDefaultStore)))
         std::cout << describeCertificate(entry) << "\n";
+}
+
+void runMachineRoots(const Arguments&, ChangeRecord&) {
+    const admin::MachineRootsSummary roots = admin::machineRootsSummary();
+    if (roots.problem.empty())
+        std::cout << roots.count << (roots.count == 1 ? " root" : " roots")
+                  << " of the machine, from " << roots.bundle << "\n";
+    else
+        std::cout << "no roots of the machine: " << roots.bundle << ": " << roots.problem << "\n";
 }
 
 void runExport(const Arguments& arguments, ChangeRecord&) {
@@ -97,6 +117,8 @@ const std::vector<Command>& storeCommands() {
         {"delete", "remove a certificate from a store", kDeleteUsage,
          {{kStoreOption, kThumbprintOption}, {}, 0, "", {}}, runDelete},
         {"stores", "list the system stores", kStoresUsage, {{}, {}, 0, "", {}}, runStores},
+        {"machine-roots", "say where the roots Root shows beneath the user's come from",
+         kMachineRootsUsage, {{}, {}, 0, "", {}}, runMachineRoots},
     };
     return kCommands;
 }

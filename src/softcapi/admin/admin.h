@@ -117,6 +117,15 @@ struct CertificateEntry {
 
 std::vector<CertificateEntry> storeContents(const std::string& store);
 std::vector<std::string> storeNames();
+
+// The machine's roots, which "Root" shows read-only beneath the user's own: the bundle they come
+// from, how many it holds, and why it gives none when it does not.
+struct MachineRootsSummary {
+    std::string bundle;
+    size_t count = 0;
+    std::string problem;
+};
+MachineRootsSummary machineRootsSummary();
 std::vector<BYTE> exportCertificate(const std::string& store, const std::string& thumbprint);
 void addCertificate(const std::string& store, const std::vector<BYTE>& encoded);
 // Many at once, in one transaction.

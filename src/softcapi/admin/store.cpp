@@ -3,6 +3,7 @@
 
 #include "softcapi/admin/support.h"
 #include "softcapi/crypto/openssl_util.h"
+#include "softcapi/keystore/machine_roots.h"
 
 namespace softcapi::admin {
 namespace {
@@ -27,6 +28,11 @@ std::vector<CertificateEntry> storeContents(const std::string& store) {
         }
     });
     return entries;
+}
+
+MachineRootsSummary machineRootsSummary() {
+    std::shared_ptr<const MachineRoots> roots = machineRoots();
+    return {roots->bundle, roots->entries.size(), roots->problem};
 }
 
 std::vector<std::string> storeNames() {

@@ -1,6 +1,8 @@
 // Certificate stores: open, enumerate, duplicate, free, close, add and delete.
 #include <openssl/x509.h>
 
+#include <strings.h>
+
 #include <memory>
 #include <mutex>
 #include <unordered_set>
@@ -8,6 +10,7 @@
 #include "softcapi/crypto/openssl_util.h"
 #include "softcapi/keystore/keystore_cache.h"
 #include "softcapi/keystore/keystore_file.h"
+#include "softcapi/keystore/machine_roots.h"
 #include "softcapi/shim/entry_guard.h"
 #include "softcapi/shim/last_error.h"
 #include "softcapi/shim/text_encoding.h"
@@ -23,12 +26,21 @@ const DWORD kLocationMask = 0x00FF0000;
 std::mutex gStoresMutex;
 std::unordered_set<const void*> gStores;
 
+// The current user's "Root" shows the machine's roots too, beneath the user's own, read-only.
+SnapshotReference withMachineRoots(const std::string& name, SnapshotReference own, bool readOnly) {
+    if (strcasecmp(name.c_str(), "Root") != 0) return own;
+    std::shared_ptr<const MachineRoots> roots = machineRoots();
+    if (roots->entries.empty()) return own;
+    return holdReference(layeredSnapshot(*own, roots->entries, roots, readOnly).release());
+}
+
 HCERTSTORE openStore(const std::string& name, bool readOnly) {
     DWORD error = ERROR_SUCCESS;
     StoreSnapshot* snapshot = openStoreSnapshot(name, readOnly, error);
     if (snapshot == nullptr) return failWithNull<void>(error);
     // An open store: a reference to the snapshot taken when it was opened.
-    SnapshotReference reference = holdReference(snapshot);
+    SnapshotReference reference = withMachineRoots(name, holdReference(snapshot), readOnly);
+    snapshot = reference.get();
     auto store = std::make_unique<StoreHandle>(StoreHandle{kStoreMagic, snapshot});
     {
         std::lock_guard<std::mutex> lock(gStoresMutex);
@@ -179,7 +191,8 @@ BOOL WINAPI CertDeleteCertificateFromStore(PCCERT_CONTEXT pCertContext) {
         // The context is freed whether or not the deletion succeeded, however it fails.
         SnapshotReference context = holdReference(snapshot);
         DWORD error = ERROR_SUCCESS;
-        if (snapshot->readOnly) {
+        // A machine's root (no row of the user's store) is not the user's to delete.
+        if (snapshot->readOnly || snapshot->ids[place.index] == 0) {
             error = E_ACCESSDENIED;
         } else {
             try {

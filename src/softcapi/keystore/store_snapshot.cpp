@@ -1,6 +1,7 @@
 #include "softcapi/keystore/store_snapshot.h"
 
 #include <algorithm>
+#include <set>
 
 namespace softcapi {
 
@@ -67,6 +68,25 @@ std::unique_ptr<StoreSnapshot> copySnapshot(const StoreSnapshot& snapshot, bool 
         copy->ids.push_back(snapshot.ids[i]);
     }
     return copy;
+}
+
+std::unique_ptr<StoreSnapshot> layeredSnapshot(const StoreSnapshot& own,
+                                               const std::vector<SharedEntry>& layer,
+                                               std::shared_ptr<const void> keepAlive,
+                                               bool readOnly) {
+    std::unique_ptr<StoreSnapshot> layered = copySnapshot(own, readOnly);
+    layered->beneath = std::move(keepAlive);
+    std::set<std::vector<BYTE>> held;
+    for (const SharedEntry& entry : layered->entries) held.insert(entry->record.thumbprint);
+    // Contexts are handed out by address: the vector takes them all before any is.
+    layered->contexts.reserve(layered->contexts.size() + layer.size());
+    for (const SharedEntry& entry : layer) {
+        if (held.count(entry->record.thumbprint) != 0) continue;
+        layered->contexts.push_back(contextOf(*entry, *layered));
+        layered->ids.push_back(0);
+        layered->entries.push_back(entry);
+    }
+    return layered;
 }
 
 void appendEntry(StoreSnapshot& snapshot, SharedEntry entry) {

@@ -49,6 +49,8 @@ struct StoreSnapshot {
     std::vector<int64_t> ids;          // the same order, removed ones included
     // Where the entries' object identifiers are spelled.
     std::shared_ptr<ObjectIdTexts> objectIds;
+    // What the entries of a layer beneath the store's own point into (the machine's roots).
+    std::shared_ptr<const void> beneath;
     // Held by the cache, by every open store handle and by every context handed out.
     std::atomic<long> references{1};
 };
@@ -58,6 +60,14 @@ std::unique_ptr<StoreSnapshot> newSnapshot(bool readOnly, int64_t storeId,
                                            std::shared_ptr<ObjectIdTexts> ids);
 // The same certificates, without the removed places, opened read-only or not.
 std::unique_ptr<StoreSnapshot> copySnapshot(const StoreSnapshot& snapshot, bool readOnly);
+
+// The store's own certificates and, beneath them, read-only ones of another layer (id 0, which no
+// row has; those the store holds itself left out), for an open store of its own, outside the
+// cache; `keepAlive` holds what the layer's entries point into.
+std::unique_ptr<StoreSnapshot> layeredSnapshot(const StoreSnapshot& own,
+                                               const std::vector<SharedEntry>& layer,
+                                               std::shared_ptr<const void> keepAlive,
+                                               bool readOnly);
 
 // Changes to a snapshot only the cache holds. An entry's id must follow every id it holds.
 void appendEntry(StoreSnapshot& snapshot, SharedEntry entry);

@@ -62,8 +62,10 @@ final class StoreContents {
             throws NativeFailure {
         StoreListing listing = ProviderNatives.listStore(storeName);
         List<StoreEntry> parsed = new ArrayList<>();
+        // One factory for the store: finding it costs more than reading a certificate.
+        CertificateFactory factory = x509Factory();
         for (int i = 0; i < listing.encodings.length; ++i) {
-            X509Certificate certificate = certificateOrNull(listing.encodings[i]);
+            X509Certificate certificate = certificateOrNull(factory, listing.encodings[i]);
             if (certificate != null)
                 parsed.add(new StoreEntry(certificate, listing.encodings[i],
                         keysMakeKeyEntries && listing.hasKey[i], listing.cngKey[i], null));
@@ -85,10 +87,17 @@ final class StoreContents {
         return new StoreContents(storeName, changed);
     }
 
-    private static X509Certificate certificateOrNull(byte[] encoding) {
+    private static CertificateFactory x509Factory() {
         try {
-            return (X509Certificate) CertificateFactory.getInstance("X.509")
-                    .generateCertificate(new ByteArrayInputStream(encoding));
+            return CertificateFactory.getInstance("X.509");
+        } catch (CertificateException e) {
+            throw new ProviderException("the JDK reads no X.509 certificates", e);
+        }
+    }
+
+    private static X509Certificate certificateOrNull(CertificateFactory factory, byte[] encoding) {
+        try {
+            return (X509Certificate) factory.generateCertificate(new ByteArrayInputStream(encoding));
         } catch (CertificateException e) {
             return null;
         }

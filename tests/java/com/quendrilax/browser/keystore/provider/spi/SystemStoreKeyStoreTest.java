@@ -164,6 +164,23 @@ class SystemStoreKeyStoreTest {
         roots.store(null, null);
     }
 
+    // The machine's roots show beneath the user's own, read-only: the user cannot delete them.
+    @Test
+    void machineRootsShowBeneathTheUsersAndAreNotTheirsToDelete() throws Exception {
+        X509Certificate machine = openssl("/CN=Machine Root", TestProfile.scratchFile("m", ".key"),
+                null, null, true);
+        Files.writeString(Path.of(System.getenv("QDIE_SYSTEM_ROOTS")),
+                Files.readString(TestProfile.pemFile(machine)));
+        KeyStore roots = loaded("QDIE-ROOT");
+        String alias = roots.getCertificateAlias(machine);
+        assertNotNull(alias);
+        assertTrue(roots.isCertificateEntry(alias));
+        assertThrows(java.security.KeyStoreException.class, () -> roots.deleteEntry(alias));
+        assertNotNull(loaded("QDIE-ROOT").getCertificateAlias(machine));
+        Files.delete(Path.of(System.getenv("QDIE_SYSTEM_ROOTS")));
+        assertNull(loaded("QDIE-ROOT").getCertificateAlias(machine));
+    }
+
     // Two certificates that give themselves one alias: it names neither, each keeps its
     // thumbprint, and nothing is picked or renamed behind the caller's back.
     @Test
