@@ -66,5 +66,11 @@ java -Djava.library.path="$build/src:$build/bench" \
   com.quendrilax.bench.ScaleBenchmark "$work" "$work/rsa2048.p12" "$work/cert3072.der" \
   "$work/change.der" "$build/tools/qdie-keystore/qdie-keystore"
 
+echo "== loading the roots: QDIE-ROOT with the system's beneath the user's, against the JDK's cacerts"
+(source scripts/throwaway_profile.sh && make_throwaway_profile && unset QDIE_SYSTEM_ROOTS &&
+  java -Djava.library.path="$build/src" \
+    -cp "$build/bench/qdie-keystore-benchmark.jar:$build/java/QDIEKeystore.jar" \
+    com.quendrilax.bench.RootStoreBenchmark)
+
 echo "== the provider's held keys against OpenSSL alone, the JDK's providers and SunPKCS11 over SoftHSM2 (same key everywhere, Signature and Cipher reused)"
 bash bench/held_key_benchmark.sh "$build"
