@@ -32,6 +32,10 @@ import java.util.function.Consumer;
  * {@code QDIE} for any other system store, named by {@link #systemStore(String)} at load or by
  * {@link #configure(String)}.
  *
+ * <p>Trust manager factory {@code QDIE}: trust as the stores "Root", "CA" and "Disallowed" give
+ * it, through the JDK's PKIX validation; {@code TrustManagerFactory.getInstance("QDIE")}, or the
+ * security property {@code ssl.TrustManagerFactory.algorithm=QDIE} for the default SSL context.
+ *
  * <p>A failure throws the exception its API names, with a message that says in words what
  * failed, with the library's status code, the step that failed and its Windows error: each comes
  * with the failed call itself, whatever other threads do meanwhile.

@@ -14,7 +14,7 @@ public final class ProviderServices {
     private ProviderServices() {}
 
     /**
-     * The key stores, signatures and cipher of {@code provider}.
+     * The key stores, signatures, cipher and trust manager factory of {@code provider}.
      *
      * @param configuredStore the system store the type "QDIE" opens, or null for none
      * @throws IllegalArgumentException for a store name the library cannot open
@@ -54,6 +54,9 @@ public final class ProviderServices {
                 List.of("1.2.840.113549.1.1.7", "OID.1.2.840.113549.1.1.7"),
                 keyClasses(KeyFamily.RSA), KeyFamily.RSA,
                 () -> new HandleCipher(HandleCipher.OAEP)));
+        services.add(new QDIEService(provider, "TrustManagerFactory",
+                StoreTrustManagerFactory.ALGORITHM, StoreTrustManagerFactory.class, List.of(),
+                Map.of(), null, StoreTrustManagerFactory::new));
         return services;
     }
 
