@@ -12,7 +12,10 @@ import java.util.function.Supplier;
 final class QDIEService extends Provider.Service {
 
     private final Supplier<Object> factory;
-    /** The keys a signature or cipher takes; null for a key store. */
+    /**
+     * The keys a signature or cipher takes; null for a service that takes none (a key store, the
+     * trust manager factory).
+     */
     private final KeyFamily keys;
     /** Public keys it verifies with too, for a name no provider of the JDK has; or null. */
     private final Class<?> publicKeys;
