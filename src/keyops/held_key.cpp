@@ -77,27 +77,27 @@ bool HeldKey::openWithCertificate(CallContext& context, const char* use, const c
 
 bool HeldKey::openSigning(CallContext& context) {
     SigningContext opened;
-    if (!openWithCertificate(context, kForSigning, kCertificateFoundForSigning, [&](CertificateKey& found) {
-            if (!acquireForSigning(context, found.binding, keyAlgorithm_.c_str(), pin(),
-                                   opened.provider))
+    auto open = [&](CertificateKey& found) {
+        const char* algorithm = keyAlgorithm_.c_str();
+        if (!acquireForSigning(context, found.binding, algorithm, pin(), opened.provider))
+            return false;
+        // The key that signs is the key-exchange key when there is one, as in CryptSignHash.
+        const CryptoPlatform& platform = context.platform;
+        const HCRYPTPROV provider = opened.provider.get();
+        ScopedKey key;
+        opened.keySpec = AT_KEYEXCHANGE;
+        if (!platform.CryptGetUserKey(provider, AT_KEYEXCHANGE, key.put())) {
+            opened.keySpec = AT_SIGNATURE;
+            const Step step = {kGetUserKey, nullptr, kUserKeyError, kStatusSignatureSizeUnknown};
+            if (!runStep(context, step, [&] {
+                    return platform.CryptGetUserKey(provider, AT_SIGNATURE, key.put()) != FALSE;
+                }))
                 return false;
-            // The key that signs is the key-exchange key when there is one, as in CryptSignHash.
-            const CryptoPlatform& platform = context.platform;
-            ScopedKey key;
-            opened.keySpec = AT_KEYEXCHANGE;
-            if (!platform.CryptGetUserKey(opened.provider.get(), AT_KEYEXCHANGE, key.put())) {
-                opened.keySpec = AT_SIGNATURE;
-                if (!runStep(context, {kGetUserKey, nullptr, kUserKeyError, kStatusSignatureSizeUnknown},
-                             [&] {
-                                 return platform.CryptGetUserKey(opened.provider.get(), AT_SIGNATURE,
-                                                                 key.put()) != FALSE;
-                             }))
-                    return false;
-            }
-            return cspKeyIsCertificates(context, opened.provider.get(), key.get(),
-                                        found.certificate.get(), kStatusNoKeyContainer);
-        }))
-        return false;
+        }
+        return cspKeyIsCertificates(context, provider, key.get(), found.certificate.get(),
+                                    kStatusNoKeyContainer);
+    };
+    if (!openWithCertificate(context, kForSigning, kCertificateFoundForSigning, open)) return false;
     signing_ = std::move(opened);
     return true;
 }
@@ -120,12 +120,12 @@ bool HeldKey::openExchange(CallContext& context) {
 
 bool HeldKey::openCng(CallContext& context) {
     CngKey opened;
-    if (!openWithCertificate(context, kForCng, kCertificateFoundForSigning, [&](CertificateKey& found) {
-            return acquireCngKey(context, found.certificate.get(), pin(), opened.hold) &&
-                   cngKeyIsCertificates(context, opened.hold.key, found.certificate.get(),
-                                        kStatusNoKeyContainer, opened.group);
-        }))
-        return false;
+    auto open = [&](CertificateKey& found) {
+        return acquireCngKey(context, found.certificate.get(), pin(), opened.hold) &&
+               cngKeyIsCertificates(context, opened.hold.key, found.certificate.get(),
+                                    kStatusNoKeyContainer, opened.group);
+    };
+    if (!openWithCertificate(context, kForCng, kCertificateFoundForSigning, open)) return false;
     cng_ = std::move(opened);
     return true;
 }

@@ -107,8 +107,8 @@ bool cngKeyNumbers(const std::vector<BYTE>& blob, std::vector<BYTE>& numbers, Cn
         group = CngGroup::Rsa;
         return true;
     }
-    if (std::find(std::begin(kCngEcMagics), std::end(kCngEcMagics), magic) == std::end(kCngEcMagics))
-        return false;
+    const DWORD* const ecEnd = std::end(kCngEcMagics);
+    if (std::find(std::begin(kCngEcMagics), ecEnd, magic) == ecEnd) return false;
     size_t coordinate = readWord(blob, sizeof(DWORD));
     const size_t pointAt = sizeof(BCRYPT_ECCKEY_BLOB);
     if (coordinate > kMaxBits / 8 || blob.size() < pointAt + 2 * coordinate) return false;
@@ -177,8 +177,8 @@ bool cngKeyIsCertificates(CallContext& context, NCRYPT_KEY_HANDLE key, PCCERT_CO
     error = exportBlob(
         [&](BYTE* blob, DWORD size, DWORD* written) {
             ULONG result = 0;
-            NTSTATUS answer = platform.BCryptExportKey(certificateKey.get(), nullptr,
-                                                       BCRYPT_PUBLIC_KEY_BLOB, blob, size, &result, 0);
+            NTSTATUS answer = platform.BCryptExportKey(
+                certificateKey.get(), nullptr, BCRYPT_PUBLIC_KEY_BLOB, blob, size, &result, 0);
             *written = result;
             return static_cast<DWORD>(answer);
         },

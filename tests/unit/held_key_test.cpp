@@ -275,7 +275,8 @@ TEST_F(HeldKeys, AKeyOtherThanTheCertificatesIsRefusedAtItsOpening) {
         EXPECT_EQ(platform.calls(PlatformOp::NCryptSignHash), 0);
         EXPECT_EQ(platform.calls(PlatformOp::CryptSignHashA), 0);
         if (!cng) {
-            EXPECT_FALSE(decryptCsp(*key, fixture_->encryptFor(holder.certificate, kSecret, false)));
+            const Bytes cipherText = fixture_->encryptFor(holder.certificate, kSecret, false);
+            EXPECT_FALSE(decryptCsp(*key, cipherText));
             EXPECT_EQ(outcome_.windowsError(), static_cast<DWORD>(NTE_BAD_PUBLIC_KEY));
             EXPECT_EQ(platform.calls(PlatformOp::CryptDecrypt), 0);
         }

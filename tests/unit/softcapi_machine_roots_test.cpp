@@ -46,7 +46,8 @@ std::vector<Bytes> listRoot() {
     EXPECT_NE(store, nullptr);
     for (PCCERT_CONTEXT context = nullptr;
          (context = CertEnumCertificatesInStore(store, context)) != nullptr;)
-        listed.emplace_back(context->pbCertEncoded, context->pbCertEncoded + context->cbCertEncoded);
+        listed.emplace_back(context->pbCertEncoded,
+                            context->pbCertEncoded + context->cbCertEncoded);
     CertCloseStore(store, 0);
     return listed;
 }
@@ -80,8 +81,12 @@ TEST_F(MachineRoots, TheMachinesRootIsNotTheUsersToDelete) {
     writeBundle(profile_, pemOf(machine_));
     HCERTSTORE store = CertOpenSystemStoreA(0, "ROOT");
     PCCERT_CONTEXT context = nullptr;
+    auto encodingOf = [](PCCERT_CONTEXT certificate) {
+        return Bytes(certificate->pbCertEncoded,
+                     certificate->pbCertEncoded + certificate->cbCertEncoded);
+    };
     while ((context = CertEnumCertificatesInStore(store, context)) != nullptr &&
-           Bytes(context->pbCertEncoded, context->pbCertEncoded + context->cbCertEncoded) != machine_) {
+           encodingOf(context) != machine_) {
     }
     ASSERT_NE(context, nullptr);
     SetLastError(0);
