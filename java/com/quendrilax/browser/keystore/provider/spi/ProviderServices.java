@@ -69,9 +69,11 @@ public final class ProviderServices {
         return all;
     }
 
+    /** A fixed store goes by its location's name too, as certutil and PowerShell name it. */
     private static Provider.Service keyStore(Provider provider, String type, String fixedStore,
             String configuredStore) {
-        return new QDIEService(provider, "KeyStore", type, SystemStoreKeyStore.class, List.of(),
+        List<String> aliases = fixedStore == null ? List.of() : List.of(type + "-CURRENTUSER");
+        return new QDIEService(provider, "KeyStore", type, SystemStoreKeyStore.class, aliases,
                 Map.of(), null, () -> new SystemStoreKeyStore(fixedStore, configuredStore));
     }
 

@@ -234,6 +234,14 @@ class SystemStoreKeyStoreTest {
         byConfiguration.load(null, null);
         assertEquals(named.getCertificateAlias(peer.certificate()),
                 byConfiguration.getCertificateAlias(peer.certificate()));
+        // The current user's, by the location's name as certutil and PowerShell give it.
+        KeyStore located = KeyStore.getInstance("QDIE");
+        located.load(QDBrowserProvider.systemStore("CurrentUser\\TrustedPeople"));
+        assertTrue(located.isCertificateEntry(located.getCertificateAlias(peer.certificate())));
+        assertTrue(loaded("QDIE-MY-CURRENTUSER").isKeyEntry(
+                loaded("QDIE-MY").getCertificateAlias(alice.certificate())));
+        assertEquals(loaded("QDIE-ROOT").size(), loaded("QDIE-ROOT-CURRENTUSER").size());
+        assertEquals(loaded("QDIE-CA").size(), loaded("QDIE-CA-CURRENTUSER").size());
 
         IllegalArgumentException localMachine = assertThrows(IllegalArgumentException.class,
                 () -> new QDBrowserProvider().configure("LocalMachine\\Root"));
