@@ -25,6 +25,11 @@ BOOL WINAPI CertGetCertificateContextProperty(PCCERT_CONTEXT pCertContext, DWORD
 BOOL WINAPI CertAddEncodedCertificateToSystemStoreA(LPCSTR szCertStoreName,
                                                     const BYTE* pbCertEncoded,
                                                     DWORD cbCertEncoded);
+// CERT_STORE_ADD_NEW, _USE_EXISTING and _REPLACE_EXISTING, into the store and location of the
+// handle; the context, when asked for, is the stored certificate's, for the caller to free.
+BOOL WINAPI CertAddEncodedCertificateToStore(HCERTSTORE hCertStore, DWORD dwCertEncodingType,
+                                             const BYTE* pbCertEncoded, DWORD cbCertEncoded,
+                                             DWORD dwAddDisposition, PCCERT_CONTEXT* ppCertContext);
 BOOL WINAPI CertDeleteCertificateFromStore(PCCERT_CONTEXT pCertContext);
 PCCERT_CONTEXT WINAPI CertDuplicateCertificateContext(PCCERT_CONTEXT pCertContext);
 BOOL WINAPI CertFreeCertificateContext(PCCERT_CONTEXT pCertContext);

@@ -14,14 +14,16 @@ namespace {
 
 const char kProfileVariable[] = "userprofile";
 const char kMachineRootsVariable[] = "QDIE_SYSTEM_ROOTS";
+const char kMachineStoreVariable[] = "QDIE_MACHINE_STORE";
 
-// Every spelling of `userprofile`, HOME, XDG_DATA_HOME and the machine roots' bundle now set in
-// the environment.
+// Every spelling of `userprofile`, HOME, XDG_DATA_HOME, the machine roots' bundle and the
+// machine's store now set in the environment.
 std::vector<std::string> profileVariablesSet() {
     std::vector<std::string> names;
     for (const std::string& name : environmentNames()) {
         if (strcasecmp(name.c_str(), kProfileVariable) == 0 || name == "HOME" ||
-            name == "XDG_DATA_HOME" || name == kMachineRootsVariable)
+            name == "XDG_DATA_HOME" || name == kMachineRootsVariable ||
+            name == kMachineStoreVariable)
             names.push_back(name);
     }
     return names;
@@ -83,11 +85,17 @@ TempProfile::TempProfile(LogFolder logFolder) {
     setEnvironment(kProfileVariable, folder_.path());
     // The machine's roots of this profile alone: none, until a test writes the bundle.
     setEnvironment(kMachineRootsVariable, machineRootsPath());
+    // And its machine store: never the host's, absent until a test makes it.
+    setEnvironment(kMachineStoreVariable, machineStorePath());
     if (logFolder == LogFolder::Present) std::filesystem::create_directory(logFolderOf(folder_.path()));
 }
 
 std::string TempProfile::machineRootsPath() const {
     return folder() + kPathSeparator + "system-roots.pem";
+}
+
+std::string TempProfile::machineStorePath() const {
+    return folder() + kPathSeparator + "machine";
 }
 
 std::string TempProfile::keystorePath() const {

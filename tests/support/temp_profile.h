@@ -1,14 +1,15 @@
 // Scratch profile folders for tests. The log and the software key store find the profile through
-// the `userprofile` variable (any spelling) or HOME, and the key store through XDG_DATA_HOME
-// first, so these set those aside and restore them.
+// the `userprofile` variable (any spelling) or HOME, the key store through XDG_DATA_HOME first,
+// and the machine's store and roots through QDIE_MACHINE_STORE and QDIE_SYSTEM_ROOTS, so these
+// set those aside and restore them.
 #pragma once
 
 #include <string>
 #include <utility>
 #include <vector>
 
-// Removes every spelling of `userprofile`, HOME and XDG_DATA_HOME from the environment for its
-// lifetime.
+// Removes every spelling of `userprofile`, HOME, XDG_DATA_HOME, QDIE_SYSTEM_ROOTS and
+// QDIE_MACHINE_STORE from the environment for its lifetime.
 class ScopedProfileEnvironment {
 public:
     ScopedProfileEnvironment();
@@ -58,6 +59,8 @@ public:
     std::string keystorePath() const;
     // The bundle of the machine's roots the software CryptoAPI reads here.
     std::string machineRootsPath() const;
+    // The folder of the machine's key store here (QDIE_MACHINE_STORE).
+    std::string machineStorePath() const;
 
 private:
     ScopedProfileEnvironment environment_;

@@ -11,6 +11,9 @@ unset XDG_DATA_HOME
 while IFS= read -r name; do unset "$name"; done < <(env | grep -io '^userprofile=' | tr -d '=')
 mkdir -p "$HOME"
 DB=$HOME/.local/share/qdie-keystore/keystore.db
+# The machine's store of this test alone, never the host's.
+export QDIE_MACHINE_STORE=$WORK/machine
+MACHINE_DB=$QDIE_MACHINE_STORE/keystore.db
 cd "$WORK" || exit 1
 failures=0
 

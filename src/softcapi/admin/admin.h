@@ -1,7 +1,8 @@
 // Administration of the software key store, as certutil is on Windows: identities (a key in a
 // container and a certificate bound to it), PKCS#12 import, and the certificates of system
-// stores. Every call is one transaction: it changes everything it says or nothing, and throws
-// AdminError with a one-line reason when it cannot.
+// stores, of the current user's location or of the machine's (whose private keys are sealed under
+// the machine's secret). Every call is one transaction: it changes everything it says or nothing,
+// and throws AdminError with a one-line reason when it cannot.
 #pragma once
 
 #include <cstdint>
@@ -12,6 +13,7 @@
 #include <vector>
 
 #include "softcapi/keystore/key_binding.h"
+#include "softcapi/keystore/location.h"
 
 namespace softcapi::admin {
 
@@ -40,6 +42,7 @@ struct KeyPlacement {
     DWORD providerType = 0;
     std::string pin;
     std::string store = "My";
+    Location location = Location::CurrentUser;
 };
 
 struct IdentityOptions {
@@ -91,7 +94,7 @@ struct ContainerEntry {
 };
 
 // Every key container, in the order they were made, with the certificates bound to each.
-std::vector<ContainerEntry> containers();
+std::vector<ContainerEntry> containers(Location location = Location::CurrentUser);
 
 enum class WhenBound { Refuse, Delete };
 
@@ -106,7 +109,8 @@ public:
 // ContainerInUse saying which; Delete deletes it all the same, and the certificates keep their
 // binding, as on Windows.
 void deleteContainer(const std::string& container, const std::string& provider = "",
-                     WhenBound whenBound = WhenBound::Delete);
+                     WhenBound whenBound = WhenBound::Delete,
+                     Location location = Location::CurrentUser);
 
 struct CertificateEntry {
     std::vector<BYTE> encoded;
@@ -115,8 +119,9 @@ struct CertificateEntry {
     std::optional<KeyBinding> binding;
 };
 
-std::vector<CertificateEntry> storeContents(const std::string& store);
-std::vector<std::string> storeNames();
+std::vector<CertificateEntry> storeContents(const std::string& store,
+                                            Location location = Location::CurrentUser);
+std::vector<std::string> storeNames(Location location = Location::CurrentUser);
 
 // The machine's roots, which "Root" shows read-only beneath the user's own: the bundle they come
 // from, how many it holds, and why it gives none when it does not.
@@ -126,17 +131,21 @@ struct MachineRootsSummary {
     std::string problem;
 };
 MachineRootsSummary machineRootsSummary();
-std::vector<BYTE> exportCertificate(const std::string& store, const std::string& thumbprint);
-void addCertificate(const std::string& store, const std::vector<BYTE>& encoded);
+std::vector<BYTE> exportCertificate(const std::string& store, const std::string& thumbprint,
+                                    Location location = Location::CurrentUser);
+void addCertificate(const std::string& store, const std::vector<BYTE>& encoded,
+                    Location location = Location::CurrentUser);
 // Many at once, in one transaction.
-void addCertificates(const std::string& store, const std::vector<std::vector<BYTE>>& encodings);
+void addCertificates(const std::string& store, const std::vector<std::vector<BYTE>>& encodings,
+                     Location location = Location::CurrentUser);
 // The certificate's binding when the deletion leaves its key container without any certificate
 // bound to it; nothing otherwise.
 std::optional<KeyBinding> deleteCertificate(const std::string& store,
-                                                const std::string& thumbprint);
+                                                const std::string& thumbprint,
+                                                Location location = Location::CurrentUser);
 
-// Whether writing `path` would replace the key store file or one SQLite keeps beside it (its
-// journal, write-ahead log and shared memory).
+// Whether writing `path` would replace a key store file of either location or one SQLite keeps
+// beside it (its journal, write-ahead log and shared memory), or the machine's secret.
 bool isKeystoreFile(const std::string& path);
 
 }  // namespace softcapi::admin

@@ -90,7 +90,7 @@ bool leavesContainerUnbound(Connection& db, const KeyBinding& binding) {
     return false;
 }
 
-std::vector<ContainerEntry> containers() {
+std::vector<ContainerEntry> containers(Location location) {
     std::vector<ContainerEntry> entries;
     readKeystore([&](Connection& db) {
         std::multimap<std::string, Binding> bindings = bindingsByContainer(db);
@@ -109,19 +109,19 @@ std::vector<ContainerEntry> containers() {
             }
             entries.push_back(std::move(entry));
         }
-    });
+    }, location);
     return entries;
 }
 
 void deleteContainer(const std::string& container, const std::string& provider,
-                     WhenBound whenBound) {
+                     WhenBound whenBound, Location location) {
     KeyFamily family = familyOfProvider(provider);
     changeKeystore([&](Connection& db) {
         if (!containerExists(db, family, container))
             throw AdminError("key container '" + container + "' does not exist");
         if (whenBound == WhenBound::Refuse) refuseWhenBound(db, family, container);
         softcapi::deleteContainer(db, family, container);
-    });
+    }, location);
 }
 
 }  // namespace softcapi::admin

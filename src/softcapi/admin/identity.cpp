@@ -9,6 +9,8 @@
 #include "softcapi/advapi32/providers.h"
 #include "softcapi/crypto/openssl_util.h"
 #include "softcapi/keystore/key_container.h"
+#include "softcapi/keystore/machine_secret.h"
+#include "softcapi/keystore/sealed_key.h"
 
 namespace softcapi::admin {
 
@@ -280,9 +282,12 @@ Identity storeIdentity(EVP_PKEY* key, KeyFamily family, const std::vector<BYTE>&
     changeKeystore([&](Connection& db) {
         if (containerExists(db, container.family, container.name))
             throw AdminError("key container '" + container.name + "' exists already");
+        // The machine's private keys are kept sealed, for root alone to open.
+        if (placement.location == Location::LocalMachine)
+            sealContainerKeys(machineSecretForSealing(), container);
         insertContainer(db, container);
         putCertificate(db, placement.store, certificate, thumbprint, &binding);
-    });
+    }, placement.location);
     return identity;
 }
 

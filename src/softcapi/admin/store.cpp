@@ -14,7 +14,7 @@ AdminError notInStore(const std::string& store, const std::string& thumbprint) {
 
 }  // namespace
 
-std::vector<CertificateEntry> storeContents(const std::string& store) {
+std::vector<CertificateEntry> storeContents(const std::string& store, Location location) {
     checkStoreName(store);
     std::vector<CertificateEntry> entries;
     readKeystore([&](Connection& db) {
@@ -26,7 +26,7 @@ std::vector<CertificateEntry> storeContents(const std::string& store) {
             entry.encoded = std::move(record.encoded);
             entries.push_back(std::move(entry));
         }
-    });
+    }, location);
     return entries;
 }
 
@@ -35,26 +35,29 @@ MachineRootsSummary machineRootsSummary() {
     return {roots->bundle, roots->entries.size(), roots->problem};
 }
 
-std::vector<std::string> storeNames() {
+std::vector<std::string> storeNames(Location location) {
     std::vector<std::string> names;
-    readKeystore([&](Connection& db) { names = loadStoreNames(db); });
+    readKeystore([&](Connection& db) { names = loadStoreNames(db); }, location);
     return names;
 }
 
-std::vector<BYTE> exportCertificate(const std::string& store, const std::string& thumbprint) {
+std::vector<BYTE> exportCertificate(const std::string& store, const std::string& thumbprint,
+                                    Location location) {
     std::vector<BYTE> wanted = parseThumbprint(thumbprint);
     checkStoreName(store);
     std::optional<CertificateRecord> found;
-    readKeystore([&](Connection& db) { found = findCertificate(db, store, wanted); });
+    readKeystore([&](Connection& db) { found = findCertificate(db, store, wanted); }, location);
     if (!found) throw notInStore(store, thumbprint);
     return std::move(found->encoded);
 }
 
-void addCertificate(const std::string& store, const std::vector<BYTE>& encoded) {
-    addCertificates(store, {encoded});
+void addCertificate(const std::string& store, const std::vector<BYTE>& encoded,
+                    Location location) {
+    addCertificates(store, {encoded}, location);
 }
 
-void addCertificates(const std::string& store, const std::vector<std::vector<BYTE>>& encodings) {
+void addCertificates(const std::string& store, const std::vector<std::vector<BYTE>>& encodings,
+                     Location location) {
     checkStoreName(store);
     OpenSslErrorScope scope;
     for (const std::vector<BYTE>& encoded : encodings) {
@@ -66,13 +69,13 @@ void addCertificates(const std::string& store, const std::vector<std::vector<BYT
     changeKeystore([&](Connection& db) {
         for (const std::vector<BYTE>& encoded : encodings)
             putCertificate(db, store, encoded, sha1Of(encoded.data(), encoded.size()), nullptr);
-    });
+    }, location);
 }
 
 std::optional<KeyBinding> deleteCertificate(const std::string& store,
-                                                const std::string& thumbprint) {
+                                                const std::string& thumbprint, Location location) {
     // Looked up first, so that a certificate that is not there never opens the file for writing.
-    exportCertificate(store, thumbprint);
+    exportCertificate(store, thumbprint, location);
     std::vector<BYTE> wanted = parseThumbprint(thumbprint);
     std::optional<KeyBinding> abandoned;
     changeKeystore([&](Connection& db) {
@@ -81,7 +84,7 @@ std::optional<KeyBinding> deleteCertificate(const std::string& store,
             throw notInStore(store, thumbprint);
         if (found->binding && leavesContainerUnbound(db, *found->binding))
             abandoned = found->binding;
-    });
+    }, location);
     return abandoned;
 }
 

@@ -7,6 +7,7 @@
 #include <openssl/x509.h>
 
 #include "softcapi/crypto/openssl_util.h"
+#include "softcapi/keystore/machine_secret.h"
 #include "softcapi/shim/text_encoding.h"
 
 namespace softcapi::admin {
@@ -55,27 +56,45 @@ std::string subjectOf(const std::vector<BYTE>& encoded) {
     return std::string(text, static_cast<size_t>(size));
 }
 
+namespace {
+
+namespace fs = std::filesystem;
+
+// The folder of `path` as the file system resolves it: links and "..", not the spelling, decide.
+bool resolvedFolder(const fs::path& path, fs::path& folder) {
+    std::error_code error;
+    folder = fs::weakly_canonical(fs::absolute(path, error).parent_path(), error);
+    return !error;
+}
+
+}  // namespace
+
 bool isKeystoreFile(const std::string& path) {
-    namespace fs = std::filesystem;
-    const fs::path keystore = keystorePath();
     const fs::path wanted = path;
-    if (keystore.empty() || !wanted.has_filename()) return false;
-    // The folders as the file system resolves them: links and "..", not the spelling, decide.
-    std::error_code wantedError, keystoreError;
-    const fs::path folder =
-        fs::weakly_canonical(fs::absolute(wanted, wantedError).parent_path(), wantedError);
-    const fs::path keystoreFolder = fs::weakly_canonical(keystore.parent_path(), keystoreError);
-    if (wantedError || keystoreError || folder != keystoreFolder) return false;
-    for (const char* companion : {"", "-journal", "-wal", "-shm"}) {
-        if (wanted.filename() == keystore.filename().string() + companion) return true;
+    fs::path folder;
+    if (!wanted.has_filename() || !resolvedFolder(wanted, folder)) return false;
+    for (Location location : {Location::CurrentUser, Location::LocalMachine}) {
+        const fs::path keystore = keystorePath(location);
+        fs::path keystoreFolder;
+        if (keystore.empty() || !resolvedFolder(keystore, keystoreFolder) || folder != keystoreFolder)
+            continue;
+        for (const char* companion : {"", "-journal", "-wal", "-shm"}) {
+            if (wanted.filename() == keystore.filename().string() + companion) return true;
+        }
+        if (location == Location::LocalMachine &&
+            wanted.filename() == fs::path(machineSecretPath()).filename())
+            return true;
     }
     return false;
 }
 
-void reportDatabaseError(const DatabaseError& failure, const char* action) {
+void reportDatabaseError(const DatabaseError& failure, const char* action, Location location) {
+    const std::string file = "the key store file " + keystorePath(location);
     if (failure.code == ERROR_FILE_CORRUPT)
-        throw AdminError("the key store file " + keystorePath() + " is damaged or not a key store");
-    throw AdminError("the key store file " + keystorePath() + " cannot be " + action);
+        throw AdminError(file + " is damaged or not a key store");
+    if (failure.code == static_cast<DWORD>(E_ACCESSDENIED))
+        throw AdminError(file + " cannot be " + action + " by this user");
+    throw AdminError(file + " cannot be " + action);
 }
 
 }  // namespace softcapi::admin

@@ -19,12 +19,13 @@ std::string subjectOf(const std::vector<BYTE>& encoded);
 // Whether a container the binding reaches exists and no certificate of any store is bound to it
 // (see BoundCertificate): what is left once the binding's certificate is gone.
 bool leavesContainerUnbound(Connection& db, const KeyBinding& binding);
-// Runs `read` on the key store under a read transaction; nothing to read gives nothing.
+// Runs `read` on a location's key store under a read transaction; nothing to read gives nothing.
 template <typename Read>
-void readKeystore(Read read);
-// Runs `change` in one write transaction; nothing is kept when it throws.
+void readKeystore(Read read, Location location = Location::CurrentUser);
+// Runs `change` in one write transaction of a location's key store; nothing is kept when it
+// throws.
 template <typename Change>
-void changeKeystore(Change change);
+void changeKeystore(Change change, Location location = Location::CurrentUser);
 
 }  // namespace softcapi::admin
 
@@ -32,28 +33,29 @@ void changeKeystore(Change change);
 
 namespace softcapi::admin {
 
-[[noreturn]] void reportDatabaseError(const DatabaseError& failure, const char* action);
+[[noreturn]] void reportDatabaseError(const DatabaseError& failure, const char* action,
+                                      Location location);
 
 template <typename Read>
-void readKeystore(Read read) {
+void readKeystore(Read read, Location location) {
     try {
-        Connection db = openKeystoreForReading(keystorePath());
+        Connection db = openKeystoreForReading(keystorePath(location));
         if (!db.isOpen()) return;
         Transaction transaction(db, Transaction::Kind::Read);
         if (hasKeystoreSchema(db)) read(db);
     } catch (const DatabaseError& failure) {
-        reportDatabaseError(failure, "read");
+        reportDatabaseError(failure, "read", location);
     }
 }
 
 template <typename Change>
-void changeKeystore(Change change) {
+void changeKeystore(Change change, Location location) {
     try {
-        KeystoreWriter writer;
+        KeystoreWriter writer(location);
         change(writer.connection());
         writer.commit();
     } catch (const DatabaseError& failure) {
-        reportDatabaseError(failure, "written");
+        reportDatabaseError(failure, "written", location);
     }
 }
 

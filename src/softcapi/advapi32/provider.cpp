@@ -12,7 +12,7 @@ using namespace softcapi;
 
 namespace {
 
-const DWORD kAcceptedAcquireFlags = CRYPT_VERIFYCONTEXT | CRYPT_SILENT;
+const DWORD kAcceptedAcquireFlags = CRYPT_VERIFYCONTEXT | CRYPT_SILENT | CRYPT_MACHINE_KEYSET;
 
 // Windows names a container the caller does not name after the user.
 std::string defaultContainerName() {
@@ -82,13 +82,14 @@ BOOL WINAPI CryptAcquireContextA(HCRYPTPROV* phProv, LPCSTR szContainer, LPCSTR 
         }
         auto provider = std::make_shared<SoftProvider>();
         provider->info = info;
+        if ((dwFlags & CRYPT_MACHINE_KEYSET) != 0) provider->location = Location::LocalMachine;
         if ((dwFlags & CRYPT_VERIFYCONTEXT) == CRYPT_VERIFYCONTEXT) {
             if (szContainer != nullptr) return failWith(NTE_BAD_FLAGS);
         } else {
             provider->containerName = szContainer != nullptr ? szContainer : defaultContainerName();
             DWORD error = ERROR_SUCCESS;
-            provider->container =
-                findContainer(info->family, latin1ToUtf8(provider->containerName), error);
+            provider->container = findContainer(provider->location, info->family,
+                                                latin1ToUtf8(provider->containerName), error);
             if (!provider->container) return failWith(error);
         }
         *phProv = providerHandles().add(std::move(provider));
@@ -123,6 +124,11 @@ BOOL WINAPI CryptGetProvParam(HCRYPTPROV hProv, DWORD dwParam, BYTE* pbData, DWO
                                    pdwDataLen);
             case PP_PROVTYPE:
                 return answerBytes(&provider->info->type, sizeof(DWORD), pbData, pdwDataLen);
+            case PP_KEYSET_TYPE: {
+                const DWORD keySet =
+                    provider->location == Location::LocalMachine ? CRYPT_MACHINE_KEYSET : 0;
+                return answerBytes(&keySet, sizeof(keySet), pbData, pdwDataLen);
+            }
             default:
                 return failWith(NTE_BAD_TYPE);
         }

@@ -50,6 +50,8 @@ BOOL WINAPI CryptAcquireCertificatePrivateKey(PCCERT_CONTEXT pCert, DWORD dwFlag
         if (record == nullptr) return failWith(E_INVALIDARG);
         if (!record->binding) return failWith(CRYPT_E_NO_KEY_PROPERTY);
         const KeyBinding& binding = *record->binding;
+        // The key lives where its certificate does.
+        const Location location = locationAt(*place.snapshot, place.index);
         const bool compare = (dwFlags & CRYPT_ACQUIRE_COMPARE_KEY_FLAG) != 0;
 
         std::shared_ptr<SoftNcryptObject> key;
@@ -60,13 +62,14 @@ BOOL WINAPI CryptAcquireCertificatePrivateKey(PCCERT_CONTEXT pCert, DWORD dwFlag
             if ((dwFlags & kNcryptFlags) == 0) return failWith(NTE_PROV_TYPE_NOT_DEF);
             if (!isKeyStorageProvider(binding.provider)) return failWith(NTE_KEYSET_NOT_DEF);
             DWORD error = ERROR_SUCCESS;
-            key = storedNcryptKey(binding.container, error);
+            key = storedNcryptKey(location, binding.container, error);
             if (!key) return failWith(error);
         } else {
-            DWORD silent = (dwFlags & CRYPT_ACQUIRE_SILENT_FLAG) != 0 ? CRYPT_SILENT : 0;
+            DWORD flags = (dwFlags & CRYPT_ACQUIRE_SILENT_FLAG) != 0 ? CRYPT_SILENT : 0;
+            if (location == Location::LocalMachine) flags |= CRYPT_MACHINE_KEYSET;
             if (!CryptAcquireContextA(&context, utf8ToLatin1(binding.container).c_str(),
                                       utf8ToLatin1(binding.provider).c_str(), binding.providerType,
-                                      silent))
+                                      flags))
                 return FALSE;
             const bool preferCng = (dwFlags & (CRYPT_ACQUIRE_PREFER_NCRYPT_KEY_FLAG |
                                                CRYPT_ACQUIRE_ONLY_NCRYPT_KEY_FLAG)) != 0;

@@ -26,8 +26,9 @@ BOOL answerSize(void* data, DWORD* size, DWORD needed, bool& fill) {
     return TRUE;
 }
 
-// CRYPT_KEY_PROV_INFO followed by its two UTF-16 strings, which its pointers address.
-BOOL keyProvInfo(const KeyBinding& binding, void* data, DWORD* size) {
+// CRYPT_KEY_PROV_INFO followed by its two UTF-16 strings, which its pointers address; a key of
+// the machine's says so in its flags, as a machine certificate's binding does on Windows.
+BOOL keyProvInfo(const KeyBinding& binding, Location location, void* data, DWORD* size) {
     std::u16string container = utf8ToUtf16(binding.container);
     std::u16string provider = utf8ToUtf16(binding.provider);
     size_t containerBytes = (container.size() + 1) * sizeof(WCHAR);
@@ -47,6 +48,7 @@ BOOL keyProvInfo(const KeyBinding& binding, void* data, DWORD* size) {
     info->pwszProvName = providerCopy;
     info->dwProvType = binding.providerType;
     info->dwKeySpec = binding.keySpec;
+    info->dwFlags = location == Location::LocalMachine ? CRYPT_MACHINE_KEYSET : 0;
     return TRUE;
 }
 
@@ -71,7 +73,8 @@ BOOL WINAPI CertGetCertificateContextProperty(PCCERT_CONTEXT pCertContext, DWORD
         switch (dwPropId) {
             case CERT_KEY_PROV_INFO_PROP_ID:
                 if (!record.binding) return failWith(CRYPT_E_NOT_FOUND);
-                return keyProvInfo(*record.binding, pvData, pcbData);
+                return keyProvInfo(*record.binding, locationAt(*place.snapshot, place.index),
+                                   pvData, pcbData);
             case CERT_SHA1_HASH_PROP_ID:
                 return bytes(record.thumbprint, pvData, pcbData);
             default:

@@ -5,6 +5,7 @@
 
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <unordered_set>
 
 #include "softcapi/crypto/openssl_util.h"
@@ -21,25 +22,58 @@ namespace {
 
 const DWORD kLocationMask = 0x00FF0000;
 
-
 // Live store handles, so that a stale or foreign handle is an error and not a crash.
 std::mutex gStoresMutex;
 std::unordered_set<const void*> gStores;
 
-// The current user's "Root" shows the machine's roots too, beneath the user's own, read-only.
-SnapshotReference withMachineRoots(const std::string& name, SnapshotReference own, bool readOnly) {
-    if (strcasecmp(name.c_str(), "Root") != 0) return own;
-    std::shared_ptr<const MachineRoots> roots = machineRoots();
-    if (roots->entries.empty()) return own;
-    return holdReference(layeredSnapshot(*own, roots->entries, roots, readOnly).release());
+bool locationOfFlags(DWORD flags, Location& location) {
+    switch (flags & kLocationMask) {
+        case CERT_SYSTEM_STORE_CURRENT_USER:
+            location = Location::CurrentUser;
+            return true;
+        case CERT_SYSTEM_STORE_LOCAL_MACHINE:
+            location = Location::LocalMachine;
+            return true;
+        default:
+            return false;
+    }
 }
 
-HCERTSTORE openStore(const std::string& name, bool readOnly) {
+// What the entries of the machine's layers beneath a Root store point into.
+struct MachineRootLayers {
+    SnapshotReference ownRoots{nullptr, releaseSnapshot};
+    std::shared_ptr<const MachineRoots> bundle;
+};
+
+// Root shows the machine's roots beneath its own, read-only, as Windows shows LocalMachine's:
+// the user's Root the machine file's Root and then the bundle, the machine's Root the bundle. A
+// machine file that cannot be read is an empty layer of the user's view.
+SnapshotReference withMachineRoots(Location location, const std::string& name,
+                                   SnapshotReference own, bool readOnly) {
+    if (strcasecmp(name.c_str(), "Root") != 0) return own;
+    auto layers = std::make_shared<MachineRootLayers>();
+    std::vector<SharedEntry> layer;
+    if (location == Location::CurrentUser) {
+        DWORD ignored = ERROR_SUCCESS;
+        layers->ownRoots.reset(openStoreSnapshot(Location::LocalMachine, name, true, ignored));
+        if (layers->ownRoots) {
+            for (const SharedEntry& entry : layers->ownRoots->entries)
+                if (entry) layer.push_back(entry);
+        }
+    }
+    layers->bundle = machineRoots();
+    layer.insert(layer.end(), layers->bundle->entries.begin(), layers->bundle->entries.end());
+    if (layer.empty()) return own;
+    return holdReference(layeredSnapshot(*own, layer, std::move(layers), readOnly).release());
+}
+
+HCERTSTORE openStore(Location location, const std::string& name, bool readOnly) {
     DWORD error = ERROR_SUCCESS;
-    StoreSnapshot* snapshot = openStoreSnapshot(name, readOnly, error);
+    StoreSnapshot* snapshot = openStoreSnapshot(location, name, readOnly, error);
     if (snapshot == nullptr) return failWithNull<void>(error);
     // An open store: a reference to the snapshot taken when it was opened.
-    SnapshotReference reference = withMachineRoots(name, holdReference(snapshot), readOnly);
+    SnapshotReference reference =
+        withMachineRoots(location, name, holdReference(snapshot), readOnly);
     snapshot = reference.get();
     auto store = std::make_unique<StoreHandle>(StoreHandle{kStoreMagic, snapshot});
     {
@@ -69,6 +103,50 @@ DWORD certificateParseError(const BYTE* encoded, DWORD length) {
     return CRYPT_E_ASN1_CORRUPT;
 }
 
+// The bytes of one whole DER certificate; the error CRYPT32 gives when they are not.
+DWORD readCertificate(const BYTE* encoded, DWORD length, std::vector<BYTE>& certificate) {
+    if (encoded == nullptr && length != 0) return E_INVALIDARG;
+    OpenSslErrorScope scope;
+    const unsigned char* in = encoded;
+    X509Ptr parsed(d2i_X509(nullptr, &in, static_cast<long>(length)));
+    if (!parsed || in != encoded + length) return certificateParseError(encoded, length);
+    certificate.assign(encoded, encoded + length);
+    return ERROR_SUCCESS;
+}
+
+// What an addition through a store handle does with the certificate the store may hold.
+DWORD addToStore(const StoreSnapshot& store, const std::vector<BYTE>& encoded,
+                 const std::vector<BYTE>& thumbprint, DWORD disposition) {
+    try {
+        KeystoreWriter writer(store.location);
+        Connection& db = writer.connection();
+        std::optional<CertificateRecord> held = findCertificate(db, store.name, thumbprint);
+        if (held && disposition == CERT_STORE_ADD_NEW) return CRYPT_E_EXISTS;
+        // A replacement is a new context: the properties (the key binding) of the old one go.
+        if (held && disposition == CERT_STORE_ADD_REPLACE_EXISTING) deleteCertificateRow(db, held->id);
+        if (!held || disposition == CERT_STORE_ADD_REPLACE_EXISTING)
+            putCertificate(db, store.name, encoded, thumbprint, nullptr);
+        writer.commit();
+    } catch (const DatabaseError& failure) {
+        return failure.code;
+    }
+    return ERROR_SUCCESS;
+}
+
+// The stored certificate, as a context of the store read afresh, holding its own reference.
+PCCERT_CONTEXT storedContext(const StoreSnapshot& store, const std::vector<BYTE>& thumbprint) {
+    DWORD error = ERROR_SUCCESS;
+    StoreSnapshot* fresh = openStoreSnapshot(store.location, store.name, store.readOnly, error);
+    if (fresh == nullptr) return failWithNull<const CERT_CONTEXT>(error);
+    for (size_t i = 0; i < fresh->contexts.size(); ++i) {
+        const CertificateRecord* record = recordAt(*fresh, i);
+        if (record != nullptr && record->thumbprint == thumbprint) return &fresh->contexts[i];
+    }
+    // Another process deleted it in between.
+    releaseSnapshot(fresh);
+    return failWithNull<const CERT_CONTEXT>(CRYPT_E_NOT_FOUND);
+}
+
 }  // namespace
 
 HCERTSTORE WINAPI CertOpenStore(LPCSTR lpszStoreProvider, DWORD dwEncodingType,
@@ -77,15 +155,22 @@ HCERTSTORE WINAPI CertOpenStore(LPCSTR lpszStoreProvider, DWORD dwEncodingType,
         if (lpszStoreProvider != CERT_STORE_PROV_SYSTEM_W &&
             lpszStoreProvider != CERT_STORE_PROV_SYSTEM_A)
             return failWithNull<void>(ERROR_FILE_NOT_FOUND);
-        // Only the current user's stores exist here.
-        if ((dwFlags & kLocationMask) != CERT_SYSTEM_STORE_CURRENT_USER)
-            return failWithNull<void>(E_INVALIDARG);
+        Location location = Location::CurrentUser;
+        if (!locationOfFlags(dwFlags, location)) return failWithNull<void>(E_INVALIDARG);
         std::string name;
         bool valid = lpszStoreProvider == CERT_STORE_PROV_SYSTEM_W
                          ? storeNameFromWide(static_cast<const WCHAR*>(pvPara), name)
                          : storeNameFromAnsi(static_cast<const char*>(pvPara), name);
         if (!valid) return failWithNull<void>(E_INVALIDARG);
-        return openStore(name, (dwFlags & CERT_STORE_READONLY_FLAG) != 0);
+        bool readOnly = (dwFlags & CERT_STORE_READONLY_FLAG) != 0;
+        // As Windows refuses a user who is not an administrator LocalMachine\My for writing,
+        // unless the caller takes what it may have.
+        if (!readOnly && !mayChangeKeystore(location)) {
+            if ((dwFlags & CERT_STORE_MAXIMUM_ALLOWED_FLAG) == 0)
+                return failWithNull<void>(E_ACCESSDENIED);
+            readOnly = true;
+        }
+        return openStore(location, name, readOnly);
     });
 }
 
@@ -93,7 +178,7 @@ HCERTSTORE WINAPI CertOpenSystemStoreA(HCRYPTPROV_LEGACY hProv, LPCSTR szSubsyst
     return guardEntryPoint([&]() -> HCERTSTORE {
         std::string name;
         if (!storeNameFromAnsi(szSubsystemProtocol, name)) return failWithNull<void>(E_INVALIDARG);
-        return openStore(name, false);
+        return openStore(Location::CurrentUser, name, false);
     });
 }
 
@@ -164,13 +249,9 @@ BOOL WINAPI CertAddEncodedCertificateToSystemStoreA(LPCSTR szCertStoreName,
     return guardEntryPoint([&]() -> BOOL {
         std::string name;
         if (!storeNameFromAnsi(szCertStoreName, name)) return failWith(E_INVALIDARG);
-        if (pbCertEncoded == nullptr && cbCertEncoded != 0) return failWith(E_INVALIDARG);
-        OpenSslErrorScope scope;
-        const unsigned char* in = pbCertEncoded;
-        X509Ptr certificate(d2i_X509(nullptr, &in, static_cast<long>(cbCertEncoded)));
-        if (!certificate || in != pbCertEncoded + cbCertEncoded)
-            return failWith(certificateParseError(pbCertEncoded, cbCertEncoded));
-        std::vector<BYTE> encoded(pbCertEncoded, pbCertEncoded + cbCertEncoded);
+        std::vector<BYTE> encoded;
+        DWORD error = readCertificate(pbCertEncoded, cbCertEncoded, encoded);
+        if (error != ERROR_SUCCESS) return failWith(error);
         try {
             KeystoreWriter writer;
             putCertificate(writer.connection(), name, encoded,
@@ -191,12 +272,13 @@ BOOL WINAPI CertDeleteCertificateFromStore(PCCERT_CONTEXT pCertContext) {
         // The context is freed whether or not the deletion succeeded, however it fails.
         SnapshotReference context = holdReference(snapshot);
         DWORD error = ERROR_SUCCESS;
-        // A machine's root (no row of the user's store) is not the user's to delete.
+        // A certificate of a layer beneath (no row of the store's file) is not the store's to
+        // delete.
         if (snapshot->readOnly || snapshot->ids[place.index] == 0) {
             error = E_ACCESSDENIED;
         } else {
             try {
-                KeystoreWriter writer;
+                KeystoreWriter writer(snapshot->location);
                 deleteCertificateRow(writer.connection(), snapshot->ids[place.index]);
                 writer.commit();
             } catch (const DatabaseError& failure) {
@@ -204,5 +286,29 @@ BOOL WINAPI CertDeleteCertificateFromStore(PCCERT_CONTEXT pCertContext) {
             }
         }
         return error == ERROR_SUCCESS ? TRUE : failWith(error);
+    });
+}
+
+BOOL WINAPI CertAddEncodedCertificateToStore(HCERTSTORE hCertStore, DWORD dwCertEncodingType,
+                                             const BYTE* pbCertEncoded, DWORD cbCertEncoded,
+                                             DWORD dwAddDisposition,
+                                             PCCERT_CONTEXT* ppCertContext) {
+    return guardEntryPoint([&]() -> BOOL {
+        if (ppCertContext != nullptr) *ppCertContext = nullptr;
+        const StoreSnapshot* store = snapshotOf(hCertStore);
+        if (store == nullptr || (dwCertEncodingType & X509_ASN_ENCODING) == 0 ||
+            dwAddDisposition < CERT_STORE_ADD_NEW ||
+            dwAddDisposition > CERT_STORE_ADD_REPLACE_EXISTING)
+            return failWith(E_INVALIDARG);
+        std::vector<BYTE> encoded;
+        DWORD error = readCertificate(pbCertEncoded, cbCertEncoded, encoded);
+        if (error != ERROR_SUCCESS) return failWith(error);
+        if (store->readOnly) return failWith(E_ACCESSDENIED);
+        std::vector<BYTE> thumbprint = sha1Of(encoded.data(), encoded.size());
+        error = addToStore(*store, encoded, thumbprint, dwAddDisposition);
+        if (error != ERROR_SUCCESS) return failWith(error);
+        if (ppCertContext == nullptr) return TRUE;
+        *ppCertContext = storedContext(*store, thumbprint);
+        return *ppCertContext != nullptr ? TRUE : FALSE;
     });
 }

@@ -25,6 +25,7 @@ struct OpenSslDeleter {
     void operator()(DSA_SIG* p) const { DSA_SIG_free(p); }
     void operator()(ECDSA_SIG* p) const { ECDSA_SIG_free(p); }
     void operator()(EVP_CIPHER* p) const { EVP_CIPHER_free(p); }
+    void operator()(EVP_CIPHER_CTX* p) const { EVP_CIPHER_CTX_free(p); }
     void operator()(EVP_MD_CTX* p) const { EVP_MD_CTX_free(p); }
     void operator()(EVP_PKEY* p) const { EVP_PKEY_free(p); }
     void operator()(EVP_PKEY_CTX* p) const { EVP_PKEY_CTX_free(p); }

@@ -7,6 +7,8 @@
 #include "softcapi/keystore/keystore_file.h"
 #include "softcapi/keystore/keystore_file_state.h"
 #include "softcapi/keystore/keystore_rows.h"
+#include "softcapi/keystore/machine_secret.h"
+#include "softcapi/keystore/sealed_key.h"
 
 namespace softcapi {
 
@@ -63,10 +65,22 @@ auto readThroughCaches(FileState& state, DWORD& error, Read read) -> decltype(re
     }
 }
 
+// The machine's secret for opening its keys; none for the user's, whose keys are not sealed.
+// Throws DatabaseError when it may not be read.
+std::optional<common::SecureBytes> secretToOpen(Location location) {
+    if (location == Location::CurrentUser) return std::nullopt;
+    std::optional<common::SecureBytes> secret = readMachineSecret();
+    // Keys without a secret to open them are damaged; a container that does not exist is
+    // NTE_BAD_KEYSET all the same, found out later.
+    if (!secret) return common::SecureBytes();
+    return secret;
+}
+
 }  // namespace
 
-StoreSnapshot* openStoreSnapshot(const std::string& storeName, bool readOnly, DWORD& error) {
-    std::string path = keystorePath();
+StoreSnapshot* openStoreSnapshot(Location location, const std::string& storeName, bool readOnly,
+                                 DWORD& error) {
+    std::string path = keystorePath(location);
     std::string key = storeKey(storeName, readOnly);
     std::lock_guard<std::mutex> lock(gMutex);
     FileState& state = fileStates()[path];
@@ -84,17 +98,27 @@ StoreSnapshot* openStoreSnapshot(const std::string& storeName, bool readOnly, DW
                 loaded = newSnapshot(readOnly, 0, nullptr);
             }
             // The cache holds the snapshot's first reference once it has a place for it.
-            if (loaded)
+            if (loaded) {
+                loaded->location = location;
+                loaded->name = storeName;
                 cached = &state.snapshots.insert(key, holdReference(loaded.release()));
+            }
         }
         retainSnapshot(cached->get());
         return cached->get();
     });
 }
 
-std::shared_ptr<const LoadedContainer> findContainer(KeyFamily family, const std::string& name,
-                                                     DWORD& error) {
-    std::string path = keystorePath();
+std::shared_ptr<const LoadedContainer> findContainer(Location location, KeyFamily family,
+                                                     const std::string& name, DWORD& error) {
+    std::optional<common::SecureBytes> secret;
+    try {
+        secret = secretToOpen(location);
+    } catch (const DatabaseError& failure) {
+        error = failure.code;
+        return nullptr;
+    }
+    std::string path = keystorePath(location);
     std::string key = containerKey(static_cast<int64_t>(family), name);
     std::lock_guard<std::mutex> lock(gMutex);
     FileState& state = fileStates()[path];
@@ -118,6 +142,7 @@ std::shared_ptr<const LoadedContainer> findContainer(KeyFamily family, const std
             error = NTE_BAD_KEYSET;
             return nullptr;
         }
+        if (secret) unsealContainerKeys(*secret, *record);
         CachedContainer container = LoadedContainer::load(*record, error);
         if (container) state.containers.insert(key, container);
         return container;

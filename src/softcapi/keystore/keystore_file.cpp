@@ -47,6 +47,25 @@ const char kSchema[] =
     "  pkcs8 BLOB NOT NULL,"
     "  PRIMARY KEY(container_id, key_spec));";
 
+const char kMachineStoreVariable[] = "QDIE_MACHINE_STORE";
+const char kDefaultMachineStore[] = "/var/lib/qdie-keystore";
+
+// The modes of what each location's writer makes: the user's private, the machine's readable by
+// every user, as Windows lets every user read LocalMachine's certificates.
+struct Modes {
+    mode_t folder;
+    mode_t file;
+};
+
+Modes modesOf(Location location) {
+    return location == Location::LocalMachine ? Modes{0755, 0644} : Modes{0700, 0600};
+}
+
+DWORD openError(int error) {
+    return error == EACCES || error == EPERM || error == EROFS ? E_ACCESSDENIED
+                                                               : CRYPT_E_FILE_ERROR;
+}
+
 std::string dataHome() {
     const char* xdg = std::getenv("XDG_DATA_HOME");
     // Relative values are to be ignored, as the base-directory convention says.
@@ -61,35 +80,47 @@ std::string parentOf(const std::string& path) {
     return slash == std::string::npos || slash == 0 ? "/" : path.substr(0, slash);
 }
 
-// mkdir -p. Only the folders made here get their mode, private to the user whatever the umask:
-// a folder that exists keeps the mode its owner gave it.
-void makeFolder(const std::string& folder) {
+// mkdir -p. Only the folders made here get their mode, whatever the umask: a folder that exists
+// keeps the mode its owner gave it. One the user may not make is E_ACCESSDENIED.
+void makeFolder(const std::string& folder, mode_t mode) {
     struct stat info;
     if (stat(folder.c_str(), &info) == 0) {
         if (!S_ISDIR(info.st_mode)) throw DatabaseError(CRYPT_E_FILE_ERROR);
         return;
     }
-    makeFolder(parentOf(folder));
-    if (mkdir(folder.c_str(), 0700) == 0) {
-        chmod(folder.c_str(), 0700);
+    makeFolder(parentOf(folder), mode);
+    if (mkdir(folder.c_str(), mode) == 0) {
+        chmod(folder.c_str(), mode);
     } else if (errno != EEXIST) {
-        throw DatabaseError(CRYPT_E_FILE_ERROR);
+        throw DatabaseError(openError(errno));
     }
 }
 
-// Creates the database file 0600 before SQLite sees it; SQLite gives its journal the same mode.
-void createPrivateFile(const std::string& path) {
-    int fd = open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600);
+// Creates the database file with its mode before SQLite sees it; SQLite gives its journal the
+// same mode.
+void createFile(const std::string& path, mode_t mode) {
+    int fd = open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, mode);
     if (fd >= 0) {
-        fchmod(fd, 0600);
+        fchmod(fd, mode);
         close(fd);
         return;
     }
-    if (errno != EEXIST) throw DatabaseError(CRYPT_E_FILE_ERROR);
+    if (errno != EEXIST) throw DatabaseError(openError(errno));
 }
 
-DWORD openError(int error) {
-    return error == EACCES || error == EPERM ? E_ACCESSDENIED : CRYPT_E_FILE_ERROR;
+// The folder a writer would make `path` in: its nearest folder that exists.
+std::string nearestExistingFolder(const std::string& path) {
+    std::string folder = parentOf(path);
+    while (folder != "/" && access(folder.c_str(), F_OK) != 0) folder = parentOf(folder);
+    return folder;
+}
+
+// E_ACCESSDENIED when this user may not change the key store at `path`; nothing is made or
+// opened to find out. SQLite's journal goes beside the file, so its folder must take new files.
+DWORD changeRefusal(const std::string& path) {
+    if (access(path.c_str(), F_OK) == 0 && access(path.c_str(), W_OK) != 0) return openError(errno);
+    if (access(nearestExistingFolder(path).c_str(), W_OK | X_OK) != 0) return openError(errno);
+    return ERROR_SUCCESS;
 }
 
 // What SQLite would open beside the database: each must be missing or a regular file, as SQLite
@@ -127,10 +158,21 @@ bool tableExists(Connection& connection, const char* name) {
 
 }  // namespace
 
-std::string keystorePath() {
+std::string machineStoreFolder() {
+    const char* named = std::getenv(kMachineStoreVariable);
+    return named != nullptr && named[0] != '\0' ? named : kDefaultMachineStore;
+}
+
+std::string keystorePath(Location location) {
+    if (location == Location::LocalMachine) return machineStoreFolder() + "/" + kFileName;
     std::string home = dataHome();
     if (home.empty()) return "";
     return home + "/" + kFolderName + "/" + kFileName;
+}
+
+bool mayChangeKeystore(Location location) {
+    if (location == Location::CurrentUser) return true;
+    return changeRefusal(keystorePath(location)) == ERROR_SUCCESS;
 }
 
 Connection openKeystoreForReading(const std::string& path) {
@@ -157,15 +199,14 @@ bool hasKeystoreSchema(Connection& connection) {
     return true;
 }
 
-KeystoreWriter::KeystoreWriter() {
-    std::string path = keystorePath();
+KeystoreWriter::KeystoreWriter(Location location) : location_(location) {
+    std::string path = keystorePath(location);
     if (path.empty()) throw DatabaseError(CRYPT_E_FILE_ERROR);
-    std::string folder = parentOf(path);
-    makeFolder(folder);
-    // SQLite's journal goes beside the file: a folder it cannot be made in fails the change
-    // here, before anything is opened for writing.
-    if (access(folder.c_str(), W_OK | X_OK) != 0) throw DatabaseError(openError(errno));
-    createPrivateFile(path);
+    DWORD refusal = changeRefusal(path);
+    if (refusal != ERROR_SUCCESS) throw DatabaseError(refusal);
+    const Modes modes = modesOf(location);
+    makeFolder(parentOf(path), modes.folder);
+    createFile(path, modes.file);
     if (!checkKeystoreFile(path)) throw DatabaseError(CRYPT_E_FILE_ERROR);
     connection_ = Connection(path, SQLITE_OPEN_READWRITE);
     connection_.execute("PRAGMA foreign_keys = ON");

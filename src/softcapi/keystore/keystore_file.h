@@ -1,16 +1,24 @@
-// The file that holds the current user's stores and key containers, and its schema.
+// The files that hold the stores and key containers of each location, and their schema.
 #pragma once
 
 #include <memory>
 #include <string>
 
+#include "softcapi/keystore/location.h"
 #include "softcapi/keystore/sqlite_db.h"
 
 namespace softcapi {
 
-// $XDG_DATA_HOME/qdie-keystore/keystore.db, XDG_DATA_HOME defaulting to <profile>/.local/share.
-// Empty when no profile folder is known.
-std::string keystorePath();
+// The current user's: $XDG_DATA_HOME/qdie-keystore/keystore.db, XDG_DATA_HOME defaulting to
+// <profile>/.local/share; empty when no profile folder is known. The machine's: keystore.db in
+// the folder QDIE_MACHINE_STORE names, by default /var/lib/qdie-keystore.
+std::string keystorePath(Location location = Location::CurrentUser);
+// The machine's folder, which holds its key store file and the secret of its keys.
+std::string machineStoreFolder();
+
+// Whether this user may change the location's key store: write its file and folder, or make
+// them. The user's own is always theirs to change; a failure then comes with the change.
+bool mayChangeKeystore(Location location);
 
 // A read connection to the key store at `path`, or an unopened one when the file does not exist
 // (an empty key store). Never creates anything, and never blocks: a file that is not a regular
@@ -22,17 +30,20 @@ Connection openKeystoreForReading(const std::string& path);
 // Throws DatabaseError(ERROR_FILE_CORRUPT) for a file that is not ours or misses tables.
 bool hasKeystoreSchema(Connection& connection);
 
-// One change to the key store: opens (creating the folder 0700 and the file 0600 when needed; a
-// folder that exists keeps its mode), begins a write transaction and lays down the schema in a
-// new file. A folder the user may not write in fails with E_ACCESSDENIED before anything is
-// opened. Nothing is kept unless commit() is called.
+// One change to a location's key store: opens (creating the folder and the file when needed, the
+// user's 0700 and 0600, the machine's 0755 and 0644, whatever the umask; a folder that exists
+// keeps its mode), begins a write transaction and lays down the schema in a new file. A folder
+// the user may not make or write in, or a file the user may not write, fails with E_ACCESSDENIED
+// before anything is made or opened. Nothing is kept unless commit() is called.
 class KeystoreWriter {
 public:
-    KeystoreWriter();
+    explicit KeystoreWriter(Location location = Location::CurrentUser);
     Connection& connection() { return connection_; }
+    Location location() const { return location_; }
     void commit() { transaction_->commit(); }
 
 private:
+    Location location_;
     Connection connection_;
     std::unique_ptr<Transaction> transaction_;
 };

@@ -57,6 +57,8 @@ std::unique_ptr<StoreSnapshot> newSnapshot(bool readOnly, int64_t storeId,
 std::unique_ptr<StoreSnapshot> copySnapshot(const StoreSnapshot& snapshot, bool readOnly) {
     std::unique_ptr<StoreSnapshot> copy =
         newSnapshot(readOnly, snapshot.storeId, snapshot.objectIds);
+    copy->location = snapshot.location;
+    copy->name = snapshot.name;
     size_t present = snapshot.contexts.size() - snapshot.removedCount;
     copy->contexts.reserve(present);
     copy->entries.reserve(present);
@@ -81,7 +83,7 @@ std::unique_ptr<StoreSnapshot> layeredSnapshot(const StoreSnapshot& own,
     // Contexts are handed out by address: the vector takes them all before any is.
     layered->contexts.reserve(layered->contexts.size() + layer.size());
     for (const SharedEntry& entry : layer) {
-        if (held.count(entry->record.thumbprint) != 0) continue;
+        if (!held.insert(entry->record.thumbprint).second) continue;
         layered->contexts.push_back(contextOf(*entry, *layered));
         layered->ids.push_back(0);
         layered->entries.push_back(entry);

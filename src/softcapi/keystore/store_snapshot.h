@@ -6,10 +6,12 @@
 
 #include <atomic>
 #include <memory>
+#include <string>
 #include <vector>
 
 #include "softcapi/crypt32/certificate_info.h"
 #include "softcapi/keystore/keystore_rows.h"
+#include "softcapi/keystore/location.h"
 
 namespace softcapi {
 
@@ -38,6 +40,9 @@ SharedEntry makeEntry(CertificateRecord record, ObjectIdTexts& ids);
 struct StoreSnapshot {
     StoreHandle handle{kStoreMagic, this};
     bool readOnly = true;
+    // The store it was read from, where a change through it goes.
+    Location location = Location::CurrentUser;
+    std::string name;
     int64_t storeId = 0;  // 0 while the store has no row
     // One per certificate, in the store's order (by row id). Lookups walk them all: nothing but
     // the CERT_CONTEXT itself is kept in them, so that a walk touches as little memory as it can.
@@ -62,8 +67,8 @@ std::unique_ptr<StoreSnapshot> newSnapshot(bool readOnly, int64_t storeId,
 std::unique_ptr<StoreSnapshot> copySnapshot(const StoreSnapshot& snapshot, bool readOnly);
 
 // The store's own certificates and, beneath them, read-only ones of another layer (id 0, which no
-// row has; those the store holds itself left out), for an open store of its own, outside the
-// cache; `keepAlive` holds what the layer's entries point into.
+// row has; each certificate once, those the store holds itself left out), for an open store of
+// its own, outside the cache; `keepAlive` holds what the layer's entries point into.
 std::unique_ptr<StoreSnapshot> layeredSnapshot(const StoreSnapshot& own,
                                                const std::vector<SharedEntry>& layer,
                                                std::shared_ptr<const void> keepAlive,
@@ -84,6 +89,11 @@ inline size_t presentFrom(const StoreSnapshot& snapshot, size_t index) {
     while (index < snapshot.contexts.size() && snapshot.contexts[index].dwCertEncodingType == kRemovedPlace)
         ++index;
     return index;
+}
+// Where the certificate at a place lives: a layer beneath the store's own (id 0) is the
+// machine's, whichever store shows it.
+inline Location locationAt(const StoreSnapshot& snapshot, size_t index) {
+    return snapshot.ids[index] == 0 ? Location::LocalMachine : snapshot.location;
 }
 // The record at a place; null for a removed one.
 const CertificateRecord* recordAt(const StoreSnapshot& snapshot, size_t index);

@@ -116,6 +116,10 @@ DWORD decryptRsa(EVP_PKEY* key, const void* paddingInfo, DWORD padding, const BY
     return ERROR_SUCCESS;
 }
 
+Location locationOf(DWORD flags) {
+    return (flags & NCRYPT_MACHINE_KEY_FLAG) != 0 ? Location::LocalMachine : Location::CurrentUser;
+}
+
 std::shared_ptr<SoftNcryptObject> findKey(NCRYPT_KEY_HANDLE handle) {
     std::shared_ptr<SoftNcryptObject> key = ncryptHandles().find(handle);
     return key && key->isKey() ? key : nullptr;
@@ -127,11 +131,11 @@ SECURITY_STATUS WINAPI NCryptOpenStorageProvider(NCRYPT_PROV_HANDLE* phProvider,
                                                  LPCWSTR pszProviderName, DWORD dwFlags) {
     return guardStatusEntryPoint([&]() -> SECURITY_STATUS {
         if (phProvider == nullptr) return fail(NTE_INVALID_PARAMETER);
-        if (dwFlags != 0) return fail(NTE_BAD_FLAGS);
+        if ((dwFlags & ~static_cast<DWORD>(NCRYPT_MACHINE_KEY_FLAG)) != 0) return fail(NTE_BAD_FLAGS);
         if (pszProviderName != nullptr &&
             !isKeyStorageProvider(utf16ToUtf8(std::u16string(pszProviderName))))
             return fail(NTE_KEYSET_NOT_DEF);
-        *phProvider = ncryptHandles().add(ncryptStorageProvider());
+        *phProvider = ncryptHandles().add(ncryptStorageProvider(locationOf(dwFlags)));
         return ERROR_SUCCESS;
     });
 }
@@ -143,12 +147,15 @@ SECURITY_STATUS WINAPI NCryptOpenKey(NCRYPT_PROV_HANDLE hProvider, NCRYPT_KEY_HA
         if (!provider || provider->isKey()) return fail(NTE_INVALID_HANDLE);
         if (phKey == nullptr || pszKeyName == nullptr || dwLegacyKeySpec > AT_SIGNATURE)
             return fail(NTE_INVALID_PARAMETER);
-        // There are no machine keys here, only the user's.
-        if ((dwFlags & NCRYPT_MACHINE_KEY_FLAG) != 0) return fail(NTE_BAD_KEYSET);
-        if ((dwFlags & ~kSilent) != 0) return fail(NTE_BAD_FLAGS);
+        if ((dwFlags & ~(kSilent | NCRYPT_MACHINE_KEY_FLAG)) != 0) return fail(NTE_BAD_FLAGS);
+        // A provider opened for the machine opens only the machine's keys, never a user's key
+        // of the same name.
+        const Location location = provider->location == Location::LocalMachine
+                                      ? Location::LocalMachine
+                                      : locationOf(dwFlags);
         DWORD error = ERROR_SUCCESS;
         std::shared_ptr<SoftNcryptObject> key =
-            storedNcryptKey(utf16ToUtf8(std::u16string(pszKeyName)), error);
+            storedNcryptKey(location, utf16ToUtf8(std::u16string(pszKeyName)), error);
         if (!key) return fail(error);
         *phKey = ncryptHandles().add(std::move(key));
         return ERROR_SUCCESS;
@@ -173,6 +180,10 @@ SECURITY_STATUS WINAPI NCryptGetProperty(NCRYPT_HANDLE hObject, LPCWSTR pszPrope
                               pbOutput, cbOutput, pcbResult);
         if (property == NCRYPT_ALGORITHM_PROPERTY)
             return answerText(algorithmName(key), pbOutput, cbOutput, pcbResult);
+        if (property == NCRYPT_KEY_TYPE_PROPERTY) {
+            const DWORD type = object->location == Location::LocalMachine ? NCRYPT_MACHINE_KEY_FLAG : 0;
+            return answer(&type, sizeof(type), pbOutput, cbOutput, pcbResult);
+        }
         if (property == NCRYPT_LENGTH_PROPERTY) {
             DWORD bits = keyBits(key);
             return answer(&bits, sizeof(bits), pbOutput, cbOutput, pcbResult);
@@ -313,7 +324,7 @@ SECURITY_STATUS WINAPI NCryptTranslateHandle(NCRYPT_PROV_HANDLE* phProvider,
         DWORD error = ERROR_SUCCESS;
         std::shared_ptr<SoftNcryptObject> key = translatedNcryptKey(*provider, keySpec, error);
         if (!key) return fail(error);
-        std::shared_ptr<SoftNcryptObject> storage = ncryptStorageProvider();
+        std::shared_ptr<SoftNcryptObject> storage = ncryptStorageProvider(provider->location);
         NCRYPT_KEY_HANDLE keyHandle = ncryptHandles().add(std::move(key));
         try {
             *phProvider = ncryptHandles().add(std::move(storage));

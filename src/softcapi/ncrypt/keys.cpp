@@ -5,8 +5,10 @@
 
 namespace softcapi {
 
-std::shared_ptr<SoftNcryptObject> storedNcryptKey(const std::string& name, DWORD& error) {
-    std::shared_ptr<const LoadedContainer> container = findContainer(KeyFamily::Ksp, name, error);
+std::shared_ptr<SoftNcryptObject> storedNcryptKey(Location location, const std::string& name,
+                                                  DWORD& error) {
+    std::shared_ptr<const LoadedContainer> container =
+        findContainer(location, KeyFamily::Ksp, name, error);
     if (!container) return nullptr;
     const ContainerKey* stored = container->key(0);
     if (stored == nullptr || (!container->pinProtected() && !stored->privateKey)) {
@@ -21,6 +23,7 @@ std::shared_ptr<SoftNcryptObject> storedNcryptKey(const std::string& name, DWORD
     else
         key->setPrivateKey(stored->privateKey);
     key->name = container->name();
+    key->location = location;
     return key;
 }
 
@@ -36,12 +39,14 @@ std::shared_ptr<SoftNcryptObject> translatedNcryptKey(SoftProvider& provider, DW
     key->publicKey = provider.container->key(keySpec)->publicKey;
     key->setPrivateKey(std::move(privateKey));
     key->name = latin1ToUtf8(provider.containerName);
+    key->location = provider.location;
     return key;
 }
 
-std::shared_ptr<SoftNcryptObject> ncryptStorageProvider() {
+std::shared_ptr<SoftNcryptObject> ncryptStorageProvider(Location location) {
     auto provider = std::make_shared<SoftNcryptObject>();
     provider->name = kKeyStorageProviderName;
+    provider->location = location;
     return provider;
 }
 

@@ -11,6 +11,7 @@
 #include "softcapi/advapi32/providers.h"
 #include "softcapi/crypto/openssl_util.h"
 #include "softcapi/keystore/key_container.h"
+#include "softcapi/keystore/location.h"
 #include "softcapi/shim/handle_table.h"
 
 namespace softcapi {
@@ -18,6 +19,7 @@ namespace softcapi {
 struct SoftProvider {
     const ProviderInfo* info = nullptr;
     std::string containerName;  // as the caller gave it (Latin-1)
+    Location location = Location::CurrentUser;  // CRYPT_MACHINE_KEYSET: the machine's
     std::shared_ptr<const LoadedContainer> container;  // null for a verify-only context
 
     std::mutex mutex;
@@ -60,6 +62,9 @@ struct SoftKey {
 struct SoftNcryptObject {
     SharedKey publicKey;   // null for the provider
     std::string name;      // the key's, or the provider's, in UTF-8
+    // A key's: where it lives (NCRYPT_KEY_TYPE_PROPERTY). The provider's: where the keys it
+    // opens live, the machine's when it was opened with NCRYPT_MACHINE_KEY_FLAG.
+    Location location = Location::CurrentUser;
     // The container of a stored PIN-protected key, which hands out the private key for its PIN.
     std::shared_ptr<const LoadedContainer> lockedContainer;
 
