@@ -1,5 +1,6 @@
 #include "support/child_process.h"
 
+#include <grp.h>
 #include <linux/capability.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
@@ -15,6 +16,21 @@ bool dropCapabilities() {
     return syscall(SYS_capset, &header, data) == 0;
 }
 
+// Another user altogether: the groups first, while root may still change them.
+bool becomeNobody() {
+    return setgroups(0, nullptr) == 0 && setresgid(kNobodyId, kNobodyId, kNobodyId) == 0 &&
+           setresuid(kNobodyId, kNobodyId, kNobodyId) == 0;
+}
+
+bool takePrivileges(ChildPrivileges privileges) {
+    switch (privileges) {
+        case ChildPrivileges::Inherited: return true;
+        case ChildPrivileges::Dropped: return dropCapabilities();
+        case ChildPrivileges::Nobody: return becomeNobody();
+    }
+    return false;
+}
+
 }  // namespace
 
 int runInChild(const std::function<int()>& body, ChildPrivileges privileges, unsigned seconds) {
@@ -22,7 +38,7 @@ int runInChild(const std::function<int()>& body, ChildPrivileges privileges, uns
     if (child < 0) return -1;
     if (child == 0) {
         alarm(seconds);
-        if (privileges == ChildPrivileges::Dropped && !dropCapabilities()) _exit(255);
+        if (!takePrivileges(privileges)) _exit(255);
         // Whatever happens, the child never returns into the test program.
         try {
             _exit(body() & 0xff);

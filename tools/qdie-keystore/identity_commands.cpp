@@ -4,6 +4,7 @@
 
 #include "commands.h"
 #include "files.h"
+#include "location_option.h"
 #include "output.h"
 #include "text_checks.h"
 
@@ -38,6 +39,7 @@ const char kNewIdentityUsage[] =
     "  --pin PIN         protect the key with a PIN (a key storage provider's key asks for it\n"
     "                    as a smart card's does)\n"
     "  --store NAME      system store (default: My)\n"
+    QDIE_MACHINE_HELP
     "  --out FILE        also write the certificate, DER-encoded, to FILE (written before the\n"
     "                    store changes, given its name after; never a file of the key store)\n"
     "  --allow-names-beyond-latin-1\n"
@@ -62,6 +64,7 @@ const char kImportPfxUsage[] =
     "                    Provider\", go to the key storage provider\n"
     "  --pin PIN         protect the key with a PIN\n"
     "  --store NAME      system store (default: My)\n"
+    QDIE_MACHINE_HELP
     "  --allow-names-beyond-latin-1\n"
     "                    take a container or provider name beyond Latin-1, which the library\n"
     "                    cannot use (to test its refusal)\n"
@@ -86,6 +89,7 @@ admin::KeyPlacement placementFrom(const Arguments& arguments) {
     if (arguments.has(kPinOption) && placement.pin.empty())
         throw UsageError("option --pin needs a PIN that is not empty");
     placement.store = arguments.value(kStoreOption, placement.store);
+    placement.location = locationOf(arguments);
     return placement;
 }
 
@@ -140,7 +144,7 @@ const std::vector<Command>& identityCommands() {
           {kPinOption},
           0,
           "",
-          {kAllowUnusableNamesFlag}},
+          {kAllowUnusableNamesFlag, kMachineFlag}},
          runNewIdentity},
         {"import-pfx", "import a key and its certificate from a PKCS#12 file", kImportPfxUsage,
          {{kPasswordOption, kKeySpecOption, kContainerOption, kProviderOption, kPinOption,
@@ -148,7 +152,7 @@ const std::vector<Command>& identityCommands() {
           {kPinOption, kPasswordOption},
           1,
           "FILE.p12",
-          {kAllowUnusableNamesFlag}},
+          {kAllowUnusableNamesFlag, kMachineFlag}},
          runImportPfx},
     };
     return kCommands;

@@ -11,6 +11,7 @@
 #include <stdexcept>
 
 #include "commands.h"
+#include "location_option.h"
 #include "output.h"
 
 namespace {
@@ -38,7 +39,8 @@ std::vector<const Command*> allCommands() {
 void printToolUsage() {
     std::cout << "Usage: " << kToolName << " COMMAND [options]\n"
                  "\n"
-                 "Administers the current user's software certificate stores and key containers.\n"
+                 "Administers the current user's software certificate stores and key containers,\n"
+                 "or with --machine the local machine's (root only).\n"
                  "\n"
                  "Commands:\n";
     for (const Command* command : allCommands()) {
@@ -68,10 +70,12 @@ int runCommand(const Command& command, int argc, char** argv) {
     qdie_tool::ChangeRecord change;
     try {
         qdie_tool::Arguments arguments = qdie_tool::parseArguments(argc, argv, command.rules);
-        if (arguments.helpWanted())
+        if (arguments.helpWanted()) {
             std::cout << command.usage;
-        else
+        } else {
+            qdie_tool::refuseMachineUnlessRoot(arguments);
             command.run(arguments, change);
+        }
         flushOutput();
     } catch (const qdie_tool::UsageError& error) {
         qdie_tool::printError(std::string(command.name) + ": " + error.what() + " (see '" +
