@@ -10,10 +10,10 @@ extern "C" {
 /*
  * Class:     com_quendrilax_browser_keystore_provider_spi_ProviderNatives
  * Method:    newKeyHandle
- * Signature: ([BLjava/lang/String;[B)J
+ * Signature: (Z[BLjava/lang/String;[B)J
  */
 JNIEXPORT jlong JNICALL Java_com_quendrilax_browser_keystore_provider_spi_ProviderNatives_newKeyHandle
-  (JNIEnv *, jclass, jbyteArray, jstring, jbyteArray);
+  (JNIEnv *, jclass, jboolean, jbyteArray, jstring, jbyteArray);
 
 /*
  * Class:     com_quendrilax_browser_keystore_provider_spi_ProviderNatives
@@ -66,26 +66,26 @@ JNIEXPORT jbyteArray JNICALL Java_com_quendrilax_browser_keystore_provider_spi_P
 /*
  * Class:     com_quendrilax_browser_keystore_provider_spi_ProviderNatives
  * Method:    listStore
- * Signature: (Ljava/lang/String;)Lcom/quendrilax/browser/keystore/provider/spi/StoreListing;
+ * Signature: (ZLjava/lang/String;)Lcom/quendrilax/browser/keystore/provider/spi/StoreListing;
  */
 JNIEXPORT jobject JNICALL Java_com_quendrilax_browser_keystore_provider_spi_ProviderNatives_listStore
-  (JNIEnv *, jclass, jstring);
+  (JNIEnv *, jclass, jboolean, jstring);
 
 /*
  * Class:     com_quendrilax_browser_keystore_provider_spi_ProviderNatives
  * Method:    addCertificate
- * Signature: (Ljava/lang/String;[B)V
+ * Signature: (ZLjava/lang/String;[B)V
  */
 JNIEXPORT void JNICALL Java_com_quendrilax_browser_keystore_provider_spi_ProviderNatives_addCertificate
-  (JNIEnv *, jclass, jstring, jbyteArray);
+  (JNIEnv *, jclass, jboolean, jstring, jbyteArray);
 
 /*
  * Class:     com_quendrilax_browser_keystore_provider_spi_ProviderNatives
  * Method:    deleteCertificate
- * Signature: (Ljava/lang/String;[B)Z
+ * Signature: (ZLjava/lang/String;[B)Z
  */
 JNIEXPORT jboolean JNICALL Java_com_quendrilax_browser_keystore_provider_spi_ProviderNatives_deleteCertificate
-  (JNIEnv *, jclass, jstring, jbyteArray);
+  (JNIEnv *, jclass, jboolean, jstring, jbyteArray);
 
 #ifdef __cplusplus
 }

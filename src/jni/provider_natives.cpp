@@ -97,21 +97,26 @@ DWORD cngSignaturePadding(jint padding) {
     }
 }
 
+keyops::StoreLocation locationOf(jboolean localMachine) {
+    return localMachine ? keyops::StoreLocation::LocalMachine : keyops::StoreLocation::CurrentUser;
+}
+
 keyops::HeldKey* heldKey(jlong key) {
     return reinterpret_cast<keyops::HeldKey*>(static_cast<intptr_t>(key));
 }
 
-// A key of the certificate, opened at its first use: the certificate, the key algorithm and the
-// PIN taken from Java; 0 with what failed thrown.
-jlong newKeyHandle(JNIEnv* env, jbyteArray certificate, jstring keyAlgorithm, jbyteArray pin) {
+// A key of the certificate of the location's "My", opened at its first use: the certificate, the
+// key algorithm and the PIN taken from Java; 0 with what failed thrown.
+jlong newKeyHandle(JNIEnv* env, jboolean localMachine, jbyteArray certificate,
+                   jstring keyAlgorithm, jbyteArray pin) {
     JavaBytes certificateBytes(env, certificate);
     if (!certificateBytes.valid()) return throwArgumentUnavailable(env, certificate, "certificate"), 0;
     JavaChars algorithm(env, keyAlgorithm);
     if (!algorithm.valid()) return throwArgumentUnavailable(env, keyAlgorithm, "keyAlgorithm"), 0;
     SecureBytes pinBytes;
     if (!takePin(env, pin, pinBytes)) return throwArgumentUnavailable(env, pin, "pin"), 0;
-    auto* key = new keyops::HeldKey(certificateBytes.data(), certificateBytes.size(),
-                                    algorithm.get(), std::move(pinBytes));
+    auto* key = new keyops::HeldKey(locationOf(localMachine), certificateBytes.data(),
+                                    certificateBytes.size(), algorithm.get(), std::move(pinBytes));
     return static_cast<jlong>(reinterpret_cast<intptr_t>(key));
 }
 
@@ -184,12 +189,13 @@ jbyteArray rawRsa(JNIEnv* env, jlong key, jbyteArray block) {
         });
 }
 
-jobject listStore(JNIEnv* env, jstring storeName) {
+jobject listStore(JNIEnv* env, jboolean localMachine, jstring storeName) {
     JavaChars name(env, storeName);
     if (!name.valid()) return throwArgumentUnavailable(env, storeName, "storeName"), nullptr;
     diagnostics::JavaCallLog log(env);
     keyops::CallContext context(log.sink());
-    std::vector<keyops::ListedCertificate> listed = keyops::listStoreEntries(context, name.get());
+    std::vector<keyops::ListedCertificate> listed =
+        keyops::listStoreEntries(context, {locationOf(localMachine), name.get()});
     if (context.outcome.failed()) return throwFailure(env, context.outcome), nullptr;
     jobject listing = toListing(env, listed);
     if (listing == nullptr) throwOutOfMemory(env);
@@ -199,15 +205,16 @@ jobject listStore(JNIEnv* env, jstring storeName) {
 // What the change did (ERROR_SUCCESS, or CRYPT_E_NOT_FOUND for a deletion of nothing), any
 // failure thrown; ERROR_SUCCESS for an argument the virtual machine could not give, thrown too.
 template <typename Change>
-DWORD changeStore(JNIEnv* env, jstring storeName, jbyteArray encoding, Change change,
-                  uint32_t failedStatus) {
+DWORD changeStore(JNIEnv* env, jboolean localMachine, jstring storeName, jbyteArray encoding,
+                  Change change, uint32_t failedStatus) {
     JavaChars name(env, storeName);
     if (!name.valid()) return throwArgumentUnavailable(env, storeName, "storeName"), ERROR_SUCCESS;
     JavaBytes bytes(env, encoding);
     if (!bytes.valid()) return throwArgumentUnavailable(env, encoding, "encoding"), ERROR_SUCCESS;
     diagnostics::JavaCallLog log(env);
     keyops::CallContext context(log.sink());
-    keyops::StoreChange done = change(context, name.get(), bytes.data(), bytes.size());
+    const keyops::SystemStore store = {locationOf(localMachine), name.get()};
+    keyops::StoreChange done = change(context, store, bytes.data(), bytes.size());
     if (context.outcome.failed())
         throwFailure(env, context.outcome);
     else if (done.error != ERROR_SUCCESS && done.error != static_cast<DWORD>(CRYPT_E_NOT_FOUND))
@@ -220,9 +227,10 @@ DWORD changeStore(JNIEnv* env, jstring storeName, jbyteArray encoding, Change ch
 extern "C" {
 
 JNIEXPORT jlong JNICALL Java_com_quendrilax_browser_keystore_provider_spi_ProviderNatives_newKeyHandle(
-    JNIEnv* env, jclass, jbyteArray certificate, jstring keyAlgorithm, jbyteArray pin) {
+    JNIEnv* env, jclass, jboolean localMachine, jbyteArray certificate, jstring keyAlgorithm,
+    jbyteArray pin) {
     return guardProviderNative(
-        env, [&] { return newKeyHandle(env, certificate, keyAlgorithm, pin); });
+        env, [&] { return newKeyHandle(env, localMachine, certificate, keyAlgorithm, pin); });
 }
 
 // Java frees a handle once, and only when no call is using it.
@@ -260,22 +268,22 @@ JNIEXPORT jbyteArray JNICALL Java_com_quendrilax_browser_keystore_provider_spi_P
 }
 
 JNIEXPORT jobject JNICALL Java_com_quendrilax_browser_keystore_provider_spi_ProviderNatives_listStore(
-    JNIEnv* env, jclass, jstring storeName) {
-    return guardProviderNative(env, [&] { return listStore(env, storeName); });
+    JNIEnv* env, jclass, jboolean localMachine, jstring storeName) {
+    return guardProviderNative(env, [&] { return listStore(env, localMachine, storeName); });
 }
 
 JNIEXPORT void JNICALL Java_com_quendrilax_browser_keystore_provider_spi_ProviderNatives_addCertificate(
-    JNIEnv* env, jclass, jstring storeName, jbyteArray encoding) {
+    JNIEnv* env, jclass, jboolean localMachine, jstring storeName, jbyteArray encoding) {
     guardProviderNative(env, [&] {
-        changeStore(env, storeName, encoding, keyops::addCertificate,
+        changeStore(env, localMachine, storeName, encoding, keyops::addCertificateAt,
                     diagnostics::kStatusCertificateNotAdded);
     });
 }
 
 JNIEXPORT jboolean JNICALL Java_com_quendrilax_browser_keystore_provider_spi_ProviderNatives_deleteCertificate(
-    JNIEnv* env, jclass, jstring storeName, jbyteArray encoding) {
+    JNIEnv* env, jclass, jboolean localMachine, jstring storeName, jbyteArray encoding) {
     return guardProviderNative(env, [&]() -> jboolean {
-        DWORD error = changeStore(env, storeName, encoding, keyops::deleteCertificate,
+        DWORD error = changeStore(env, localMachine, storeName, encoding, keyops::deleteCertificateAt,
                                   diagnostics::kStatusCertificateNotDeleted);
         return error == ERROR_SUCCESS ? JNI_TRUE : JNI_FALSE;
     });

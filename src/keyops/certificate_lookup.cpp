@@ -50,7 +50,7 @@ bool isLatin1(const WCHAR* wide) {
 // 8 bits cannot spell, is as unreadable as one that cannot be read at all: signing with some
 // other key is not an option.
 bool readKeyBinding(const CryptoPlatform& platform, PCCERT_CONTEXT certificate, DWORD size,
-                    KeyBinding& binding, DWORD& error) {
+                    KeySource source, KeyBinding& binding, DWORD& error) {
     std::unique_ptr<BYTE[]> buffer(new (std::nothrow) BYTE[size]);
     if (!buffer) {
         error = ERROR_NOT_ENOUGH_MEMORY;
@@ -81,6 +81,7 @@ bool readKeyBinding(const CryptoPlatform& platform, PCCERT_CONTEXT certificate, 
         return false;
     }
     binding.providerType = info->dwProvType;
+    if (source.keysetFromProperty) binding.keysetFlags = info->dwFlags & CRYPT_MACHINE_KEYSET;
     return true;
 }
 
@@ -92,13 +93,13 @@ std::string toNarrow(const WCHAR* wide) {
     return narrow;
 }
 
-bool findCertificateKey(CallContext& context, const BYTE* encoding, DWORD length,
-                        const char* foundMessage, CertificateKey& found) {
+bool findCertificateKey(CallContext& context, KeySource source, const BYTE* encoding,
+                        DWORD length, const char* foundMessage, CertificateKey& found) {
     const CryptoPlatform& platform = context.platform;
     if (!runStep(context, {kOpenStore, kStoreOpened, kStoreOpenError, kStatusStoreNotOpened}, [&] {
             found.store.reset(platform.CertOpenStore(
                 CERT_STORE_PROV_SYSTEM_W, 0, 0,
-                CERT_SYSTEM_STORE_CURRENT_USER | CERT_STORE_READONLY_FLAG, kPersonalStore));
+                systemStoreFlag(source.location) | CERT_STORE_READONLY_FLAG, kPersonalStore));
             return found.store.valid();
         }))
         return false;
@@ -122,7 +123,7 @@ bool findCertificateKey(CallContext& context, const BYTE* encoding, DWORD length
         return false;
 
     DWORD error = ERROR_SUCCESS;
-    bool read = readKeyBinding(platform, certificate, size, found.binding, error);
+    bool read = readKeyBinding(platform, certificate, size, source, found.binding, error);
     return finishStep(context,
                       {kReadProperty, kPropertyRead, kPropertyError, kStatusKeyProvInfoUnreadable},
                       read, error);

@@ -1,4 +1,4 @@
-// Finding a certificate of the user's personal store by its encoding, and the key container its
+// Finding a certificate of a personal store by its encoding, and the key container its
 // key-provider property names.
 #pragma once
 
@@ -6,6 +6,7 @@
 
 #include "keyops/call_context.h"
 #include "keyops/handles.h"
+#include "keyops/store_location.h"
 
 namespace keyops {
 
@@ -19,6 +20,9 @@ struct KeyBinding {
     std::string containerName;
     std::string providerName;
     DWORD providerType = 0;
+    // CRYPT_MACHINE_KEYSET for a key of the machine, when the source opens keys where the
+    // property says; 0 otherwise.
+    DWORD keysetFlags = 0;
 };
 
 // What a lookup holds: the store stays open for the caller to close, found or not.
@@ -32,11 +36,11 @@ struct CertificateKey {
 extern const char kCertificateFoundForSigning[];
 extern const char kCertificateFoundForDecryption[];
 
-// Opens "My" read-only, finds the certificate whose encoding equals the given bytes and reads
-// its key binding, logging each step. On failure it has recorded a status in the context's
+// Opens the source's "My" read-only, finds the certificate whose encoding equals the given bytes
+// and reads its key binding, logging each step. On failure it has recorded a status in the context's
 // outcome and logged why; `found.store` is still open if the store could be opened.
-bool findCertificateKey(CallContext& context, const BYTE* encoding, DWORD length,
-                        const char* foundMessage, CertificateKey& found);
+bool findCertificateKey(CallContext& context, KeySource source, const BYTE* encoding,
+                        DWORD length, const char* foundMessage, CertificateKey& found);
 
 // How a lookup's store is closed: with its line, a store that cannot be closed speaking only for
 // a call that had succeeded (status 9); or silently, as the ten natives' decryption closes it.
@@ -45,14 +49,15 @@ enum class StoreClosing { Logged, Silent };
 // Frees the certificate and closes the store.
 void closeLookupStore(CallContext& context, CertificateKey& found, StoreClosing closing);
 
-// The skeleton of every operation with a certificate's key: the certificate looked up in "My",
+// The skeleton of every operation with a certificate's key: the certificate looked up in the
+// source's "My",
 // what was found handed to `use` (which acquires the key its own way and uses it), the store
 // closed whatever `use` did.
 template <typename Use>
-void withCertificate(CallContext& context, const BYTE* encoding, DWORD length,
+void withCertificate(CallContext& context, KeySource source, const BYTE* encoding, DWORD length,
                      const char* foundMessage, StoreClosing closing, Use use) {
     CertificateKey found;
-    if (findCertificateKey(context, encoding, length, foundMessage, found)) use(found);
+    if (findCertificateKey(context, source, encoding, length, foundMessage, found)) use(found);
     closeLookupStore(context, found, closing);
 }
 

@@ -27,6 +27,8 @@
     X(CertEnumCertificatesInStore, PCCERT_CONTEXT, Enumerates, Context, (HCERTSTORE, PCCERT_CONTEXT))    \
     X(CertGetCertificateContextProperty, BOOL, Plain, None, (PCCERT_CONTEXT, DWORD, void*, DWORD*))      \
     X(CertAddEncodedCertificateToSystemStoreA, BOOL, Plain, None, (LPCSTR, const BYTE*, DWORD))          \
+    X(CertAddEncodedCertificateToStore, BOOL, Plain, None,                                              \
+      (HCERTSTORE, DWORD, const BYTE*, DWORD, DWORD, PCCERT_CONTEXT*))                                   \
     X(CertDeleteCertificateFromStore, BOOL, Releases, Context, (PCCERT_CONTEXT))                         \
     X(CertDuplicateCertificateContext, PCCERT_CONTEXT, Acquires, Context, (PCCERT_CONTEXT))              \
     X(CertFreeCertificateContext, BOOL, ReleasesUnlessNull, Context, (PCCERT_CONTEXT))                   \

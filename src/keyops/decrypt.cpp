@@ -152,7 +152,8 @@ bool openExchangeKey(CallContext& context, const KeyBinding& binding, const char
                  [&] {
                      return platform.CryptAcquireContextA(
                                 provider.put(), binding.containerName.c_str(),
-                                binding.providerName.c_str(), binding.providerType, 0) != FALSE;
+                                binding.providerName.c_str(), binding.providerType,
+                                binding.keysetFlags) != FALSE;
                  }))
         return false;
     if (pin != nullptr) applyPin(context, provider.get(), PP_KEYEXCHANGE_PIN, pin);
@@ -184,7 +185,8 @@ bool withExchangeKey(CallContext& context, const BYTE* encoding, DWORD encodingL
                      const char* banner, const char* finished, const char* pin, UseKey use) {
     trimLogFile(context.log);
     writeLog(banner, context.log);
-    withCertificate(context, encoding, encodingLength, kCertificateFoundForDecryption,
+    withCertificate(context, kUsersPersonalStore, encoding, encodingLength,
+                    kCertificateFoundForDecryption,
                     StoreClosing::Silent,
                     [&](CertificateKey& found) { inContainer(context, found.binding, pin, use); });
     writeLog(finished, context.log);

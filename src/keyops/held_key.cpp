@@ -52,9 +52,10 @@ bool groupFits(CallContext& context, const char* step, CngGroup group, CngGroup 
 
 }  // namespace
 
-HeldKey::HeldKey(const BYTE* certificate, size_t certificateLength, std::string keyAlgorithm,
-                 SecureBytes pin)
-    : certificate_(certificate, certificate + certificateLength),
+HeldKey::HeldKey(StoreLocation location, const BYTE* certificate, size_t certificateLength,
+                 std::string keyAlgorithm, SecureBytes pin)
+    : source_(personalStoreOf(location)),
+      certificate_(certificate, certificate + certificateLength),
       keyAlgorithm_(std::move(keyAlgorithm)),
       pin_(std::move(pin)) {}
 
@@ -67,7 +68,7 @@ bool HeldKey::openWithCertificate(CallContext& context, const char* use, const c
                                   Open open) {
     writeLogFormatted(kOpening, context.log, use);
     bool opened = false;
-    withCertificate(context, certificate_.data(), static_cast<DWORD>(certificate_.size()),
+    withCertificate(context, source_, certificate_.data(), static_cast<DWORD>(certificate_.size()),
                     foundMessage, StoreClosing::Logged,
                     [&](CertificateKey& found) { opened = open(found); });
     if (!opened || context.outcome.failed()) return false;

@@ -14,16 +14,17 @@
 #include "keyops/decrypt.h"
 #include "keyops/handles.h"
 #include "keyops/public_key_match.h"
+#include "keyops/store_location.h"
 
 namespace keyops {
 
 class HeldKey {
 public:
-    // Opens nothing yet: the certificate's encoding names the key, the key algorithm ("RSA",
-    // "DSA") moves a legacy CSP to the newer one when signing, and the PIN (wiped when the key
-    // goes) is given to each opening.
-    HeldKey(const BYTE* certificate, size_t certificateLength, std::string keyAlgorithm,
-            common::SecureBytes pin);
+    // Opens nothing yet: the certificate's encoding names the key, looked up in the "My" store
+    // of the location, the key algorithm ("RSA", "DSA") moves a legacy CSP to the newer one when
+    // signing, and the PIN (wiped when the key goes) is given to each opening.
+    HeldKey(StoreLocation location, const BYTE* certificate, size_t certificateLength,
+            std::string keyAlgorithm, common::SecureBytes pin);
     HeldKey(const HeldKey&) = delete;
     HeldKey& operator=(const HeldKey&) = delete;
 
@@ -67,6 +68,7 @@ private:
     bool openCng(CallContext& context);
     const char* pin() const;
 
+    const KeySource source_;
     const std::vector<BYTE> certificate_;
     const std::string keyAlgorithm_;
     const common::SecureBytes pin_;

@@ -211,7 +211,8 @@ bool signWithCertificate(CallContext& context, const BYTE* encoding, DWORD encod
     trimLogFile(context.log);
     writeLogFormatted(kBanner, context.log, static_cast<unsigned>(digestAlgorithm));
 
-    withCertificate(context, encoding, encodingLength, kCertificateFoundForSigning,
+    withCertificate(context, kUsersPersonalStore, encoding, encodingLength,
+                    kCertificateFoundForSigning,
                     StoreClosing::Logged, [&](CertificateKey& found) {
                         signWithBinding(context, found, keyAlgorithm,
                                         {digestAlgorithm, data, dataLength, dataIsHash}, pin,

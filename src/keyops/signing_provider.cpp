@@ -60,7 +60,8 @@ const char* classLabel(ALG_ID algorithm) {
 bool acquire(const CryptoPlatform& platform, const KeyBinding& binding, const char* providerName,
              ScopedProvider& provider) {
     return platform.CryptAcquireContextA(provider.put(), binding.containerName.c_str(),
-                                         providerName, binding.providerType, 0) != FALSE;
+                                         providerName, binding.providerType,
+                                         binding.keysetFlags) != FALSE;
 }
 
 }  // namespace

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cstring>
 #include <new>
+#include <optional>
+#include <string>
 
 #include "diagnostics/log.h"
 #include "diagnostics/status.h"
@@ -24,9 +26,13 @@ const char kAddBanner[] = "########## Add certificate to store: %s ##########";
 const char kDeleteBanner[] = "########## Delete certificate from store: %s ##########";
 const char kStoreOpened[] = "CertOpenSystemStore success";
 const char kStoreOpenError[] = "CertOpenSystemStore error: %x";
+const char kLocationStoreOpened[] = "CertOpenStore success";
+const char kLocationStoreOpenError[] = "CertOpenStore error: %x";
 const char kListed[] = "Certificates listed: %u";
 const char kAdded[] = "CertAddEncodedCertificateToSystemStore success";
 const char kAddError[] = "CertAddEncodedCertificateToSystemStore error: %x";
+const char kAddedToStore[] = "CertAddEncodedCertificateToStore success";
+const char kAddToStoreError[] = "CertAddEncodedCertificateToStore error: %x";
 const char kDeleted[] = "CertDeleteCertificateFromStore success";
 const char kDeleteError[] = "CertDeleteCertificateFromStore error: %x";
 const char kCertificateNotFound[] = "Certificate not found";
@@ -36,17 +42,45 @@ const char kStoreCloseError[] = "CertCloseStore error: %x";
 const char kEnumerateError[] = "CertEnumCertificatesInStore error: %x";
 
 const char kOpenSystemStore[] = "CertOpenSystemStoreA";
+const char kOpenStore[] = "CertOpenStore";
 const char kEnumerate[] = "CertEnumCertificatesInStore";
 const char kAdd[] = "CertAddEncodedCertificateToSystemStoreA";
+const char kAddToStore[] = "CertAddEncodedCertificateToStore";
+
+const char kMachinePrefix[] = "LocalMachine\\";
+
+// How a store is reached: by name alone, as the ten natives reach the current user's, or by the
+// location the provider names.
+struct StoreReference {
+    const char* name;
+    std::optional<StoreLocation> location;
+
+    // The name the log gives it: a store of the machine says so.
+    std::string logged() const {
+        return location == StoreLocation::LocalMachine ? kMachinePrefix + std::string(name) : name;
+    }
+};
 const char kDelete[] = "CertDeleteCertificateFromStore";
 
 // The store, or none with status 7 recorded.
-ScopedStore openSystemStore(CallContext& context, const char* storeName) {
+ScopedStore openSystemStore(CallContext& context, const StoreReference& reference) {
     ScopedStore store;
-    runStep(context, {kOpenSystemStore, kStoreOpened, kStoreOpenError, kStatusStoreNotOpened}, [&] {
-        store.reset(context.platform.CertOpenSystemStoreA(0, storeName));
-        return store.valid();
-    });
+    const CryptoPlatform& platform = context.platform;
+    if (!reference.location) {
+        runStep(context, {kOpenSystemStore, kStoreOpened, kStoreOpenError, kStatusStoreNotOpened},
+                [&] {
+                    store.reset(platform.CertOpenSystemStoreA(0, reference.name));
+                    return store.valid();
+                });
+        return store;
+    }
+    const DWORD flags = systemStoreFlag(*reference.location) | CERT_STORE_MAXIMUM_ALLOWED_FLAG;
+    runStep(context,
+            {kOpenStore, kLocationStoreOpened, kLocationStoreOpenError, kStatusStoreNotOpened}, [&] {
+                store.reset(platform.CertOpenStore(CERT_STORE_PROV_SYSTEM_A, 0, 0, flags,
+                                                   reference.name));
+                return store.valid();
+            });
     return store;
 }
 
@@ -70,12 +104,12 @@ bool hasKey(const CryptoPlatform& platform, PCCERT_CONTEXT certificate) {
 // (`take` then returns false). `walkError` is ERROR_SUCCESS when the walk reached the store's
 // end, else why it did not: no memory, or the enumeration's own error.
 template <typename Entry, typename Take>
-std::vector<Entry> collect(CallContext& context, const char* storeName, DWORD& walkError,
-                           Take take) {
+std::vector<Entry> collect(CallContext& context, const StoreReference& reference,
+                           DWORD& walkError, Take take) {
     std::vector<Entry> list;
     walkError = ERROR_SUCCESS;
-    writeLogFormatted(kListBanner, context.log, storeName);
-    ScopedStore store = openSystemStore(context, storeName);
+    writeLogFormatted(kListBanner, context.log, reference.logged().c_str());
+    ScopedStore store = openSystemStore(context, reference);
     if (!store.valid()) return list;
     ScopedCertContext stopped = walkCertificates(
         store.get(), [&](PCCERT_CONTEXT certificate) { return !take(list, certificate); });
@@ -135,17 +169,17 @@ CertificateList listCertificates(CallContext& context, const char* storeName) {
     bool keysOnly = std::strcmp(storeName, kPersonalStoreFilter) == 0;
     // The ten natives' listing gives what it saw, whether or not the walk was cut short.
     DWORD walkError = ERROR_SUCCESS;
-    return collect<std::vector<BYTE>>(context, storeName, walkError,
+    return collect<std::vector<BYTE>>(context, {storeName, std::nullopt}, walkError,
                                       [&](CertificateList& list, PCCERT_CONTEXT certificate) {
         if (keysOnly && !hasKey(context.platform, certificate)) return true;
         return appendOrStop([&] { list.push_back(encodingOf(certificate)); });
     });
 }
 
-std::vector<ListedCertificate> listStoreEntries(CallContext& context, const char* storeName) {
+std::vector<ListedCertificate> listStoreEntries(CallContext& context, SystemStore store) {
     DWORD walkError = ERROR_SUCCESS;
     std::vector<ListedCertificate> list = collect<ListedCertificate>(
-        context, storeName, walkError,
+        context, {store.name, store.location}, walkError,
         [&](std::vector<ListedCertificate>& entries, PCCERT_CONTEXT certificate) {
             return appendOrStop([&] {
                 entries.push_back(listedWithKey(context.platform, certificate));
@@ -160,28 +194,43 @@ std::vector<ListedCertificate> listStoreEntries(CallContext& context, const char
     return list;
 }
 
-StoreChange addCertificate(CallContext& context, const char* storeName, const BYTE* encoding,
-                           DWORD length) {
-    writeLogFormatted(kAddBanner, context.log, storeName);
-    ScopedStore store = openSystemStore(context, storeName);
-    if (!store.valid()) return {context.outcome.windowsError(), kOpenSystemStore};
+namespace {
+
+// The ten natives add through the name of the store; the provider, to the store it opened.
+StoreChange addToStore(CallContext& context, const StoreReference& reference, HCERTSTORE store,
+                       const BYTE* encoding, DWORD length) {
     const CryptoPlatform& platform = context.platform;
-    StoreChange change;
-    if (platform.CertAddEncodedCertificateToSystemStoreA(storeName, encoding, length)) {
-        writeLog(kAdded, context.log);
-    } else {
-        change = {platform.GetLastError(), kAdd};
-        writeLogFormatted(kAddError, context.log, static_cast<unsigned>(change.error));
+    const bool byName = !reference.location;
+    const bool added =
+        byName ? platform.CertAddEncodedCertificateToSystemStoreA(reference.name, encoding, length)
+               : platform.CertAddEncodedCertificateToStore(
+                     store, X509_ASN_ENCODING | PKCS_7_ASN_ENCODING, encoding, length,
+                     CERT_STORE_ADD_USE_EXISTING, nullptr);
+    if (added) {
+        writeLog(byName ? kAdded : kAddedToStore, context.log);
+        return {};
     }
+    StoreChange change = {platform.GetLastError(), byName ? kAdd : kAddToStore};
+    writeLogFormatted(byName ? kAddError : kAddToStoreError, context.log,
+                      static_cast<unsigned>(change.error));
+    return change;
+}
+
+StoreChange addTo(CallContext& context, const StoreReference& reference, const BYTE* encoding,
+                  DWORD length) {
+    writeLogFormatted(kAddBanner, context.log, reference.logged().c_str());
+    ScopedStore store = openSystemStore(context, reference);
+    if (!store.valid()) return {context.outcome.windowsError(), context.outcome.step()};
+    StoreChange change = addToStore(context, reference, store.get(), encoding, length);
     closeSystemStore(context, store);
     return change;
 }
 
-StoreChange deleteCertificate(CallContext& context, const char* storeName, const BYTE* encoding,
-                              DWORD length) {
-    writeLogFormatted(kDeleteBanner, context.log, storeName);
-    ScopedStore store = openSystemStore(context, storeName);
-    if (!store.valid()) return {context.outcome.windowsError(), kOpenSystemStore};
+StoreChange deleteFrom(CallContext& context, const StoreReference& reference, const BYTE* encoding,
+                       DWORD length) {
+    writeLogFormatted(kDeleteBanner, context.log, reference.logged().c_str());
+    ScopedStore store = openSystemStore(context, reference);
+    if (!store.valid()) return {context.outcome.windowsError(), context.outcome.step()};
     ScopedCertContext found = walkCertificates(store.get(), [&](PCCERT_CONTEXT certificate) {
         return hasEncoding(certificate, encoding, length);
     });
@@ -205,6 +254,28 @@ StoreChange deleteCertificate(CallContext& context, const char* storeName, const
     }
     closeSystemStore(context, store);
     return change;
+}
+
+}  // namespace
+
+StoreChange addCertificate(CallContext& context, const char* storeName, const BYTE* encoding,
+                           DWORD length) {
+    return addTo(context, {storeName, std::nullopt}, encoding, length);
+}
+
+StoreChange addCertificateAt(CallContext& context, SystemStore store, const BYTE* encoding,
+                             DWORD length) {
+    return addTo(context, {store.name, store.location}, encoding, length);
+}
+
+StoreChange deleteCertificate(CallContext& context, const char* storeName, const BYTE* encoding,
+                              DWORD length) {
+    return deleteFrom(context, {storeName, std::nullopt}, encoding, length);
+}
+
+StoreChange deleteCertificateAt(CallContext& context, SystemStore store, const BYTE* encoding,
+                                DWORD length) {
+    return deleteFrom(context, {store.name, store.location}, encoding, length);
 }
 
 }  // namespace keyops

@@ -94,8 +94,8 @@ void importPublicKey(const Bytes& certificate, PublicKey& out) {
 }
 
 // A self-signed certificate for the container's key, without any property.
-Bytes selfSign(HCRYPTPROV provider, const Maker& maker, const std::string& container, DWORD keySpec,
-               const std::string& subject) {
+Bytes selfSign(HCRYPTPROV provider, const Maker& maker, const MadeContainer& container,
+               DWORD keySpec, const std::string& subject) {
     DWORD nameSize = 0;
     if (!CertStrToNameA(X509_ASN_ENCODING, subject.c_str(), CERT_X500_NAME_STR, nullptr, nullptr,
                         &nameSize, nullptr))
@@ -106,13 +106,14 @@ Bytes selfSign(HCRYPTPROV provider, const Maker& maker, const std::string& conta
         throw capi::failure("CertStrToNameA");
     CERT_NAME_BLOB nameBlob = {nameSize, name.data()};
 
-    std::wstring wideContainer = capi::widen(container);
+    std::wstring wideContainer = capi::widen(container.name);
     std::wstring wideProvider = capi::widen(maker.provider);
     CRYPT_KEY_PROV_INFO signer = {};
     signer.pwszContainerName = wideContainer.data();
     signer.pwszProvName = wideProvider.data();
     signer.dwProvType = maker.type;
     signer.dwKeySpec = keySpec;
+    signer.dwFlags = container.keysetFlags;
     char dssWithSha1[] = szOID_X957_SHA1DSA;
     CRYPT_ALGORITHM_IDENTIFIER dssAlgorithm = {dssWithSha1, {0, nullptr}};
     capi::CertContext made(CertCreateSelfSignCertificate(
@@ -122,9 +123,11 @@ Bytes selfSign(HCRYPTPROV provider, const Maker& maker, const std::string& conta
     return Bytes(made.get()->pbCertEncoded, made.get()->pbCertEncoded + made.get()->cbCertEncoded);
 }
 
-// Adds the certificate to the user's system store with the key-provider property as given.
+// Adds the certificate to the system store of the binding's location with the key-provider
+// property as given.
 void addWithKeyProperty(const Bytes& certificate, const std::string& storeName,
                         const TestIdentity& binding) {
+    const DWORD keysetFlags = binding.machine ? CRYPT_MACHINE_KEYSET : 0;
     capi::CertContext context = parseCertificate(certificate);
     std::wstring container = capi::widen(binding.container);
     std::wstring provider = capi::widen(binding.provider);
@@ -133,10 +136,13 @@ void addWithKeyProperty(const Bytes& certificate, const std::string& storeName,
     info.pwszProvName = provider.data();
     info.dwProvType = binding.providerType;
     info.dwKeySpec = binding.keySpec;
+    info.dwFlags = keysetFlags;
     if (!CertSetCertificateContextProperty(context.get(), CERT_KEY_PROV_INFO_PROP_ID, 0, &info))
         throw capi::failure("CertSetCertificateContextProperty");
-    capi::Store store(CertOpenStore(CERT_STORE_PROV_SYSTEM_A, 0, 0, CERT_SYSTEM_STORE_CURRENT_USER,
-                                    storeName.c_str()));
+    const DWORD location =
+        binding.machine ? CERT_SYSTEM_STORE_LOCAL_MACHINE : CERT_SYSTEM_STORE_CURRENT_USER;
+    capi::Store store(
+        CertOpenStore(CERT_STORE_PROV_SYSTEM_A, 0, 0, location, storeName.c_str()));
     if (!store.valid()) throw capi::failure("CertOpenStore " + storeName);
     if (!CertAddCertificateContextToStore(store.get(), context.get(), CERT_STORE_ADD_ALWAYS,
                                           nullptr))
@@ -173,10 +179,13 @@ public:
                                 : known != nullptr       ? known->type
                                                          : maker.type;
         identity.keySpec = request.keySpec;
+        identity.machine = request.machine;
 
-        capi::Provider provider = makeKey(maker, identity.container, request.keySpec,
-                                          bitsOf(request.key));
-        identity.certificate = selfSign(provider.get(), maker, identity.container,
+        const DWORD keysetFlags = request.machine ? CRYPT_MACHINE_KEYSET : 0;
+        capi::Provider provider = makeKey(maker, {identity.container, maker.provider, maker.type,
+                                                  keysetFlags},
+                                          request.keySpec, bitsOf(request.key));
+        identity.certificate = selfSign(provider.get(), maker, made_.containers.back(),
                                         request.keySpec, "CN=Conformance");
         made_.certificates.push_back(identity.certificate);
         addWithKeyProperty(identity.certificate, request.store, identity);
@@ -187,9 +196,10 @@ public:
         const std::string container = uniqueContainerName();
         Bytes certificate;
         {
-            capi::Provider provider = makeKey(kRsaMaker, container, AT_SIGNATURE, 1024);
-            certificate = selfSign(provider.get(), kRsaMaker, container, AT_SIGNATURE,
-                                   "CN=" + subject);
+            capi::Provider provider = makeKey(
+                kRsaMaker, {container, kRsaMaker.provider, kRsaMaker.type}, AT_SIGNATURE, 1024);
+            certificate = selfSign(provider.get(), kRsaMaker, made_.containers.back(),
+                                   AT_SIGNATURE, "CN=" + subject);
         }
         // Keyless from here on: its container goes at once, the certificate when the fixture does.
         made_.certificates.push_back(certificate);
@@ -245,13 +255,13 @@ public:
 
 private:
     // A new container holding one key; the container is recorded for removal.
-    capi::Provider makeKey(const Maker& maker, const std::string& container, DWORD keySpec,
+    capi::Provider makeKey(const Maker& maker, const MadeContainer& container, DWORD keySpec,
                            DWORD bits) {
         capi::Provider provider;
-        if (!CryptAcquireContextA(provider.put(), container.c_str(), maker.provider, maker.type,
-                                  CRYPT_NEWKEYSET))
+        if (!CryptAcquireContextA(provider.put(), container.name.c_str(), maker.provider,
+                                  maker.type, CRYPT_NEWKEYSET | container.keysetFlags))
             throw capi::failure("CryptAcquireContextA (new container)");
-        made_.containers.push_back({container, maker.provider, maker.type});
+        made_.containers.push_back(container);
         capi::Key key;
         if (!CryptGenKey(provider.get(), keySpec, bits << 16, key.put()))
             throw capi::failure("CryptGenKey");

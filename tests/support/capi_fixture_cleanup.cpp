@@ -14,10 +14,10 @@ BOOL WINAPI collectStoreName(const void* name, DWORD, PCERT_SYSTEM_STORE_INFO, v
     return TRUE;
 }
 
-// The names of the current user's system stores, those a test made by adding to them included.
-std::vector<std::wstring> userStoreNames() {
+// The names of a location's system stores, those a test made by adding to them included.
+std::vector<std::wstring> storeNames(DWORD location) {
     std::vector<std::wstring> names;
-    CertEnumSystemStore(CERT_SYSTEM_STORE_CURRENT_USER, nullptr, &names, collectStoreName);
+    CertEnumSystemStore(location, nullptr, &names, collectStoreName);
     return names;
 }
 
@@ -28,10 +28,10 @@ bool isMade(PCCERT_CONTEXT context, const std::vector<Bytes>& certificates) {
     });
 }
 
-void removeFromStore(const std::wstring& name, const std::vector<Bytes>& certificates) {
+void removeFromStore(DWORD location, const std::wstring& name,
+                     const std::vector<Bytes>& certificates) {
     capi::Store store(CertOpenStore(CERT_STORE_PROV_SYSTEM_W, 0, 0,
-                                    CERT_SYSTEM_STORE_CURRENT_USER | CERT_STORE_OPEN_EXISTING_FLAG,
-                                    name.c_str()));
+                                    location | CERT_STORE_OPEN_EXISTING_FLAG, name.c_str()));
     if (!store.valid()) return;
     // The whole store is walked before anything goes: enumeration does not survive a deletion
     // under Wine.
@@ -50,11 +50,14 @@ void removeFromStore(const std::wstring& name, const std::vector<Bytes>& certifi
 void removeContainer(const MadeContainer& container) {
     HCRYPTPROV unused = 0;
     CryptAcquireContextA(&unused, container.name.c_str(), container.provider.c_str(),
-                         container.type, CRYPT_DELETEKEYSET);
+                         container.type, CRYPT_DELETEKEYSET | container.keysetFlags);
 }
 
 void removeAll(const MadeByFixture& made) {
-    if (!made.certificates.empty())
-        for (const std::wstring& name : userStoreNames()) removeFromStore(name, made.certificates);
+    for (DWORD location : {CERT_SYSTEM_STORE_CURRENT_USER, CERT_SYSTEM_STORE_LOCAL_MACHINE}) {
+        if (made.certificates.empty()) break;
+        for (const std::wstring& name : storeNames(location))
+            removeFromStore(location, name, made.certificates);
+    }
     for (const MadeContainer& container : made.containers) removeContainer(container);
 }

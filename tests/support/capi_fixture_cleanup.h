@@ -11,6 +11,7 @@ struct MadeContainer {
     std::string name;
     std::string provider;
     DWORD type;
+    DWORD keysetFlags = 0;  // CRYPT_MACHINE_KEYSET for the machine's
 };
 
 struct MadeByFixture {
@@ -20,6 +21,6 @@ struct MadeByFixture {
 
 void removeContainer(const MadeContainer& container);
 
-// Deletes each certificate made from every system store of the current user it was added to
-// (by the fixture or by a test), then every container. Never throws: it runs in a destructor.
+// Deletes each certificate made from every system store of the current user and the machine it
+// was added to (by the fixture or by a test), then every container. Never throws: it runs in a destructor.
 void removeAll(const MadeByFixture& made);

@@ -26,6 +26,7 @@ struct IdentityRequest {
     std::string container;   // a new, generated name when empty
     std::string pin;         // none when empty
     std::string store = "My";
+    bool machine = false;    // the machine's key, its certificate in the machine's store
 };
 
 // A key container and a certificate for its key, in a store with its key-provider property.
@@ -35,6 +36,7 @@ struct TestIdentity {
     std::string provider;
     DWORD providerType = 0;
     DWORD keySpec = 0;
+    bool machine = false;
 };
 
 class CryptoFixture {

@@ -96,7 +96,8 @@ TEST_F(DecryptionPadding, EachPaddingRemovesItselfAndRefusesTheOther) {
     const Bytes pkcs1 = opensslEncrypt(identity.certificate, kSecret, false);
     const Bytes oaep = opensslEncrypt(identity.certificate, kSecret, true);
     FaultInjectingPlatform platform;
-    auto key = std::make_unique<HeldKey>(identity.certificate.data(), identity.certificate.size(),
+    auto key = std::make_unique<HeldKey>(StoreLocation::CurrentUser,
+                                         identity.certificate.data(), identity.certificate.size(),
                                          "RSA", SecureBytes());
 
     ASSERT_TRUE(decrypt(*key, pkcs1, RsaPadding::Pkcs1)) << outcome_.code();
@@ -133,7 +134,8 @@ TEST_F(DecryptionPadding, NoCipherTextOfOtherOaepParametersEverYieldsAPlainText)
     // Without the log folder nothing is written, so that the count takes seconds, not minutes.
     std::filesystem::remove_all(std::filesystem::path(profile_.logPath()).parent_path());
     TestIdentity identity = makeIdentity();
-    HeldKey key(identity.certificate.data(), identity.certificate.size(), "RSA", SecureBytes());
+    HeldKey key(StoreLocation::CurrentUser, identity.certificate.data(),
+                identity.certificate.size(), "RSA", SecureBytes());
     const std::vector<OaepParameters> others = {
         {EVP_sha256(), EVP_sha256(), {}},
         {EVP_sha256(), EVP_sha1(), {}},

@@ -33,7 +33,8 @@ TEST_F(ReplacedContainer, NeverYieldsASignatureByTheNewKeyForTheOldCertificate) 
         const TestIdentity old = makeIdentity(request);
         const CngPadding pss = {BCRYPT_PAD_PSS, CALG_SHA_256, 32};
         const Bytes hash = opensslDigest(CALG_SHA_256, kData);
-        auto held = std::make_unique<HeldKey>(old.certificate.data(), old.certificate.size(),
+        auto held = std::make_unique<HeldKey>(StoreLocation::CurrentUser,
+                                              old.certificate.data(), old.certificate.size(),
                                               "RSA", common::SecureBytes());
         Bytes signature;
         ASSERT_TRUE(sign(*held, pss, hash, signature)) << outcome_.code();
@@ -49,8 +50,8 @@ TEST_F(ReplacedContainer, NeverYieldsASignatureByTheNewKeyForTheOldCertificate) 
         EXPECT_FALSE(opensslVerifiesCng(replacement.certificate, CALG_SHA_256, hash, signature,
                                         pss.scheme, pss.saltLength));
 
-        HeldKey reopened(old.certificate.data(), old.certificate.size(), "RSA",
-                         common::SecureBytes());
+        HeldKey reopened(StoreLocation::CurrentUser, old.certificate.data(),
+                         old.certificate.size(), "RSA", common::SecureBytes());
         EXPECT_FALSE(sign(reopened, pss, hash, signature));
         EXPECT_TRUE(signature.empty());
         EXPECT_EQ(outcome_.windowsError(), static_cast<DWORD>(NTE_BAD_PUBLIC_KEY));

@@ -35,7 +35,8 @@ const std::vector<std::string> kLookup = {"CertOpenStore success", "Certificate 
                                           "CertGetCertificateContextProperty success"};
 
 std::unique_ptr<HeldKey> hold(const TestIdentity& identity, const char* keyAlgorithm = "RSA") {
-    return std::make_unique<HeldKey>(identity.certificate.data(), identity.certificate.size(),
+    return std::make_unique<HeldKey>(StoreLocation::CurrentUser,
+                                     identity.certificate.data(), identity.certificate.size(),
                                      keyAlgorithm, common::SecureBytes());
 }
 

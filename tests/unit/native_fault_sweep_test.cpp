@@ -131,8 +131,8 @@ protected:
     template <typename Operation>
     jbyteArray withKeyHandle(JNIEnv* env, jbyteArray certificate, jstring keyAlgorithm,
                              jbyteArray pin, Operation operation) {
-        jlong key = Java_com_quendrilax_browser_keystore_provider_spi_ProviderNatives_newKeyHandle(env, type_, certificate,
-                                                                                 keyAlgorithm, pin);
+        jlong key = Java_com_quendrilax_browser_keystore_provider_spi_ProviderNatives_newKeyHandle(
+            env, type_, JNI_FALSE, certificate, keyAlgorithm, pin);
         if (key == 0) return nullptr;
         jbyteArray result = operation(key);
         Java_com_quendrilax_browser_keystore_provider_spi_ProviderNatives_freeKeyHandle(env, type_, key);
@@ -474,7 +474,7 @@ TEST_F(NativeFaultSweep, ProviderStoreMaintenance) {
     sweep("ProviderNatives.listStore", [&](JNIEnv* env) {
         jobject listing = armed([&] {
             return Java_com_quendrilax_browser_keystore_provider_spi_ProviderNatives_listStore(
-                env, type_, store);
+                env, type_, JNI_FALSE, store);
         });
         if (listing == nullptr) return Result::Empty;
         // What is listed must be the store: a listing cut short would be a wrong result.
@@ -493,10 +493,10 @@ TEST_F(NativeFaultSweep, ProviderStoreMaintenance) {
             armed([&] {
                 if (add)
                     Java_com_quendrilax_browser_keystore_provider_spi_ProviderNatives_addCertificate(
-                        env, type_, store, secondArray);
+                        env, type_, JNI_FALSE, store, secondArray);
                 else
                     Java_com_quendrilax_browser_keystore_provider_spi_ProviderNatives_deleteCertificate(
-                        env, type_, store, secondArray);
+                        env, type_, JNI_FALSE, store, secondArray);
                 return true;
             });
             // What Java meets: an exception is the failure, whatever the store shows (a
@@ -512,7 +512,7 @@ TEST_F(NativeFaultSweep, ProviderStoreMaintenance) {
                                                         static_cast<DWORD>(second.size()));
             else
                 Java_com_quendrilax_browser_keystore_provider_spi_ProviderNatives_deleteCertificate(
-                    java(), type_, store, secondArray);
+                    java(), type_, JNI_FALSE, store, secondArray);
             java()->ExceptionClear();
         };
     };

@@ -30,10 +30,11 @@ protected:
         ASSERT_EQ(providerDll().problem(), "") << providerDll().path();
     }
 
-    // One operation on a key handle of the certificate made for it and freed after it.
+    // One operation on a key handle of the certificate (of the machine's personal store or the
+    // user's) made for it and freed after it.
     template <typename Operation>
-    jbyteArray withKey(const Bytes& certificate, Operation operation) {
-        jlong key = jni_.call(provider().newKeyHandle, javaBytes(certificate),
+    jbyteArray withKey(const Bytes& certificate, Operation operation, bool machine = false) {
+        jlong key = jni_.call(provider().newKeyHandle, jboolean{machine}, javaBytes(certificate),
                               jni_.newString("RSA"), static_cast<jbyteArray>(nullptr));
         EXPECT_NE(key, 0);
         jbyteArray result = operation(key);
@@ -41,10 +42,11 @@ protected:
         return result;
     }
 
-    jbyteArray signHash(const Bytes& certificate, const Bytes& hash) {
-        return withKey(certificate, [&](jlong key) {
-            return jni_.call(provider().signHash, key, kSha1, javaBytes(hash));
-        });
+    jbyteArray signHash(const Bytes& certificate, const Bytes& hash, bool machine = false) {
+        return withKey(
+            certificate,
+            [&](jlong key) { return jni_.call(provider().signHash, key, kSha1, javaBytes(hash)); },
+            machine);
     }
 
     jbyteArray decrypt(const Bytes& certificate, const Bytes& cipherText, bool oaep) {
@@ -54,8 +56,8 @@ protected:
         });
     }
 
-    std::vector<std::pair<Bytes, bool>> list(const char* store) {
-        jobject listing = jni_.call(provider().listStore, jni_.newString(store));
+    std::vector<std::pair<Bytes, bool>> list(const char* store, bool machine = false) {
+        jobject listing = jni_.call(provider().listStore, jboolean{machine}, jni_.newString(store));
         EXPECT_NE(listing, nullptr);
         std::optional<FakeJniEnv::Thrown> thrown = jni_.catchThrown();
         EXPECT_FALSE(thrown.has_value()) << (thrown ? thrown->className + ": " + thrown->message : "");
@@ -101,7 +103,7 @@ TEST_F(DllProvider, FailuresThrowTheirOwnStatusStepAndWindowsError) {
     EXPECT_EQ(signHash(identity.certificate, Bytes()), nullptr);
     EXPECT_EQ(thrown().status, 15);  // no hash value to set
 
-    EXPECT_EQ(jni_.call(provider().newKeyHandle, static_cast<jbyteArray>(nullptr),
+    EXPECT_EQ(jni_.call(provider().newKeyHandle, jboolean{JNI_FALSE}, static_cast<jbyteArray>(nullptr),
                         jni_.newString("RSA"), static_cast<jbyteArray>(nullptr)),
               0);
     FakeJniEnv::Thrown nullArgument = thrown();
@@ -192,29 +194,56 @@ TEST_F(DllProvider, ListsAddsAndDeletesWithEachResultExamined) {
               personal.end());
 
     Bytes certificate = fixture_->createCertificate("Written by the provider");
-    jni_.call(provider().addCertificate, jni_.newString(kStore), javaBytes(certificate));
+    jni_.call(provider().addCertificate, jboolean{JNI_FALSE}, jni_.newString(kStore), javaBytes(certificate));
     EXPECT_FALSE(jni_.catchThrown().has_value());
     EXPECT_EQ(list(kStore), (std::vector<std::pair<Bytes, bool>>{{certificate, false}}));
 
     // An encoding CryptoAPI cannot read is refused with its own error, not taken as added.
-    jni_.call(provider().addCertificate, jni_.newString(kStore), javaBytes({0x30, 0x03, 0x02, 0x01, 0x01}));
+    jni_.call(provider().addCertificate, jboolean{JNI_FALSE}, jni_.newString(kStore), javaBytes({0x30, 0x03, 0x02, 0x01, 0x01}));
     FakeJniEnv::Thrown refused = thrown();
     EXPECT_EQ(refused.className, kFailure);
     EXPECT_EQ(refused.status, 24);
-    EXPECT_EQ(refused.step, "CertAddEncodedCertificateToSystemStoreA");
+    EXPECT_EQ(refused.step, "CertAddEncodedCertificateToStore");
     EXPECT_NE(refused.windowsError, 0);
     EXPECT_EQ(list(kStore).size(), 1u);
 
-    EXPECT_EQ(jni_.call(provider().deleteCertificate, jni_.newString(kStore), javaBytes(certificate)),
+    EXPECT_EQ(jni_.call(provider().deleteCertificate, jboolean{JNI_FALSE}, jni_.newString(kStore), javaBytes(certificate)),
               JNI_TRUE);
     EXPECT_FALSE(jni_.catchThrown().has_value());
     if (!list(kStore).empty() && runningUnderWine())
         GTEST_SKIP() << "Wine: a deletion from a store opened with CertOpenSystemStoreA is lost "
                         "unless the store is committed before it is closed; Windows keeps it";
-    EXPECT_EQ(jni_.call(provider().deleteCertificate, jni_.newString(kStore), javaBytes(certificate)),
+    EXPECT_EQ(jni_.call(provider().deleteCertificate, jboolean{JNI_FALSE}, jni_.newString(kStore), javaBytes(certificate)),
               JNI_FALSE);
     EXPECT_FALSE(jni_.catchThrown().has_value());
     EXPECT_TRUE(list(kStore).empty());
+}
+
+// A service's identity lives in the machine's stores: the natives reach them by location and open
+// the machine's key the certificate's property names. (Wine's user stores show the machine's
+// too, where Windows keeps "My" apart; the software CryptoAPI's tests pin that separation.)
+TEST_F(DllProvider, MachineStoresAndKeysAreReachedByLocation) {
+    Bytes certificate = fixture_->createCertificate("Written to the machine");
+    jni_.call(provider().addCertificate, jboolean{JNI_TRUE}, jni_.newString(kStore),
+              javaBytes(certificate));
+    EXPECT_FALSE(jni_.catchThrown().has_value());
+    EXPECT_EQ(list(kStore, true), (std::vector<std::pair<Bytes, bool>>{{certificate, false}}));
+    EXPECT_EQ(jni_.call(provider().deleteCertificate, jboolean{JNI_TRUE}, jni_.newString(kStore),
+                        javaBytes(certificate)),
+              JNI_TRUE);
+    EXPECT_FALSE(jni_.catchThrown().has_value());
+
+    IdentityRequest request = smallKey();
+    request.machine = true;
+    TestIdentity identity = makeIdentity(request);
+    std::vector<std::pair<Bytes, bool>> machinePersonal = list("My", true);
+    EXPECT_NE(std::find(machinePersonal.begin(), machinePersonal.end(),
+                        std::make_pair(identity.certificate, true)),
+              machinePersonal.end());
+    Bytes signature;
+    ASSERT_TRUE(read(signHash(identity.certificate, kDataSha1, true), signature));
+    EXPECT_FALSE(jni_.catchThrown().has_value());
+    EXPECT_TRUE(verifies(*fixture_, identity.certificate, CALG_SHA1, kData, signature));
 }
 
 }  // namespace

@@ -49,7 +49,7 @@ unprivileged=()
 if [ "$(id -u)" -eq 0 ]; then unprivileged=(setpriv --bounding-set=-all --inh-caps=-all --); fi
 out=$("${unprivileged[@]}" java -cp "$jar" -Djava.library.path="$library_dir" Replace.java old.pem new.pem)
 chmod 0700 "$folder"
-grep -q '^refused: the store "TrustedPeople" did not take the certificate: the store did not take the certificate at CertAddEncodedCertificateToSystemStoreA (status 24, Windows error 0x80070005: access denied)$' <<<"$out" \
+grep -q '^refused: the store "TrustedPeople" did not take the certificate: the store did not take the certificate at CertAddEncodedCertificateToStore (status 24, Windows error 0x80070005: access denied)$' <<<"$out" \
   || fail "the replacement was not refused: $out"
 listed=$("$qdie_keystore" list --store TrustedPeople)
 grep -q "^$(thumbprint old.pem)  " <<<"$listed" || fail "the old certificate is gone: $listed"

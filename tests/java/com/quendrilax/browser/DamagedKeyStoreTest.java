@@ -100,7 +100,7 @@ class DamagedKeyStoreTest {
             IOException failure = assertThrows(IOException.class,
                     () -> KeyStore.getInstance("QDIE-MY").load(null, null));
             assertTrue(failure.getMessage().startsWith("the system store \"My\" could not be read:"
-                    + " the certificate store could not be opened at CertOpenSystemStoreA (status 7,"
+                    + " the certificate store could not be opened at CertOpenStore (status 7,"
                     + " Windows error 0x570: the key store file is damaged"), failure::getMessage);
         }
         // A FIFO in the file's place is neither read nor waited on.

@@ -11,9 +11,9 @@ final class DsaHandleKey extends HandleKey implements DSAKey {
     private static final long serialVersionUID = 1L;
     private final transient DSAParams params;
 
-    DsaHandleKey(String alias, byte[] certificate, DSAPublicKey publicKey, char[] password)
-            throws UnrecoverableKeyException {
-        super(alias, certificate, KeyFamily.DSA, password, false);
+    DsaHandleKey(StoreLocation location, String alias, byte[] certificate, DSAPublicKey publicKey,
+            char[] password) throws UnrecoverableKeyException {
+        super(location, alias, certificate, KeyFamily.DSA, password, false);
         this.params = publicKey.getParams();
     }
 

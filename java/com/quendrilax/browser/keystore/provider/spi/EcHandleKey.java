@@ -12,9 +12,9 @@ final class EcHandleKey extends HandleKey implements ECKey {
 
     private final transient ECParameterSpec params;
 
-    EcHandleKey(String alias, byte[] certificate, ECPublicKey publicKey, char[] password)
-            throws UnrecoverableKeyException {
-        super(alias, certificate, KeyFamily.EC, password, true);
+    EcHandleKey(StoreLocation location, String alias, byte[] certificate, ECPublicKey publicKey,
+            char[] password) throws UnrecoverableKeyException {
+        super(location, alias, certificate, KeyFamily.EC, password, true);
         this.params = publicKey.getParams();
     }
 

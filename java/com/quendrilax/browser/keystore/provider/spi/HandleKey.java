@@ -24,14 +24,14 @@ abstract class HandleKey implements PrivateKey, Destroyable {
     private final boolean cng;
     private final transient KeyHandle handle;
 
-    HandleKey(String alias, byte[] certificate, KeyFamily family, char[] password, boolean cng)
-            throws UnrecoverableKeyException {
+    HandleKey(StoreLocation location, String alias, byte[] certificate, KeyFamily family,
+            char[] password, boolean cng) throws UnrecoverableKeyException {
         this.alias = alias;
         this.family = family;
         this.cng = cng;
         byte[] pin = pinOf(alias, password);
         try {
-            this.handle = new KeyHandle(this, certificate, family.algorithm(), pin,
+            this.handle = new KeyHandle(this, location, certificate, family.algorithm(), pin,
                     "the key of \"" + alias + "\" was destroyed");
         } finally {
             if (pin != null) Arrays.fill(pin, (byte) 0);

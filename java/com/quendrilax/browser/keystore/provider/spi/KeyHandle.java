@@ -24,12 +24,14 @@ final class KeyHandle {
     private final String destroyedMessage;
 
     /**
-     * Holds the key of {@code certificate} for {@code owner}, which frees it when it becomes
-     * unreachable; the PIN's bytes are copied (the caller wipes its own).
+     * Holds the key of {@code certificate}, of the location's personal store, for {@code owner},
+     * which frees it when it becomes unreachable; the PIN's bytes are copied (the caller wipes
+     * its own).
      */
-    KeyHandle(Object owner, byte[] certificate, String keyAlgorithm, byte[] pin,
-            String destroyedMessage) {
-        this.pointer = new Pointer(ProviderNatives.newKeyHandle(certificate, keyAlgorithm, pin));
+    KeyHandle(Object owner, StoreLocation location, byte[] certificate, String keyAlgorithm,
+            byte[] pin, String destroyedMessage) {
+        this.pointer = new Pointer(ProviderNatives.newKeyHandle(location.isMachine(), certificate,
+                keyAlgorithm, pin));
         HELD.incrementAndGet();
         this.cleanable = CLEANER.register(owner, pointer);
         this.destroyedMessage = destroyedMessage;

@@ -17,11 +17,13 @@ final class ProviderNatives {
     private ProviderNatives() {}
 
     /**
-     * Holds the key of the personal store's certificate for the calls below, to be opened at its
-     * first use with the PIN when one is given ({@code keyAlgorithm} "RSA", "DSA" or "EC"): a
-     * key handle, freed by {@link #freeKeyHandle} once and only when no call is using it.
+     * Holds the key of the certificate of the personal store (the machine's or the current
+     * user's) for the calls below, to be opened at its first use with the PIN when one is given
+     * ({@code keyAlgorithm} "RSA", "DSA" or "EC"): a key handle, freed by {@link #freeKeyHandle}
+     * once and only when no call is using it.
      */
-    static native long newKeyHandle(byte[] certificate, String keyAlgorithm, byte[] pin);
+    static native long newKeyHandle(boolean localMachine, byte[] certificate, String keyAlgorithm,
+            byte[] pin);
 
     static native void freeKeyHandle(long key);
 
@@ -63,14 +65,18 @@ final class ProviderNatives {
             byte[] label) throws NativeFailure;
 
     /**
-     * Every certificate of a system store of the current user, with whether it has a key and
-     * whether the key is a key storage provider's.
+     * Every certificate of a system store of the machine or the current user, with whether it
+     * has a key and whether the key is a key storage provider's. A store the user may read but
+     * not change lists all the same.
      */
-    static native StoreListing listStore(String storeName) throws NativeFailure;
+    static native StoreListing listStore(boolean localMachine, String storeName)
+            throws NativeFailure;
 
     /** Adds the certificate to the system store (one already there is kept as it is). */
-    static native void addCertificate(String storeName, byte[] encoding) throws NativeFailure;
+    static native void addCertificate(boolean localMachine, String storeName, byte[] encoding)
+            throws NativeFailure;
 
     /** Deletes the certificate from the system store: false when the store does not hold it. */
-    static native boolean deleteCertificate(String storeName, byte[] encoding) throws NativeFailure;
+    static native boolean deleteCertificate(boolean localMachine, String storeName,
+            byte[] encoding) throws NativeFailure;
 }

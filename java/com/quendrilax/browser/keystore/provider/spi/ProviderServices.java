@@ -11,6 +11,16 @@ public final class ProviderServices {
 
     private static final Pattern OBJECT_IDENTIFIER = Pattern.compile("[0-9]+(\\.[0-9]+)+");
 
+    /**
+     * The key store types that always open one store, and the store: the current user's under
+     * the plain type, which also goes by its location's name, and the machine's.
+     */
+    private static final String[][] FIXED_STORES = {
+        {"QDIE-MY", StoreName.PERSONAL},
+        {"QDIE-ROOT", StoreName.ROOT},
+        {"QDIE-CA", StoreName.INTERMEDIATE},
+    };
+
     private ProviderServices() {}
 
     /**
@@ -20,12 +30,16 @@ public final class ProviderServices {
      * @throws IllegalArgumentException for a store name the library cannot open
      */
     public static List<Provider.Service> of(Provider provider, String configuredStore) {
-        String store = configuredStore == null ? null : StoreName.of(configuredStore);
+        StoreName store = configuredStore == null ? null : StoreName.of(configuredStore);
         List<Provider.Service> services = new ArrayList<>();
-        services.add(keyStore(provider, "QDIE-MY", StoreName.PERSONAL, null));
-        services.add(keyStore(provider, "QDIE-ROOT", StoreName.ROOT, null));
-        services.add(keyStore(provider, "QDIE-CA", StoreName.INTERMEDIATE, null));
-        services.add(keyStore(provider, "QDIE", null, store));
+        for (String[] fixed : FIXED_STORES) {
+            services.add(keyStore(provider, fixed[0], List.of(fixed[0] + "-CURRENTUSER"),
+                    StoreName.in(StoreLocation.CURRENT_USER, fixed[1])));
+            services.add(keyStore(provider, fixed[0] + "-LOCALMACHINE", List.of(),
+                    StoreName.in(StoreLocation.LOCAL_MACHINE, fixed[1])));
+        }
+        services.add(new QDIEService(provider, "KeyStore", "QDIE", SystemStoreKeyStore.class,
+                List.of(), Map.of(), null, () -> new SystemStoreKeyStore(null, store)));
         for (SigningAlgorithm algorithm : SigningAlgorithm.values()) {
             services.add(new QDIEService(provider, "Signature", algorithm.jcaName,
                     algorithm.serviceClass(), withOidForms(algorithm.aliases),
@@ -69,12 +83,10 @@ public final class ProviderServices {
         return all;
     }
 
-    /** A fixed store goes by its location's name too, as certutil and PowerShell name it. */
-    private static Provider.Service keyStore(Provider provider, String type, String fixedStore,
-            String configuredStore) {
-        List<String> aliases = fixedStore == null ? List.of() : List.of(type + "-CURRENTUSER");
+    private static Provider.Service keyStore(Provider provider, String type, List<String> aliases,
+            StoreName fixedStore) {
         return new QDIEService(provider, "KeyStore", type, SystemStoreKeyStore.class, aliases,
-                Map.of(), null, () -> new SystemStoreKeyStore(fixedStore, configuredStore));
+                Map.of(), null, () -> new SystemStoreKeyStore(fixedStore, null));
     }
 
     private static Map<String, String> keyClasses(KeyFamily family) {

@@ -11,9 +11,10 @@ final class RsaHandleKey extends HandleKey implements RSAKey {
     private static final long serialVersionUID = 1L;
     private final BigInteger modulus;
 
-    RsaHandleKey(String alias, byte[] certificate, RSAPublicKey publicKey, char[] password,
-            boolean cng) throws UnrecoverableKeyException {
-        super(alias, certificate, KeyFamily.RSA, password, cng);
+    RsaHandleKey(StoreLocation location, String alias, byte[] certificate,
+            RSAPublicKey publicKey, char[] password, boolean cng)
+            throws UnrecoverableKeyException {
+        super(location, alias, certificate, KeyFamily.RSA, password, cng);
         this.modulus = publicKey.getModulus();
     }
 

@@ -26,7 +26,7 @@ final class StoreContents {
     /** Longer chains than this are cut: a loop of cross-signed certificates must end. */
     private static final int MAX_CHAIN = 10;
 
-    final String storeName;
+    final StoreName storeName;
     private final List<StoreEntry> entries;
     /**
      * The entries by their own alias and by their thumbprint, in lower case: one for a name that
@@ -36,7 +36,7 @@ final class StoreContents {
     private List<X509Certificate> issuers;
 
     /** The entries, each certificate once, the first of the same thumbprint kept. */
-    StoreContents(String storeName, List<StoreEntry> listed) {
+    StoreContents(StoreName storeName, List<StoreEntry> listed) {
         this.storeName = storeName;
         this.entries = new ArrayList<>();
         Set<String> thumbprints = new HashSet<>();
@@ -54,13 +54,14 @@ final class StoreContents {
     }
 
     /** The store as the library lists it now; encodings Java cannot read are left out. */
-    static StoreContents read(String storeName) throws NativeFailure {
-        return new StoreContents(storeName, parse(storeName, StoreName.isPersonal(storeName)));
+    static StoreContents read(StoreName storeName) throws NativeFailure {
+        return new StoreContents(storeName, parse(storeName, storeName.isPersonal()));
     }
 
-    private static List<StoreEntry> parse(String storeName, boolean keysMakeKeyEntries)
+    private static List<StoreEntry> parse(StoreName storeName, boolean keysMakeKeyEntries)
             throws NativeFailure {
-        StoreListing listing = ProviderNatives.listStore(storeName);
+        StoreListing listing =
+                ProviderNatives.listStore(storeName.location.isMachine(), storeName.name);
         List<StoreEntry> parsed = new ArrayList<>();
         // One factory for the store: finding it costs more than reading a certificate.
         CertificateFactory factory = x509Factory();
@@ -119,7 +120,7 @@ final class StoreContents {
         if (named.size() == 1) return named.get(0);
         List<String> thumbprints = new ArrayList<>();
         for (StoreEntry entry : named) thumbprints.add(entry.thumbprint);
-        throw new AmbiguousAliasException(name, storeName, thumbprints);
+        throw new AmbiguousAliasException(name, storeName.toString(), thumbprints);
     }
 
     StoreEntry findCertificate(byte[] encoding) {
@@ -130,8 +131,8 @@ final class StoreContents {
     }
 
     /**
-     * The certificate and its issuers up to a self-issued one, from the current user's
-     * intermediate ("CA") and root ("Root") stores, each link checked by its signature.
+     * The certificate and its issuers up to a self-issued one, from the intermediate ("CA") and
+     * root ("Root") stores of the store's location, each link checked by its signature.
      */
     X509Certificate[] chain(StoreEntry leaf) {
         List<X509Certificate> chain = new ArrayList<>(List.of(leaf.certificate));
@@ -149,7 +150,8 @@ final class StoreContents {
     private X509Certificate issuerOf(X509Certificate certificate) {
         if (issuers == null) {
             List<X509Certificate> found = new ArrayList<>();
-            for (String store : List.of(StoreName.INTERMEDIATE, StoreName.ROOT)) {
+            for (StoreName store : List.of(storeName.sibling(StoreName.INTERMEDIATE),
+                    storeName.sibling(StoreName.ROOT))) {
                 try {
                     for (StoreEntry entry : parse(store, false)) found.add(entry.certificate);
                 } catch (NativeFailure failure) {

@@ -24,7 +24,7 @@ import javax.security.auth.callback.PasswordCallback;
 import javax.security.auth.callback.UnsupportedCallbackException;
 
 /**
- * A system store of the current user as a {@code KeyStore}. Loading reads the store; adding a
+ * A system store of the current user or the local machine as a {@code KeyStore}. Loading reads the store; adding a
  * certificate entry and deleting an entry change the system store at once, and {@code store}
  * has nothing left to do. Keys enter the store outside Java.
  *
@@ -41,11 +41,11 @@ final class SystemStoreKeyStore extends KeyStoreSpi {
             + " import-pfx` (on Windows: `certutil -user -importpfx`)";
 
     /** The store a type always opens, or null for the type that is told at load. */
-    private final String fixedStore;
-    private final String configuredStore;
+    private final StoreName fixedStore;
+    private final StoreName configuredStore;
     private StoreContents contents;
 
-    SystemStoreKeyStore(String fixedStore, String configuredStore) {
+    SystemStoreKeyStore(StoreName fixedStore, StoreName configuredStore) {
         this.fixedStore = fixedStore;
         this.configuredStore = configuredStore;
     }
@@ -55,16 +55,16 @@ final class SystemStoreKeyStore extends KeyStoreSpi {
         if (stream != null)
             throw new IOException("a QDIE key store is read from the system store: load it with"
                     + " a null stream (keytool: -keystore NONE)");
-        String name = fixedStore != null ? fixedStore : configuredStore;
+        StoreName name = fixedStore != null ? fixedStore : configuredStore;
         if (name == null)
             throw new IOException("the key store type QDIE opens the system store it is told:"
                     + " load it with QDBrowserProvider.systemStore(NAME), or configure the"
                     + " provider with the name (keytool: -providerArg NAME)");
-        contents = read(StoreName.of(name));
+        contents = read(name);
     }
 
     /** The store as it is now; one that cannot be read fails the load, never lists as empty. */
-    private static StoreContents read(String storeName) throws IOException {
+    private static StoreContents read(StoreName storeName) throws IOException {
         try {
             return StoreContents.read(storeName);
         } catch (NativeFailure failure) {
@@ -81,8 +81,8 @@ final class SystemStoreKeyStore extends KeyStoreSpi {
         if (!(parameter instanceof SystemStoreParameter))
             throw new IllegalArgumentException("a QDIE key store loads with"
                     + " QDBrowserProvider.systemStore(NAME), not " + parameter.getClass().getName());
-        String name = StoreName.of(((SystemStoreParameter) parameter).storeName());
-        if (fixedStore != null && !fixedStore.equalsIgnoreCase(name))
+        StoreName name = StoreName.of(((SystemStoreParameter) parameter).storeName());
+        if (fixedStore != null && !fixedStore.sameStore(name))
             throw new IllegalArgumentException("this key store type opens \"" + fixedStore
                     + "\"; the type QDIE opens \"" + name + "\"");
         contents = read(name);
@@ -98,8 +98,8 @@ final class SystemStoreKeyStore extends KeyStoreSpi {
                     .initCause(e);
         }
         if (entry == null || !entry.hasKey) return null;
-        return KeyFamily.handleFor(entry.alias(), entry.encoding, entry.certificate.getPublicKey(),
-                password, entry.cngKey);
+        return KeyFamily.handleFor(contents.storeName.location, entry.alias(), entry.encoding,
+                entry.certificate.getPublicKey(), password, entry.cngKey);
     }
 
     @Override
@@ -110,8 +110,9 @@ final class SystemStoreKeyStore extends KeyStoreSpi {
         if (!entry.hasKey) return new KeyStore.TrustedCertificateEntry(entry.certificate);
         char[] pin = pinOf(entry, protection);
         try {
-            return new KeyStore.PrivateKeyEntry(KeyFamily.handleFor(entry.alias(), entry.encoding,
-                    entry.certificate.getPublicKey(), pin, entry.cngKey), contents.chain(entry));
+            return new KeyStore.PrivateKeyEntry(KeyFamily.handleFor(contents.storeName.location,
+                    entry.alias(), entry.encoding, entry.certificate.getPublicKey(), pin,
+                    entry.cngKey), contents.chain(entry));
         } finally {
             if (pin != null) Arrays.fill(pin, '\0');
         }
@@ -201,9 +202,9 @@ final class SystemStoreKeyStore extends KeyStoreSpi {
             throw new KeyStoreException("\"" + alias + "\" is a key entry; its certificate"
                     + " stays as long as its key");
         if (existing != null && Arrays.equals(existing.encoding, encoding)) return;
-        String store = contents.storeName;
+        StoreName store = contents.storeName;
         try {
-            ProviderNatives.addCertificate(store, encoding);
+            ProviderNatives.addCertificate(store.location.isMachine(), store.name, encoding);
         } catch (NativeFailure failure) {
             throw failure.asKeyStoreException("the store \"" + store + "\" did not take the"
                     + " certificate");
@@ -223,7 +224,9 @@ final class SystemStoreKeyStore extends KeyStoreSpi {
 
     private void delete(StoreEntry entry, String failed) throws KeyStoreException {
         try {
-            ProviderNatives.deleteCertificate(contents.storeName, entry.encoding);
+            StoreName store = contents.storeName;
+            ProviderNatives.deleteCertificate(store.location.isMachine(), store.name,
+                    entry.encoding);
         } catch (NativeFailure failure) {
             throw failure.asKeyStoreException(failed);
         }

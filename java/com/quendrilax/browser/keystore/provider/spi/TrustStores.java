@@ -77,7 +77,9 @@ final class TrustStores {
         }
     }
 
-    private static StoreContents read(String storeName) throws KeyStoreException {
+    /** A store of the current user, whose roots are the machine's too. */
+    private static StoreContents read(String name) throws KeyStoreException {
+        StoreName storeName = StoreName.in(StoreLocation.CURRENT_USER, name);
         try {
             return StoreContents.read(storeName);
         } catch (NativeFailure failure) {

@@ -189,7 +189,8 @@ class SystemStoreKeyStoreTest {
                 null, true);
         X509Certificate second = openssl("/CN=Twin", TestProfile.scratchFile("t2", ".key"), null,
                 null, true);
-        StoreContents contents = new StoreContents("Root", List.of(
+        StoreName root = StoreName.in(StoreLocation.CURRENT_USER, "Root");
+        StoreContents contents = new StoreContents(root, List.of(
                 new StoreEntry(first, first.getEncoded(), false, false, "Twin-0123456789abcdef"),
                 new StoreEntry(second, second.getEncoded(), false, false, "Twin-0123456789abcdef")));
         assertEquals(List.of(thumbprint(first), thumbprint(second)),
@@ -243,9 +244,21 @@ class SystemStoreKeyStoreTest {
         assertEquals(loaded("QDIE-ROOT").size(), loaded("QDIE-ROOT-CURRENTUSER").size());
         assertEquals(loaded("QDIE-CA").size(), loaded("QDIE-CA-CURRENTUSER").size());
 
-        IllegalArgumentException localMachine = assertThrows(IllegalArgumentException.class,
-                () -> new QDBrowserProvider().configure("LocalMachine\\Root"));
-        assertTrue(localMachine.getMessage().contains("local machine"), localMachine::getMessage);
+        // The machine's store of the same name is another store, reached by configuration or at
+        // load, its location in any case.
+        KeyStore machine = KeyStore.getInstance("QDIE",
+                new QDBrowserProvider().configure("LocalMachine\\TrustedPeople"));
+        machine.load(null, null);
+        assertNull(machine.getCertificateAlias(peer.certificate()));
+        machine.setCertificateEntry("peer", peer.certificate());
+        named.deleteEntry(named.getCertificateAlias(peer.certificate()));
+        KeyStore machineAgain = KeyStore.getInstance("QDIE");
+        machineAgain.load(QDBrowserProvider.systemStore("localmachine\\TrustedPeople"));
+        assertTrue(machineAgain.isCertificateEntry(
+                machineAgain.getCertificateAlias(peer.certificate())));
+        assertEquals(0, loaded("QDIE-MY-LOCALMACHINE").size());
+        assertThrows(IllegalArgumentException.class,
+                () -> new QDBrowserProvider().configure("Elsewhere\\Root"));
         assertThrows(IllegalArgumentException.class,
                 () -> KeyStore.getInstance("QDIE").load(QDBrowserProvider.systemStore("a/b")));
         assertThrows(java.io.IOException.class, () -> KeyStore.getInstance("QDIE").load(null, null));
