@@ -5,6 +5,7 @@ import static org.junit.jupiter.api.Assertions.assertNotNull;
 import com.quendrilax.browser.testing.Identity;
 import com.quendrilax.browser.testing.QdieKeys;
 import java.net.Socket;
+import java.security.KeyStore;
 import java.security.Principal;
 import java.security.PrivateKey;
 import java.security.cert.X509Certificate;
@@ -31,8 +32,13 @@ final class OneIdentityKeyManager extends X509ExtendedKeyManager {
     }
 
     static KeyManager[] offering(Identity identity) throws Exception {
+        return offering(identity, QdieKeys.personalStore());
+    }
+
+    /** The identity among the keys of {@code store}. */
+    static KeyManager[] offering(Identity identity, KeyStore store) throws Exception {
         KeyManagerFactory factory = KeyManagerFactory.getInstance("PKIX");
-        factory.init(QdieKeys.personalStore(), null);
+        factory.init(store, null);
         X509ExtendedKeyManager all = (X509ExtendedKeyManager) factory.getKeyManagers()[0];
         String keyType = identity.publicKey().getAlgorithm();
         String chosen = null;

@@ -2,6 +2,7 @@ package com.quendrilax.browser.interop;
 
 import static org.junit.jupiter.api.Assertions.assertEquals;
 import static org.junit.jupiter.api.Assertions.assertTrue;
+import static org.junit.jupiter.api.Assumptions.assumeTrue;
 
 import com.quendrilax.browser.testing.Identity;
 import com.quendrilax.browser.testing.QdieKeys;
@@ -32,7 +33,7 @@ import org.junit.jupiter.params.provider.CsvSource;
 
 /**
  * TLS client authentication over loopback: a JDK server that requires a client certificate,
- * and a JDK client whose key manager works over QDIE-MY.
+ * and a JDK client whose key manager works over QDIE-MY (or, for a service, QDIE-MY-LOCALMACHINE).
  */
 class TlsClientAuthenticationTest {
 
@@ -162,37 +163,58 @@ class TlsClientAuthenticationTest {
                 : name.equals("Tls P256") ? ecP256 : ecP384;
         SSLContext clientContext =
                 context(OneIdentityKeyManager.offering(identity), serverCertificate);
-        for (String mode : new String[] {"-Verify", "-verify"}) {
-            int port;
-            try (java.net.ServerSocket probe = new java.net.ServerSocket(0, 1,
-                    InetAddress.getLoopbackAddress())) {
-                port = probe.getLocalPort();
+        for (String mode : new String[] {"-Verify", "-verify"})
+            assertOpensslSees(clientContext, mode, seenAs);
+    }
+
+    /**
+     * A service's identity is the machine's: as root (who alone may make the machine's store),
+     * a key of QDIE-MY-LOCALMACHINE authenticates a TLS 1.3 client to openssl's server.
+     */
+    @Test
+    void serviceAuthenticatesWithTheMachinesKey() throws Exception {
+        assumeTrue(new com.sun.security.auth.module.UnixSystem().getUid() == 0,
+                "only root makes the machine's store");
+        Identity service = TestProfile.newIdentity("CN=Tls Service", "--machine");
+        KeyStore machine = KeyStore.getInstance("QDIE-MY-LOCALMACHINE");
+        machine.load(null, null);
+        SSLContext clientContext = context(OneIdentityKeyManager.offering(service, machine),
+                serverCertificate);
+        assertOpensslSees(clientContext, "-Verify", "CN = Tls Service");
+    }
+
+    /** openssl's server, in the mode given, receives the client's certificate over TLS 1.3. */
+    private static void assertOpensslSees(SSLContext clientContext, String mode, String seenAs)
+            throws Exception {
+        int port;
+        try (java.net.ServerSocket probe = new java.net.ServerSocket(0, 1,
+                InetAddress.getLoopbackAddress())) {
+            port = probe.getLocalPort();
+        }
+        Process server = new ProcessBuilder("openssl", "s_server", "-accept",
+                "127.0.0.1:" + port, "-naccept", "1", mode, "1", "-cert",
+                serverCertificateFile.toString(), "-key", serverKeyFile.toString())
+                .redirectErrorStream(true).start();
+        try {
+            java.io.BufferedReader output = new java.io.BufferedReader(
+                    new java.io.InputStreamReader(server.getInputStream()));
+            // The server says ACCEPT once it listens.
+            for (String line; (line = output.readLine()) != null && !line.startsWith("ACCEPT"); ) {}
+            String protocol;
+            try (SSLSocket socket = (SSLSocket) clientContext.getSocketFactory()
+                    .createSocket(InetAddress.getLoopbackAddress(), port)) {
+                socket.setSoTimeout(20_000);
+                socket.startHandshake();
+                protocol = socket.getSession().getProtocol();
+                socket.getOutputStream().write("hello\n".getBytes());
+                socket.getOutputStream().flush();
             }
-            Process server = new ProcessBuilder("openssl", "s_server", "-accept",
-                    "127.0.0.1:" + port, "-naccept", "1", mode, "1", "-cert",
-                    serverCertificateFile.toString(), "-key", serverKeyFile.toString())
-                    .redirectErrorStream(true).start();
-            try {
-                java.io.BufferedReader output = new java.io.BufferedReader(
-                        new java.io.InputStreamReader(server.getInputStream()));
-                // The server says ACCEPT once it listens.
-                for (String line; (line = output.readLine()) != null && !line.startsWith("ACCEPT"); ) {}
-                String protocol;
-                try (SSLSocket socket = (SSLSocket) clientContext.getSocketFactory()
-                        .createSocket(InetAddress.getLoopbackAddress(), port)) {
-                    socket.setSoTimeout(20_000);
-                    socket.startHandshake();
-                    protocol = socket.getSession().getProtocol();
-                    socket.getOutputStream().write("hello\n".getBytes());
-                    socket.getOutputStream().flush();
-                }
-                assertEquals("TLSv1.3", protocol, mode);
-                assertTrue(server.waitFor(20, TimeUnit.SECONDS), mode);
-                String seen = new String(server.getInputStream().readAllBytes());
-                assertTrue(seen.contains("depth=0 " + seenAs), mode + ": " + seen);
-            } finally {
-                server.destroyForcibly();
-            }
+            assertEquals("TLSv1.3", protocol, mode);
+            assertTrue(server.waitFor(20, TimeUnit.SECONDS), mode);
+            String seen = new String(server.getInputStream().readAllBytes());
+            assertTrue(seen.contains("depth=0 " + seenAs), mode + ": " + seen);
+        } finally {
+            server.destroyForcibly();
         }
     }
 }
