@@ -38,9 +38,11 @@ public:
         options.placement.providerType = request.providerType;
         options.placement.pin = request.pin;
         options.placement.store = request.store;
+        options.placement.location =
+            request.machine ? softcapi::Location::LocalMachine : softcapi::Location::CurrentUser;
         softcapi::admin::Identity made = softcapi::admin::createIdentity(options);
         return {made.certificate, made.binding.container, made.binding.provider,
-                made.binding.providerType, made.binding.keySpec};
+                made.binding.providerType, made.binding.keySpec, request.machine};
     }
 
     Bytes createCertificate(const std::string& subject) override {
