@@ -3,6 +3,7 @@
 // beneath the user's.
 #include <gtest/gtest.h>
 #include <openssl/evp.h>
+#include <openssl/pem.h>
 #include <openssl/x509.h>
 #include <sqlite3.h>
 #include <sys/stat.h>
@@ -153,33 +154,6 @@ void editMachineFile(const TempProfile& profile, const std::string& sql) {
     char* message = nullptr;
     EXPECT_EQ(sqlite3_exec(db, sql.c_str(), nullptr, nullptr, &message), SQLITE_OK) << message;
     sqlite3_free(message);
-    sqlite3_close(db);
-}
-
-// Turns one bit of a machine container's sealed key over, as damage on disk would.
-void flipKeyBit(const std::string& container) {
-    sqlite3* db = nullptr;
-    ASSERT_EQ(sqlite3_open(softcapi::keystorePath(Location::LocalMachine).c_str(), &db), SQLITE_OK);
-    const char* select =
-        "SELECT pkcs8 FROM container_keys WHERE container_id = "
-        "(SELECT id FROM containers WHERE name = ?1)";
-    sqlite3_stmt* query = nullptr;
-    ASSERT_EQ(sqlite3_prepare_v2(db, select, -1, &query, nullptr), SQLITE_OK);
-    sqlite3_bind_text(query, 1, container.c_str(), -1, SQLITE_TRANSIENT);
-    ASSERT_EQ(sqlite3_step(query), SQLITE_ROW);
-    const auto* stored = static_cast<const BYTE*>(sqlite3_column_blob(query, 0));
-    Bytes key(stored, stored + sqlite3_column_bytes(query, 0));
-    sqlite3_finalize(query);
-    key[key.size() / 2] ^= 0x01;
-    const char* update =
-        "UPDATE container_keys SET pkcs8 = ?2 WHERE container_id = "
-        "(SELECT id FROM containers WHERE name = ?1)";
-    sqlite3_stmt* change = nullptr;
-    ASSERT_EQ(sqlite3_prepare_v2(db, update, -1, &change, nullptr), SQLITE_OK);
-    sqlite3_bind_text(change, 1, container.c_str(), -1, SQLITE_TRANSIENT);
-    sqlite3_bind_blob(change, 2, key.data(), static_cast<int>(key.size()), SQLITE_TRANSIENT);
-    EXPECT_EQ(sqlite3_step(change), SQLITE_DONE);
-    sqlite3_finalize(change);
     sqlite3_close(db);
 }
 
@@ -336,8 +310,13 @@ TEST_F(MachineLocation, ATamperedOrMovedKeyRowIsRefusedAndNoOtherKeyIsUsed) {
     makeIdentity(Location::LocalMachine, "Mover");
     makeIdentity(Location::LocalMachine, "Target");
     makeIdentity(Location::CurrentUser, "Flipped");
-    // One bit of the ciphertext turned over; another container's sealed key put in Target's row.
-    flipKeyBit("Flipped");
+    // A byte of the ciphertext changed, as damage on disk would; another container's sealed key
+    // put in Target's row.
+    editMachineFile(profile_,
+                    "UPDATE container_keys SET pkcs8 = CAST(substr(pkcs8, 1, 20) || "
+                    "CASE WHEN substr(pkcs8, 21, 1) = X'00' THEN X'01' ELSE X'00' END || "
+                    "substr(pkcs8, 22) AS BLOB) WHERE container_id = "
+                    "(SELECT id FROM containers WHERE name = 'Flipped')");
     editMachineFile(profile_,
                     "UPDATE container_keys SET pkcs8 = (SELECT pkcs8 FROM container_keys WHERE "
                     "container_id = (SELECT id FROM containers WHERE name = 'Mover')) WHERE "
@@ -358,13 +337,20 @@ protected:
         std::ofstream(profile_.machineRootsPath()) << pemOf(bundled_) << pemOf(machine_);
     }
 
+    // The certificate as PEM, as OpenSSL writes it.
     static std::string pemOf(const Bytes& der) {
-        std::string base64(4 * ((der.size() + 2) / 3) + 1, '\0');
-        base64.resize(EVP_EncodeBlock(reinterpret_cast<unsigned char*>(base64.data()), der.data(),
-                                      static_cast<int>(der.size())));
-        std::string pem = "-----BEGIN CERTIFICATE-----\n";
-        for (size_t at = 0; at < base64.size(); at += 64) pem += base64.substr(at, 64) + "\n";
-        return pem + "-----END CERTIFICATE-----\n";
+        const unsigned char* in = der.data();
+        X509* certificate = d2i_X509(nullptr, &in, static_cast<long>(der.size()));
+        BIO* out = BIO_new(BIO_s_mem());
+        std::string pem;
+        if (certificate != nullptr && out != nullptr && PEM_write_bio_X509(out, certificate) == 1) {
+            char* text = nullptr;
+            const long size = BIO_get_mem_data(out, &text);
+            pem.assign(text, static_cast<size_t>(size));
+        }
+        BIO_free(out);
+        X509_free(certificate);
+        return pem;
     }
 
     // Deletes the certificate through a writable view of the location's Root.
