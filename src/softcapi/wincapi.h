@@ -36,6 +36,15 @@ BOOL WINAPI CertFreeCertificateContext(PCCERT_CONTEXT pCertContext);
 BOOL WINAPI CertCloseStore(HCERTSTORE hCertStore, DWORD dwFlags);
 BOOL WINAPI CryptImportPublicKeyInfo(HCRYPTPROV hCryptProv, DWORD dwCertEncodingType,
                                      PCERT_PUBLIC_KEY_INFO pInfo, HCRYPTKEY* phKey);
+// CERT_KEY_PROV_INFO_PROP_ID only: binds the stored certificate to a key container (null data
+// unbinds it), written to the key store at once; E_ACCESSDENIED through a read-only store.
+BOOL WINAPI CertSetCertificateContextProperty(PCCERT_CONTEXT pCertContext, DWORD dwPropId,
+                                              DWORD dwFlags, const void* pvData);
+// The SubjectPublicKeyInfo of a container's key, or of a CNG key (CERT_NCRYPT_KEY_SPEC); the
+// two-call protocol, ERROR_MORE_DATA for a short buffer.
+BOOL WINAPI CryptExportPublicKeyInfo(HCRYPTPROV_OR_NCRYPT_KEY_HANDLE hCryptProvOrNCryptKey,
+                                     DWORD dwKeySpec, DWORD dwCertEncodingType,
+                                     PCERT_PUBLIC_KEY_INFO pInfo, DWORD* pcbInfo);
 
 // The key of a certificate, as its key-provider property names it: a CSP context, or with the
 // NCrypt flags a CNG key of a key storage provider (its key specification CERT_NCRYPT_KEY_SPEC).
@@ -50,6 +59,8 @@ BOOL WINAPI CryptImportPublicKeyInfoEx2(DWORD dwCertEncodingType, PCERT_PUBLIC_K
 
 // ---- ADVAPI32 (advapi32/) ----
 
+// CRYPT_NEWKEYSET makes the container at once (NTE_EXISTS when it exists); CRYPT_DELETEKEYSET
+// deletes it and hands out no context (NTE_BAD_KEYSET when there is none).
 BOOL WINAPI CryptAcquireContextA(HCRYPTPROV* phProv, LPCSTR szContainer, LPCSTR szProvider,
                                  DWORD dwProvType, DWORD dwFlags);
 BOOL WINAPI CryptReleaseContext(HCRYPTPROV hProv, DWORD dwFlags);
@@ -78,6 +89,12 @@ BOOL WINAPI CryptDecrypt(HCRYPTKEY hKey, HCRYPTHASH hHash, BOOL Final, DWORD dwF
 BOOL WINAPI CryptExportKey(HCRYPTKEY hKey, HCRYPTKEY hExpKey, DWORD dwBlobType, DWORD dwFlags,
                            BYTE* pbData, DWORD* pdwDataLen);
 BOOL WINAPI CryptDestroyKey(HCRYPTKEY hKey);
+// An RSA PRIVATEKEYBLOB into the context's container, under the key specification its algorithm
+// names; exportable through the handle it gives with CRYPT_EXPORTABLE.
+BOOL WINAPI CryptImportKey(HCRYPTPROV hProv, CONST BYTE* pbData, DWORD dwDataLen,
+                           HCRYPTKEY hPubKey, DWORD dwFlags, HCRYPTKEY* phKey);
+// An RSA key made in the context's container: its length in the upper 16 bits of the flags.
+BOOL WINAPI CryptGenKey(HCRYPTPROV hProv, ALG_ID Algid, DWORD dwFlags, HCRYPTKEY* phKey);
 
 // ---- NCRYPT (ncrypt/) ----
 
@@ -87,11 +104,28 @@ SECURITY_STATUS WINAPI NCryptOpenStorageProvider(NCRYPT_PROV_HANDLE* phProvider,
                                                  LPCWSTR pszProviderName, DWORD dwFlags);
 SECURITY_STATUS WINAPI NCryptOpenKey(NCRYPT_PROV_HANDLE hProvider, NCRYPT_KEY_HANDLE* phKey,
                                      LPCWSTR pszKeyName, DWORD dwLegacyKeySpec, DWORD dwFlags);
+// A new key of the provider (RSA, ECDSA_P256, _P384, _P521), persisted by NCryptFinalizeKey;
+// NTE_EXISTS for a name in use unless NCRYPT_OVERWRITE_KEY_FLAG.
+SECURITY_STATUS WINAPI NCryptCreatePersistedKey(NCRYPT_PROV_HANDLE hProvider,
+                                                NCRYPT_KEY_HANDLE* phKey, LPCWSTR pszAlgId,
+                                                LPCWSTR pszKeyName, DWORD dwLegacyKeySpec,
+                                                DWORD dwFlags);
+// BCRYPT_RSAFULLPRIVATE_BLOB, BCRYPT_RSAPRIVATE_BLOB or BCRYPT_ECCPRIVATE_BLOB, named by an
+// NCRYPTBUFFER_PKCS_KEY_NAME parameter; with NCRYPT_DO_NOT_FINALIZE_FLAG persisted by
+// NCryptFinalizeKey once its properties are set.
+SECURITY_STATUS WINAPI NCryptImportKey(NCRYPT_PROV_HANDLE hProvider, NCRYPT_KEY_HANDLE hImportKey,
+                                       LPCWSTR pszBlobType, NCryptBufferDesc* pParameterList,
+                                       NCRYPT_KEY_HANDLE* phKey, PBYTE pbData, DWORD cbData,
+                                       DWORD dwFlags);
+SECURITY_STATUS WINAPI NCryptFinalizeKey(NCRYPT_KEY_HANDLE hKey, DWORD dwFlags);
+// Deletes the persisted key and, on success only, frees its handle.
+SECURITY_STATUS WINAPI NCryptDeleteKey(NCRYPT_KEY_HANDLE hKey, DWORD dwFlags);
 SECURITY_STATUS WINAPI NCryptGetProperty(NCRYPT_HANDLE hObject, LPCWSTR pszProperty,
                                          PBYTE pbOutput, DWORD cbOutput, DWORD* pcbResult,
                                          DWORD dwFlags);
-// NCRYPT_PIN_PROPERTY only: the PIN of a PIN-protected key, which it must have before it signs
-// or decrypts.
+// NCRYPT_PIN_PROPERTY: the PIN of a PIN-protected key, which it must have before it signs or
+// decrypts, or of a key not yet finalized, which makes it PIN-protected. Before finalizing also
+// NCRYPT_LENGTH_PROPERTY (RSA) and NCRYPT_EXPORT_POLICY_PROPERTY (0: not exportable).
 SECURITY_STATUS WINAPI NCryptSetProperty(NCRYPT_HANDLE hObject, LPCWSTR pszProperty,
                                          PBYTE pbInput, DWORD cbInput, DWORD dwFlags);
 SECURITY_STATUS WINAPI NCryptSignHash(NCRYPT_KEY_HANDLE hKey, void* pPaddingInfo,
