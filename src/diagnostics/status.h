@@ -32,6 +32,13 @@ constexpr uint32_t kStatusNoRawOperation = 26;
 // The provider's signing through CNG: a CSP's key that CNG cannot see (NCryptTranslateHandle
 // refused it), or a CNG key whose algorithm cannot make the signature asked for.
 constexpr uint32_t kStatusNoCngKey = 27;
+// Keys made and installed by the provider: a key its new container did not take (imported) or
+// make (generated), a certificate that could not be bound to its key's container, a container
+// that could not be deleted.
+constexpr uint32_t kStatusKeyNotImported = 28;
+constexpr uint32_t kStatusKeyNotGenerated = 29;
+constexpr uint32_t kStatusCertificateNotBound = 30;
+constexpr uint32_t kStatusContainerNotDeleted = 31;
 
 void recordStatus(uint32_t code);
 uint32_t lastStatus();

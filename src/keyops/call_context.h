@@ -46,6 +46,15 @@ inline bool finishCngStep(CallContext& context, const Step& step, SECURITY_STATU
     return finishStep(context, step, status == ERROR_SUCCESS, static_cast<DWORD>(status));
 }
 
+// Runs `undo` after a failure, to take back what the call had changed: its steps are logged as
+// any others, and the call's outcome stays the failure that made it necessary.
+template <typename Undo>
+void undoAfterFailure(CallContext& context, Undo undo) {
+    const Outcome failure = context.outcome;
+    undo();
+    context.outcome = failure;
+}
+
 // What the ten natives leave for Java to read: the status word the code of a call that recorded
 // one, the provider-error word the Windows error of a failure in the provider. What a call did
 // not record leaves its word as it was.

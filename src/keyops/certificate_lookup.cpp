@@ -38,13 +38,6 @@ const char kCloseStore[] = "CertCloseStore";
 
 const char16_t kPersonalStore[] = u"My";
 
-bool isLatin1(const WCHAR* wide) {
-    for (size_t i = 0; wide[i] != 0; ++i) {
-        if (wide[i] > 0xFF) return false;
-    }
-    return true;
-}
-
 // The binding the property names, or false with the Windows error when it cannot be read whole.
 // A record too short for CRYPT_KEY_PROV_INFO, naming no container or provider, or naming one that
 // 8 bits cannot spell, is as unreadable as one that cannot be read at all: signing with some
@@ -91,6 +84,37 @@ std::string toNarrow(const WCHAR* wide) {
     std::string narrow;
     for (size_t i = 0; wide[i] != 0; ++i) narrow += static_cast<char>(wide[i] & 0xFF);
     return narrow;
+}
+
+bool isLatin1(const WCHAR* wide) {
+    for (size_t i = 0; wide[i] != 0; ++i) {
+        if (wide[i] > 0xFF) return false;
+    }
+    return true;
+}
+
+DWORD readKeyProvInfo(const CryptoPlatform& platform, PCCERT_CONTEXT certificate,
+                      std::vector<BYTE>& record) {
+    DWORD size = 0;
+    if (!platform.CertGetCertificateContextProperty(certificate, CERT_KEY_PROV_INFO_PROP_ID,
+                                                    nullptr, &size))
+        return platform.GetLastError();
+    try {
+        record.resize(size);
+    } catch (const std::bad_alloc&) {
+        return ERROR_NOT_ENOUGH_MEMORY;
+    }
+    if (!platform.CertGetCertificateContextProperty(certificate, CERT_KEY_PROV_INFO_PROP_ID,
+                                                    record.data(), &size))
+        return platform.GetLastError();
+    record.resize(size);
+    return ERROR_SUCCESS;
+}
+
+std::basic_string<WCHAR> toWide(const std::string& narrow) {
+    std::basic_string<WCHAR> wide;
+    for (char c : narrow) wide += static_cast<WCHAR>(static_cast<unsigned char>(c));
+    return wide;
 }
 
 bool findCertificateKey(CallContext& context, KeySource source, const BYTE* encoding,

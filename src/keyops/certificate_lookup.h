@@ -3,6 +3,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 #include "keyops/call_context.h"
 #include "keyops/handles.h"
@@ -13,6 +14,15 @@ namespace keyops {
 // Each UTF-16 unit's low byte, as an 8-bit string: no code page, so characters outside Latin-1
 // lose their high byte.
 std::string toNarrow(const WCHAR* wide);
+// Its inverse: each byte one UTF-16 unit.
+std::basic_string<WCHAR> toWide(const std::string& narrow);
+// Whether every unit is within Latin-1, so that narrowing keeps the name.
+bool isLatin1(const WCHAR* wide);
+
+// The certificate's CRYPT_KEY_PROV_INFO as the store hands it out (a record whose pointers point
+// into itself), or why not: CRYPT_E_NOT_FOUND when it has none, ERROR_NOT_ENOUGH_MEMORY.
+DWORD readKeyProvInfo(const CryptoPlatform& platform, PCCERT_CONTEXT certificate,
+                      std::vector<BYTE>& record);
 
 // The names never hold a zero byte: a binding with a name beyond Latin-1 is refused before it
 // is narrowed, so every use of a name, as a C string or whole, sees the same characters.

@@ -31,4 +31,15 @@ inline bool hasEncoding(PCCERT_CONTEXT context, const BYTE* encoding, DWORD leng
            (length == 0 || std::memcmp(context->pbCertEncoded, encoding, length) == 0);
 }
 
+// The certificate with exactly this encoding, or an empty owner; `error` is ERROR_SUCCESS when the
+// walk found it or reached the store's end, else why the walk stopped short.
+inline ScopedCertContext findByEncoding(HCERTSTORE store, const BYTE* encoding, DWORD length,
+                                        DWORD& error) {
+    ScopedCertContext found = walkCertificates(
+        store, [&](PCCERT_CONTEXT candidate) { return hasEncoding(candidate, encoding, length); });
+    const CryptoPlatform& platform = cryptoPlatform();
+    error = found.valid() || walkEndedAtTheLast(platform) ? ERROR_SUCCESS : platform.GetLastError();
+    return found;
+}
+
 }  // namespace keyops

@@ -5,6 +5,7 @@
 #include <new>
 
 #include "diagnostics/log.h"
+#include "keyops/container_key.h"
 #include "keyops/signing_provider.h"
 
 namespace keyops {
@@ -32,12 +33,21 @@ const char kPinSet[] = "NCryptSetProperty (SmartCardPin) success";
 const char kPinError[] = "NCryptSetProperty (SmartCardPin) error: %x";
 const char kDuplicated[] = "CertDuplicateCertificateContext success";
 const char kDuplicateError[] = "CertDuplicateCertificateContext error: %x";
+const char kStorageOpened[] = "NCryptOpenStorageProvider success";
+const char kStorageOpenError[] = "NCryptOpenStorageProvider error: %x";
+const char kKeyOpened[] = "NCryptOpenKey success";
+const char kKeyOpenError[] = "NCryptOpenKey error: %x";
+const char kContextAcquired[] = "CryptAcquireContext success";
+const char kContextError[] = "CryptAcquireContext error: %x";
 
 const char kAcquireCertificateKey[] = "CryptAcquireCertificatePrivateKey";
 const char kTranslateHandle[] = "NCryptTranslateHandle";
 const char kSignHash[] = "NCryptSignHash";
 const char kDecrypt[] = "NCryptDecrypt";
 const char kDuplicate[] = "CertDuplicateCertificateContext";
+const char kOpenStorageProvider[] = "NCryptOpenStorageProvider";
+const char kOpenKey[] = "NCryptOpenKey";
+const char kAcquireContext[] = "CryptAcquireContextA";
 
 LPCWSTR cngHashName(ALG_ID algorithm) {
     switch (algorithm) {
@@ -167,23 +177,46 @@ std::vector<WCHAR> utf8ToWide(const char* text) {
 
 }  // namespace
 
-void applyCngPin(CallContext& context, NCRYPT_KEY_HANDLE key, const char* pin) {
+SECURITY_STATUS setCngPin(const CryptoPlatform& platform, NCRYPT_KEY_HANDLE key, const char* pin) {
     std::vector<WCHAR> wide;
     try {
         wide = utf8ToWide(pin);
     } catch (const std::bad_alloc&) {
-        writeLogFormatted(kPinError, context.log, static_cast<unsigned>(NTE_NO_MEMORY));
-        return;
+        return static_cast<SECURITY_STATUS>(NTE_NO_MEMORY);
     }
-    SECURITY_STATUS status = context.platform.NCryptSetProperty(
+    SECURITY_STATUS status = platform.NCryptSetProperty(
         key, NCRYPT_PIN_PROPERTY, reinterpret_cast<PBYTE>(wide.data()),
         static_cast<DWORD>(wide.size() * sizeof(WCHAR)), NCRYPT_SILENT_FLAG);
     std::fill(wide.begin(), wide.end(), WCHAR{0});
+    return status;
+}
+
+void applyCngPin(CallContext& context, NCRYPT_KEY_HANDLE key, const char* pin) {
+    SECURITY_STATUS status = setCngPin(context.platform, key, pin);
     if (status == ERROR_SUCCESS)
         writeLog(kPinSet, context.log);
     else
         writeLogFormatted(kPinError, context.log, static_cast<unsigned>(status));
 }
+
+namespace {
+
+// CNG's view of a CSP's key, the PIN given to the CSP first; the view's objects go in `hold`.
+bool takeCngView(CallContext& context, HCRYPTPROV provider, DWORD keySpec, const char* pin,
+                 CngKeyHold& hold) {
+    if (pin != nullptr)
+        applyPin(context, provider, keySpec == AT_SIGNATURE ? PP_SIGNATURE_PIN : PP_KEYEXCHANGE_PIN,
+                 pin);
+    SECURITY_STATUS status = context.platform.NCryptTranslateHandle(
+        hold.storage.put(), hold.owned.put(), provider, 0, keySpec, 0);
+    if (!finishCngStep(context, {kTranslateHandle, kTranslated, kTranslateError, kStatusNoCngKey},
+                       status))
+        return false;
+    hold.key = hold.owned.get();
+    return true;
+}
+
+}  // namespace
 
 bool acquireCngKey(CallContext& context, PCCERT_CONTEXT certificate, const char* pin,
                    CngKeyHold& hold) {
@@ -218,16 +251,49 @@ bool acquireCngKey(CallContext& context, PCCERT_CONTEXT certificate, const char*
         if (pin != nullptr) applyCngPin(context, hold.key, pin);
         return true;
     }
-    if (pin != nullptr)
-        applyPin(context, static_cast<HCRYPTPROV>(handle),
-                 keySpec == AT_SIGNATURE ? PP_SIGNATURE_PIN : PP_KEYEXCHANGE_PIN, pin);
-    SECURITY_STATUS status = platform.NCryptTranslateHandle(
-        hold.storage.put(), hold.owned.put(), static_cast<HCRYPTPROV>(handle), 0, keySpec, 0);
-    if (!finishCngStep(context, {kTranslateHandle, kTranslated, kTranslateError, kStatusNoCngKey},
-                       status))
+    return takeCngView(context, static_cast<HCRYPTPROV>(handle), keySpec, pin, hold);
+}
+
+bool openStorageProvider(CallContext& context, const std::string& providerName, uint32_t status,
+                         ScopedNcryptObject& storage) {
+    NCRYPT_PROV_HANDLE provider = 0;
+    SECURITY_STATUS answer =
+        context.platform.NCryptOpenStorageProvider(&provider, toWide(providerName).c_str(), 0);
+    storage.reset(provider);
+    return finishCngStep(context, {kOpenStorageProvider, kStorageOpened, kStorageOpenError, status},
+                         answer);
+}
+
+bool openStorageKey(CallContext& context, const KeyBinding& binding, uint32_t status,
+                    ScopedNcryptObject& storage, ScopedNcryptObject& key) {
+    if (!openStorageProvider(context, binding.providerName, status, storage)) return false;
+    NCRYPT_KEY_HANDLE opened = 0;
+    SECURITY_STATUS answer = context.platform.NCryptOpenKey(
+        storage.get(), &opened, toWide(binding.containerName).c_str(), 0,
+        ncryptKeysetFlags(binding) | NCRYPT_SILENT_FLAG);
+    key.reset(opened);
+    return finishCngStep(context, {kOpenKey, kKeyOpened, kKeyOpenError, status}, answer);
+}
+
+bool acquireContainerCngKey(CallContext& context, const KeyBinding& binding, DWORD keySpec,
+                            const char* pin, CngKeyHold& hold) {
+    if (binding.providerType == 0) {
+        if (!openStorageKey(context, binding, kStatusNoKeyContainer, hold.storage, hold.owned))
+            return false;
+        hold.key = hold.owned.get();
+        if (pin != nullptr) applyCngPin(context, hold.key, pin);
+        return true;
+    }
+    const CryptoPlatform& platform = context.platform;
+    if (!runStep(context, {kAcquireContext, kContextAcquired, kContextError, kStatusNoKeyContainer},
+                 [&] {
+                     return platform.CryptAcquireContextA(
+                                hold.csp.put(), binding.containerName.c_str(),
+                                binding.providerName.c_str(), binding.providerType,
+                                binding.keysetFlags | CRYPT_SILENT) != FALSE;
+                 }))
         return false;
-    hold.key = hold.owned.get();
-    return true;
+    return takeCngView(context, hold.csp.get(), keySpec, pin, hold);
 }
 
 }  // namespace keyops

@@ -7,6 +7,7 @@
 
 #include "common/secure_bytes.h"
 #include "keyops/call_context.h"
+#include "keyops/certificate_lookup.h"
 #include "keyops/handles.h"
 
 namespace keyops {
@@ -40,6 +41,22 @@ struct CngKeyHold {
 bool acquireCngKey(CallContext& context, PCCERT_CONTEXT certificate, const char* pin,
                    CngKeyHold& hold);
 
+// The key of a container named without a certificate, through CNG: a key storage provider's
+// (provider type 0) opened by its name, a CSP's container acquired and seen through its CNG view
+// (`keySpec` its key). The PIN as acquireCngKey gives it; status 6 when there is no key, 27 when
+// CNG cannot see a CSP's key.
+bool acquireContainerCngKey(CallContext& context, const KeyBinding& binding, DWORD keySpec,
+                            const char* pin, CngKeyHold& hold);
+
+// A key storage provider by its name. False with `status` recorded.
+bool openStorageProvider(CallContext& context, const std::string& providerName, uint32_t status,
+                         ScopedNcryptObject& storage);
+
+// A key storage provider's key by its name: the provider the binding names, then the key in the
+// binding's keyset. False with `status` recorded.
+bool openStorageKey(CallContext& context, const KeyBinding& binding, uint32_t status,
+                    ScopedNcryptObject& storage, ScopedNcryptObject& key);
+
 // Signs the hash with a CNG key: the signature as CNG writes it (RSA most significant byte first,
 // ECDSA r then s). Logged; status 11 when NCryptSignHash fails.
 bool signWithCngKey(CallContext& context, NCRYPT_KEY_HANDLE key, const CngPadding& padding,
@@ -55,5 +72,9 @@ void decryptWithCngKey(CallContext& context, NCRYPT_KEY_HANDLE key, const CngPad
 // PIN, a key that refuses it (one without a PIN) is used as it is; one that needs it and did not
 // get it fails at its operation, with the smart card's error.
 void applyCngPin(CallContext& context, NCRYPT_KEY_HANDLE key, const char* pin);
+
+// Gives the key the PIN (UTF-8, as Java hands it over) as its NCRYPT_PIN_PROPERTY, and answers
+// with CNG's status: a new key takes it as the PIN it will require.
+SECURITY_STATUS setCngPin(const CryptoPlatform& platform, NCRYPT_KEY_HANDLE key, const char* pin);
 
 }  // namespace keyops

@@ -15,10 +15,13 @@
 //   Unwatched           is not even recorded (GetLastError, which every failure path reads)
 //   AcquiresCertificateKey  hands out a provider context or, with CERT_NCRYPT_KEY_SPEC, a CNG
 //                       key, when it says the caller is to free it
+//   AcquiresWhenAsked   hands out one into its last parameter, when that is not null
 // The CNG calls answer with their error instead of the last error:
 //   StatusPlain         hands out nothing
+//   StatusAcquires      hands out one when it succeeds
 //   StatusTranslates    hands out two CNG objects (a storage provider and a key) when it succeeds
 //   StatusReleases      gives one back
+//   StatusDeletes       gives one back when it succeeds only (NCryptDeleteKey)
 #pragma once
 
 #define QDIE_CRYPTO_PLATFORM_FUNCTIONS(X)                                                              \
@@ -27,8 +30,9 @@
     X(CertEnumCertificatesInStore, PCCERT_CONTEXT, Enumerates, Context, (HCERTSTORE, PCCERT_CONTEXT))    \
     X(CertGetCertificateContextProperty, BOOL, Plain, None, (PCCERT_CONTEXT, DWORD, void*, DWORD*))      \
     X(CertAddEncodedCertificateToSystemStoreA, BOOL, Plain, None, (LPCSTR, const BYTE*, DWORD))          \
-    X(CertAddEncodedCertificateToStore, BOOL, Plain, None,                                              \
+    X(CertAddEncodedCertificateToStore, BOOL, AcquiresWhenAsked, Context,                               \
       (HCERTSTORE, DWORD, const BYTE*, DWORD, DWORD, PCCERT_CONTEXT*))                                   \
+    X(CertSetCertificateContextProperty, BOOL, Plain, None, (PCCERT_CONTEXT, DWORD, DWORD, const void*)) \
     X(CertDeleteCertificateFromStore, BOOL, Releases, Context, (PCCERT_CONTEXT))                         \
     X(CertDuplicateCertificateContext, PCCERT_CONTEXT, Acquires, Context, (PCCERT_CONTEXT))              \
     X(CertFreeCertificateContext, BOOL, ReleasesUnlessNull, Context, (PCCERT_CONTEXT))                   \
@@ -51,10 +55,25 @@
     X(CryptSetKeyParam, BOOL, Plain, None, (HCRYPTKEY, DWORD, CONST BYTE*, DWORD))                       \
     X(CryptDecrypt, BOOL, Plain, None, (HCRYPTKEY, HCRYPTHASH, BOOL, DWORD, BYTE*, DWORD*))              \
     X(CryptExportKey, BOOL, Plain, None, (HCRYPTKEY, HCRYPTKEY, DWORD, DWORD, BYTE*, DWORD*))            \
+    X(CryptImportKey, BOOL, Acquires, Key, (HCRYPTPROV, CONST BYTE*, DWORD, HCRYPTKEY, DWORD, HCRYPTKEY*)) \
+    X(CryptGenKey, BOOL, Acquires, Key, (HCRYPTPROV, ALG_ID, DWORD, HCRYPTKEY*))                         \
+    X(CryptExportPublicKeyInfo, BOOL, Plain, None,                                                      \
+      (HCRYPTPROV_OR_NCRYPT_KEY_HANDLE, DWORD, DWORD, PCERT_PUBLIC_KEY_INFO, DWORD*))                    \
     X(CryptDestroyKey, BOOL, Releases, Key, (HCRYPTKEY))                                                 \
     X(CryptReleaseContext, BOOL, Releases, Provider, (HCRYPTPROV, DWORD))                                \
     X(CryptAcquireCertificatePrivateKey, BOOL, AcquiresCertificateKey, None,                            \
       (PCCERT_CONTEXT, DWORD, void*, HCRYPTPROV_OR_NCRYPT_KEY_HANDLE*, DWORD*, BOOL*))                   \
+    X(NCryptOpenStorageProvider, SECURITY_STATUS, StatusAcquires, Ncrypt,                               \
+      (NCRYPT_PROV_HANDLE*, LPCWSTR, DWORD))                                                            \
+    X(NCryptOpenKey, SECURITY_STATUS, StatusAcquires, Ncrypt,                                           \
+      (NCRYPT_PROV_HANDLE, NCRYPT_KEY_HANDLE*, LPCWSTR, DWORD, DWORD))                                  \
+    X(NCryptCreatePersistedKey, SECURITY_STATUS, StatusAcquires, Ncrypt,                                \
+      (NCRYPT_PROV_HANDLE, NCRYPT_KEY_HANDLE*, LPCWSTR, LPCWSTR, DWORD, DWORD))                         \
+    X(NCryptImportKey, SECURITY_STATUS, StatusAcquires, Ncrypt,                                         \
+      (NCRYPT_PROV_HANDLE, NCRYPT_KEY_HANDLE, LPCWSTR, NCryptBufferDesc*, NCRYPT_KEY_HANDLE*, PBYTE,     \
+       DWORD, DWORD))                                                                                   \
+    X(NCryptFinalizeKey, SECURITY_STATUS, StatusPlain, None, (NCRYPT_KEY_HANDLE, DWORD))                \
+    X(NCryptDeleteKey, SECURITY_STATUS, StatusDeletes, Ncrypt, (NCRYPT_KEY_HANDLE, DWORD))              \
     X(NCryptGetProperty, SECURITY_STATUS, StatusPlain, None,                                            \
       (NCRYPT_HANDLE, LPCWSTR, PBYTE, DWORD, DWORD*, DWORD))                                            \
     X(NCryptSetProperty, SECURITY_STATUS, StatusPlain, None,                                            \

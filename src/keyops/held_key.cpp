@@ -3,6 +3,7 @@
 #include "diagnostics/log.h"
 #include "keyops/certificate_lookup.h"
 #include "keyops/sign.h"
+#include "keyops/subject_public_key_info.h"
 
 namespace keyops {
 
@@ -26,10 +27,12 @@ const char kOpening[] = "Opening the key for %s";
 const char kOpened[] = "Key held for %s";
 const char kUserKeyError[] = "CryptGetUserKey (AT_SIGNATURE) error: %x";
 const char kNotForThisUse[] = "Key is not one for this operation: %x";
+const char kPublicKeyInfoError[] = "SubjectPublicKeyInfo unreadable: %x";
 
 const char kGetUserKey[] = "CryptGetUserKey";
 const char kSignHash[] = "NCryptSignHash";
 const char kDecrypt[] = "NCryptDecrypt";
+const char kImportPublicKey[] = "CryptImportPublicKeyInfo";
 
 const char kForSigning[] = "signing";
 const char kForDecryption[] = "decryption";
@@ -54,8 +57,14 @@ bool groupFits(CallContext& context, const char* step, CngGroup group, CngGroup 
 
 HeldKey::HeldKey(StoreLocation location, const BYTE* certificate, size_t certificateLength,
                  std::string keyAlgorithm, SecureBytes pin)
-    : source_(personalStoreOf(location)),
-      certificate_(certificate, certificate + certificateLength),
+    : name_(ByCertificate{personalStoreOf(location),
+                          std::vector<BYTE>(certificate, certificate + certificateLength)}),
+      keyAlgorithm_(std::move(keyAlgorithm)),
+      pin_(std::move(pin)) {}
+
+HeldKey::HeldKey(ContainerKey container, std::vector<BYTE> publicKeyInfo, std::string keyAlgorithm,
+                 SecureBytes pin)
+    : name_(ByContainer{std::move(container), std::move(publicKeyInfo)}),
       keyAlgorithm_(std::move(keyAlgorithm)),
       pin_(std::move(pin)) {}
 
@@ -64,13 +73,30 @@ const char* HeldKey::pin() const {
 }
 
 template <typename Open>
-bool HeldKey::openWithCertificate(CallContext& context, const char* use, const char* foundMessage,
-                                  Open open) {
+bool HeldKey::openKey(CallContext& context, const char* use, const char* foundMessage, Open open) {
     writeLogFormatted(kOpening, context.log, use);
     bool opened = false;
-    withCertificate(context, source_, certificate_.data(), static_cast<DWORD>(certificate_.size()),
-                    foundMessage, StoreClosing::Logged,
-                    [&](CertificateKey& found) { opened = open(found); });
+    if (const auto* byCertificate = std::get_if<ByCertificate>(&name_)) {
+        const std::vector<BYTE>& certificate = byCertificate->certificate;
+        withCertificate(context, byCertificate->source, certificate.data(),
+                        static_cast<DWORD>(certificate.size()), foundMessage, StoreClosing::Logged,
+                        [&](CertificateKey& found) {
+                            KeyToOpen key = {found.binding, 0,
+                                             found.certificate.get()->pCertInfo->SubjectPublicKeyInfo,
+                                             found.certificate.get()};
+                            opened = open(key);
+                        });
+    } else {
+        const ByContainer& byContainer = std::get<ByContainer>(name_);
+        PublicKeyInfo publicKey;
+        if (finishStep(context, {kImportPublicKey, nullptr, kPublicKeyInfoError, kStatusNoKeyContainer},
+                       publicKey.decode(byContainer.publicKeyInfo),
+                       static_cast<DWORD>(CRYPT_E_ASN1_CORRUPT))) {
+            KeyToOpen key = {bindingOf(byContainer.container), byContainer.container.keySpec,
+                             publicKey.get(), nullptr};
+            opened = open(key);
+        }
+    }
     if (!opened || context.outcome.failed()) return false;
     writeLogFormatted(kOpened, context.log, use);
     return true;
@@ -78,7 +104,7 @@ bool HeldKey::openWithCertificate(CallContext& context, const char* use, const c
 
 bool HeldKey::openSigning(CallContext& context) {
     SigningContext opened;
-    auto open = [&](CertificateKey& found) {
+    auto open = [&](KeyToOpen& found) {
         const char* algorithm = keyAlgorithm_.c_str();
         if (!acquireForSigning(context, found.binding, algorithm, pin(), opened.provider))
             return false;
@@ -95,25 +121,20 @@ bool HeldKey::openSigning(CallContext& context) {
                 }))
                 return false;
         }
-        return cspKeyIsCertificates(context, provider, key.get(), found.certificate.get(),
-                                    kStatusNoKeyContainer);
+        return cspKeyMatches(context, provider, key.get(), found.publicKey, kStatusNoKeyContainer);
     };
-    if (!openWithCertificate(context, kForSigning, kCertificateFoundForSigning, open)) return false;
+    if (!openKey(context, kForSigning, kCertificateFoundForSigning, open)) return false;
     signing_ = std::move(opened);
     return true;
 }
 
 bool HeldKey::openExchange(CallContext& context) {
     ExchangeKey opened;
-    if (!openWithCertificate(context, kForDecryption, kCertificateFoundForDecryption,
-                             [&](CertificateKey& found) {
-                                 return openExchangeKey(context, found.binding, pin(),
-                                                        opened.provider, opened.key) &&
-                                        cspKeyIsCertificates(context, opened.provider.get(),
-                                                             opened.key.get(),
-                                                             found.certificate.get(),
-                                                             kStatusNoKeyContainer);
-                             }))
+    if (!openKey(context, kForDecryption, kCertificateFoundForDecryption, [&](KeyToOpen& found) {
+            return openExchangeKey(context, found.binding, pin(), opened.provider, opened.key) &&
+                   cspKeyMatches(context, opened.provider.get(), opened.key.get(), found.publicKey,
+                                 kStatusNoKeyContainer);
+        }))
         return false;
     exchange_ = std::move(opened);
     return true;
@@ -121,12 +142,15 @@ bool HeldKey::openExchange(CallContext& context) {
 
 bool HeldKey::openCng(CallContext& context) {
     CngKey opened;
-    auto open = [&](CertificateKey& found) {
-        return acquireCngKey(context, found.certificate.get(), pin(), opened.hold) &&
-               cngKeyIsCertificates(context, opened.hold.key, found.certificate.get(),
-                                    kStatusNoKeyContainer, opened.group);
+    auto open = [&](KeyToOpen& found) {
+        const bool acquired =
+            found.certificate != nullptr
+                ? acquireCngKey(context, found.certificate, pin(), opened.hold)
+                : acquireContainerCngKey(context, found.binding, found.keySpec, pin(), opened.hold);
+        return acquired && cngKeyMatches(context, opened.hold.key, found.publicKey,
+                                         kStatusNoKeyContainer, opened.group);
     };
-    if (!openWithCertificate(context, kForCng, kCertificateFoundForSigning, open)) return false;
+    if (!openKey(context, kForCng, kCertificateFoundForSigning, open)) return false;
     cng_ = std::move(opened);
     return true;
 }

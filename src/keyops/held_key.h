@@ -1,16 +1,19 @@
-// A certificate's private key held open for the provider: each way of using it (signing in its
-// CSP, the key-exchange key, CNG) is opened at its first use, checked once against the
-// certificate's public key then, and used from then on without the certificate being looked up
-// again. What a held key opened is released when it goes. One operation at a time.
+// A private key held open for the provider, named by its certificate or, before it has one, by its
+// container: each way of using it (signing in its CSP, the key-exchange key, CNG) is opened at its
+// first use, checked once against the public key it must have (the certificate's, or the one the
+// container's key was made with) then, and used from then on without being looked up again. What
+// a held key opened is released when it goes. One operation at a time.
 #pragma once
 
 #include <mutex>
 #include <string>
+#include <variant>
 #include <vector>
 
 #include "common/secure_bytes.h"
 #include "keyops/call_context.h"
 #include "keyops/cng_operations.h"
+#include "keyops/container_key.h"
 #include "keyops/decrypt.h"
 #include "keyops/handles.h"
 #include "keyops/public_key_match.h"
@@ -25,6 +28,10 @@ public:
     // signing, and the PIN (wiped when the key goes) is given to each opening.
     HeldKey(StoreLocation location, const BYTE* certificate, size_t certificateLength,
             std::string keyAlgorithm, common::SecureBytes pin);
+    // Opens nothing yet: the container names the key, which must have the public key of the
+    // SubjectPublicKeyInfo (DER) given, as a generated key has before any certificate exists.
+    HeldKey(ContainerKey container, std::vector<BYTE> publicKeyInfo, std::string keyAlgorithm,
+            common::SecureBytes pin);
     HeldKey(const HeldKey&) = delete;
     HeldKey& operator=(const HeldKey&) = delete;
 
@@ -59,17 +66,34 @@ private:
         CngGroup group = CngGroup::Rsa;
     };
 
-    // Opens one way of using the key within withCertificate, the skeleton of every operation.
+    // The two ways a key is named.
+    struct ByCertificate {
+        KeySource source;
+        std::vector<BYTE> certificate;
+    };
+    struct ByContainer {
+        ContainerKey container;
+        std::vector<BYTE> publicKeyInfo;
+    };
+    // What an opening works with, however the key is named: its binding, the public key it must
+    // have, and its certificate, if it is named by one.
+    struct KeyToOpen {
+        KeyBinding binding;
+        DWORD keySpec;
+        const CERT_PUBLIC_KEY_INFO& publicKey;
+        PCCERT_CONTEXT certificate;
+    };
+
+    // Opens one way of using the key: within withCertificate, the skeleton of every operation
+    // with a certificate's key, or directly by its container.
     template <typename Open>
-    bool openWithCertificate(CallContext& context, const char* use, const char* foundMessage,
-                             Open open);
+    bool openKey(CallContext& context, const char* use, const char* foundMessage, Open open);
     bool openSigning(CallContext& context);
     bool openExchange(CallContext& context);
     bool openCng(CallContext& context);
     const char* pin() const;
 
-    const KeySource source_;
-    const std::vector<BYTE> certificate_;
+    const std::variant<ByCertificate, ByContainer> name_;
     const std::string keyAlgorithm_;
     const common::SecureBytes pin_;
 

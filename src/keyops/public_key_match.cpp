@@ -117,10 +117,15 @@ bool cngKeyNumbers(const std::vector<BYTE>& blob, std::vector<BYTE>& numbers, Cn
     return true;
 }
 
+// CryptoAPI's imports take the structure by a pointer they only read through.
+PCERT_PUBLIC_KEY_INFO writable(const CERT_PUBLIC_KEY_INFO& info) {
+    return const_cast<PCERT_PUBLIC_KEY_INFO>(&info);
+}
+
 }  // namespace
 
-bool cspKeyIsCertificates(CallContext& context, HCRYPTPROV provider, HCRYPTKEY key,
-                          PCCERT_CONTEXT certificate, uint32_t status) {
+bool cspKeyMatches(CallContext& context, HCRYPTPROV provider, HCRYPTKEY key,
+                   const CERT_PUBLIC_KEY_INFO& expected, uint32_t status) {
     const CryptoPlatform& platform = context.platform;
     auto exporterOf = [&platform](HCRYPTKEY exported) {
         return [&platform, exported](BYTE* blob, DWORD size, DWORD* written) -> DWORD {
@@ -138,7 +143,7 @@ bool cspKeyIsCertificates(CallContext& context, HCRYPTPROV provider, HCRYPTKEY k
     ScopedKey certificateKey;
     if (!runStep(context, {kImportPublicKey, nullptr, kImportError, status}, [&] {
             return platform.CryptImportPublicKeyInfo(provider, X509_ASN_ENCODING,
-                                                     &certificate->pCertInfo->SubjectPublicKeyInfo,
+                                                     writable(expected),
                                                      certificateKey.put()) != FALSE;
         }))
         return false;
@@ -152,8 +157,8 @@ bool cspKeyIsCertificates(CallContext& context, HCRYPTPROV provider, HCRYPTKEY k
                       static_cast<DWORD>(NTE_BAD_PUBLIC_KEY));
 }
 
-bool cngKeyIsCertificates(CallContext& context, NCRYPT_KEY_HANDLE key, PCCERT_CONTEXT certificate,
-                          uint32_t status, CngGroup& group) {
+bool cngKeyMatches(CallContext& context, NCRYPT_KEY_HANDLE key,
+                   const CERT_PUBLIC_KEY_INFO& expected, uint32_t status, CngGroup& group) {
     const CryptoPlatform& platform = context.platform;
     std::vector<BYTE> keyBlob;
     DWORD error = exportBlob(
@@ -168,9 +173,8 @@ bool cngKeyIsCertificates(CallContext& context, NCRYPT_KEY_HANDLE key, PCCERT_CO
 
     ScopedBcryptKey certificateKey;
     if (!runStep(context, {kImportPublicKeyEx2, nullptr, kImportEx2Error, status}, [&] {
-            return platform.CryptImportPublicKeyInfoEx2(
-                       X509_ASN_ENCODING, &certificate->pCertInfo->SubjectPublicKeyInfo, 0,
-                       nullptr, certificateKey.put()) != FALSE;
+            return platform.CryptImportPublicKeyInfoEx2(X509_ASN_ENCODING, writable(expected), 0,
+                                                        nullptr, certificateKey.put()) != FALSE;
         }))
         return false;
     std::vector<BYTE> certificateBlob;

@@ -160,6 +160,8 @@ ListedCertificate listedWithKey(const CryptoPlatform& platform, PCCERT_CONTEXT c
     CRYPT_KEY_PROV_INFO info;
     std::memcpy(&info, buffer.data(), sizeof(info));
     listed.cngKey = info.dwProvType == 0;
+    if (info.pwszContainerName != nullptr)
+        listed.container = reinterpret_cast<const char16_t*>(info.pwszContainerName);
     return listed;
 }
 
@@ -266,6 +268,14 @@ StoreChange addCertificate(CallContext& context, const char* storeName, const BY
 StoreChange addCertificateAt(CallContext& context, SystemStore store, const BYTE* encoding,
                              DWORD length) {
     return addTo(context, {store.name, store.location}, encoding, length);
+}
+
+ScopedStore openStoreAt(CallContext& context, SystemStore store) {
+    return openSystemStore(context, {store.name, store.location});
+}
+
+void closeStoreAfterChange(CallContext& context, ScopedStore& store) {
+    closeSystemStore(context, store);
 }
 
 StoreChange deleteCertificate(CallContext& context, const char* storeName, const BYTE* encoding,

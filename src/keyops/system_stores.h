@@ -6,9 +6,11 @@
 // the user has, so that a store the user may read but not change still lists.
 #pragma once
 
+#include <string>
 #include <vector>
 
 #include "keyops/call_context.h"
+#include "keyops/handles.h"
 #include "keyops/store_location.h"
 
 namespace keyops {
@@ -26,6 +28,8 @@ struct ListedCertificate {
     std::vector<BYTE> encoding;
     bool hasKey = false;
     bool cngKey = false;  // a key storage provider's (provider type 0), used through CNG
+    // The container the property names, as it spells it: a key entry goes by it too.
+    std::u16string container;
 };
 
 // The encodings of the store's certificates, the last enumerated first. For the store named
@@ -51,6 +55,12 @@ StoreChange addCertificate(CallContext& context, const char* storeName, const BY
                            DWORD length);
 StoreChange addCertificateAt(CallContext& context, SystemStore store, const BYTE* encoding,
                              DWORD length);
+
+// The store, opened as the provider opens it (with as much access as the user has), or none with
+// status 7 recorded; and its closing after a change, a failure logged and recorded nowhere, the
+// change having been made or not already.
+ScopedStore openStoreAt(CallContext& context, SystemStore store);
+void closeStoreAfterChange(CallContext& context, ScopedStore& store);
 
 // Deletes the first certificate of the store whose encoding equals the given one, if any; a store
 // that cannot be opened records status 7. A walk the store cuts short is a failure, not "none".

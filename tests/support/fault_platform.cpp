@@ -42,9 +42,12 @@ enum class Role {
     Unfailable,
     Unwatched,
     AcquiresCertificateKey,
+    AcquiresWhenAsked,
     StatusPlain,
+    StatusAcquires,
     StatusTranslates,
-    StatusReleases
+    StatusReleases,
+    StatusDeletes
 };
 
 // The entry of one platform function: it fails when the test asked for it (with the error set
@@ -75,11 +78,20 @@ struct Trampoline<op, role, resource, member, Result(WINAPI*)(Arguments...)> {
             if (!fail) return released;
             ::SetLastError(error);
             return Result{};
-        } else if constexpr (role == Role::StatusPlain || role == Role::StatusTranslates) {
+        } else if constexpr (role == Role::StatusPlain || role == Role::StatusAcquires ||
+                             role == Role::StatusTranslates) {
             DWORD error = 0;
             if (gActive->enter(op, &error)) return static_cast<Result>(error);
             Result status = forward();
-            if (role == Role::StatusTranslates && status == ERROR_SUCCESS) count(resource, +2);
+            if (status == ERROR_SUCCESS && role != Role::StatusPlain)
+                count(resource, role == Role::StatusTranslates ? +2 : +1);
+            return status;
+        } else if constexpr (role == Role::StatusDeletes) {
+            // A deletion made to fail has deleted nothing, and its handle is still the caller's.
+            DWORD error = 0;
+            if (gActive->enter(op, &error)) return static_cast<Result>(error);
+            Result status = forward();
+            if (status == ERROR_SUCCESS) count(resource, -1);
             return status;
         } else if constexpr (role == Role::StatusReleases) {
             DWORD error = 0;
@@ -116,6 +128,8 @@ struct Trampoline<op, role, resource, member, Result(WINAPI*)(Arguments...)> {
             if (failing(op)) return Result{};
             Result result = forward();
             bool acquired = role == Role::Acquires && result;
+            if constexpr (role == Role::AcquiresWhenAsked)
+                acquired = result && std::get<sizeof...(Arguments) - 1>(std::tie(arguments...)) != nullptr;
             if constexpr (role == Role::AcquiresUnlessDeleting)
                 acquired = result && (std::get<4>(std::tie(arguments...)) & CRYPT_DELETEKEYSET) == 0;
             if (acquired) count(resource, +1);
