@@ -402,4 +402,35 @@ TEST_F(MachineRootLayers, AnUnreadableMachineFileIsAnEmptyLayerOfTheUsersViewOnl
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(CRYPT_E_FILE_ERROR));
 }
 
+// CA, Trust and Disallowed are layered as Root is, without a bundle: the user's own, then the
+// machine file's store of the same name, read-only; My is the user's alone.
+TEST_F(MachineLocation, TheUsersCaTrustAndDisallowedShowTheMachinesBeneathTheirOwn) {
+    for (const char* name : {"CA", "Trust", "Disallowed"}) {
+        const Bytes own = makeIdentity(Location::CurrentUser, "", name).certificate;
+        const Bytes machine = makeIdentity(Location::LocalMachine, "", name).certificate;
+        const Bytes both = makeIdentity(Location::LocalMachine, "", name).certificate;
+        admin::addCertificate(name, both, Location::CurrentUser);
+        EXPECT_EQ(listStore(CERT_SYSTEM_STORE_CURRENT_USER, name),
+                  (std::vector<Bytes>{own, both, machine}))
+            << name;
+        EXPECT_EQ(listStore(CERT_SYSTEM_STORE_LOCAL_MACHINE, name),
+                  (std::vector<Bytes>{machine, both}))
+            << name;
+        HCERTSTORE store = openStore(CERT_SYSTEM_STORE_CURRENT_USER, name, 0);
+        SetLastError(kUnsetError);
+        EXPECT_FALSE(CertDeleteCertificateFromStore(findIn(store, machine))) << name;
+        EXPECT_EQ(GetLastError(), static_cast<DWORD>(E_ACCESSDENIED)) << name;
+        CertCloseStore(store, 0);
+        EXPECT_EQ(admin::storeContents(name, Location::LocalMachine).size(), 2u) << name;
+    }
+    makeIdentity(Location::LocalMachine, "", "My");
+    EXPECT_TRUE(listStore(CERT_SYSTEM_STORE_CURRENT_USER, "My").empty());
+
+    const std::string file = softcapi::keystorePath(Location::LocalMachine);
+    fs::remove(file);
+    fs::create_directory(file);
+    EXPECT_EQ(listStore(CERT_SYSTEM_STORE_CURRENT_USER, "CA").size(), 2u)
+        << "an unreadable machine file: an empty layer";
+}
+
 }  // namespace

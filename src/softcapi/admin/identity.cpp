@@ -9,8 +9,8 @@
 #include "softcapi/advapi32/providers.h"
 #include "softcapi/crypto/openssl_util.h"
 #include "softcapi/keystore/key_container.h"
-#include "softcapi/keystore/machine_secret.h"
-#include "softcapi/keystore/sealed_key.h"
+#include "softcapi/keystore/container_store.h"
+#include "softcapi/keystore/key_rules.h"
 
 namespace softcapi::admin {
 
@@ -112,36 +112,10 @@ KeyFamily familyOf(EVP_PKEY* key, const KeyPlacement& placement) {
     return family;
 }
 
-// Which curves Java and CNG agree on, by OpenSSL's names: NIST's P-256, P-384 and P-521, named.
-bool isNamedNistCurve(EVP_PKEY* key) {
-    char name[64] = {};
-    size_t length = 0;
-    if (EVP_PKEY_get_group_name(key, name, sizeof(name), &length) != 1) return false;
-    char encoding[32] = {};
-    if (EVP_PKEY_get_utf8_string_param(key, OSSL_PKEY_PARAM_EC_ENCODING, encoding,
-                                       sizeof(encoding), &length) == 1 &&
-        std::string(encoding) != OSSL_PKEY_EC_ENCODING_GROUP)
-        return false;
-    const std::string curve(name);
-    return curve == "prime256v1" || curve == "secp384r1" || curve == "secp521r1";
-}
-
-// The one rule for what the store takes, whether made here or imported: the keys the provider and
-// the library can use, each in the family that holds it. What is refused is never stored.
+// What is refused is never stored.
 void checkKeyUsable(EVP_PKEY* publicKey, KeyFamily family) {
-    const int bits = EVP_PKEY_get_bits(publicKey);
-    if (EVP_PKEY_is_a(publicKey, "EC")) {
-        if (!isNamedNistCurve(publicKey))
-            throw AdminError("EC keys are taken on the named curves P-256, P-384 and P-521 only");
-        return;
-    }
-    if (!EVP_PKEY_is_a(publicKey, "RSA")) return;
-    const int least = family == KeyFamily::Ksp ? 2048 : 1024;
-    if (bits < least || bits > 16384)
-        throw AdminError(std::string("the ") +
-                         (family == KeyFamily::Ksp ? kKeyStorageProviderName : "CSPs") +
-                         " take RSA keys of " + std::to_string(least) + " to 16384 bits, not " +
-                         std::to_string(bits));
+    const std::string refusal = keyRefusal(publicKey, family);
+    if (!refusal.empty()) throw AdminError(refusal);
 }
 
 const char* algorithmOf(KeyType type) {
@@ -268,10 +242,11 @@ Identity storeIdentity(EVP_PKEY* key, KeyFamily family, const std::vector<BYTE>&
     container.family = family;
     container.name = binding.container;
     container.pinProtected = !placement.pin.empty();
-    StoredKey& stored = container.keys[binding.keySpec];
-    stored.publicKey = encodePublicKey(key);
-    stored.pkcs8 = container.pinProtected ? encryptPrivateKey(key, placement.pin) : encodePrivateKey(key);
-    if (stored.publicKey.empty() || stored.pkcs8.empty()) failOpenSsl("key encoding failed");
+    try {
+        container.keys[binding.keySpec] = storedKeyOf(key, placement.pin);
+    } catch (const DatabaseError&) {
+        throw AdminError("key encoding failed");
+    }
 
     Identity identity;
     identity.certificate = certificate;
@@ -282,10 +257,7 @@ Identity storeIdentity(EVP_PKEY* key, KeyFamily family, const std::vector<BYTE>&
     changeKeystore([&](Connection& db) {
         if (containerExists(db, container.family, container.name))
             throw AdminError("key container '" + container.name + "' exists already");
-        // The machine's private keys are kept sealed, for root alone to open.
-        if (placement.location == Location::LocalMachine)
-            sealContainerKeys(machineSecretForSealing(), container);
-        insertContainer(db, container);
+        storeContainer(db, placement.location, std::move(container));
         putCertificate(db, placement.store, certificate, thumbprint, &binding);
     }, placement.location);
     return identity;

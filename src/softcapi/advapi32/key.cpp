@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "softcapi/crypto/private_key_blobs.h"
 #include "softcapi/crypto/public_key_blobs.h"
 #include "softcapi/crypto/rsa_padding.h"
 #include "softcapi/shim/crypt_objects.h"
@@ -94,8 +95,9 @@ BOOL WINAPI CryptGetUserKey(HCRYPTPROV hProv, DWORD dwKeySpec, HCRYPTKEY* phUser
         std::shared_ptr<SoftProvider> provider = providerHandles().find(hProv);
         if (!provider) return failWith(badProviderHandle(hProv));
         if (phUserKey == nullptr) return failWith(ERROR_INVALID_PARAMETER);
-        if (!provider->container) return failWith(NTE_BAD_KEYSET);
-        const ContainerKey* stored = provider->container->key(dwKeySpec);
+        std::shared_ptr<const LoadedContainer> container = provider->loaded();
+        if (!container) return failWith(NTE_BAD_KEYSET);
+        const ContainerKey* stored = container->key(dwKeySpec);
         if (stored == nullptr) return failWith(NTE_NO_KEY);
         auto key = std::make_shared<SoftKey>();
         key->provider = std::move(provider);
@@ -152,14 +154,22 @@ BOOL WINAPI CryptExportKey(HCRYPTKEY hKey, HCRYPTKEY hExpKey, DWORD dwBlobType, 
     return guardEntryPoint([&]() -> BOOL {
         std::shared_ptr<SoftKey> key = keyHandles().find(hKey);
         if (!key || pdwDataLen == nullptr) return failWith(ERROR_INVALID_PARAMETER);
-        // The private key never leaves the key store, as a key made without CRYPT_EXPORTABLE.
-        if (dwBlobType == PRIVATEKEYBLOB) return failWith(NTE_BAD_KEY_STATE);
-        if (dwBlobType != PUBLICKEYBLOB) return failWith(NTE_BAD_TYPE);
-        // A public blob is never encrypted for another key.
+        // The private key leaves only a handle CRYPT_EXPORTABLE made; the key store keeps keys as
+        // made without it.
+        if (dwBlobType == PRIVATEKEYBLOB && !key->exportablePrivateKey)
+            return failWith(NTE_BAD_KEY_STATE);
+        if (dwBlobType != PUBLICKEYBLOB && dwBlobType != PRIVATEKEYBLOB) return failWith(NTE_BAD_TYPE);
+        // No blob is encrypted for another key.
         if (hExpKey != 0) return failWith(NTE_BAD_KEY);
         if (dwFlags != 0) return failWith(NTE_BAD_FLAGS);
         OpenSslErrorScope scope;
-        std::vector<BYTE> blob = capiPublicKeyBlob(key->publicKey.get(), blobAlgorithm(*key));
+        common::SecureBytes blob;
+        if (dwBlobType == PRIVATEKEYBLOB) {
+            blob = capiPrivateKeyBlob(key->exportablePrivateKey.get(), blobAlgorithm(*key));
+        } else {
+            std::vector<BYTE> publicBlob = capiPublicKeyBlob(key->publicKey.get(), blobAlgorithm(*key));
+            blob = common::SecureBytes(publicBlob.data(), publicBlob.size());
+        }
         if (blob.empty()) return failWith(windowsErrorForOpenSsl(NTE_BAD_KEY));
         const DWORD size = static_cast<DWORD>(blob.size());
         const bool fits = pbData == nullptr || *pdwDataLen >= size;

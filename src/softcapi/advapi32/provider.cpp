@@ -1,8 +1,11 @@
-// Provider contexts: acquisition of a key container, its parameters and its PIN.
+// Provider contexts: acquisition of a key container (made or deleted with it), its parameters
+// and its PIN.
 #include <cstdlib>
 #include <cstring>
 
+#include "softcapi/keystore/container_store.h"
 #include "softcapi/keystore/keystore_cache.h"
+#include "softcapi/keystore/keystore_file.h"
 #include "softcapi/shim/crypt_objects.h"
 #include "softcapi/shim/entry_guard.h"
 #include "softcapi/shim/last_error.h"
@@ -12,7 +15,9 @@ using namespace softcapi;
 
 namespace {
 
-const DWORD kAcceptedAcquireFlags = CRYPT_VERIFYCONTEXT | CRYPT_SILENT | CRYPT_MACHINE_KEYSET;
+const DWORD kKeySetActions = CRYPT_NEWKEYSET | CRYPT_DELETEKEYSET;
+const DWORD kAcceptedAcquireFlags =
+    CRYPT_VERIFYCONTEXT | CRYPT_SILENT | CRYPT_MACHINE_KEYSET | kKeySetActions;
 
 // Windows names a container the caller does not name after the user.
 std::string defaultContainerName() {
@@ -53,15 +58,54 @@ BOOL enumerateAlgorithms(SoftProvider& provider, BYTE* data, DWORD* length, DWOR
 
 BOOL setPin(SoftProvider& provider, const BYTE* pin) {
     if (pin == nullptr) return failWith(ERROR_INVALID_PARAMETER);
-    // Software containers without a PIN refuse the parameter, as software providers do.
-    if (!provider.container || !provider.container->pinProtected()) return failWith(NTE_BAD_TYPE);
+    std::shared_ptr<const LoadedContainer> container = provider.loaded();
+    // Software containers with keys but without a PIN refuse the parameter, as software
+    // providers do.
+    if (!container || (!container->pinProtected() && container->holdsKeys()))
+        return failWith(NTE_BAD_TYPE);
     const char* text = reinterpret_cast<const char*>(pin);
+    const size_t length = std::strlen(text);
     std::map<DWORD, SharedKey> keys;
-    DWORD error = provider.container->unlock(text, std::strlen(text), keys);
-    if (error != ERROR_SUCCESS) return failWith(error);
+    if (container->pinProtected()) {
+        DWORD error = container->unlock(text, length, keys);
+        if (error != ERROR_SUCCESS) return failWith(error);
+    } else if (length == 0) {
+        // A new container's keys go under the PIN: an empty one would protect nothing.
+        return failWith(ERROR_INVALID_PARAMETER);
+    }
     std::lock_guard<std::mutex> lock(provider.mutex);
     provider.unlockedKeys = std::move(keys);
+    provider.pin = common::SecureBytes(text, length);
     return TRUE;
+}
+
+// CRYPT_NEWKEYSET: a container without keys, at once, as Windows makes one.
+DWORD createKeySet(Location location, KeyFamily family, const std::string& name) {
+    try {
+        KeystoreWriter writer(location);
+        if (containerExists(writer.connection(), family, name)) return NTE_EXISTS;
+        ContainerRecord container;
+        container.family = family;
+        container.name = name;
+        storeContainer(writer.connection(), location, std::move(container));
+        writer.commit();
+    } catch (const DatabaseError& failure) {
+        return failure.code;
+    }
+    return ERROR_SUCCESS;
+}
+
+// CRYPT_DELETEKEYSET: the container and its keys; certificates bound to it keep their binding,
+// as on Windows.
+DWORD deleteKeySet(Location location, KeyFamily family, const std::string& name) {
+    try {
+        KeystoreWriter writer(location);
+        if (!deleteContainer(writer.connection(), family, name)) return NTE_BAD_KEYSET;
+        writer.commit();
+    } catch (const DatabaseError& failure) {
+        return failure.code;
+    }
+    return ERROR_SUCCESS;
 }
 
 }  // namespace
@@ -83,14 +127,24 @@ BOOL WINAPI CryptAcquireContextA(HCRYPTPROV* phProv, LPCSTR szContainer, LPCSTR 
         auto provider = std::make_shared<SoftProvider>();
         provider->info = info;
         if ((dwFlags & CRYPT_MACHINE_KEYSET) != 0) provider->location = Location::LocalMachine;
+        const DWORD action = dwFlags & kKeySetActions;
         if ((dwFlags & CRYPT_VERIFYCONTEXT) == CRYPT_VERIFYCONTEXT) {
-            if (szContainer != nullptr) return failWith(NTE_BAD_FLAGS);
+            if (szContainer != nullptr || action != 0) return failWith(NTE_BAD_FLAGS);
         } else {
+            if (action == kKeySetActions) return failWith(NTE_BAD_FLAGS);
             provider->containerName = szContainer != nullptr ? szContainer : defaultContainerName();
+            const std::string name = latin1ToUtf8(provider->containerName);
             DWORD error = ERROR_SUCCESS;
-            provider->container = findContainer(provider->location, info->family,
-                                                latin1ToUtf8(provider->containerName), error);
-            if (!provider->container) return failWith(error);
+            if (action == CRYPT_DELETEKEYSET) {
+                error = deleteKeySet(provider->location, info->family, name);
+                return error == ERROR_SUCCESS ? TRUE : failWith(error);
+            }
+            if (action == CRYPT_NEWKEYSET) {
+                error = createKeySet(provider->location, info->family, name);
+                if (error != ERROR_SUCCESS) return failWith(error);
+            }
+            provider->setLoaded(findContainer(provider->location, info->family, name, error));
+            if (!provider->loaded()) return failWith(error);
         }
         *phProv = providerHandles().add(std::move(provider));
         return TRUE;

@@ -57,7 +57,8 @@ BOOL WINAPI CryptSignHashA(HCRYPTHASH hHash, DWORD dwKeySpec, LPCSTR szDescripti
             return failWith(NTE_BAD_ALGID);
         if ((dwFlags & ~static_cast<DWORD>(CRYPT_NOHASHOID)) != 0) return failWith(NTE_BAD_FLAGS);
         SoftProvider& provider = *hash->provider;
-        const ContainerKey* key = provider.container ? provider.container->key(dwKeySpec) : nullptr;
+        std::shared_ptr<const LoadedContainer> container = provider.loaded();
+        const ContainerKey* key = container ? container->key(dwKeySpec) : nullptr;
         if (key == nullptr) return failWith(NTE_NO_KEY);
 
         DWORD size = signatureSize(provider, key->publicKey.get());

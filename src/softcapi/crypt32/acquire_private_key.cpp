@@ -46,10 +46,12 @@ BOOL WINAPI CryptAcquireCertificatePrivateKey(PCCERT_CONTEXT pCert, DWORD dwFlag
         if ((dwFlags & ~kAcceptedFlags) != 0) return failWith(NTE_BAD_FLAGS);
         ContextPlace place;
         if (!placeOf(pCert, place)) return failWith(E_INVALIDARG);
-        const CertificateRecord* record = recordAt(*place.snapshot, place.index);
-        if (record == nullptr) return failWith(E_INVALIDARG);
-        if (!record->binding) return failWith(CRYPT_E_NO_KEY_PROPERTY);
-        const KeyBinding& binding = *record->binding;
+        const SnapshotEntry* entry = entryAt(*place.snapshot, place.index);
+        if (entry == nullptr) return failWith(E_INVALIDARG);
+        const CertificateRecord* record = &entry->record;
+        const std::optional<KeyBinding> bound = entry->binding();
+        if (!bound) return failWith(CRYPT_E_NO_KEY_PROPERTY);
+        const KeyBinding& binding = *bound;
         // The key lives where its certificate does.
         const Location location = locationAt(*place.snapshot, place.index);
         const bool compare = (dwFlags & CRYPT_ACQUIRE_COMPARE_KEY_FLAG) != 0;
@@ -77,7 +79,7 @@ BOOL WINAPI CryptAcquireCertificatePrivateKey(PCCERT_CONTEXT pCert, DWORD dwFlag
                 if (!translated(context, keySpec, key)) return FALSE;
             } else if (compare) {
                 std::shared_ptr<SoftProvider> provider = providerHandles().find(context);
-                const ContainerKey* stored = provider->container->key(keySpec);
+                const ContainerKey* stored = provider->loaded()->key(keySpec);
                 if (stored == nullptr || !matchesCertificate(stored->publicKey.get(), *record)) {
                     CryptReleaseContext(context, 0);
                     return failWith(stored == nullptr ? NTE_NO_KEY : NTE_BAD_PUBLIC_KEY);

@@ -1,7 +1,10 @@
-// Certificate context properties: the key-provider record and the SHA-1 thumbprint.
+// Certificate context properties: the key-provider record, read and set, and the SHA-1
+// thumbprint.
 #include <cstring>
 
+#include "softcapi/advapi32/providers.h"
 #include "softcapi/keystore/keystore_cache.h"
+#include "softcapi/keystore/keystore_file.h"
 #include "softcapi/shim/entry_guard.h"
 #include "softcapi/shim/last_error.h"
 #include "softcapi/shim/text_encoding.h"
@@ -60,6 +63,26 @@ BOOL bytes(const std::vector<BYTE>& value, void* data, DWORD* size) {
     return answer;
 }
 
+// The binding a CRYPT_KEY_PROV_INFO names; false for one the key store cannot keep: no
+// container, no provider where the type has no default, or flags of the other location, since a
+// certificate is bound to a key of its own location.
+bool bindingOfInfo(const CRYPT_KEY_PROV_INFO& info, Location location, KeyBinding& binding) {
+    const DWORD keySet = location == Location::LocalMachine ? CRYPT_MACHINE_KEYSET : 0;
+    if (info.pwszContainerName == nullptr || (info.dwFlags & CRYPT_MACHINE_KEYSET) != keySet)
+        return false;
+    binding.container = utf16ToUtf8(std::u16string(info.pwszContainerName));
+    if (info.pwszProvName != nullptr) {
+        binding.provider = utf16ToUtf8(std::u16string(info.pwszProvName));
+    } else {
+        const ProviderInfo* typeDefault = defaultProvider(info.dwProvType);
+        if (typeDefault == nullptr) return false;
+        binding.provider = typeDefault->name;
+    }
+    binding.providerType = info.dwProvType;
+    binding.keySpec = info.dwKeySpec;
+    return true;
+}
+
 }  // namespace
 
 BOOL WINAPI CertGetCertificateContextProperty(PCCERT_CONTEXT pCertContext, DWORD dwPropId,
@@ -67,18 +90,52 @@ BOOL WINAPI CertGetCertificateContextProperty(PCCERT_CONTEXT pCertContext, DWORD
     return guardEntryPoint([&]() -> BOOL {
         ContextPlace place;
         if (!placeOf(pCertContext, place) || pcbData == nullptr) return failWith(E_INVALIDARG);
-        const CertificateRecord* found = recordAt(*place.snapshot, place.index);
-        if (found == nullptr) return failWith(E_INVALIDARG);
-        const CertificateRecord& record = *found;
+        const SnapshotEntry* entry = entryAt(*place.snapshot, place.index);
+        if (entry == nullptr) return failWith(E_INVALIDARG);
         switch (dwPropId) {
-            case CERT_KEY_PROV_INFO_PROP_ID:
-                if (!record.binding) return failWith(CRYPT_E_NOT_FOUND);
-                return keyProvInfo(*record.binding, locationAt(*place.snapshot, place.index),
-                                   pvData, pcbData);
+            case CERT_KEY_PROV_INFO_PROP_ID: {
+                const std::optional<KeyBinding> binding = entry->binding();
+                if (!binding) return failWith(CRYPT_E_NOT_FOUND);
+                return keyProvInfo(*binding, locationAt(*place.snapshot, place.index), pvData,
+                                   pcbData);
+            }
             case CERT_SHA1_HASH_PROP_ID:
-                return bytes(record.thumbprint, pvData, pcbData);
+                return bytes(entry->record.thumbprint, pvData, pcbData);
             default:
                 return failWith(CRYPT_E_NOT_FOUND);
         }
+    });
+}
+
+BOOL WINAPI CertSetCertificateContextProperty(PCCERT_CONTEXT pCertContext, DWORD dwPropId,
+                                              DWORD dwFlags, const void* pvData) {
+    return guardEntryPoint([&]() -> BOOL {
+        ContextPlace place;
+        if (!placeOf(pCertContext, place)) return failWith(E_INVALIDARG);
+        const SnapshotEntry* entry = entryAt(*place.snapshot, place.index);
+        // The key store keeps no other property, and every change is persisted.
+        if (entry == nullptr || dwPropId != CERT_KEY_PROV_INFO_PROP_ID || dwFlags != 0)
+            return failWith(E_INVALIDARG);
+        const StoreSnapshot& store = *place.snapshot;
+        std::optional<KeyBinding> binding;
+        if (pvData != nullptr) {
+            binding.emplace();
+            if (!bindingOfInfo(*static_cast<const CRYPT_KEY_PROV_INFO*>(pvData), store.location,
+                               *binding))
+                return failWith(E_INVALIDARG);
+        }
+        // A certificate of a layer beneath (no row of the store's file) is not the store's.
+        const int64_t id = store.ids[place.index];
+        if (store.readOnly || id == 0) return failWith(E_ACCESSDENIED);
+        try {
+            KeystoreWriter writer(store.location);
+            if (!setCertificateBinding(writer.connection(), id, binding ? &*binding : nullptr))
+                return failWith(CRYPT_E_NOT_FOUND);
+            writer.commit();
+        } catch (const DatabaseError& failure) {
+            return failWith(failure.code);
+        }
+        entry->rebind(std::move(binding));
+        return TRUE;
     });
 }

@@ -39,30 +39,42 @@ bool locationOfFlags(DWORD flags, Location& location) {
     }
 }
 
-// What the entries of the machine's layers beneath a Root store point into.
-struct MachineRootLayers {
-    SnapshotReference ownRoots{nullptr, releaseSnapshot};
+// The current user's stores that show the machine's store of the same name beneath their own, as
+// Windows shows LocalMachine's physical store in them.
+bool showsMachineStore(const std::string& name) {
+    for (const char* layered : {"Root", "CA", "Trust", "Disallowed"})
+        if (strcasecmp(name.c_str(), layered) == 0) return true;
+    return false;
+}
+
+// What the entries of the machine's layers beneath a store point into.
+struct MachineLayers {
+    SnapshotReference machineStore{nullptr, releaseSnapshot};
     std::shared_ptr<const MachineRoots> bundle;
 };
 
-// Root shows the machine's roots beneath its own, read-only, as Windows shows LocalMachine's:
-// the user's Root the machine file's Root and then the bundle, the machine's Root the bundle. A
-// machine file that cannot be read is an empty layer of the user's view.
-SnapshotReference withMachineRoots(Location location, const std::string& name,
-                                   SnapshotReference own, bool readOnly) {
-    if (strcasecmp(name.c_str(), "Root") != 0) return own;
-    auto layers = std::make_shared<MachineRootLayers>();
+// The machine's certificates beneath a store's own, read-only: beneath the user's Root, CA, Trust
+// and Disallowed the machine file's store of the same name, and beneath either location's Root
+// the bundle last. A machine file that cannot be read is an empty layer of the user's view.
+SnapshotReference withMachineLayers(Location location, const std::string& name,
+                                    SnapshotReference own, bool readOnly) {
+    const bool root = strcasecmp(name.c_str(), "Root") == 0;
+    const bool machineBeneath = location == Location::CurrentUser && showsMachineStore(name);
+    if (!root && !machineBeneath) return own;
+    auto layers = std::make_shared<MachineLayers>();
     std::vector<SharedEntry> layer;
-    if (location == Location::CurrentUser) {
+    if (machineBeneath) {
         DWORD ignored = ERROR_SUCCESS;
-        layers->ownRoots.reset(openStoreSnapshot(Location::LocalMachine, name, true, ignored));
-        if (layers->ownRoots) {
-            for (const SharedEntry& entry : layers->ownRoots->entries)
+        layers->machineStore.reset(openStoreSnapshot(Location::LocalMachine, name, true, ignored));
+        if (layers->machineStore) {
+            for (const SharedEntry& entry : layers->machineStore->entries)
                 if (entry) layer.push_back(entry);
         }
     }
-    layers->bundle = machineRoots();
-    layer.insert(layer.end(), layers->bundle->entries.begin(), layers->bundle->entries.end());
+    if (root) {
+        layers->bundle = machineRoots();
+        layer.insert(layer.end(), layers->bundle->entries.begin(), layers->bundle->entries.end());
+    }
     if (layer.empty()) return own;
     return holdReference(layeredSnapshot(*own, layer, std::move(layers), readOnly).release());
 }
@@ -73,7 +85,7 @@ HCERTSTORE openStore(Location location, const std::string& name, bool readOnly) 
     if (snapshot == nullptr) return failWithNull<void>(error);
     // An open store: a reference to the snapshot taken when it was opened.
     SnapshotReference reference =
-        withMachineRoots(location, name, holdReference(snapshot), readOnly);
+        withMachineLayers(location, name, holdReference(snapshot), readOnly);
     snapshot = reference.get();
     auto store = std::make_unique<StoreHandle>(StoreHandle{kStoreMagic, snapshot});
     {

@@ -40,32 +40,58 @@ LPSTR ObjectIdTexts::textOf(const BYTE* content, size_t length) {
     return found->second.data();
 }
 
+namespace {
+
+bool splitPublicKeyInfo(const DerElement& publicKeyInfo, PublicKeyInfoParts& parts) {
+    DerReader pieces(publicKeyInfo);
+    DerElement algorithm;
+    DerElement key;
+    if (!pieces.read(kDerSequence, algorithm) || !pieces.read(kDerBitString, key) ||
+        key.contentLength == 0)
+        return false;
+    DerReader algorithmParts(algorithm);
+    DerElement objectId;
+    if (!algorithmParts.read(kDerObjectId, objectId)) return false;
+    parts = PublicKeyInfoParts{};
+    parts.objectId = objectId.content;
+    parts.objectIdSize = objectId.contentLength;
+    DerElement parameters;
+    if (algorithmParts.read(parameters)) {
+        parts.parameters = parameters.start;
+        parts.parametersSize = parameters.totalLength;
+    }
+    parts.unusedBits = key.content[0];
+    parts.key = key.content + 1;
+    parts.keySize = key.contentLength - 1;
+    return true;
+}
+
+}  // namespace
+
+bool splitPublicKeyInfo(const BYTE* der, size_t size, PublicKeyInfoParts& parts) {
+    DerReader reader(der, size);
+    DerElement publicKeyInfo;
+    DerElement trailing;
+    return reader.read(kDerSequence, publicKeyInfo) && !reader.read(trailing) &&
+           splitPublicKeyInfo(publicKeyInfo, parts);
+}
+
 void describeCertificate(const std::vector<BYTE>& encoded, CERT_INFO& info, ObjectIdTexts& ids) {
     std::memset(&info, 0, sizeof(info));
     DerElement publicKeyInfo;
-    if (!findPublicKeyInfo(encoded, publicKeyInfo)) return;
-    DerReader parts(publicKeyInfo);
-    DerElement algorithm;
-    DerElement key;
-    if (!parts.read(kDerSequence, algorithm) || !parts.read(kDerBitString, key) ||
-        key.contentLength == 0)
+    PublicKeyInfoParts parts;
+    if (!findPublicKeyInfo(encoded, publicKeyInfo) || !splitPublicKeyInfo(publicKeyInfo, parts))
         return;
-    DerReader algorithmParts(algorithm);
-    DerElement objectId;
-    if (!algorithmParts.read(kDerObjectId, objectId)) return;
-    LPSTR text = ids.textOf(objectId.content, objectId.contentLength);
+    LPSTR text = ids.textOf(parts.objectId, parts.objectIdSize);
     if (text == nullptr) return;
 
     CERT_PUBLIC_KEY_INFO& out = info.SubjectPublicKeyInfo;
     out.Algorithm.pszObjId = text;
-    DerElement parameters;
-    if (algorithmParts.read(parameters)) {
-        out.Algorithm.Parameters.pbData = const_cast<BYTE*>(parameters.start);
-        out.Algorithm.Parameters.cbData = static_cast<DWORD>(parameters.totalLength);
-    }
-    out.PublicKey.cUnusedBits = key.content[0];
-    out.PublicKey.pbData = const_cast<BYTE*>(key.content + 1);
-    out.PublicKey.cbData = static_cast<DWORD>(key.contentLength - 1);
+    out.Algorithm.Parameters.pbData = const_cast<BYTE*>(parts.parameters);
+    out.Algorithm.Parameters.cbData = static_cast<DWORD>(parts.parametersSize);
+    out.PublicKey.cUnusedBits = parts.unusedBits;
+    out.PublicKey.pbData = const_cast<BYTE*>(parts.key);
+    out.PublicKey.cbData = static_cast<DWORD>(parts.keySize);
 }
 
 std::vector<BYTE> encodePublicKeyInfo(const CERT_PUBLIC_KEY_INFO& info) {

@@ -21,6 +21,20 @@ private:
     std::map<std::string, std::string> texts_;  // by content octets
 };
 
+// The pieces of a DER SubjectPublicKeyInfo, pointing into it: the content octets of the
+// algorithm's identifier, its parameters as a whole element (none when absent), the key's bits.
+struct PublicKeyInfoParts {
+    const BYTE* objectId = nullptr;
+    size_t objectIdSize = 0;
+    const BYTE* parameters = nullptr;
+    size_t parametersSize = 0;
+    const BYTE* key = nullptr;
+    size_t keySize = 0;
+    BYTE unusedBits = 0;
+};
+// False when it is not a SubjectPublicKeyInfo with a key.
+bool splitPublicKeyInfo(const BYTE* der, size_t size, PublicKeyInfoParts& parts);
+
 // Zeroes `info` and points its SubjectPublicKeyInfo into `encoded`, which must outlive it. A
 // certificate whose public key cannot be found keeps an empty one, which no import accepts.
 void describeCertificate(const std::vector<BYTE>& encoded, CERT_INFO& info, ObjectIdTexts& ids);

@@ -32,6 +32,8 @@ public:
     KeyFamily family() const { return family_; }
     const std::string& name() const { return name_; }
     bool pinProtected() const { return pinProtected_; }
+    // False for a container CRYPT_NEWKEYSET made that has had no key put into it yet.
+    bool holdsKeys() const { return !keys_.empty(); }
     // The key of a specification, null when the container has none.
     const ContainerKey* key(DWORD keySpec) const;
 

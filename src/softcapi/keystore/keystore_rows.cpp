@@ -80,18 +80,25 @@ bool putCertificate(Connection& db, const std::string& store, const std::vector<
     insert.bind(1, id).bind(2, thumbprint).bind(3, encoded).run();
     bool added = sqlite3_changes(db.raw()) > 0;
     if (binding != nullptr) {
-        Statement update(db,
-                         "UPDATE certificates SET container = ?, provider = ?, provider_type = ?, "
-                         "key_spec = ? WHERE store_id = ? AND thumbprint = ?");
+        std::optional<CertificateRecord> stored = findCertificate(db, store, thumbprint);
+        if (stored) setCertificateBinding(db, stored->id, binding);
+    }
+    return added;
+}
+
+bool setCertificateBinding(Connection& db, int64_t id, const KeyBinding* binding) {
+    Statement update(db,
+                     "UPDATE certificates SET container = ?, provider = ?, provider_type = ?, "
+                     "key_spec = ? WHERE id = ?");
+    if (binding != nullptr) {
         update.bind(1, binding->container)
             .bind(2, binding->provider)
             .bind(3, static_cast<int64_t>(binding->providerType))
-            .bind(4, static_cast<int64_t>(binding->keySpec))
-            .bind(5, id)
-            .bind(6, thumbprint)
-            .run();
+            .bind(4, static_cast<int64_t>(binding->keySpec));
     }
-    return added;
+    // Unbound parameters are NULL: no binding.
+    update.bind(5, id).run();
+    return sqlite3_changes(db.raw()) > 0;
 }
 
 void deleteCertificateRow(Connection& db, int64_t id) {
@@ -135,6 +142,21 @@ bool containerExists(Connection& db, KeyFamily family, const std::string& name) 
     return query.step();
 }
 
+namespace {
+
+void insertContainerKey(Connection& db, int64_t containerId, DWORD keySpec, const StoredKey& key) {
+    Statement insertKey(db,
+                        "INSERT OR REPLACE INTO container_keys(container_id, key_spec, public_key, "
+                        "pkcs8) VALUES (?, ?, ?, ?)");
+    insertKey.bind(1, containerId)
+        .bind(2, static_cast<int64_t>(keySpec))
+        .bind(3, key.publicKey)
+        .bindBlob(4, key.pkcs8.data(), key.pkcs8.size())
+        .run();
+}
+
+}  // namespace
+
 void insertContainer(Connection& db, const ContainerRecord& container) {
     Statement insert(db, "INSERT INTO containers(family, name, pin_protected) VALUES (?, ?, ?)");
     insert.bind(1, static_cast<int64_t>(container.family))
@@ -142,16 +164,21 @@ void insertContainer(Connection& db, const ContainerRecord& container) {
         .bind(3, static_cast<int64_t>(container.pinProtected))
         .run();
     int64_t id = sqlite3_last_insert_rowid(db.raw());
-    for (const auto& [keySpec, key] : container.keys) {
-        Statement insertKey(db,
-                            "INSERT INTO container_keys(container_id, key_spec, public_key, pkcs8) "
-                            "VALUES (?, ?, ?, ?)");
-        insertKey.bind(1, id)
-            .bind(2, static_cast<int64_t>(keySpec))
-            .bind(3, key.publicKey)
-            .bindBlob(4, key.pkcs8.data(), key.pkcs8.size())
-            .run();
+    for (const auto& [keySpec, key] : container.keys) insertContainerKey(db, id, keySpec, key);
+}
+
+bool putContainerKey(Connection& db, KeyFamily family, const std::string& name, DWORD keySpec,
+                     const StoredKey& key, bool pinProtected) {
+    Statement find(db, "SELECT id, pin_protected FROM containers WHERE family = ? AND name = ?");
+    find.bind(1, static_cast<int64_t>(family)).bind(2, name);
+    if (!find.step()) return false;
+    const int64_t id = find.integer(0);
+    if ((find.integer(1) != 0) != pinProtected) {
+        Statement mark(db, "UPDATE containers SET pin_protected = ? WHERE id = ?");
+        mark.bind(1, static_cast<int64_t>(pinProtected)).bind(2, id).run();
     }
+    insertContainerKey(db, id, keySpec, key);
+    return true;
 }
 
 bool deleteContainer(Connection& db, KeyFamily family, const std::string& name) {

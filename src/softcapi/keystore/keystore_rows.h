@@ -60,6 +60,9 @@ std::optional<std::string> findStoreName(Connection& db, int64_t id);
 bool putCertificate(Connection& db, const std::string& store, const std::vector<BYTE>& encoded,
                     const std::vector<BYTE>& thumbprint, const KeyBinding* binding);
 void deleteCertificateRow(Connection& db, int64_t id);
+// Binds the certificate of that row to a key container, or unbinds it for a null binding; false
+// when there is no such row.
+bool setCertificateBinding(Connection& db, int64_t id, const KeyBinding* binding);
 // False when the store holds no certificate with that thumbprint.
 bool deleteCertificateByThumbprint(Connection& db, const std::string& store,
                                    const std::vector<BYTE>& thumbprint);
@@ -68,6 +71,10 @@ std::optional<ContainerRecord> loadContainer(Connection& db, KeyFamily family,
                                              const std::string& name);
 bool containerExists(Connection& db, KeyFamily family, const std::string& name);
 void insertContainer(Connection& db, const ContainerRecord& container);
+// Puts a key into an existing container, in place of one of the same specification, and marks
+// the container PIN-protected or not; false when there is no container of that name.
+bool putContainerKey(Connection& db, KeyFamily family, const std::string& name, DWORD keySpec,
+                     const StoredKey& key, bool pinProtected);
 // Deletes the container and its keys; false when there is none of that name.
 bool deleteContainer(Connection& db, KeyFamily family, const std::string& name);
 

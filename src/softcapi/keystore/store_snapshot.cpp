@@ -40,9 +40,21 @@ void makeRoomForOne(StoreSnapshot& snapshot) {
 
 SharedEntry makeEntry(CertificateRecord record, ObjectIdTexts& ids) {
     auto entry = std::make_shared<SnapshotEntry>();
+    entry->binding_ = std::move(record.binding);
+    record.binding.reset();
     entry->record = std::move(record);
     describeCertificate(entry->record.encoded, entry->info, ids);
     return entry;
+}
+
+std::optional<KeyBinding> SnapshotEntry::binding() const {
+    std::lock_guard<std::mutex> lock(bindingMutex_);
+    return binding_;
+}
+
+void SnapshotEntry::rebind(std::optional<KeyBinding> binding) const {
+    std::lock_guard<std::mutex> lock(bindingMutex_);
+    binding_ = std::move(binding);
 }
 
 std::unique_ptr<StoreSnapshot> newSnapshot(bool readOnly, int64_t storeId,
@@ -141,6 +153,10 @@ void compactIfSparse(StoreSnapshot& snapshot) {
 const CertificateRecord* recordAt(const StoreSnapshot& snapshot, size_t index) {
     const SharedEntry& entry = snapshot.entries[index];
     return entry ? &entry->record : nullptr;
+}
+
+const SnapshotEntry* entryAt(const StoreSnapshot& snapshot, size_t index) {
+    return snapshot.entries[index].get();
 }
 
 bool placeOf(PCCERT_CONTEXT context, ContextPlace& place) {

@@ -6,6 +6,8 @@
 
 #include <atomic>
 #include <memory>
+#include <mutex>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -16,6 +18,8 @@
 namespace softcapi {
 
 struct StoreSnapshot;
+struct SnapshotEntry;
+using SharedEntry = std::shared_ptr<const SnapshotEntry>;
 
 const uint32_t kStoreMagic = 0x53544f52;  // "STOR"
 const DWORD kRemovedPlace = 0;
@@ -29,10 +33,19 @@ struct StoreHandle {
 
 // One certificate as read, shared by every snapshot that holds it.
 struct SnapshotEntry {
-    CertificateRecord record;
+    CertificateRecord record;  // its binding moved to `binding`, the one read
     CERT_INFO info;  // its public key points into record.encoded
+
+    // The key binding as read, or as CertSetCertificateContextProperty last set it through any
+    // context of the certificate: what every context of it shows at once, as on Windows.
+    std::optional<KeyBinding> binding() const;
+    void rebind(std::optional<KeyBinding> binding) const;
+
+private:
+    friend SharedEntry makeEntry(CertificateRecord record, ObjectIdTexts& ids);
+    mutable std::mutex bindingMutex_;
+    mutable std::optional<KeyBinding> binding_;
 };
-using SharedEntry = std::shared_ptr<const SnapshotEntry>;
 
 // The entry of a record; its object identifier is spelled in `ids`, which must outlive it.
 SharedEntry makeEntry(CertificateRecord record, ObjectIdTexts& ids);
@@ -97,6 +110,8 @@ inline Location locationAt(const StoreSnapshot& snapshot, size_t index) {
 }
 // The record at a place; null for a removed one.
 const CertificateRecord* recordAt(const StoreSnapshot& snapshot, size_t index);
+// The entry at a place; null for a removed one.
+const SnapshotEntry* entryAt(const StoreSnapshot& snapshot, size_t index);
 
 // A certificate context a caller hands back: its snapshot and its place there.
 struct ContextPlace {

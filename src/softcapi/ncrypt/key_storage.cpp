@@ -10,6 +10,7 @@
 
 #include "softcapi/crypto/cng_schemes.h"
 #include "softcapi/crypto/public_key_blobs.h"
+#include "softcapi/ncrypt/key_drafts.h"
 #include "softcapi/ncrypt/keys.h"
 #include "softcapi/shim/entry_guard.h"
 #include "softcapi/shim/text_encoding.h"
@@ -120,9 +121,35 @@ Location locationOf(DWORD flags) {
     return (flags & NCRYPT_MACHINE_KEY_FLAG) != 0 ? Location::LocalMachine : Location::CurrentUser;
 }
 
-std::shared_ptr<SoftNcryptObject> findKey(NCRYPT_KEY_HANDLE handle) {
+// A finished key; null with NTE_BAD_KEY_STATE for one not yet finalized, NTE_INVALID_HANDLE for
+// anything else.
+std::shared_ptr<SoftNcryptObject> findKey(NCRYPT_KEY_HANDLE handle, DWORD& error) {
     std::shared_ptr<SoftNcryptObject> key = ncryptHandles().find(handle);
-    return key && key->isKey() ? key : nullptr;
+    if (key && key->publicKey) return key;
+    error = key && key->draft ? NTE_BAD_KEY_STATE : NTE_INVALID_HANDLE;
+    return nullptr;
+}
+
+// The algorithm's properties of a key not yet finalized, as it will be.
+SECURITY_STATUS draftProperty(KeyDraft& draft, const std::u16string& property, PBYTE out,
+                              DWORD outSize, DWORD* result) {
+    const bool rsa = draft.algorithm == NCRYPT_RSA_ALGORITHM;
+    if (property == NCRYPT_ALGORITHM_GROUP_PROPERTY)
+        return answerText(rsa ? NCRYPT_RSA_ALGORITHM_GROUP : NCRYPT_ECDSA_ALGORITHM_GROUP, out,
+                          outSize, result);
+    if (property == NCRYPT_ALGORITHM_PROPERTY) return answerText(draft.algorithm, out, outSize, result);
+    if (property == NCRYPT_LENGTH_PROPERTY) {
+        DWORD bits = 0;
+        {
+            std::lock_guard<std::mutex> lock(draft.mutex);
+            bits = draft.imported ? keyBits(draft.imported.get()) : draft.bits;
+        }
+        if (!rsa && !draft.imported) bits = draft.algorithm == NCRYPT_ECDSA_P256_ALGORITHM ? 256
+                                            : draft.algorithm == NCRYPT_ECDSA_P384_ALGORITHM ? 384
+                                                                                             : 521;
+        return answer(&bits, sizeof(bits), out, outSize, result);
+    }
+    return fail(NTE_NOT_SUPPORTED);
 }
 
 }  // namespace
@@ -174,16 +201,17 @@ SECURITY_STATUS WINAPI NCryptGetProperty(NCRYPT_HANDLE hObject, LPCWSTR pszPrope
         if (property == NCRYPT_NAME_PROPERTY)
             return answerText(utf8ToUtf16(object->name), pbOutput, cbOutput, pcbResult);
         if (!object->isKey()) return fail(NTE_NOT_SUPPORTED);
+        if (property == NCRYPT_KEY_TYPE_PROPERTY) {
+            const DWORD type = object->location == Location::LocalMachine ? NCRYPT_MACHINE_KEY_FLAG : 0;
+            return answer(&type, sizeof(type), pbOutput, cbOutput, pcbResult);
+        }
+        if (object->draft) return draftProperty(*object->draft, property, pbOutput, cbOutput, pcbResult);
         EVP_PKEY* key = object->publicKey.get();
         if (property == NCRYPT_ALGORITHM_GROUP_PROPERTY)
             return answerText(isEcKey(key) ? NCRYPT_ECDSA_ALGORITHM_GROUP : NCRYPT_RSA_ALGORITHM_GROUP,
                               pbOutput, cbOutput, pcbResult);
         if (property == NCRYPT_ALGORITHM_PROPERTY)
             return answerText(algorithmName(key), pbOutput, cbOutput, pcbResult);
-        if (property == NCRYPT_KEY_TYPE_PROPERTY) {
-            const DWORD type = object->location == Location::LocalMachine ? NCRYPT_MACHINE_KEY_FLAG : 0;
-            return answer(&type, sizeof(type), pbOutput, cbOutput, pcbResult);
-        }
         if (property == NCRYPT_LENGTH_PROPERTY) {
             DWORD bits = keyBits(key);
             return answer(&bits, sizeof(bits), pbOutput, cbOutput, pcbResult);
@@ -200,23 +228,13 @@ SECURITY_STATUS WINAPI NCryptSetProperty(NCRYPT_HANDLE hObject, LPCWSTR pszPrope
         if (pszProperty == nullptr || (pbInput == nullptr && cbInput != 0))
             return fail(NTE_INVALID_PARAMETER);
         if ((dwFlags & ~kSilent) != 0) return fail(NTE_BAD_FLAGS);
-        if (!object->isKey() || std::u16string(pszProperty) != NCRYPT_PIN_PROPERTY)
-            return fail(NTE_NOT_SUPPORTED);
-        // The PIN is a string of UTF-16 units with its terminator; what a CSP's PIN is in UTF-8.
-        size_t units = cbInput / sizeof(char16_t);
-        if (cbInput % sizeof(char16_t) != 0 || units == 0) return fail(NTE_INVALID_PARAMETER);
-        std::u16string pin(units, u'\0');
-        std::memcpy(pin.data(), pbInput, cbInput);
-        if (pin.back() != u'\0') return fail(NTE_INVALID_PARAMETER);
-        pin.pop_back();
-        common::SecureBytes text;
-        {
-            std::string utf8 = utf16ToUtf8(pin);
-            text = common::SecureBytes(reinterpret_cast<const BYTE*>(utf8.data()), utf8.size());
-            std::fill(utf8.begin(), utf8.end(), '\0');
-        }
-        std::fill(pin.begin(), pin.end(), u'\0');
-        return fail(object->setPin(reinterpret_cast<const char*>(text.data()), text.size()));
+        if (!object->isKey()) return fail(NTE_NOT_SUPPORTED);
+        const std::u16string property(pszProperty);
+        if (object->draft) return fail(setDraftProperty(*object->draft, property, pbInput, cbInput));
+        if (property != NCRYPT_PIN_PROPERTY) return fail(NTE_NOT_SUPPORTED);
+        common::SecureBytes pin;
+        if (!pinFromProperty(pbInput, cbInput, pin)) return fail(NTE_INVALID_PARAMETER);
+        return fail(object->setPin(reinterpret_cast<const char*>(pin.data()), pin.size()));
     });
 }
 
@@ -224,8 +242,9 @@ SECURITY_STATUS WINAPI NCryptSignHash(NCRYPT_KEY_HANDLE hKey, void* pPaddingInfo
                                       PBYTE pbHashValue, DWORD cbHashValue, PBYTE pbSignature,
                                       DWORD cbSignature, DWORD* pcbResult, DWORD dwFlags) {
     return guardStatusEntryPoint([&]() -> SECURITY_STATUS {
-        std::shared_ptr<SoftNcryptObject> key = findKey(hKey);
-        if (!key) return fail(NTE_INVALID_HANDLE);
+        DWORD missing = ERROR_SUCCESS;
+        std::shared_ptr<SoftNcryptObject> key = findKey(hKey, missing);
+        if (!key) return fail(missing);
         if (pcbResult == nullptr || pbHashValue == nullptr || cbHashValue == 0)
             return fail(NTE_INVALID_PARAMETER);
         DWORD padding = dwFlags & ~kSilent;
@@ -253,8 +272,9 @@ SECURITY_STATUS WINAPI NCryptDecrypt(NCRYPT_KEY_HANDLE hKey, PBYTE pbInput, DWOR
                                      void* pPaddingInfo, PBYTE pbOutput, DWORD cbOutput,
                                      DWORD* pcbResult, DWORD dwFlags) {
     return guardStatusEntryPoint([&]() -> SECURITY_STATUS {
-        std::shared_ptr<SoftNcryptObject> key = findKey(hKey);
-        if (!key) return fail(NTE_INVALID_HANDLE);
+        DWORD missing = ERROR_SUCCESS;
+        std::shared_ptr<SoftNcryptObject> key = findKey(hKey, missing);
+        if (!key) return fail(missing);
         if (pcbResult == nullptr || (pbInput == nullptr && cbInput != 0))
             return fail(NTE_INVALID_PARAMETER);
         if (isEcKey(key->publicKey.get())) return fail(NTE_NOT_SUPPORTED);
@@ -284,8 +304,9 @@ SECURITY_STATUS WINAPI NCryptExportKey(NCRYPT_KEY_HANDLE hKey, NCRYPT_KEY_HANDLE
                                        PBYTE pbOutput, DWORD cbOutput, DWORD* pcbResult,
                                        DWORD dwFlags) {
     return guardStatusEntryPoint([&]() -> SECURITY_STATUS {
-        std::shared_ptr<SoftNcryptObject> key = findKey(hKey);
-        if (!key) return fail(NTE_INVALID_HANDLE);
+        DWORD missing = ERROR_SUCCESS;
+        std::shared_ptr<SoftNcryptObject> key = findKey(hKey, missing);
+        if (!key) return fail(missing);
         if (pszBlobType == nullptr || pcbResult == nullptr) return fail(NTE_INVALID_PARAMETER);
         if ((dwFlags & ~kSilent) != 0) return fail(NTE_BAD_FLAGS);
         // Only public blobs leave: there is nothing to encrypt them for, nor to describe.

@@ -23,20 +23,22 @@ std::shared_ptr<SoftNcryptObject> storedNcryptKey(Location location, const std::
     else
         key->setPrivateKey(stored->privateKey);
     key->name = container->name();
+    key->persisted = true;
     key->location = location;
     return key;
 }
 
 std::shared_ptr<SoftNcryptObject> translatedNcryptKey(SoftProvider& provider, DWORD keySpec,
                                                       DWORD& error) {
-    if (provider.info->family != KeyFamily::Rsa || !provider.container) {
+    std::shared_ptr<const LoadedContainer> container = provider.loaded();
+    if (provider.info->family != KeyFamily::Rsa || !container) {
         error = NTE_NOT_SUPPORTED;
         return nullptr;
     }
     SharedKey privateKey = provider.privateKey(keySpec, error);
     if (!privateKey) return nullptr;
     auto key = std::make_shared<SoftNcryptObject>();
-    key->publicKey = provider.container->key(keySpec)->publicKey;
+    key->publicKey = container->key(keySpec)->publicKey;
     key->setPrivateKey(std::move(privateKey));
     key->name = latin1ToUtf8(provider.containerName);
     key->location = provider.location;

@@ -2,14 +2,24 @@
 
 namespace softcapi {
 
+std::shared_ptr<const LoadedContainer> SoftProvider::loaded() const {
+    std::lock_guard<std::mutex> lock(mutex);
+    return container_;
+}
+
+void SoftProvider::setLoaded(std::shared_ptr<const LoadedContainer> container) {
+    std::lock_guard<std::mutex> lock(mutex);
+    container_ = std::move(container);
+}
+
 SharedKey SoftProvider::privateKey(DWORD keySpec, DWORD& error) {
-    const ContainerKey* key = container ? container->key(keySpec) : nullptr;
+    std::lock_guard<std::mutex> lock(mutex);
+    const ContainerKey* key = container_ ? container_->key(keySpec) : nullptr;
     if (key == nullptr) {
         error = NTE_NO_KEY;
         return nullptr;
     }
-    if (!container->pinProtected()) return key->privateKey;
-    std::lock_guard<std::mutex> lock(mutex);
+    if (!container_->pinProtected()) return key->privateKey;
     auto unlocked = unlockedKeys.find(keySpec);
     if (unlocked == unlockedKeys.end()) {
         error = SCARD_W_CARD_NOT_AUTHENTICATED;

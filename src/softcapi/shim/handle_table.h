@@ -33,6 +33,15 @@ public:
         return found != objects_.end() ? found->second : nullptr;
     }
 
+    // The handle stands for `object` from now on; false when it stands for nothing.
+    bool replace(ULONG_PTR handle, std::shared_ptr<T> object) {
+        std::lock_guard<std::mutex> lock(mutex_);
+        auto found = objects_.find(handle);
+        if (found == objects_.end()) return false;
+        found->second = std::move(object);
+        return true;
+    }
+
     std::shared_ptr<T> remove(ULONG_PTR handle) {
         std::lock_guard<std::mutex> lock(mutex_);
         auto found = objects_.find(handle);
