@@ -9,6 +9,8 @@
 //   Acquires            hands out one when it succeeds
 //   AcquiresUnlessDeleting  the same, except with CRYPT_DELETEKEYSET, which deletes a container
 //   Releases            gives one back, even when it reports a failure
+//   DeletesAndReleases  deletes a certificate from its store and gives its context back; a
+//                       deletion that fails deletes nothing and gives the context back all the same
 //   ReleasesUnlessNull  the same, a null one passing through
 //   Enumerates          gives back the previous context and hands out the next
 //   Unfailable          cannot fail
@@ -33,7 +35,7 @@
     X(CertAddEncodedCertificateToStore, BOOL, AcquiresWhenAsked, Context,                               \
       (HCERTSTORE, DWORD, const BYTE*, DWORD, DWORD, PCCERT_CONTEXT*))                                   \
     X(CertSetCertificateContextProperty, BOOL, Plain, None, (PCCERT_CONTEXT, DWORD, DWORD, const void*)) \
-    X(CertDeleteCertificateFromStore, BOOL, Releases, Context, (PCCERT_CONTEXT))                         \
+    X(CertDeleteCertificateFromStore, BOOL, DeletesAndReleases, Context, (PCCERT_CONTEXT))               \
     X(CertDuplicateCertificateContext, PCCERT_CONTEXT, Acquires, Context, (PCCERT_CONTEXT))              \
     X(CertFreeCertificateContext, BOOL, ReleasesUnlessNull, Context, (PCCERT_CONTEXT))                   \
     X(CertCloseStore, BOOL, Releases, Store, (HCERTSTORE, DWORD))                                        \

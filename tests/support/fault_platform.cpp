@@ -37,6 +37,7 @@ enum class Role {
     Acquires,
     AcquiresUnlessDeleting,
     Releases,
+    DeletesAndReleases,
     ReleasesUnlessNull,
     Enumerates,
     Unfailable,
@@ -76,6 +77,18 @@ struct Trampoline<op, role, resource, member, Result(WINAPI*)(Arguments...)> {
             Result released = forward();
             count(resource, -1);
             if (!fail) return released;
+            ::SetLastError(error);
+            return Result{};
+        } else if constexpr (role == Role::DeletesAndReleases) {
+            // A deletion made to fail deletes nothing; the context goes back all the same.
+            DWORD error = 0;
+            if (!gActive->enter(op, &error)) {
+                Result deleted = forward();
+                count(resource, -1);
+                return deleted;
+            }
+            real().CertFreeCertificateContext(std::get<0>(std::tie(arguments...)));
+            count(resource, -1);
             ::SetLastError(error);
             return Result{};
         } else if constexpr (role == Role::StatusPlain || role == Role::StatusAcquires ||
