@@ -28,6 +28,14 @@ struct ContainerKey {
     bool inKeyStorageProvider() const { return providerType == 0; }
 };
 
+// The container the provider makes for a new key of `home`: the AES CSP's key-exchange key, or
+// the key storage provider's key.
+inline ContainerKey newContainerKey(StoreLocation location, const std::string& container,
+                                    KeyHome home) {
+    if (home == KeyHome::Csp) return {location, container, kAesCspName, PROV_RSA_AES, AT_KEYEXCHANGE};
+    return {location, container, kSoftwareKspName, 0, 0};
+}
+
 // The container as the acquisitions take it: CRYPT_MACHINE_KEYSET for the machine's.
 inline KeyBinding bindingOf(const ContainerKey& key) {
     return {key.container, key.provider, key.providerType,

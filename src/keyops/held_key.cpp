@@ -1,6 +1,7 @@
 #include "keyops/held_key.h"
 
 #include "diagnostics/log.h"
+#include "keyops/certificate_binding.h"
 #include "keyops/certificate_lookup.h"
 #include "keyops/sign.h"
 #include "keyops/subject_public_key_info.h"
@@ -8,6 +9,7 @@
 namespace keyops {
 
 using common::SecureBytes;
+using diagnostics::kStatusKeyProvInfoUnreadable;
 using diagnostics::kStatusNoCngKey;
 using diagnostics::kStatusNoKeyContainer;
 using diagnostics::kStatusSignatureSizeUnknown;
@@ -28,11 +30,15 @@ const char kOpened[] = "Key held for %s";
 const char kUserKeyError[] = "CryptGetUserKey (AT_SIGNATURE) error: %x";
 const char kNotForThisUse[] = "Key is not one for this operation: %x";
 const char kPublicKeyInfoError[] = "SubjectPublicKeyInfo unreadable: %x";
+const char kBindBanner[] = "########## Bind certificate to held key ##########";
+const char kPropertyError[] = "CertGetCertificateContextProperty error: %x";
+const char kCertificateFound[] = "Certificate found";
 
 const char kGetUserKey[] = "CryptGetUserKey";
 const char kSignHash[] = "NCryptSignHash";
 const char kDecrypt[] = "NCryptDecrypt";
 const char kImportPublicKey[] = "CryptImportPublicKeyInfo";
+const char kReadProperty[] = "CertGetCertificateContextProperty";
 
 const char kForSigning[] = "signing";
 const char kForDecryption[] = "decryption";
@@ -216,6 +222,50 @@ bool HeldKey::rawRsa(CallContext& context, const BYTE* block, DWORD blockLength,
     if (exchange_.key.valid() || openExchange(context))
         rawRsaWithKey(context, exchange_.key.get(), block, blockLength, result);
     return finish(context, result);
+}
+
+}  // namespace keyops
+
+namespace keyops {
+
+StoreLocation HeldKey::location() const {
+    if (const auto* byCertificate = std::get_if<ByCertificate>(&name_))
+        return byCertificate->source.location;
+    return std::get<ByContainer>(name_).container.location;
+}
+
+bool HeldKey::bindCertificate(CallContext& context, const std::vector<BYTE>& certificate,
+                              const CertificateList& issuers) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    trimLogFile(context.log);
+    writeLog(kBindBanner, context.log);
+    ContainerKey container;
+    std::vector<BYTE> replacing;
+    if (const auto* byCertificate = std::get_if<ByCertificate>(&name_)) {
+        // The container is the one the certificate's whole key-provider property names.
+        replacing = byCertificate->certificate;
+        bool named = false;
+        withCertificate(context, byCertificate->source, replacing.data(),
+                        static_cast<DWORD>(replacing.size()), kCertificateFound,
+                        StoreClosing::Logged, [&](CertificateKey& found) {
+                            std::vector<BYTE> record;
+                            DWORD error = readKeyProvInfo(context.platform,
+                                                          found.certificate.get(), record);
+                            if (error == ERROR_SUCCESS && !containerOf(record, container))
+                                error = static_cast<DWORD>(ERROR_NO_UNICODE_TRANSLATION);
+                            named = finishStep(context,
+                                               {kReadProperty, nullptr, kPropertyError,
+                                                kStatusKeyProvInfoUnreadable},
+                                               error == ERROR_SUCCESS, error);
+                        });
+        if (!named || context.outcome.failed()) return false;
+    } else {
+        container = std::get<ByContainer>(name_).container;
+    }
+    if (!keyops::bindCertificate(context, container, certificate, issuers, replacing))
+        return false;
+    name_ = ByCertificate{personalStoreOf(location()), certificate};
+    return true;
 }
 
 }  // namespace keyops

@@ -18,6 +18,7 @@
 #include "keyops/handles.h"
 #include "keyops/public_key_match.h"
 #include "keyops/store_location.h"
+#include "keyops/system_stores.h"
 
 namespace keyops {
 
@@ -51,6 +52,13 @@ public:
     // The raw private-key operation of the key-exchange key, for a padding made by the caller.
     bool rawRsa(CallContext& context, const BYTE* block, DWORD blockLength,
                 common::SecureBytes& result);
+
+    // Binds `certificate` (with its issuers) to the container of the key held, as
+    // bindCertificate does: a key named by its certificate has that certificate replaced, deleted
+    // once the new one is bound. From then on the key is named by the new certificate; what it
+    // holds open stays as it is, the same key.
+    bool bindCertificate(CallContext& context, const std::vector<BYTE>& certificate,
+                         const CertificateList& issuers);
 
 private:
     struct SigningContext {
@@ -92,8 +100,9 @@ private:
     bool openExchange(CallContext& context);
     bool openCng(CallContext& context);
     const char* pin() const;
+    StoreLocation location() const;
 
-    const std::variant<ByCertificate, ByContainer> name_;
+    std::variant<ByCertificate, ByContainer> name_;
     const std::string keyAlgorithm_;
     const common::SecureBytes pin_;
 

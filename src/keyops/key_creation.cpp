@@ -68,14 +68,6 @@ struct NewKey {
     const char* pin;  // null for none
 };
 
-ContainerKey cspContainer(StoreLocation location, const std::string& container) {
-    return {location, container, kAesCspName, PROV_RSA_AES, AT_KEYEXCHANGE};
-}
-
-ContainerKey storageContainer(StoreLocation location, const std::string& container) {
-    return {location, container, kSoftwareKspName, 0, 0};
-}
-
 // A name CryptoAPI takes as one C string and CNG as one wide string.
 bool isContainerName(const std::string& name) {
     return !name.empty() && name.find('\0') == std::string::npos;
@@ -296,9 +288,8 @@ bool makeKey(CallContext& context, const char* banner, const NewKey& request,
 bool importKey(CallContext& context, StoreLocation location, const std::string& container,
                KeyHome home, const RsaPrivateKey& key, const SecureBytes& pin, ContainerKey& made) {
     const bool csp = home == KeyHome::Csp;
-    const NewKey request = {csp ? cspContainer(location, container)
-                                : storageContainer(location, container),
-                            kStatusKeyNotImported, nullptr};
+    const NewKey request = {newContainerKey(location, container, home), kStatusKeyNotImported,
+                            nullptr};
     return makeKey(context, kImportBanner, request, pin, made, [&](const NewKey& checked) {
         SecureBytes blob;
         const bool laidOut = csp ? cspRsaPrivateBlob(key, blob) : cngRsaPrivateBlob(key, blob);
@@ -312,7 +303,8 @@ bool importKey(CallContext& context, StoreLocation location, const std::string& 
 
 bool importKey(CallContext& context, StoreLocation location, const std::string& container,
                const EcPrivateKey& key, const SecureBytes& pin, ContainerKey& made) {
-    const NewKey request = {storageContainer(location, container), kStatusKeyNotImported, nullptr};
+    const NewKey request = {newContainerKey(location, container, KeyHome::KeyStorageProvider),
+                            kStatusKeyNotImported, nullptr};
     return makeKey(context, kImportBanner, request, pin, made, [&](const NewKey& checked) {
         SecureBytes blob;
         if (!refuseUnless(context, cngEcPrivateBlob(key, blob), kNcryptImportKey, checked.status,
@@ -326,9 +318,9 @@ bool generateKey(CallContext& context, StoreLocation location, const std::string
                  KeyHome home, bool ec, DWORD bits, const SecureBytes& pin, ContainerKey& made,
                  std::vector<BYTE>& publicKeyInfo) {
     const bool csp = home == KeyHome::Csp && !ec;
-    const NewKey request = {csp ? cspContainer(location, container)
-                                : storageContainer(location, container),
-                            kStatusKeyNotGenerated, nullptr};
+    const NewKey request = {
+        newContainerKey(location, container, csp ? KeyHome::Csp : KeyHome::KeyStorageProvider),
+        kStatusKeyNotGenerated, nullptr};
     std::vector<BYTE> generated;
     if (!makeKey(context, kGenerateBanner, request, pin, made, [&](const NewKey& checked) {
             return csp ? generateCspKey(context, checked, bits, generated)

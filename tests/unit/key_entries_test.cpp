@@ -288,22 +288,33 @@ TEST_F(KeyEntries, RefusalsChangeNothing) {
     EXPECT_EQ(storesAndContainers(), before);
 }
 
-// A certificate reply: the new certificate bound to the same container, the one it replaces
-// deleted; an issuer "Root" holds is not copied to "CA".
-TEST_F(KeyEntries, AReplyReplacesTheEntrysCertificate) {
+// A certificate reply: a held key binds its first certificate and then the reply to the same
+// container, the certificate it replaces deleted; it keeps signing, as does a key opened anew for
+// the reply; an issuer "Root" holds is not copied to "CA".
+TEST_F(KeyEntries, AHeldKeyBindsItsCertificateThenAReplyReplacesIt) {
     ASSERT_TRUE(generate(StoreLocation::CurrentUser, KeyHome::Csp, false, 1024, "replied"));
     const OpenSslKey issuer("ec-256");
     const Bytes root = selfSignedCertificate(issuer, kIssuerName);
     softcapi::admin::addCertificate("Root", root);
     const Bytes first = issueCertificate(publicKeyInfo_, "First", issuer, kIssuerName);
     const Bytes reply = issueCertificate(publicKeyInfo_, "Reply", issuer, kIssuerName);
-    ASSERT_TRUE(bind(first, {}));
-    ASSERT_TRUE(bind(reply, {root}, first)) << outcome_.code();
-    const auto personal = softcapi::admin::storeContents("My");
-    ASSERT_EQ(personal.size(), 1u);
-    EXPECT_EQ(personal[0].encoded, reply);
+    HeldKey held(made_, publicKeyInfo_, "RSA", {});
+    ASSERT_TRUE(signsFor(held, first, false, false));
+    for (const Bytes& certificate : {first, reply}) {
+        CallContext context;
+        ASSERT_TRUE(held.bindCertificate(context, certificate, {root}))
+            << context.outcome.code() << " " << context.outcome.step();
+        EXPECT_TRUE(signsFor(held, certificate, false, false));
+        const auto personal = softcapi::admin::storeContents("My");
+        ASSERT_EQ(personal.size(), 1u);
+        EXPECT_EQ(personal[0].encoded, certificate);
+        ASSERT_TRUE(personal[0].binding.has_value());
+        EXPECT_EQ(personal[0].binding->container, "replied");
+    }
     EXPECT_TRUE(softcapi::admin::storeContents("CA").empty());
     EXPECT_TRUE(certificateSigns(StoreLocation::CurrentUser, reply, false, false));
+    EXPECT_FALSE(certificateSigns(StoreLocation::CurrentUser, first, false, false));
+    EXPECT_EQ(outcome_.code(), kStatusCertificateNotFound);
 }
 
 TEST_F(KeyEntries, AContainerStillBoundIsKeptUntilItsLastCertificateGoes) {
