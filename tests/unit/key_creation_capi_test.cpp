@@ -130,9 +130,28 @@ ScratchKey exportableKey() {
     return scratch;
 }
 
+// Deletes the certificate from the location's "My" and commits the store: Wine keeps a registry
+// store's deletion only when it is committed, and the suites share its prefix.
+void removeFromPersonalStore(StoreLocation location, const Bytes& certificate) {
+    capi::Store store(
+        CertOpenStore(CERT_STORE_PROV_SYSTEM_A, 0, 0, systemStoreFlag(location), "My"));
+    if (!store.valid()) return;
+    PCCERT_CONTEXT context = nullptr;
+    while ((context = CertEnumCertificatesInStore(store.get(), context)) != nullptr) {
+        if (context->cbCertEncoded == certificate.size() &&
+            std::equal(certificate.begin(), certificate.end(), context->pbCertEncoded)) {
+            CertDeleteCertificateFromStore(context);
+            break;
+        }
+    }
+    CertControlStore(store.get(), 0, CERT_STORE_CTRL_COMMIT, nullptr);
+}
+
 class KeyCreation : public KeyopsTest {
 protected:
     ~KeyCreation() override {
+        for (const auto& [location, certificate] : bound_)
+            removeFromPersonalStore(location, certificate);
         for (const ContainerKey& key : made_) {
             CallContext context;
             deleteContainer(context, key);
@@ -166,6 +185,8 @@ protected:
     }
 
     std::vector<ContainerKey> made_;
+    // Certificates bound in "My", removed when the test ends whatever it did.
+    std::vector<std::pair<StoreLocation, Bytes>> bound_;
 };
 
 TEST_F(KeyCreation, AGeneratedKeySignsByItsContainerThenByItsBoundCertificate) {
@@ -185,6 +206,7 @@ TEST_F(KeyCreation, AGeneratedKeySignsByItsContainerThenByItsBoundCertificate) {
             << outcome_.code() << " " << std::hex << outcome_.windowsError();
 
         CallContext binding;
+        bound_.emplace_back(location, certificate);
         ASSERT_TRUE(bindCertificate(binding, key, certificate, {}, {}))
             << binding.outcome.code() << " " << std::hex << binding.outcome.windowsError();
         HeldKey byCertificate(location, certificate.data(), certificate.size(), "RSA", {});
@@ -215,6 +237,7 @@ TEST_F(KeyCreation, AnImportedKeyIsTheKeyItsNumbersSayAndNotExportable) {
     made_.push_back(key);
 
     CallContext binding;
+    bound_.emplace_back(StoreLocation::CurrentUser, certificate);
     ASSERT_TRUE(bindCertificate(binding, key, certificate, {}, {})) << binding.outcome.code();
     HeldKey byCertificate(StoreLocation::CurrentUser, certificate.data(), certificate.size(), "RSA",
                           {});
