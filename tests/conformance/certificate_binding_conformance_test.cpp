@@ -1,0 +1,125 @@
+// A stored certificate bound to a key container with CertSetCertificateContextProperty: the
+// binding is kept, opens the container through CryptAcquireCertificatePrivateKey, can be taken
+// away again, and is refused through a read-only store; in both locations.
+#include "conformance/key_creation_test_support.h"
+
+namespace {
+
+using CertificateBinding = ConformanceTest;
+
+const DWORD kEncoding = X509_ASN_ENCODING | PKCS_7_ASN_ENCODING;
+const DWORD kLocations[] = {CERT_SYSTEM_STORE_CURRENT_USER, CERT_SYSTEM_STORE_LOCAL_MACHINE};
+
+HCERTSTORE openAt(DWORD location, const std::string& name, DWORD flags = 0) {
+    return CertOpenStore(CERT_STORE_PROV_SYSTEM_A, 0, 0, location | flags, name.c_str());
+}
+
+// The store's first certificate, for the caller to free.
+PCCERT_CONTEXT firstOf(HCERTSTORE store) {
+    return CertEnumCertificatesInStore(store, nullptr);
+}
+
+// Deletes what a store the test made holds, whatever the test did before it failed.
+class StoreCleanup {
+public:
+    StoreCleanup(DWORD location, std::string name) : location_(location), name_(std::move(name)) {}
+    ~StoreCleanup() {
+        ScopedStore store{openAt(location_, name_)};
+        if (!store.valid()) return;
+        std::vector<PCCERT_CONTEXT> doomed;
+        PCCERT_CONTEXT context = nullptr;
+        while ((context = CertEnumCertificatesInStore(store.get(), context)) != nullptr)
+            doomed.push_back(CertDuplicateCertificateContext(context));
+        for (PCCERT_CONTEXT certificate : doomed) CertDeleteCertificateFromStore(certificate);
+    }
+    StoreCleanup(const StoreCleanup&) = delete;
+    StoreCleanup& operator=(const StoreCleanup&) = delete;
+
+private:
+    DWORD location_;
+    std::string name_;
+};
+
+TEST_F(CertificateBinding, ABoundCertificateOpensItsContainerUntilUnbound) {
+    for (DWORD location : kLocations) {
+        const DWORD keySet = location == CERT_SYSTEM_STORE_LOCAL_MACHINE ? CRYPT_MACHINE_KEYSET : 0;
+        std::string container = uniqueName("QdieBound");
+        ContainerCleanup containerCleanup(container, keySet);
+        std::vector<BYTE> publicKeyInfo;
+        {
+            ScopedProvider provider;
+            ScopedKey key;
+            ASSERT_TRUE(CryptAcquireContextA(provider.put(), container.c_str(), kAesProvider,
+                                             PROV_RSA_AES, CRYPT_NEWKEYSET | keySet));
+            ASSERT_TRUE(CryptGenKey(provider.get(), AT_KEYEXCHANGE, 2048u << 16, key.put()));
+            publicKeyInfo = exportPublicKeyInfo(provider.get(), AT_KEYEXCHANGE);
+        }
+        const std::string storeName = uniqueName("QdieBinding");
+        StoreCleanup storeCleanup(location, storeName);
+        const Bytes certificate = fixture_->createCertificate("Bound Later");
+        std::u16string wideContainer(container.begin(), container.end());
+        std::u16string provider(kAesProvider, kAesProvider + sizeof(kAesProvider) - 1);
+        CRYPT_KEY_PROV_INFO info{};
+        info.pwszContainerName = wideContainer.data();
+        info.pwszProvName = provider.data();
+        info.dwProvType = PROV_RSA_AES;
+        info.dwFlags = keySet;
+        info.dwKeySpec = AT_KEYEXCHANGE;
+        {
+            ScopedStore store{openAt(location, storeName)};
+            ASSERT_TRUE(store.valid()) << std::hex << GetLastError();
+            ScopedCertContext added;
+            ASSERT_TRUE(CertAddEncodedCertificateToStore(store.get(), kEncoding, certificate.data(),
+                                                         static_cast<DWORD>(certificate.size()),
+                                                         CERT_STORE_ADD_NEW, added.put()));
+            SetLastError(kUnsetError);
+            ASSERT_TRUE(CertSetCertificateContextProperty(added.get(), CERT_KEY_PROV_INFO_PROP_ID, 0, &info))
+                << std::hex << GetLastError();
+            ScopedProvider acquired;
+            DWORD keySpec = 0;
+            BOOL callerFrees = FALSE;
+            ASSERT_TRUE(CryptAcquireCertificatePrivateKey(added.get(), 0, nullptr, acquired.put(),
+                                                          &keySpec, &callerFrees))
+                << std::hex << GetLastError();
+            EXPECT_EQ(keySpec, static_cast<DWORD>(AT_KEYEXCHANGE));
+            EXPECT_TRUE(signsForPublicKeyInfo(acquired.get(), keySpec, publicKeyInfo));
+        }
+        {
+            // Kept: the store opened again shows the binding, with the location's key set.
+            ScopedStore store{openAt(location, storeName)};
+            ScopedCertContext stored{firstOf(store.get())};
+            ASSERT_TRUE(stored.valid());
+            DWORD size = 0;
+            ASSERT_TRUE(CertGetCertificateContextProperty(stored.get(), CERT_KEY_PROV_INFO_PROP_ID,
+                                                          nullptr, &size));
+            std::vector<BYTE> read(size);
+            ASSERT_TRUE(CertGetCertificateContextProperty(stored.get(), CERT_KEY_PROV_INFO_PROP_ID,
+                                                          read.data(), &size));
+            const auto* bound = reinterpret_cast<const CRYPT_KEY_PROV_INFO*>(read.data());
+            EXPECT_EQ(std::u16string(bound->pwszContainerName), wideContainer);
+            EXPECT_EQ(bound->dwFlags, keySet);
+
+            ASSERT_TRUE(CertSetCertificateContextProperty(stored.get(), CERT_KEY_PROV_INFO_PROP_ID, 0, nullptr))
+                << std::hex << GetLastError();
+            ScopedProvider none;
+            DWORD keySpec = 0;
+            BOOL callerFrees = FALSE;
+            SetLastError(kUnsetError);
+            EXPECT_FALSE(CryptAcquireCertificatePrivateKey(stored.get(), 0, nullptr, none.put(),
+                                                           &keySpec, &callerFrees));
+            EXPECT_EQ(GetLastError(), static_cast<DWORD>(CRYPT_E_NO_KEY_PROPERTY));
+        }
+        ScopedStore readOnly{openAt(location, storeName, CERT_STORE_READONLY_FLAG)};
+        ScopedCertContext context{firstOf(readOnly.get())};
+        ASSERT_TRUE(context.valid());
+        SetLastError(kUnsetError);
+        const BOOL set = CertSetCertificateContextProperty(context.get(), CERT_KEY_PROV_INFO_PROP_ID, 0, &info);
+        if (set && runningUnderWine())
+            GTEST_SKIP() << "Wine: a read-only store takes a property and keeps it in memory; "
+                            "Windows refuses it with E_ACCESSDENIED";
+        EXPECT_FALSE(set);
+        EXPECT_EQ(GetLastError(), static_cast<DWORD>(E_ACCESSDENIED));
+    }
+}
+
+}  // namespace
