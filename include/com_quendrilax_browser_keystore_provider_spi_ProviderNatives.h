@@ -17,11 +17,51 @@ JNIEXPORT jlong JNICALL Java_com_quendrilax_browser_keystore_provider_spi_Provid
 
 /*
  * Class:     com_quendrilax_browser_keystore_provider_spi_ProviderNatives
+ * Method:    newContainerKeyHandle
+ * Signature: (ZLjava/lang/String;Z[BLjava/lang/String;[B)J
+ */
+JNIEXPORT jlong JNICALL Java_com_quendrilax_browser_keystore_provider_spi_ProviderNatives_newContainerKeyHandle
+  (JNIEnv *, jclass, jboolean, jstring, jboolean, jbyteArray, jstring, jbyteArray);
+
+/*
+ * Class:     com_quendrilax_browser_keystore_provider_spi_ProviderNatives
  * Method:    freeKeyHandle
  * Signature: (J)V
  */
 JNIEXPORT void JNICALL Java_com_quendrilax_browser_keystore_provider_spi_ProviderNatives_freeKeyHandle
   (JNIEnv *, jclass, jlong);
+
+/*
+ * Class:     com_quendrilax_browser_keystore_provider_spi_ProviderNatives
+ * Method:    installKeyEntry
+ * Signature: (ZLjava/lang/String;ZI[[B[B[B[[B)V
+ */
+JNIEXPORT void JNICALL Java_com_quendrilax_browser_keystore_provider_spi_ProviderNatives_installKeyEntry
+  (JNIEnv *, jclass, jboolean, jstring, jboolean, jint, jobjectArray, jbyteArray, jbyteArray, jobjectArray);
+
+/*
+ * Class:     com_quendrilax_browser_keystore_provider_spi_ProviderNatives
+ * Method:    generateKey
+ * Signature: (ZLjava/lang/String;ZZI[B)[B
+ */
+JNIEXPORT jbyteArray JNICALL Java_com_quendrilax_browser_keystore_provider_spi_ProviderNatives_generateKey
+  (JNIEnv *, jclass, jboolean, jstring, jboolean, jboolean, jint, jbyteArray);
+
+/*
+ * Class:     com_quendrilax_browser_keystore_provider_spi_ProviderNatives
+ * Method:    bindCertificate
+ * Signature: (J[B[[B)V
+ */
+JNIEXPORT void JNICALL Java_com_quendrilax_browser_keystore_provider_spi_ProviderNatives_bindCertificate
+  (JNIEnv *, jclass, jlong, jbyteArray, jobjectArray);
+
+/*
+ * Class:     com_quendrilax_browser_keystore_provider_spi_ProviderNatives
+ * Method:    deleteKeyEntry
+ * Signature: (Z[B)V
+ */
+JNIEXPORT void JNICALL Java_com_quendrilax_browser_keystore_provider_spi_ProviderNatives_deleteKeyEntry
+  (JNIEnv *, jclass, jboolean, jbyteArray);
 
 /*
  * Class:     com_quendrilax_browser_keystore_provider_spi_ProviderNatives

@@ -53,6 +53,11 @@ void throwArgumentUnavailable(JNIEnv* env, const void* argument, const char* nam
         throwNew(env, kOutOfMemoryClass, name);
 }
 
+void throwIllegalArgument(JNIEnv* env, const char* message) {
+    clearPendingException(env);
+    throwNew(env, "java/lang/IllegalArgumentException", message);
+}
+
 void throwOutOfMemory(JNIEnv* env) {
     if (!env->ExceptionCheck()) throwNew(env, kOutOfMemoryClass, kNativeMemory);
 }

@@ -27,6 +27,9 @@ void throwOutOfMemory(JNIEnv* env);
 
 void throwUnexpected(JNIEnv* env);
 
+// IllegalArgumentException with the message, for what Java never passes.
+void throwIllegalArgument(JNIEnv* env, const char* message);
+
 // Runs a native's body; a C++ exception that escapes it becomes a Java one.
 template <typename Body>
 auto guardProviderNative(JNIEnv* env, Body body) noexcept -> decltype(body()) {

@@ -13,6 +13,7 @@
 #include "javahost/java_host.h"
 #include "jni/java_pin.h"
 #include "jni/provider_failures.h"
+#include "jni/provider_handles.h"
 #include "keyops/held_key.h"
 #include "keyops/system_stores.h"
 
@@ -24,12 +25,15 @@ using javahost::JavaChars;
 using javahost::newJavaBytes;
 using javahost::ScopedLocalRef;
 using provider_natives::guardProviderNative;
+using provider_natives::handleOf;
+using provider_natives::heldKey;
+using provider_natives::locationOf;
 using provider_natives::throwArgumentUnavailable;
 using provider_natives::throwFailure;
 using provider_natives::throwOutOfMemory;
 
 const char kListingClass[] = "com/quendrilax/browser/keystore/provider/spi/StoreListing";
-const char kListingConstructor[] = "([[B[Z[Z)V";
+const char kListingConstructor[] = "([[B[Z[Z[[B)V";
 const char kByteArrayClass[] = "[B";
 
 
@@ -51,6 +55,9 @@ jobject toListing(JNIEnv* env, const std::vector<keyops::ListedCertificate>& lis
     if (hasKey.get() == nullptr) return nullptr;
     ScopedLocalRef<jbooleanArray> cngKey(env, env->NewBooleanArray(count));
     if (cngKey.get() == nullptr) return nullptr;
+    ScopedLocalRef<jobjectArray> containers(env,
+                                            env->NewObjectArray(count, byteArray.get(), nullptr));
+    if (containers.get() == nullptr) return nullptr;
     std::vector<jboolean> flags(listed.size());
     std::vector<jboolean> cngFlags(listed.size());
     for (jsize i = 0; i < count; ++i) {
@@ -60,6 +67,17 @@ jobject toListing(JNIEnv* env, const std::vector<keyops::ListedCertificate>& lis
             env, resultBytes(env, certificate.encoding.data(), certificate.encoding.size()));
         if (encoding.get() == nullptr) return nullptr;
         env->SetObjectArrayElement(encodings.get(), i, encoding.get());
+        if (certificate.hasKey && !certificate.container.empty()) {
+            // The name's UTF-16 units, low byte first, as Java reads UTF_16LE.
+            std::vector<unsigned char> units;
+            for (char16_t unit : certificate.container) {
+                units.push_back(static_cast<unsigned char>(unit & 0xFF));
+                units.push_back(static_cast<unsigned char>(unit >> 8));
+            }
+            ScopedLocalRef<jbyteArray> container(env, resultBytes(env, units.data(), units.size()));
+            if (container.get() == nullptr) return nullptr;
+            env->SetObjectArrayElement(containers.get(), i, container.get());
+        }
         flags[static_cast<size_t>(i)] = certificate.hasKey ? JNI_TRUE : JNI_FALSE;
         cngFlags[static_cast<size_t>(i)] = certificate.cngKey ? JNI_TRUE : JNI_FALSE;
     }
@@ -71,7 +89,8 @@ jobject toListing(JNIEnv* env, const std::vector<keyops::ListedCertificate>& lis
     if (type.get() == nullptr) return nullptr;
     jmethodID constructor = env->GetMethodID(type.get(), "<init>", kListingConstructor);
     if (constructor == nullptr) return nullptr;
-    return env->NewObject(type.get(), constructor, encodings.get(), hasKey.get(), cngKey.get());
+    return env->NewObject(type.get(), constructor, encodings.get(), hasKey.get(), cngKey.get(),
+                          containers.get());
 }
 
 // The digests by the numbers Java's Digest gives them; SHA-224 has no CryptoAPI number, and
@@ -97,14 +116,6 @@ DWORD cngSignaturePadding(jint padding) {
     }
 }
 
-keyops::StoreLocation locationOf(jboolean localMachine) {
-    return localMachine ? keyops::StoreLocation::LocalMachine : keyops::StoreLocation::CurrentUser;
-}
-
-keyops::HeldKey* heldKey(jlong key) {
-    return reinterpret_cast<keyops::HeldKey*>(static_cast<intptr_t>(key));
-}
-
 // A key of the certificate of the location's "My", opened at its first use: the certificate, the
 // key algorithm and the PIN taken from Java; 0 with what failed thrown.
 jlong newKeyHandle(JNIEnv* env, jboolean localMachine, jbyteArray certificate,
@@ -117,7 +128,7 @@ jlong newKeyHandle(JNIEnv* env, jboolean localMachine, jbyteArray certificate,
     if (!takePin(env, pin, pinBytes)) return throwArgumentUnavailable(env, pin, "pin"), 0;
     auto* key = new keyops::HeldKey(locationOf(localMachine), certificateBytes.data(),
                                     certificateBytes.size(), algorithm.get(), std::move(pinBytes));
-    return static_cast<jlong>(reinterpret_cast<intptr_t>(key));
+    return handleOf(key);
 }
 
 // One operation of a held key on one byte[] of input: `run` given the input with the call's

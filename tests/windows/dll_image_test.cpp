@@ -29,7 +29,7 @@ struct Shipped {
 // Each shipped DLL with what it must be.
 std::vector<Shipped> shippedDlls() {
     return {{keystoreDll(), 10, "QDIEKeystore", "Quendrilax Microsoft Keystore wrapper"},
-            {providerDll(), 10, "QDIEProvider", "Quendrilax QDIE security provider"}};
+            {providerDll(), 15, "QDIEProvider", "Quendrilax QDIE security provider"}};
 }
 
 TEST(DllImage, EachExportsItsOwnNativesByNameAndNothingElse) {

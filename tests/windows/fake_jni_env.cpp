@@ -12,7 +12,7 @@ const char kByteArrayClass[] = "[B";
 const char kFailureClass[] = "com/quendrilax/browser/keystore/provider/spi/NativeFailure";
 const char kFailureConstructor[] = "(ILjava/lang/String;I)V";
 const char kListingClass[] = "com/quendrilax/browser/keystore/provider/spi/StoreListing";
-const char kListingConstructor[] = "([[B[Z[Z)V";
+const char kListingConstructor[] = "([[B[Z[Z[[B)V";
 // The Throwables a native may make with ThrowNew.
 const char* const kThrowableClasses[] = {"java/lang/OutOfMemoryError",
                                          "java/lang/NullPointerException",
@@ -113,8 +113,10 @@ std::vector<std::pair<FakeJniEnv::Bytes, bool>> FakeJniEnv::listingOf(jobject li
     const Object& encodings = *object->elements[0];
     const Object& hasKey = *object->elements[1];
     const Object& cngKey = *object->elements[2];
+    const Object& containers = *object->elements[3];
     if (encodings.elements.size() != hasKey.bytes.size() ||
-        hasKey.bytes.size() != cngKey.bytes.size()) {
+        hasKey.bytes.size() != cngKey.bytes.size() ||
+        containers.elements.size() != encodings.elements.size()) {
         misuse_.push_back("a returned StoreListing has arrays of different lengths");
         return certificates;
     }
@@ -414,12 +416,15 @@ jobject JNICALL FakeJniEnv::newObjectV(JNIEnv* env, jclass type, jmethodID metho
         jobject encodings = va_arg(arguments, jobject);
         jobject hasKey = va_arg(arguments, jobject);
         jobject cngKey = va_arg(arguments, jobject);
+        jobject containers = va_arg(arguments, jobject);
         if (self.resolve(encodings, Kind::ObjectArray, "StoreListing's encodings") == nullptr ||
             self.resolve(hasKey, Kind::BooleanArray, "StoreListing's hasKey") == nullptr ||
-            self.resolve(cngKey, Kind::BooleanArray, "StoreListing's cngKey") == nullptr)
+            self.resolve(cngKey, Kind::BooleanArray, "StoreListing's cngKey") == nullptr ||
+            self.resolve(containers, Kind::ObjectArray, "StoreListing's containers") == nullptr)
             return nullptr;
         instance->elements = {self.references_[encodings].object, self.references_[hasKey].object,
-                              self.references_[cngKey].object};
+                              self.references_[cngKey].object,
+                              self.references_[containers].object};
     } else {
         self.misuse_.push_back("NewObjectV: not a constructor of " + object->name);
         return nullptr;

@@ -96,8 +96,8 @@ for library in QDIEKeystore QDIEProvider; do
     | awk '$2 == "T" {print $3}' | grep -v '^Java_' || true)
   [[ -z $others ]] || fail "lib$library.so exports more than its natives: $others"
 done
-[[ $(nm -D --defined-only "$work/META-INF/native/linux-x86_64/libQDIEProvider.so" | grep -c ' T Java_') -eq 10 ]] \
-  || fail "libQDIEProvider.so does not export its ten natives"
+[[ $(nm -D --defined-only "$work/META-INF/native/linux-x86_64/libQDIEProvider.so" | grep -c ' T Java_') -eq 15 ]] \
+  || fail "libQDIEProvider.so does not export its fifteen natives"
 
 # One identity in the profile, and a private temporary folder for the extraction.
 mkdir "$profile/tmp"

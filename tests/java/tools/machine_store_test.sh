@@ -31,8 +31,9 @@ thumbprint() { openssl x509 -in "$1" -noout -fingerprint -sha1 | sed 's/.*=//; s
 # keytool as root: the machine's Root takes the certificate and lists it.
 with_provider keytool -storetype QDIE-ROOT-LOCALMACHINE -importcert -noprompt -alias machine-root \
   -file root.pem >/dev/null || fail "keytool -importcert into QDIE-ROOT-LOCALMACHINE"
-"$qdie_keystore" list --machine --store Root | grep -q "^$(thumbprint root.pem)  " \
-  || fail "the machine's Root does not hold what keytool imported"
+roots=$("$qdie_keystore" list --machine --store Root)
+grep -q "^$(thumbprint root.pem)  " <<<"$roots" \
+  || fail "the machine's Root does not hold what keytool imported: $roots"
 listed=$(with_provider keytool -storetype QDIE-ROOT-LOCALMACHINE -list)
 grep -q "^Machine Root-" <<<"$listed" || fail "keytool -list of QDIE-ROOT-LOCALMACHINE: $listed"
 echo "keytool as root: -importcert and -list with -storetype QDIE-ROOT-LOCALMACHINE"

@@ -11,9 +11,9 @@ final class DsaHandleKey extends HandleKey implements DSAKey {
     private static final long serialVersionUID = 1L;
     private final transient DSAParams params;
 
-    DsaHandleKey(StoreLocation location, String alias, byte[] certificate, DSAPublicKey publicKey,
-            char[] password) throws UnrecoverableKeyException {
-        super(location, alias, certificate, KeyFamily.DSA, password, false);
+    DsaHandleKey(KeyOrigin origin, String alias, DSAPublicKey publicKey, char[] password)
+            throws UnrecoverableKeyException {
+        super(origin, alias, KeyFamily.DSA, publicKey, password, false);
         this.params = publicKey.getParams();
     }
 

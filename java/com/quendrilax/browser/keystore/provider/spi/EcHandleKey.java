@@ -12,9 +12,9 @@ final class EcHandleKey extends HandleKey implements ECKey {
 
     private final transient ECParameterSpec params;
 
-    EcHandleKey(StoreLocation location, String alias, byte[] certificate, ECPublicKey publicKey,
-            char[] password) throws UnrecoverableKeyException {
-        super(location, alias, certificate, KeyFamily.EC, password, true);
+    EcHandleKey(KeyOrigin origin, String alias, ECPublicKey publicKey, char[] password)
+            throws UnrecoverableKeyException {
+        super(origin, alias, KeyFamily.EC, publicKey, password, true);
         this.params = publicKey.getParams();
     }
 

@@ -7,6 +7,7 @@ import java.nio.CharBuffer;
 import java.nio.charset.StandardCharsets;
 import java.security.InvalidKeyException;
 import java.security.PrivateKey;
+import java.security.PublicKey;
 import java.security.UnrecoverableKeyException;
 import java.util.Arrays;
 import javax.security.auth.Destroyable;
@@ -22,16 +23,20 @@ abstract class HandleKey implements PrivateKey, Destroyable {
     private final String alias;
     private final KeyFamily family;
     private final boolean cng;
+    private final transient KeyOrigin origin;
+    private final transient PublicKey publicKey;
     private final transient KeyHandle handle;
 
-    HandleKey(StoreLocation location, String alias, byte[] certificate, KeyFamily family,
+    HandleKey(KeyOrigin origin, String alias, KeyFamily family, PublicKey publicKey,
             char[] password, boolean cng) throws UnrecoverableKeyException {
         this.alias = alias;
         this.family = family;
         this.cng = cng;
+        this.origin = origin;
+        this.publicKey = publicKey;
         byte[] pin = pinOf(alias, password);
         try {
-            this.handle = new KeyHandle(this, location, certificate, family.algorithm(), pin,
+            this.handle = new KeyHandle(this, origin, family.algorithm(), pin,
                     "the key of \"" + alias + "\" was destroyed");
         } finally {
             if (pin != null) Arrays.fill(pin, (byte) 0);
@@ -39,7 +44,7 @@ abstract class HandleKey implements PrivateKey, Destroyable {
     }
 
     /** The password as the PIN's bytes (UTF-8); none for a null or empty password. */
-    private static byte[] pinOf(String alias, char[] password) throws UnrecoverableKeyException {
+    static byte[] pinOf(String alias, char[] password) throws UnrecoverableKeyException {
         if (password == null || password.length == 0) return null;
         // The library reads a PIN up to its first zero byte: what follows would be ignored.
         for (char c : password) {
@@ -86,6 +91,16 @@ abstract class HandleKey implements PrivateKey, Destroyable {
 
     String alias() {
         return alias;
+    }
+
+    /** The location of the key store the key is in. */
+    StoreLocation location() {
+        return origin.location;
+    }
+
+    /** The public key that goes with it: its certificate's, or the one made with it. */
+    PublicKey publicKey() {
+        return publicKey;
     }
 
     /**

@@ -39,17 +39,14 @@ enum KeyFamily {
     }
 
     /** The handle for a key entry, by the algorithm of its certificate's public key. */
-    static HandleKey handleFor(StoreLocation location, String alias, byte[] certificate,
-            PublicKey publicKey, char[] password, boolean cng) throws UnrecoverableKeyException {
+    static HandleKey handleFor(KeyOrigin origin, String alias, PublicKey publicKey,
+            char[] password, boolean cng) throws UnrecoverableKeyException {
         if (publicKey instanceof RSAPublicKey)
-            return new RsaHandleKey(location, alias, certificate, (RSAPublicKey) publicKey,
-                    password, cng);
+            return new RsaHandleKey(origin, alias, (RSAPublicKey) publicKey, password, cng);
         if (publicKey instanceof ECPublicKey && cng)
-            return new EcHandleKey(location, alias, certificate, (ECPublicKey) publicKey,
-                    password);
+            return new EcHandleKey(origin, alias, (ECPublicKey) publicKey, password);
         if (publicKey instanceof DSAPublicKey && !cng)
-            return new DsaHandleKey(location, alias, certificate, (DSAPublicKey) publicKey,
-                    password);
+            return new DsaHandleKey(origin, alias, (DSAPublicKey) publicKey, password);
         throw new UnrecoverableKeyException("\"" + alias + "\" has a " + publicKey.getAlgorithm()
                 + " key " + (cng ? "in a key storage provider" : "in a CSP") + ": the library signs"
                 + " with RSA and DSA keys of CSPs and RSA and EC keys of key storage providers");

@@ -24,14 +24,12 @@ final class KeyHandle {
     private final String destroyedMessage;
 
     /**
-     * Holds the key of {@code certificate}, of the location's personal store, for {@code owner},
-     * which frees it when it becomes unreachable; the PIN's bytes are copied (the caller wipes
-     * its own).
+     * Holds the key the origin names for {@code owner}, which frees it when it becomes
+     * unreachable; the PIN's bytes are copied (the caller wipes its own).
      */
-    KeyHandle(Object owner, StoreLocation location, byte[] certificate, String keyAlgorithm,
-            byte[] pin, String destroyedMessage) {
-        this.pointer = new Pointer(ProviderNatives.newKeyHandle(location.isMachine(), certificate,
-                keyAlgorithm, pin));
+    KeyHandle(Object owner, KeyOrigin origin, String keyAlgorithm, byte[] pin,
+            String destroyedMessage) {
+        this.pointer = new Pointer(origin.newHandle(keyAlgorithm, pin));
         HELD.incrementAndGet();
         this.cleanable = CLEANER.register(owner, pointer);
         this.destroyedMessage = destroyedMessage;

@@ -30,7 +30,11 @@ final class NativeStatus {
             Map.entry(26, "the key's provider does not do the raw RSA operation a padding of the"
                     + " provider's own (RSASSA-PSS) needs"),
             Map.entry(27, "CNG cannot use the key for this: it sees no key storage provider's"
-                    + " key behind the CSP's, or the key's algorithm does not make this signature"));
+                    + " key behind the CSP's, or the key's algorithm does not make this signature"),
+            Map.entry(28, "the key could not be imported into a new key container"),
+            Map.entry(29, "no key could be generated in a new key container"),
+            Map.entry(30, "the certificate could not be bound to its key's container"),
+            Map.entry(31, "the key container could not be deleted"));
 
     private static final Map<Integer, String> WINDOWS_ERRORS = Map.ofEntries(
             Map.entry(0x8, "not enough memory"),
@@ -43,6 +47,8 @@ final class NativeStatus {
             Map.entry(0x80090009, "the key's provider refuses the flags"),
             Map.entry(0x8009000D, "no such key in the container"),
             Map.entry(0x80090016, "the key container does not exist"),
+            Map.entry(0x8009000F, "a key container of that name exists"),
+            Map.entry(0x8009001A, "the key container is damaged"),
             Map.entry(0x80090019, "the key's provider is not installed"),
             Map.entry(0x80092004, "not found"),
             Map.entry(0x8009200B, "the certificate names no key, or none CryptoAPI can open"),

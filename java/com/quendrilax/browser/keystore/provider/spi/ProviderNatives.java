@@ -25,7 +25,53 @@ final class ProviderNatives {
     static native long newKeyHandle(boolean localMachine, byte[] certificate, String keyAlgorithm,
             byte[] pin);
 
+    /**
+     * Holds the key of a container of the location (a CSP's, or the key storage provider's when
+     * {@code keyStorageProvider}), which must have this public key (a SubjectPublicKeyInfo), as
+     * {@link #newKeyHandle} holds a certificate's.
+     */
+    static native long newContainerKeyHandle(boolean localMachine, String container,
+            boolean keyStorageProvider, byte[] publicKeyInfo, String keyAlgorithm, byte[] pin);
+
     static native void freeKeyHandle(long key);
+
+    /**
+     * Imports a key into a new container of the location, not exportable, the PIN protecting it
+     * when one is given, adds the certificate to the location's "My" bound to it and each issuer
+     * to its "CA" unless "CA" or "Root" holds it: all or nothing. An RSA key's components are
+     * its modulus, public and private exponents, primes, prime exponents and coefficient
+     * ({@code curveBits} 0), into the key storage provider when {@code keyStorageProvider}, else
+     * the Enhanced RSA and AES CSP; an EC key's the public point's x and y and the private value,
+     * each of the curve's length, into the key storage provider. Fails with NTE_EXISTS, changing
+     * nothing, when the container exists.
+     */
+    static native void installKeyEntry(boolean localMachine, String container,
+            boolean keyStorageProvider, int curveBits, byte[][] components, byte[] pin,
+            byte[] certificate, byte[][] issuers) throws NativeFailure;
+
+    /**
+     * Generates a key inside a new container of the location, not exportable (RSA of {@code
+     * bits}, or EC on the curve of {@code bits} in the key storage provider): its
+     * SubjectPublicKeyInfo.
+     */
+    static native byte[] generateKey(boolean localMachine, String container,
+            boolean keyStorageProvider, boolean ec, int bits, byte[] pin) throws NativeFailure;
+
+    /**
+     * Binds the certificate to the held key's container in its location's "My", each issuer
+     * added to "CA" unless "CA" or "Root" holds it; a key held for another certificate then has
+     * that certificate deleted from "My": a certificate reply replaces the entry. All or nothing
+     * up to the deletion.
+     */
+    static native void bindCertificate(long key, byte[] certificate, byte[][] issuers)
+            throws NativeFailure;
+
+    /**
+     * Deletes the certificate from the location's "My", then its key container unless another
+     * certificate of "My" is bound to it.
+     */
+    static native void deleteKeyEntry(boolean localMachine, byte[] certificate)
+            throws NativeFailure;
 
     /**
      * Signs the hash of the digest ({@link Digest#code}) with the key in its CSP (a legacy CSP's

@@ -68,6 +68,11 @@ public final class ProviderServices {
                 List.of("1.2.840.113549.1.1.7", "OID.1.2.840.113549.1.1.7"),
                 keyClasses(KeyFamily.RSA), KeyFamily.RSA,
                 () -> new HandleCipher(HandleCipher.OAEP)));
+        for (KeyFamily family : List.of(KeyFamily.RSA, KeyFamily.EC)) {
+            services.add(new QDIEService(provider, "KeyPairGenerator", family.algorithm(),
+                    StoreKeyPairGenerator.class, List.of(), Map.of(), null,
+                    () -> new StoreKeyPairGenerator(family)));
+        }
         services.add(new QDIEService(provider, "TrustManagerFactory",
                 StoreTrustManagerFactory.ALGORITHM, StoreTrustManagerFactory.class, List.of(),
                 Map.of(), null, StoreTrustManagerFactory::new));

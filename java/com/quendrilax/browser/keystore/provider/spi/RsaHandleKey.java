@@ -11,10 +11,9 @@ final class RsaHandleKey extends HandleKey implements RSAKey {
     private static final long serialVersionUID = 1L;
     private final BigInteger modulus;
 
-    RsaHandleKey(StoreLocation location, String alias, byte[] certificate,
-            RSAPublicKey publicKey, char[] password, boolean cng)
-            throws UnrecoverableKeyException {
-        super(location, alias, certificate, KeyFamily.RSA, password, cng);
+    RsaHandleKey(KeyOrigin origin, String alias, RSAPublicKey publicKey, char[] password,
+            boolean cng) throws UnrecoverableKeyException {
+        super(origin, alias, KeyFamily.RSA, publicKey, password, cng);
         this.modulus = publicKey.getModulus();
     }
 

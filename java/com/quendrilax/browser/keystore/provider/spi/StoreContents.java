@@ -33,6 +33,12 @@ final class StoreContents {
      * names one, several for an alias that certificates share, which then names none of them.
      */
     private final Map<String, List<StoreEntry>> byName = new HashMap<>();
+    /**
+     * The key entries by their container's name, in lower case, as container names compare: the
+     * name keytool's -alias gave a key made or imported through the provider. An alias or a
+     * thumbprint that is the same text names its own entry first.
+     */
+    private final Map<String, List<StoreEntry>> byContainer = new HashMap<>();
     private List<X509Certificate> issuers;
 
     /** The entries, each certificate once, the first of the same thumbprint kept. */
@@ -50,6 +56,9 @@ final class StoreContents {
             List<StoreEntry> sharing = byName.get(entry.ownAlias.toLowerCase(Locale.ROOT));
             if (sharing.size() > 1) entry.listByThumbprint();
             byName.put(entry.thumbprint, List.of(entry));
+            if (entry.container != null)
+                byContainer.computeIfAbsent(entry.container.toLowerCase(Locale.ROOT),
+                        name -> new ArrayList<>()).add(entry);
         }
     }
 
@@ -69,7 +78,8 @@ final class StoreContents {
             X509Certificate certificate = certificateOrNull(factory, listing.encodings[i]);
             if (certificate != null)
                 parsed.add(new StoreEntry(certificate, listing.encodings[i],
-                        keysMakeKeyEntries && listing.hasKey[i], listing.cngKey[i], null));
+                        keysMakeKeyEntries && listing.hasKey[i], listing.cngKey[i], null,
+                        listing.containers[i]));
         }
         return parsed;
     }
@@ -115,7 +125,8 @@ final class StoreContents {
      */
     StoreEntry find(String name) {
         if (name == null) return null;
-        List<StoreEntry> named = byName.get(name.toLowerCase(Locale.ROOT));
+        String lowerCase = name.toLowerCase(Locale.ROOT);
+        List<StoreEntry> named = byName.getOrDefault(lowerCase, byContainer.get(lowerCase));
         if (named == null) return null;
         if (named.size() == 1) return named.get(0);
         List<String> thumbprints = new ArrayList<>();

@@ -29,15 +29,22 @@ final class StoreEntry {
     final boolean cngKey;
     /** The alias the certificate itself gives; the store may still list it by its thumbprint. */
     final String ownAlias;
+    /** The key container a key entry's certificate is bound to, a name it goes by too; or null. */
+    final String container;
     private String alias;
 
     StoreEntry(X509Certificate certificate, byte[] encoding, boolean hasKey) {
-        this(certificate, encoding, hasKey, false, null);
+        this(certificate, encoding, hasKey, false, null, null);
     }
 
     /** With an alias of the caller's instead of the certificate's own, when one is given. */
     StoreEntry(X509Certificate certificate, byte[] encoding, boolean hasKey, boolean cngKey,
             String alias) {
+        this(certificate, encoding, hasKey, cngKey, alias, null);
+    }
+
+    StoreEntry(X509Certificate certificate, byte[] encoding, boolean hasKey, boolean cngKey,
+            String alias, String container) {
         this.certificate = certificate;
         this.encoding = encoding;
         this.thumbprint = sha1Hex(encoding);
@@ -46,6 +53,7 @@ final class StoreEntry {
         this.ownAlias = alias != null ? alias
                 : printable(commonName(certificate)) + "-" + thumbprint.substring(0, SHORT_THUMBPRINT);
         this.alias = ownAlias;
+        this.container = hasKey ? container : null;
     }
 
     /** The name the store lists the entry by. */

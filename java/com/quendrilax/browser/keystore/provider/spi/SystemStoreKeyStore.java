@@ -24,9 +24,9 @@ import javax.security.auth.callback.PasswordCallback;
 import javax.security.auth.callback.UnsupportedCallbackException;
 
 /**
- * A system store of the current user or the local machine as a {@code KeyStore}. Loading reads the store; adding a
- * certificate entry and deleting an entry change the system store at once, and {@code store}
- * has nothing left to do. Keys enter the store outside Java.
+ * A system store of the current user or the local machine as a {@code KeyStore}. Loading reads
+ * the store; setting and deleting an entry change the system store at once, and {@code store}
+ * has nothing left to do.
  *
  * <p>An entry's alias is the subject's common name and the first 16 digits of its thumbprint; the
  * full SHA-1 thumbprint (40 hexadecimal digits) names the entry as well. Aliases are compared
@@ -35,10 +35,6 @@ import javax.security.auth.callback.UnsupportedCallbackException;
  * key is its container's PIN, used when signing and when decrypting.
  */
 final class SystemStoreKeyStore extends KeyStoreSpi {
-
-    static final String KEYS_COME_FROM_OUTSIDE = "keys enter the key store outside Java: make one"
-            + " with `qdie-keystore new-identity` or import a PKCS #12 file with `qdie-keystore"
-            + " import-pfx` (on Windows: `certutil -user -importpfx`)";
 
     /** The store a type always opens, or null for the type that is told at load. */
     private final StoreName fixedStore;
@@ -98,7 +94,7 @@ final class SystemStoreKeyStore extends KeyStoreSpi {
                     .initCause(e);
         }
         if (entry == null || !entry.hasKey) return null;
-        return KeyFamily.handleFor(contents.storeName.location, entry.alias(), entry.encoding,
+        return KeyFamily.handleFor(originOf(entry), entry.alias(),
                 entry.certificate.getPublicKey(), password, entry.cngKey);
     }
 
@@ -110,12 +106,17 @@ final class SystemStoreKeyStore extends KeyStoreSpi {
         if (!entry.hasKey) return new KeyStore.TrustedCertificateEntry(entry.certificate);
         char[] pin = pinOf(entry, protection);
         try {
-            return new KeyStore.PrivateKeyEntry(KeyFamily.handleFor(contents.storeName.location,
-                    entry.alias(), entry.encoding, entry.certificate.getPublicKey(), pin,
-                    entry.cngKey), contents.chain(entry));
+            return new KeyStore.PrivateKeyEntry(KeyFamily.handleFor(originOf(entry),
+                    entry.alias(), entry.certificate.getPublicKey(), pin, entry.cngKey),
+                    contents.chain(entry));
         } finally {
             if (pin != null) Arrays.fill(pin, '\0');
         }
+    }
+
+    /** Where the library finds the key of an entry of this store. */
+    private KeyOrigin originOf(StoreEntry entry) {
+        return KeyOrigin.ofCertificate(contents.storeName.location, entry.encoding);
     }
 
     /** The entry of this alias or thumbprint, or null; a shared alias is refused as the API's own. */
@@ -175,14 +176,76 @@ final class SystemStoreKeyStore extends KeyStoreSpi {
         return entry == null ? null : entry.certificate.getNotBefore();
     }
 
+    /**
+     * Puts a key into the personal store: a key of another provider (an RSA key with its CRT
+     * components, an EC key on P-256, P-384 or P-521) is imported into a new container named
+     * after the alias, not exportable, the password as its PIN; a key of this provider is bound
+     * to the new chain, the entry's certificate replaced (a certificate reply). The chain's end
+     * certificate goes to "My" bound to the key, its issuers to "CA". An entry the alias named
+     * before is replaced.
+     */
     @Override
-    public void engineSetKeyEntry(String alias, Key key, char[] password, Certificate[] chain) {
-        throw new UnsupportedOperationException(KEYS_COME_FROM_OUTSIDE);
+    public void engineSetKeyEntry(String alias, Key key, char[] password, Certificate[] chain)
+            throws KeyStoreException {
+        setKeyEntry(alias, key, password, chain, KeyEntries.rsaInKeyStorageProvider());
     }
 
+    private void setKeyEntry(String alias, Key key, char[] password, Certificate[] chain,
+            boolean rsaInKeyStorageProvider) throws KeyStoreException {
+        StoreEntry replaced = findChecked(alias);
+        KeyEntries.set(contents.storeName, alias, key, password, chain, rsaInKeyStorageProvider);
+        reread();
+        StoreEntry added = contents.findCertificate(
+                StoreEntry.encodingOf((X509Certificate) chain[0]));
+        if (replaced != null && added != null && !replaced.thumbprint.equals(added.thumbprint)
+                && contents.findCertificate(replaced.encoding) != null)
+            delete(replaced, "the new key entry was put in, but the entry it replaces could not"
+                    + " be deleted");
+    }
+
+    /**
+     * As {@link #engineSetKeyEntry}; a {@code PasswordProtection} whose protection algorithm is
+     * "Microsoft Software Key Storage Provider" puts an RSA key into that provider.
+     */
     @Override
-    public void engineSetKeyEntry(String alias, byte[] key, Certificate[] chain) {
-        throw new UnsupportedOperationException(KEYS_COME_FROM_OUTSIDE);
+    public void engineSetEntry(String alias, KeyStore.Entry entry,
+            KeyStore.ProtectionParameter protection) throws KeyStoreException {
+        if (!(entry instanceof KeyStore.PrivateKeyEntry)) {
+            super.engineSetEntry(alias, entry, protection);
+            return;
+        }
+        char[] password = null;
+        boolean keyStorageProvider = KeyEntries.rsaInKeyStorageProvider();
+        if (protection instanceof KeyStore.PasswordProtection) {
+            KeyStore.PasswordProtection given = (KeyStore.PasswordProtection) protection;
+            password = given.getPassword();
+            keyStorageProvider |= KeyEntries.KEY_STORAGE_PROVIDER
+                    .equalsIgnoreCase(given.getProtectionAlgorithm());
+        } else if (protection != null) {
+            throw new KeyStoreException("a QDIE key takes a PasswordProtection, not "
+                    + protection.getClass().getName());
+        }
+        KeyStore.PrivateKeyEntry privateKey = (KeyStore.PrivateKeyEntry) entry;
+        setKeyEntry(alias, privateKey.getPrivateKey(), password,
+                privateKey.getCertificateChain(), keyStorageProvider);
+    }
+
+    /** A protected encoding is not a key the store can take. */
+    @Override
+    public void engineSetKeyEntry(String alias, byte[] key, Certificate[] chain)
+            throws KeyStoreException {
+        throw new KeyStoreException("a QDIE key store takes keys as Key objects, not as"
+                + " protected encodings");
+    }
+
+    /** The store as it is now, after a change of several steps. */
+    private void reread() throws KeyStoreException {
+        try {
+            contents = StoreContents.read(contents.storeName);
+        } catch (NativeFailure failure) {
+            throw failure.asKeyStoreException("the system store \"" + contents.storeName
+                    + "\" was changed but could not be read again");
+        }
     }
 
     /**
@@ -215,11 +278,20 @@ final class SystemStoreKeyStore extends KeyStoreSpi {
                 + " replaces could not be deleted");
     }
 
-    /** Deletes the certificate from the system store at once (a key entry's key stays). */
+    /**
+     * Deletes the certificate from the system store at once; a key entry's container goes too,
+     * unless another certificate is bound to it.
+     */
     @Override
     public void engineDeleteEntry(String alias) throws KeyStoreException {
         StoreEntry entry = findChecked(alias);
-        if (entry != null) delete(entry, "\"" + entry.alias() + "\" could not be deleted");
+        if (entry == null) return;
+        if (entry.hasKey) {
+            KeyEntries.delete(contents.storeName, entry);
+            contents = contents.without(entry);
+        } else {
+            delete(entry, "\"" + entry.alias() + "\" could not be deleted");
+        }
     }
 
     private void delete(StoreEntry entry, String failed) throws KeyStoreException {

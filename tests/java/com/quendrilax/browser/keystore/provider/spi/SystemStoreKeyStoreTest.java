@@ -18,6 +18,7 @@ import java.io.ByteArrayInputStream;
 import java.nio.file.Files;
 import java.nio.file.Path;
 import java.security.KeyStore;
+import java.security.KeyStoreException;
 import java.security.MessageDigest;
 import java.security.PrivateKey;
 import java.security.Provider;
@@ -267,15 +268,16 @@ class SystemStoreKeyStoreTest {
     }
 
     @Test
-    void keysComeFromOutsideJava() throws Exception {
+    void aKeyIsBoundOnlyToACertificateOfItsOwn() throws Exception {
         KeyStore personal = loaded("QDIE-MY");
         String alias = personal.getCertificateAlias(alice.certificate());
         PrivateKey key = (PrivateKey) personal.getKey(alias, null);
-        UnsupportedOperationException refused = assertThrows(UnsupportedOperationException.class,
-                () -> personal.setKeyEntry("new", key, null, new Certificate[] {alice.certificate()}));
-        assertTrue(refused.getMessage().contains("qdie-keystore import-pfx"), refused::getMessage);
-        assertThrows(java.security.KeyStoreException.class,
+        KeyStoreException refused = assertThrows(KeyStoreException.class,
+                () -> personal.setKeyEntry("new", key, null, new Certificate[] {locked.certificate()}));
+        assertTrue(refused.getMessage().contains("its public key differs"), refused::getMessage);
+        assertThrows(KeyStoreException.class,
                 () -> personal.setCertificateEntry(alias, alice.certificate()));
+        assertThrows(KeyStoreException.class, () -> personal.setKeyEntry("new", key, null, null));
     }
 
     @Test
