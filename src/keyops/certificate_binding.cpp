@@ -96,27 +96,6 @@ bool containerHoldsKeyOf(CallContext& context, const ContainerKey& key,
                          kStatusCertificateNotBound);
 }
 
-// The key-provider property that binds a certificate to the container.
-class ProviderInfo {
-public:
-    explicit ProviderInfo(const ContainerKey& key)
-        : container_(toWide(key.container)), provider_(toWide(key.provider)) {
-        info_.pwszContainerName = container_.data();
-        info_.pwszProvName = provider_.data();
-        info_.dwProvType = key.providerType;
-        info_.dwFlags = key.location == StoreLocation::LocalMachine ? CRYPT_MACHINE_KEYSET : 0;
-        info_.dwKeySpec = key.keySpec;
-    }
-    ProviderInfo(const ProviderInfo&) = delete;
-    ProviderInfo& operator=(const ProviderInfo&) = delete;
-    const CRYPT_KEY_PROV_INFO* get() const { return &info_; }
-
-private:
-    std::basic_string<WCHAR> container_;
-    std::basic_string<WCHAR> provider_;
-    CRYPT_KEY_PROV_INFO info_ = {};
-};
-
 // Sets (or with null removes) the certificate's key-provider property.
 bool setKeyProvInfo(CallContext& context, PCCERT_CONTEXT certificate, const void* info) {
     return runStep(context, {kSetProperty, kBound, kBindError, kStatusCertificateNotBound}, [&] {
@@ -207,7 +186,7 @@ bool bindInStore(CallContext& context, const ContainerKey& key, HCERTSTORE store
                  const std::vector<BYTE>& certificate, const CertificateList& issuers) {
     Earlier earlier;
     if (!readEarlier(context, store, certificate, earlier)) return false;
-    const ProviderInfo binding(key);
+    const KeyProvInfo binding(key);
     AddedIssuers added;
     added.reserve(issuers.size());
     ScopedCertContext stored;

@@ -31,6 +31,15 @@ bool sameIgnoringCase(const std::string& a, const std::string& b) {
 
 }  // namespace
 
+KeyProvInfo::KeyProvInfo(const ContainerKey& key)
+    : container_(toWide(key.container)), provider_(toWide(key.provider)) {
+    info_.pwszContainerName = container_.data();
+    info_.pwszProvName = provider_.data();
+    info_.dwProvType = key.providerType;
+    info_.dwFlags = bindingOf(key).keysetFlags;
+    info_.dwKeySpec = key.keySpec;
+}
+
 bool containerOf(const std::vector<BYTE>& record, ContainerKey& key) {
     if (record.size() < sizeof(CRYPT_KEY_PROV_INFO)) return false;
     CRYPT_KEY_PROV_INFO info;

@@ -47,6 +47,21 @@ inline DWORD ncryptKeysetFlags(const KeyBinding& binding) {
     return (binding.keysetFlags & CRYPT_MACHINE_KEYSET) != 0 ? DWORD{NCRYPT_MACHINE_KEY_FLAG} : 0;
 }
 
+// The key-provider property (CERT_KEY_PROV_INFO_PROP_ID) that binds a certificate to the
+// container: its names, type, key and keyset.
+class KeyProvInfo {
+public:
+    explicit KeyProvInfo(const ContainerKey& key);
+    KeyProvInfo(const KeyProvInfo&) = delete;
+    KeyProvInfo& operator=(const KeyProvInfo&) = delete;
+    const CRYPT_KEY_PROV_INFO* get() const { return &info_; }
+
+private:
+    std::basic_string<WCHAR> container_;
+    std::basic_string<WCHAR> provider_;
+    CRYPT_KEY_PROV_INFO info_ = {};
+};
+
 // The container a CRYPT_KEY_PROV_INFO record names: false for a record too short, naming no
 // container or provider, or naming one beyond Latin-1.
 bool containerOf(const std::vector<BYTE>& record, ContainerKey& key);

@@ -26,28 +26,16 @@ std::string uniqueName(const char* purpose) {
            std::to_string(GetTickCount64()) + "-" + std::to_string(InterlockedIncrement(&counter));
 }
 
-// A self-signed certificate of the container's key, made by CRYPT32 itself.
-Bytes selfSignedBy(const ContainerKey& key, const std::string& subject) {
-    const std::string name = "CN=" + subject;
-    DWORD size = 0;
-    if (!CertStrToNameA(X509_ASN_ENCODING, name.c_str(), CERT_X500_NAME_STR, nullptr, nullptr,
-                        &size, nullptr))
-        throw capi::failure("CertStrToNameA");
-    Bytes encoded(size);
-    if (!CertStrToNameA(X509_ASN_ENCODING, name.c_str(), CERT_X500_NAME_STR, nullptr,
-                        encoded.data(), &size, nullptr))
-        throw capi::failure("CertStrToNameA");
-    CERT_NAME_BLOB blob = {size, encoded.data()};
-    std::wstring container = capi::widen(key.container);
-    std::wstring provider = capi::widen(key.provider);
-    CRYPT_KEY_PROV_INFO signer = {};
-    signer.pwszContainerName = container.data();
-    signer.pwszProvName = provider.data();
-    signer.dwProvType = key.providerType;
-    signer.dwKeySpec = key.keySpec;
-    signer.dwFlags = key.location == StoreLocation::LocalMachine ? CRYPT_MACHINE_KEYSET : 0;
+// A self-signed certificate of the container's key, made by CRYPT32 itself, named CN=Core.
+Bytes selfSignedBy(const ContainerKey& key) {
+    BYTE name[] = {0x30, 0x0f, 0x31, 0x0d, 0x30, 0x0b, 0x06, 0x03, 0x55,
+                   0x04, 0x03, 0x13, 0x04, 'C',  'o',  'r',  'e'};
+    CERT_NAME_BLOB blob = {sizeof(name), name};
+    const KeyProvInfo signer(key);
+    // CRYPT32 only reads the signer's names.
     capi::CertContext made(CertCreateSelfSignCertificate(
-        0, &blob, CERT_CREATE_SELFSIGN_NO_KEY_INFO, &signer, nullptr, nullptr, nullptr, nullptr));
+        0, &blob, CERT_CREATE_SELFSIGN_NO_KEY_INFO, const_cast<PCRYPT_KEY_PROV_INFO>(signer.get()),
+        nullptr, nullptr, nullptr, nullptr));
     if (!made.valid()) throw capi::failure("CertCreateSelfSignCertificate");
     return Bytes(made.get()->pbCertEncoded, made.get()->pbCertEncoded + made.get()->cbCertEncoded);
 }
@@ -199,7 +187,7 @@ TEST_F(KeyCreation, AGeneratedKeySignsByItsContainerThenByItsBoundCertificate) {
                                 1024, {}, key, publicKeyInfo))
             << context.outcome.code() << " " << std::hex << context.outcome.windowsError();
         made_.push_back(key);
-        const Bytes certificate = selfSignedBy(key, "Generated");
+        const Bytes certificate = selfSignedBy(key);
 
         HeldKey byContainer(key, publicKeyInfo, "RSA", {});
         EXPECT_TRUE(fixture_->verifySignature(certificate, CALG_SHA_256, kData, sign(byContainer)))
@@ -228,7 +216,7 @@ TEST_F(KeyCreation, AGeneratedKeySignsByItsContainerThenByItsBoundCertificate) {
 TEST_F(KeyCreation, AnImportedKeyIsTheKeyItsNumbersSayAndNotExportable) {
     ScratchKey scratch = exportableKey();
     made_.push_back(scratch.container);
-    const Bytes certificate = selfSignedBy(scratch.container, "Scratch");
+    const Bytes certificate = selfSignedBy(scratch.container);
     ContainerKey key;
     CallContext context;
     ASSERT_TRUE(importKey(context, StoreLocation::CurrentUser, uniqueName("imported"), KeyHome::Csp,
