@@ -151,4 +151,44 @@ TEST_F(MachineAccess, AnotherUserIsRefusedTheMachinesKeysAndNeverGetsItsOwnInste
     EXPECT_EQ(failedCheck, 0);
 }
 
+TEST_F(MachineAccess, AnotherUserMakesDeletesAndBindsNoMachineKey) {
+    const std::string file = softcapi::keystorePath(Location::LocalMachine);
+    const Bytes before = readFile(file);
+    const int failedCheck = runInChild([&] {
+        HCRYPTPROV provider = 0;
+        for (const char* container : {"New Name", "Shared Name"}) {
+            for (DWORD action : {DWORD{CRYPT_NEWKEYSET}, DWORD{CRYPT_DELETEKEYSET}}) {
+                SetLastError(0);
+                CHILD_CHECK(1, !CryptAcquireContextA(&provider, container, nullptr, PROV_RSA_AES,
+                                                     action | CRYPT_MACHINE_KEYSET) &&
+                                   GetLastError() == static_cast<DWORD>(E_ACCESSDENIED));
+            }
+        }
+        NCRYPT_PROV_HANDLE storage = 0;
+        NCRYPT_KEY_HANDLE key = 0;
+        CHILD_CHECK(2, NCryptOpenStorageProvider(&storage, MS_KEY_STORAGE_PROVIDER, 0) == ERROR_SUCCESS);
+        for (const char16_t* name : {u"New Cng", u"Shared Cng"})
+            CHILD_CHECK(3, NCryptCreatePersistedKey(storage, &key, NCRYPT_ECDSA_P256_ALGORITHM, name,
+                                                    0, NCRYPT_MACHINE_KEY_FLAG |
+                                                           NCRYPT_OVERWRITE_KEY_FLAG) ==
+                               static_cast<SECURITY_STATUS>(E_ACCESSDENIED));
+        NCryptFreeObject(storage);
+
+        HCERTSTORE store = CertOpenStore(CERT_STORE_PROV_SYSTEM_A, 0, 0,
+                                         CERT_SYSTEM_STORE_LOCAL_MACHINE |
+                                             CERT_STORE_MAXIMUM_ALLOWED_FLAG,
+                                         "My");
+        PCCERT_CONTEXT context = CertEnumCertificatesInStore(store, nullptr);
+        CHILD_CHECK(4, context != nullptr);
+        CHILD_CHECK(5, !CertSetCertificateContextProperty(context, CERT_KEY_PROV_INFO_PROP_ID, 0,
+                                                          nullptr) &&
+                           GetLastError() == static_cast<DWORD>(E_ACCESSDENIED));
+        CertFreeCertificateContext(context);
+        CertCloseStore(store, 0);
+        return 0;
+    }, ChildPrivileges::Nobody);
+    EXPECT_EQ(failedCheck, 0);
+    EXPECT_EQ(readFile(file), before);
+}
+
 }  // namespace
