@@ -264,6 +264,22 @@ TEST_F(KeyCreation, ANameInUseIsRefusedAndItsKeyKept) {
     EXPECT_FALSE(sign(held).empty()) << outcome_.code();
 }
 
+// The platform's AES CSP takes no PIN (a smart card's CSP does): a key asked for with one is refused
+// at the PIN, status 28, and its new container deleted again.
+TEST_F(KeyCreation, APinTheCspCannotTakeLeavesNoContainer) {
+    ScratchKey scratch = exportableKey();
+    made_.push_back(scratch.container);
+    const std::string name = uniqueName("pinned");
+    const char pin[] = "1234";
+    ContainerKey key;
+    CallContext context;
+    EXPECT_FALSE(importKey(context, StoreLocation::CurrentUser, name, KeyHome::Csp, scratch.numbers,
+                           common::SecureBytes(pin, sizeof(pin)), key));
+    EXPECT_EQ(context.outcome.code(), kStatusKeyNotImported);
+    EXPECT_STREQ(context.outcome.step(), "CryptSetProvParam");
+    EXPECT_FALSE(containerExists(newContainerKey(StoreLocation::CurrentUser, name, KeyHome::Csp)));
+}
+
 TEST_F(KeyCreation, KeyStorageProviderKeys) {
     GTEST_SKIP() << "Wine's NCRYPT keeps no persisted keys: the key storage provider's keys are "
                     "made, bound and deleted over the software CryptoAPI (KeyEntries)";
