@@ -41,6 +41,8 @@ private:
 };
 
 TEST_F(CertificateBinding, ABoundCertificateOpensItsContainerUntilUnbound) {
+    bool readOnlyTaken = false;
+    bool machineKeyUnopened = false;
     for (DWORD location : kLocations) {
         const DWORD keySet = location == CERT_SYSTEM_STORE_LOCAL_MACHINE ? CRYPT_MACHINE_KEYSET : 0;
         std::string container = uniqueName("QdieBound");
@@ -57,8 +59,8 @@ TEST_F(CertificateBinding, ABoundCertificateOpensItsContainerUntilUnbound) {
         const std::string storeName = uniqueName("QdieBinding");
         StoreCleanup storeCleanup(location, storeName);
         const Bytes certificate = fixture_->createCertificate("Bound Later");
-        std::u16string wideContainer(container.begin(), container.end());
-        std::u16string provider(kAesProvider, kAesProvider + sizeof(kAesProvider) - 1);
+        WideString wideContainer = wide(container);
+        WideString provider = wide(kAesProvider);
         CRYPT_KEY_PROV_INFO info{};
         info.pwszContainerName = wideContainer.data();
         info.pwszProvName = provider.data();
@@ -78,9 +80,15 @@ TEST_F(CertificateBinding, ABoundCertificateOpensItsContainerUntilUnbound) {
             ScopedProvider acquired;
             DWORD keySpec = 0;
             BOOL callerFrees = FALSE;
-            ASSERT_TRUE(CryptAcquireCertificatePrivateKey(added.get(), 0, nullptr, acquired.put(),
-                                                          &keySpec, &callerFrees))
-                << std::hex << GetLastError();
+            SetLastError(kUnsetError);
+            const BOOL opened = CryptAcquireCertificatePrivateKey(added.get(), 0, nullptr,
+                                                                  acquired.put(), &keySpec, &callerFrees);
+            if (!opened && keySet != 0 && runningUnderWine() &&
+                GetLastError() == static_cast<DWORD>(CRYPT_E_NO_KEY_PROPERTY)) {
+                machineKeyUnopened = true;
+                continue;
+            }
+            ASSERT_TRUE(opened) << std::hex << GetLastError();
             EXPECT_EQ(keySpec, static_cast<DWORD>(AT_KEYEXCHANGE));
             EXPECT_TRUE(signsForPublicKeyInfo(acquired.get(), keySpec, publicKeyInfo));
         }
@@ -96,7 +104,7 @@ TEST_F(CertificateBinding, ABoundCertificateOpensItsContainerUntilUnbound) {
             ASSERT_TRUE(CertGetCertificateContextProperty(stored.get(), CERT_KEY_PROV_INFO_PROP_ID,
                                                           read.data(), &size));
             const auto* bound = reinterpret_cast<const CRYPT_KEY_PROV_INFO*>(read.data());
-            EXPECT_EQ(std::u16string(bound->pwszContainerName), wideContainer);
+            EXPECT_EQ(WideString(bound->pwszContainerName), wideContainer);
             EXPECT_EQ(bound->dwFlags, keySet);
 
             ASSERT_TRUE(CertSetCertificateContextProperty(stored.get(), CERT_KEY_PROV_INFO_PROP_ID, 0, nullptr))
@@ -114,12 +122,20 @@ TEST_F(CertificateBinding, ABoundCertificateOpensItsContainerUntilUnbound) {
         ASSERT_TRUE(context.valid());
         SetLastError(kUnsetError);
         const BOOL set = CertSetCertificateContextProperty(context.get(), CERT_KEY_PROV_INFO_PROP_ID, 0, &info);
-        if (set && runningUnderWine())
-            GTEST_SKIP() << "Wine: a read-only store takes a property and keeps it in memory; "
-                            "Windows refuses it with E_ACCESSDENIED";
+        if (set && runningUnderWine()) {
+            readOnlyTaken = true;
+            continue;
+        }
         EXPECT_FALSE(set);
         EXPECT_EQ(GetLastError(), static_cast<DWORD>(E_ACCESSDENIED));
     }
+    if (machineKeyUnopened)
+        GTEST_SKIP() << "Wine: CryptAcquireCertificatePrivateKey answers CRYPT_E_NO_KEY_PROPERTY "
+                        "for a certificate whose property names the machine's key set; Windows "
+                        "opens the key there";
+    if (readOnlyTaken)
+        GTEST_SKIP() << "Wine: a read-only store takes a property and keeps it in memory; "
+                        "Windows refuses it with E_ACCESSDENIED";
 }
 
 }  // namespace

@@ -77,7 +77,7 @@ protected:
         ASSERT_EQ(NCryptOpenStorageProvider(provider_.put(), MS_KEY_STORAGE_PROVIDER, 0), ERROR_SUCCESS);
     }
 
-    NCRYPT_KEY_HANDLE open(const std::u16string& name, DWORD flags, SECURITY_STATUS& status) {
+    NCRYPT_KEY_HANDLE open(const WideString& name, DWORD flags, SECURITY_STATUS& status) {
         NCRYPT_KEY_HANDLE key = 0;
         status = NCryptOpenKey(provider_.get(), &key, name.c_str(), 0, flags);
         return key;
@@ -102,8 +102,8 @@ protected:
         return CryptImportPublicKeyInfoEx2(X509_ASN_ENCODING,
                                            const_cast<PCERT_PUBLIC_KEY_INFO>(asPublicKeyInfo(info)),
                                            0, nullptr, publicKey.put()) &&
-               BCryptVerifySignature(publicKey.get(), padding, hash, sizeof(hash), signature.data(),
-                                     size, flags) == STATUS_SUCCESS;
+               BCRYPT_SUCCESS(BCryptVerifySignature(publicKey.get(), padding, hash, sizeof(hash),
+                                                    signature.data(), size, flags));
     }
 
     // NCryptDeleteKey frees the handle when it succeeds only.
@@ -118,14 +118,13 @@ protected:
 
 TEST_F(CngKeyCreation, ACreatedKeyIsPersistedByFinalizeAndGoneAfterDelete) {
     for (DWORD keySet : {DWORD{0}, DWORD{NCRYPT_MACHINE_KEY_FLAG}}) {
-        for (const char16_t* algorithm : {NCRYPT_RSA_ALGORITHM, NCRYPT_ECDSA_P256_ALGORITHM}) {
-            const std::string text = uniqueName("QdieCng");
-            const std::u16string name(text.begin(), text.end());
+        for (LPCWSTR algorithm : {NCRYPT_RSA_ALGORITHM, NCRYPT_ECDSA_P256_ALGORITHM}) {
+            const WideString name = wide(uniqueName("QdieCng"));
             ScopedNcryptObject key;
             ASSERT_EQ(NCryptCreatePersistedKey(provider_.get(), key.put(), algorithm, name.c_str(),
                                                0, keySet),
                       ERROR_SUCCESS);
-            const bool rsa = std::u16string(algorithm) == NCRYPT_RSA_ALGORITHM;
+            const bool rsa = WideString(algorithm) == NCRYPT_RSA_ALGORITHM;
             if (rsa) {
                 DWORD bits = 3072;
                 EXPECT_EQ(NCryptSetProperty(key.get(), NCRYPT_LENGTH_PROPERTY,
@@ -170,17 +169,16 @@ TEST_F(CngKeyCreation, ImportedKeysAreFinalizedWithTheirPin) {
     const std::vector<BYTE> capi = freshCapiBlob();
     ASSERT_FALSE(capi.empty());
     const struct {
-        const char16_t* type;
+        LPCWSTR type;
         std::vector<BYTE> blob;
         bool rsa;
     } kImports[] = {{BCRYPT_RSAFULLPRIVATE_BLOB, rsaFullPrivateBlob(capi), true},
                     {BCRYPT_ECCPRIVATE_BLOB, p256PrivateBlob(), false}};
     for (DWORD keySet : {DWORD{0}, DWORD{NCRYPT_MACHINE_KEY_FLAG}}) {
         for (const auto& import : kImports) {
-            const std::string text = uniqueName("QdieImport");
-            const std::u16string name(text.begin(), text.end());
-            BCryptBuffer nameBuffer{static_cast<ULONG>((name.size() + 1) * sizeof(char16_t)),
-                                    NCRYPTBUFFER_PKCS_KEY_NAME, const_cast<char16_t*>(name.c_str())};
+            const WideString name = wide(uniqueName("QdieImport"));
+            BCryptBuffer nameBuffer{static_cast<ULONG>((name.size() + 1) * sizeof(WCHAR)),
+                                    NCRYPTBUFFER_PKCS_KEY_NAME, const_cast<WCHAR*>(name.c_str())};
             NCryptBufferDesc parameters{NCRYPTBUFFER_VERSION, 1, &nameBuffer};
             std::vector<BYTE> blob = import.blob;
             ScopedNcryptObject key;
@@ -188,9 +186,9 @@ TEST_F(CngKeyCreation, ImportedKeysAreFinalizedWithTheirPin) {
                                       blob.data(), static_cast<DWORD>(blob.size()),
                                       keySet | NCRYPT_DO_NOT_FINALIZE_FLAG | NCRYPT_SILENT_FLAG),
                       ERROR_SUCCESS);
-            std::u16string pin = u"2468";
+            WideString pin = wide("2468");
             ASSERT_EQ(NCryptSetProperty(key.get(), NCRYPT_PIN_PROPERTY, reinterpret_cast<PBYTE>(pin.data()),
-                                        static_cast<DWORD>((pin.size() + 1) * sizeof(char16_t)), 0),
+                                        static_cast<DWORD>((pin.size() + 1) * sizeof(WCHAR)), 0),
                       ERROR_SUCCESS);
             ASSERT_EQ(NCryptFinalizeKey(key.get(), 0), ERROR_SUCCESS);
             EXPECT_TRUE(signsForItsPublicKeyInfo(key.get(), import.rsa));
@@ -200,7 +198,7 @@ TEST_F(CngKeyCreation, ImportedKeysAreFinalizedWithTheirPin) {
             ASSERT_EQ(status, ERROR_SUCCESS);
             EXPECT_FALSE(signsForItsPublicKeyInfo(opened.get(), import.rsa)) << "not without its PIN";
             EXPECT_EQ(NCryptSetProperty(opened.get(), NCRYPT_PIN_PROPERTY, reinterpret_cast<PBYTE>(pin.data()),
-                                        static_cast<DWORD>((pin.size() + 1) * sizeof(char16_t)), 0),
+                                        static_cast<DWORD>((pin.size() + 1) * sizeof(WCHAR)), 0),
                       ERROR_SUCCESS);
             EXPECT_TRUE(signsForItsPublicKeyInfo(opened.get(), import.rsa));
             EXPECT_TRUE(deleteKey(opened, NCRYPT_SILENT_FLAG));

@@ -102,9 +102,17 @@ TEST_F(CspKeyCreation, AGeneratedKeySignsForItsPublicKeyInfoAndStaysInside) {
                                               nullptr, &size));
         EXPECT_EQ(GetLastError(), static_cast<DWORD>(NTE_NO_KEY));
 
-        // Kept: a context acquired afresh signs with it.
+        // Kept at once: a context acquired afresh signs with it.
         ScopedProvider reopened;
         ASSERT_TRUE(acquire(reopened, name, keySet)) << std::hex << GetLastError();
+        if (!signsForPublicKeyInfo(reopened.get(), AT_SIGNATURE, info) && runningUnderWine()) {
+            provider.reset();
+            reopened.reset();
+            ASSERT_TRUE(acquire(reopened, name, keySet));
+            ASSERT_TRUE(signsForPublicKeyInfo(reopened.get(), AT_SIGNATURE, info));
+            GTEST_SKIP() << "Wine's RSAENH writes a generated signature key when its context is "
+                            "released; Windows keeps it at once";
+        }
         EXPECT_TRUE(signsForPublicKeyInfo(reopened.get(), AT_SIGNATURE, info)) << keySet;
     }
 }
@@ -154,9 +162,6 @@ TEST_F(CspKeyCreation, ABlobThatIsNotOneKeyIsRefused) {
                                     0, key.put()));
         return GetLastError();
     };
-    std::vector<BYTE> version = blob;
-    version[1] = 3;
-    EXPECT_EQ(import(version), static_cast<DWORD>(NTE_BAD_VER));
     std::vector<BYTE> magic = blob;
     magic[sizeof(BLOBHEADER)] = 'X';
     EXPECT_EQ(import(magic), static_cast<DWORD>(NTE_BAD_DATA));
@@ -165,6 +170,13 @@ TEST_F(CspKeyCreation, ABlobThatIsNotOneKeyIsRefused) {
     // Nothing was put into the container.
     ScopedKey none;
     EXPECT_FALSE(CryptGetUserKey(provider.get(), AT_KEYEXCHANGE, none.put()));
+    std::vector<BYTE> version = blob;
+    version[1] = 3;
+    const DWORD versionError = import(version);
+    if (versionError == static_cast<DWORD>(NTE_BAD_DATA) && runningUnderWine())
+        GTEST_SKIP() << "Wine's RSAENH refuses a blob of another version with NTE_BAD_DATA; "
+                        "Windows documents NTE_BAD_VER";
+    EXPECT_EQ(versionError, static_cast<DWORD>(NTE_BAD_VER));
 }
 
 TEST_F(CspKeyCreation, APinSetOnANewContainerIsThenRequired) {

@@ -7,6 +7,10 @@
 
 #include "conformance/conformance_test.h"
 
+// UTF-16 text as this platform's CryptoAPI spells it.
+using WideString = std::basic_string<WCHAR>;
+inline WideString wide(const std::string& text) { return WideString(text.begin(), text.end()); }
+
 inline std::string uniqueName(const std::string& prefix) {
     std::random_device random;
     return prefix + std::to_string(random()) + std::to_string(random());
