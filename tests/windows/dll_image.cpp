@@ -106,6 +106,16 @@ ProviderDll::ProviderDll(const std::string& path) : DllImage(path) {
            exports_.addCertificate);
     lookUp("Java_com_quendrilax_browser_keystore_provider_spi_ProviderNatives_deleteCertificate",
            exports_.deleteCertificate);
+    lookUp("Java_com_quendrilax_browser_keystore_provider_spi_ProviderNatives_newContainerKeyHandle",
+           exports_.newContainerKeyHandle);
+    lookUp("Java_com_quendrilax_browser_keystore_provider_spi_ProviderNatives_installKeyEntry",
+           exports_.installKeyEntry);
+    lookUp("Java_com_quendrilax_browser_keystore_provider_spi_ProviderNatives_generateKey",
+           exports_.generateKey);
+    lookUp("Java_com_quendrilax_browser_keystore_provider_spi_ProviderNatives_bindCertificate",
+           exports_.bindCertificate);
+    lookUp("Java_com_quendrilax_browser_keystore_provider_spi_ProviderNatives_deleteKeyEntry",
+           exports_.deleteKeyEntry);
 }
 
 void setDllPaths(const std::string& keystore, const std::string& provider) {

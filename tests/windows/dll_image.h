@@ -47,6 +47,16 @@ struct ProviderExports {
         addCertificate = nullptr;
     decltype(&Java_com_quendrilax_browser_keystore_provider_spi_ProviderNatives_deleteCertificate)
         deleteCertificate = nullptr;
+    decltype(&Java_com_quendrilax_browser_keystore_provider_spi_ProviderNatives_newContainerKeyHandle)
+        newContainerKeyHandle = nullptr;
+    decltype(&Java_com_quendrilax_browser_keystore_provider_spi_ProviderNatives_installKeyEntry)
+        installKeyEntry = nullptr;
+    decltype(&Java_com_quendrilax_browser_keystore_provider_spi_ProviderNatives_generateKey)
+        generateKey = nullptr;
+    decltype(&Java_com_quendrilax_browser_keystore_provider_spi_ProviderNatives_bindCertificate)
+        bindCertificate = nullptr;
+    decltype(&Java_com_quendrilax_browser_keystore_provider_spi_ProviderNatives_deleteKeyEntry)
+        deleteKeyEntry = nullptr;
 };
 
 class DllImage {

@@ -58,6 +58,7 @@ FakeJniEnv::FakeJniEnv() {
     table_.ExceptionCheck = exceptionCheck;
     table_.ExceptionClear = exceptionClear;
     table_.GetArrayLength = getArrayLength;
+    table_.GetObjectArrayElement = getObjectArrayElement;
     table_.GetByteArrayElements = getByteArrayElements;
     table_.ReleaseByteArrayElements = releaseByteArrayElements;
     table_.GetByteArrayRegion = getByteArrayRegion;
@@ -81,6 +82,13 @@ FakeJniEnv::FakeJniEnv() {
 jbyteArray FakeJniEnv::newByteArray(const Bytes& bytes) {
     return static_cast<jbyteArray>(
         refer(std::make_shared<Object>(Object{Kind::ByteArray, {}, bytes, {}}), false));
+}
+
+jobjectArray FakeJniEnv::newByteArrays(const std::vector<Bytes>& arrays) {
+    auto array = std::make_shared<Object>(Object{Kind::ObjectArray, kByteArrayClass, {}, {}});
+    for (const Bytes& bytes : arrays)
+        array->elements.push_back(std::make_shared<Object>(Object{Kind::ByteArray, {}, bytes, {}}));
+    return static_cast<jobjectArray>(refer(std::move(array), false));
 }
 
 jstring FakeJniEnv::newString(const std::string& text) {
@@ -242,8 +250,25 @@ void JNICALL FakeJniEnv::exceptionClear(JNIEnv* env) { of(env).pending_ = false;
 jsize JNICALL FakeJniEnv::getArrayLength(JNIEnv* env, jarray array) {
     FakeJniEnv& self = of(env);
     if (!self.callable("GetArrayLength")) return 0;
+    const auto found = self.references_.find(array);
+    if (found != self.references_.end() && !found->second.deleted &&
+        found->second.object->kind == Kind::ObjectArray)
+        return static_cast<jsize>(found->second.object->elements.size());
     const Object* object = self.resolve(array, Kind::ByteArray, "GetArrayLength");
     return object != nullptr ? static_cast<jsize>(object->bytes.size()) : 0;
+}
+
+jobject JNICALL FakeJniEnv::getObjectArrayElement(JNIEnv* env, jobjectArray array, jsize index) {
+    FakeJniEnv& self = of(env);
+    if (!self.callable("GetObjectArrayElement")) return nullptr;
+    const Object* object = self.resolve(array, Kind::ObjectArray, "GetObjectArrayElement");
+    if (object == nullptr) return nullptr;
+    if (!inRange(index, 1, object->elements.size())) {
+        self.raise();  // ArrayIndexOutOfBoundsException
+        return nullptr;
+    }
+    std::shared_ptr<Object> element = object->elements[static_cast<size_t>(index)];
+    return element == nullptr ? nullptr : self.refer(std::move(element), true);
 }
 
 jbyte* JNICALL FakeJniEnv::getByteArrayElements(JNIEnv* env, jbyteArray array, jboolean* isCopy) {

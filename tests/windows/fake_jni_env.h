@@ -36,6 +36,7 @@ public:
 
     // Java arguments, as the application would pass them.
     jbyteArray newByteArray(const Bytes& bytes);
+    jobjectArray newByteArrays(const std::vector<Bytes>& arrays);
     jstring newString(const std::string& text);
     // The contents of what a native returned.
     Bytes bytesOf(jbyteArray array);
@@ -104,6 +105,7 @@ private:
     static const char* JNICALL getStringUTFChars(JNIEnv* env, jstring string, jboolean* isCopy);
     static void JNICALL releaseStringUTFChars(JNIEnv* env, jstring string, const char* chars);
     static jbyteArray JNICALL newByteArrayJni(JNIEnv* env, jsize length);
+    static jobject JNICALL getObjectArrayElement(JNIEnv* env, jobjectArray array, jsize index);
     static void JNICALL setByteArrayRegion(JNIEnv* env, jbyteArray array, jsize start, jsize length,
                                            const jbyte* buffer);
     static jclass JNICALL getObjectClass(JNIEnv* env, jobject object);
