@@ -10,35 +10,10 @@ using CertificateBinding = ConformanceTest;
 const DWORD kEncoding = X509_ASN_ENCODING | PKCS_7_ASN_ENCODING;
 const DWORD kLocations[] = {CERT_SYSTEM_STORE_CURRENT_USER, CERT_SYSTEM_STORE_LOCAL_MACHINE};
 
-HCERTSTORE openAt(DWORD location, const std::string& name, DWORD flags = 0) {
-    return CertOpenStore(CERT_STORE_PROV_SYSTEM_A, 0, 0, location | flags, name.c_str());
-}
-
 // The store's first certificate, for the caller to free.
 PCCERT_CONTEXT firstOf(HCERTSTORE store) {
     return CertEnumCertificatesInStore(store, nullptr);
 }
-
-// Deletes what a store the test made holds, whatever the test did before it failed.
-class StoreCleanup {
-public:
-    StoreCleanup(DWORD location, std::string name) : location_(location), name_(std::move(name)) {}
-    ~StoreCleanup() {
-        ScopedStore store{openAt(location_, name_)};
-        if (!store.valid()) return;
-        std::vector<PCCERT_CONTEXT> doomed;
-        PCCERT_CONTEXT context = nullptr;
-        while ((context = CertEnumCertificatesInStore(store.get(), context)) != nullptr)
-            doomed.push_back(CertDuplicateCertificateContext(context));
-        for (PCCERT_CONTEXT certificate : doomed) CertDeleteCertificateFromStore(certificate);
-    }
-    StoreCleanup(const StoreCleanup&) = delete;
-    StoreCleanup& operator=(const StoreCleanup&) = delete;
-
-private:
-    DWORD location_;
-    std::string name_;
-};
 
 TEST_F(CertificateBinding, ABoundCertificateOpensItsContainerUntilUnbound) {
     bool readOnlyTaken = false;

@@ -1,20 +1,14 @@
-// What the tests of keys made through the API share: names no run has used (Wine keeps
-// containers and stores in its prefix), and a signature made and checked through the API alone.
+// What the tests of keys made through the API share: wide names, containers removed however a
+// test ends, and a signature made and checked through the API alone.
 #pragma once
 
-#include <random>
 #include <string>
 
-#include "conformance/conformance_test.h"
+#include "conformance/named_stores.h"
 
 // UTF-16 text as this platform's CryptoAPI spells it.
 using WideString = std::basic_string<WCHAR>;
 inline WideString wide(const std::string& text) { return WideString(text.begin(), text.end()); }
-
-inline std::string uniqueName(const std::string& prefix) {
-    std::random_device random;
-    return prefix + std::to_string(random()) + std::to_string(random());
-}
 
 // The key set flags of a location: the user's, or with CRYPT_MACHINE_KEYSET the machine's.
 inline const DWORD kKeySets[] = {0, CRYPT_MACHINE_KEYSET};

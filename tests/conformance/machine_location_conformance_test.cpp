@@ -1,65 +1,23 @@
 // The local machine's location: its system stores apart from the current user's, certificates
 // added through a store handle by their disposition, and key containers of the machine's key set.
 #include <cstring>
-#include <random>
 
-#include "conformance/conformance_test.h"
+#include "conformance/named_stores.h"
 
 namespace {
 
 const DWORD kEncoding = X509_ASN_ENCODING | PKCS_7_ASN_ENCODING;
 
-// A store name no run has used: Wine keeps the machine's stores in its prefix's registry.
-std::string uniqueStoreName() {
-    std::random_device random;
-    return "QdieMachine" + std::to_string(random()) + std::to_string(random());
-}
-
-HCERTSTORE openAt(DWORD location, const std::string& name, DWORD flags = 0) {
-    return CertOpenStore(CERT_STORE_PROV_SYSTEM_A, 0, 0, location | flags, name.c_str());
-}
-
-// Wine writes a registry store's deletions only when it is committed; Windows keeps them at
-// once, and takes the commit as a no-op.
-void keepDeletions(HCERTSTORE store) {
-#ifdef _WIN32
-    CertControlStore(store, 0, CERT_STORE_CTRL_COMMIT, nullptr);
-#else
-    static_cast<void>(store);
-#endif
-}
-
 Bytes encodingOf(PCCERT_CONTEXT context) {
     return Bytes(context->pbCertEncoded, context->pbCertEncoded + context->cbCertEncoded);
 }
-
-// Empties a machine store the test made, whatever the test did before it failed.
-class MachineStoreCleanup {
-public:
-    explicit MachineStoreCleanup(std::string name) : name_(std::move(name)) {}
-    ~MachineStoreCleanup() {
-        ScopedStore store{openAt(CERT_SYSTEM_STORE_LOCAL_MACHINE, name_)};
-        if (!store.valid()) return;
-        std::vector<PCCERT_CONTEXT> doomed;
-        PCCERT_CONTEXT context = nullptr;
-        while ((context = CertEnumCertificatesInStore(store.get(), context)) != nullptr)
-            doomed.push_back(CertDuplicateCertificateContext(context));
-        for (PCCERT_CONTEXT certificate : doomed) CertDeleteCertificateFromStore(certificate);
-        keepDeletions(store.get());
-    }
-    MachineStoreCleanup(const MachineStoreCleanup&) = delete;
-    MachineStoreCleanup& operator=(const MachineStoreCleanup&) = delete;
-
-private:
-    std::string name_;
-};
 
 using MachineStores = ConformanceTest;
 using MachineKeys = ConformanceTest;
 
 TEST_F(MachineStores, AddEnumerateAndDeleteApartFromTheUsers) {
-    const std::string name = uniqueStoreName();
-    MachineStoreCleanup cleanup(name);
+    const std::string name = uniqueName("QdieMachine");
+    StoreCleanup cleanup(CERT_SYSTEM_STORE_LOCAL_MACHINE, name);
     const Bytes certificate = fixture_->createCertificate("Machine Store");
     {
         ScopedStore machine{openAt(CERT_SYSTEM_STORE_LOCAL_MACHINE, name)};
@@ -96,8 +54,8 @@ TEST_F(MachineStores, AddEnumerateAndDeleteApartFromTheUsers) {
 }
 
 TEST_F(MachineStores, AnAdditionFollowsItsDisposition) {
-    const std::string name = uniqueStoreName();
-    MachineStoreCleanup cleanup(name);
+    const std::string name = uniqueName("QdieMachine");
+    StoreCleanup cleanup(CERT_SYSTEM_STORE_LOCAL_MACHINE, name);
     const Bytes certificate = fixture_->createCertificate("Disposition");
     const auto add = [&](HCERTSTORE store, const Bytes& encoded, DWORD disposition,
                          PCCERT_CONTEXT* context = nullptr) {
