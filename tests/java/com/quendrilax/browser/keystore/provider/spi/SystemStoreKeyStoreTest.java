@@ -277,7 +277,6 @@ class SystemStoreKeyStoreTest {
         assertTrue(refused.getMessage().contains("its public key differs"), refused::getMessage);
         assertThrows(KeyStoreException.class,
                 () -> personal.setCertificateEntry(alias, alice.certificate()));
-        assertThrows(KeyStoreException.class, () -> personal.setKeyEntry("new", key, null, null));
     }
 
     @Test
