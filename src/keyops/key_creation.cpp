@@ -49,9 +49,9 @@ const char kFinalizeError[] = "NCryptFinalizeKey error: %x";
 const char kKeyDeleted[] = "NCryptDeleteKey success";
 const char kKeyDeleteError[] = "NCryptDeleteKey error: %x";
 const char kKeyMade[] = "Key made in container: %s";
+const char kPinNotKept[] = "Key kept without a PIN: its provider takes none";
 
 const char kAcquireContext[] = "CryptAcquireContextA";
-const char kSetProvParam[] = "CryptSetProvParam";
 const char kImportKey[] = "CryptImportKey";
 const char kGenKey[] = "CryptGenKey";
 const char kExportPublicKeyInfo[] = "CryptExportPublicKeyInfo";
@@ -101,15 +101,20 @@ bool inNewCspContainer(CallContext& context, const NewKey& request, Fill fill) {
                                 CRYPT_NEWKEYSET | CRYPT_SILENT | binding.keysetFlags) != FALSE;
                  }))
         return false;
-    // A PIN given to a container without a key yet becomes the PIN its keys require.
-    const bool made =
-        (request.pin == nullptr ||
-         runStep(context, {kSetProvParam, kCspPinSet, kCspPinError, request.status}, [&] {
-             return platform.CryptSetProvParam(provider.get(), PP_KEYEXCHANGE_PIN,
-                                               reinterpret_cast<const BYTE*>(request.pin),
-                                               0) != FALSE;
-         })) &&
-        fill(provider.get());
+    // A PIN given to a container without a key yet becomes the PIN its keys require; one the
+    // provider does not take (the Microsoft software CSPs keep none) leaves the key without it,
+    // as a PIN given to getKey leaves a key that takes none as it is.
+    if (request.pin != nullptr) {
+        if (platform.CryptSetProvParam(provider.get(), PP_KEYEXCHANGE_PIN,
+                                       reinterpret_cast<const BYTE*>(request.pin), 0)) {
+            writeLog(kCspPinSet, context.log);
+        } else {
+            writeLogFormatted(kCspPinError, context.log,
+                              static_cast<unsigned>(platform.GetLastError()));
+            writeLog(kPinNotKept, context.log);
+        }
+    }
+    const bool made = fill(provider.get());
     provider.reset();
     if (!made) undoAfterFailure(context, [&] { deleteContainer(context, request.target); });
     return made;
@@ -124,10 +129,15 @@ bool persistNewStorageKey(CallContext& context, const NewKey& request, ScopedNcr
     if (!openStorageProvider(context, request.target.provider, kStatusNoKeyContainer, storage) ||
         !make(storage.get(), key))
         return false;
-    if (request.pin != nullptr &&
-        !finishCngStep(context, {kSetProperty, kCngPinSet, kCngPinError, request.status},
-                       setCngPin(platform, key.get(), request.pin)))
-        return false;
+    if (request.pin != nullptr) {
+        const SECURITY_STATUS pinSet = setCngPin(platform, key.get(), request.pin);
+        if (pinSet == ERROR_SUCCESS) {
+            writeLog(kCngPinSet, context.log);
+        } else {
+            writeLogFormatted(kCngPinError, context.log, static_cast<unsigned>(pinSet));
+            writeLog(kPinNotKept, context.log);
+        }
+    }
     return finishCngStep(context, {kFinalizeKey, kFinalized, kFinalizeError, request.status},
                          platform.NCryptFinalizeKey(key.get(), NCRYPT_SILENT_FLAG));
 }
