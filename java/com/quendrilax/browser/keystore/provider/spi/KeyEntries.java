@@ -145,11 +145,12 @@ final class KeyEntries {
     }
 
     /** Deletes a key entry's certificate, then its container unless another certificate uses it. */
-    static void delete(StoreName store, StoreEntry entry) throws KeyStoreException {
+    static void delete(StoreName store, StoreEntry entry, String failed)
+            throws KeyStoreException {
         try {
             ProviderNatives.deleteKeyEntry(store.location.isMachine(), entry.encoding);
         } catch (NativeFailure failure) {
-            throw failure.asKeyStoreException("\"" + entry.alias() + "\" could not be deleted");
+            throw failure.asKeyStoreException(failed);
         }
     }
 

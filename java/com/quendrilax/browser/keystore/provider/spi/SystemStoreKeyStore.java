@@ -199,8 +199,8 @@ final class SystemStoreKeyStore extends KeyStoreSpi {
                 StoreEntry.encodingOf((X509Certificate) chain[0]));
         if (replaced != null && added != null && !replaced.thumbprint.equals(added.thumbprint)
                 && contents.findCertificate(replaced.encoding) != null)
-            delete(replaced, "the new key entry was put in, but the entry it replaces could not"
-                    + " be deleted");
+            deleteEntry(replaced, "the new key entry was put in, but the entry it replaces could"
+                    + " not be deleted");
     }
 
     /**
@@ -285,13 +285,17 @@ final class SystemStoreKeyStore extends KeyStoreSpi {
     @Override
     public void engineDeleteEntry(String alias) throws KeyStoreException {
         StoreEntry entry = findChecked(alias);
-        if (entry == null) return;
-        if (entry.hasKey) {
-            KeyEntries.delete(contents.storeName, entry);
-            contents = contents.without(entry);
-        } else {
-            delete(entry, "\"" + entry.alias() + "\" could not be deleted");
+        if (entry != null) deleteEntry(entry, "\"" + entry.alias() + "\" could not be deleted");
+    }
+
+    /** A key entry with its container (unless another certificate uses it); another alone. */
+    private void deleteEntry(StoreEntry entry, String failed) throws KeyStoreException {
+        if (!entry.hasKey) {
+            delete(entry, failed);
+            return;
         }
+        KeyEntries.delete(contents.storeName, entry, failed);
+        contents = contents.without(entry);
     }
 
     private void delete(StoreEntry entry, String failed) throws KeyStoreException {
