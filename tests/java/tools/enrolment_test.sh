@@ -67,7 +67,7 @@ tls_client_authenticates() {
   openssl s_server -www -accept "127.0.0.1:$port" -naccept 1 -Verify 1 -CAfile ca.pem \
     -cert server.pem -key server.key >server.out 2>&1 &
   local server=$!
-  for _ in $(seq 50); do grep -q ACCEPT server.out && break; sleep 0.1; done
+  for _ in $(seq 600); do grep -q ACCEPT server.out && break; sleep 0.1; done
   local protocol
   protocol=$(java -cp "$jar" -Djava.library.path="$library_dir" TlsClient.java "$storetype" \
     "$port" server.pem unused 2>&1) || { kill $server 2>/dev/null || true; fail "TLS client over $storetype: $protocol $(cat server.out)"; }
