@@ -31,9 +31,10 @@ using provider_natives::throwIllegalArgument;
 const size_t kRsaComponents = 8;
 const size_t kEcComponents = 3;
 
-// Each byte[] of a byte[][] copied into memory that is wiped when it goes; false when an
-// element is null or the virtual machine cannot give it (nothing pending then).
-bool takeByteArrays(JNIEnv* env, jobjectArray arrays, std::vector<SecureBytes>& taken) {
+// Each byte[] of a byte[][] handed to `take` as its bytes and length; false when an element is
+// null or the virtual machine cannot give it (nothing pending then).
+template <typename Take>
+bool forEachByteArray(JNIEnv* env, jobjectArray arrays, Take take) {
     if (arrays == nullptr) return false;
     jsize count = env->GetArrayLength(arrays);
     for (jsize i = 0; i < count; ++i) {
@@ -45,19 +46,30 @@ bool takeByteArrays(JNIEnv* env, jobjectArray arrays, std::vector<SecureBytes>& 
         }
         JavaBytes bytes(env, element.get());
         if (!bytes.valid()) return false;
-        taken.emplace_back(bytes.data(), bytes.size());
+        take(bytes.data(), bytes.size());
     }
     return true;
 }
 
-std::vector<BYTE> plain(const SecureBytes& bytes) {
+// A key's numbers, in memory that is wiped when it goes.
+bool takeKeyNumbers(JNIEnv* env, jobjectArray arrays, std::vector<SecureBytes>& numbers) {
+    return forEachByteArray(env, arrays, [&](const BYTE* bytes, size_t length) {
+        numbers.emplace_back(bytes, length);
+    });
+}
+
+bool takeCertificates(JNIEnv* env, jobjectArray arrays, keyops::CertificateList& certificates) {
+    return forEachByteArray(env, arrays, [&](const BYTE* bytes, size_t length) {
+        certificates.emplace_back(bytes, bytes + length);
+    });
+}
+
+std::vector<BYTE> copyOf(const JavaBytes& bytes) {
     return std::vector<BYTE>(bytes.data(), bytes.data() + bytes.size());
 }
 
-keyops::CertificateList plainList(const std::vector<SecureBytes>& list) {
-    keyops::CertificateList plainCopies;
-    for (const SecureBytes& bytes : list) plainCopies.push_back(plain(bytes));
-    return plainCopies;
+std::vector<BYTE> plain(const SecureBytes& bytes) {
+    return std::vector<BYTE>(bytes.data(), bytes.data() + bytes.size());
 }
 
 keyops::KeyHome homeOf(jboolean keyStorageProvider) {
@@ -70,7 +82,7 @@ void installKeyEntry(JNIEnv* env, jboolean localMachine, jstring container,
     JavaChars name(env, container);
     if (!name.valid()) return throwArgumentUnavailable(env, container, "container");
     std::vector<SecureBytes> parts;
-    if (!takeByteArrays(env, components, parts))
+    if (!takeKeyNumbers(env, components, parts))
         return throwArgumentUnavailable(env, components, "components");
     if (parts.size() != (curveBits == 0 ? kRsaComponents : kEcComponents))
         return throwIllegalArgument(env, "components: 8 of an RSA key, 3 of an EC key");
@@ -79,12 +91,11 @@ void installKeyEntry(JNIEnv* env, jboolean localMachine, jstring container,
     JavaBytes certificateBytes(env, certificate);
     if (!certificateBytes.valid())
         return throwArgumentUnavailable(env, certificate, "certificate");
-    std::vector<SecureBytes> issuerBytes;
-    if (!takeByteArrays(env, issuers, issuerBytes))
+    keyops::CertificateList issuerList;
+    if (!takeCertificates(env, issuers, issuerList))
         return throwArgumentUnavailable(env, issuers, "issuers");
 
-    const std::vector<BYTE> leaf(certificateBytes.data(),
-                                 certificateBytes.data() + certificateBytes.size());
+    const std::vector<BYTE> leaf = copyOf(certificateBytes);
     diagnostics::JavaCallLog log(env);
     keyops::CallContext context(log.sink());
     keyops::ContainerKey made;
@@ -101,7 +112,7 @@ void installKeyEntry(JNIEnv* env, jboolean localMachine, jstring container,
         key.coefficient = std::move(parts[7]);
         installed = keyops::installKeyEntry(context, locationOf(localMachine), name.get(),
                                             homeOf(keyStorageProvider), key, pinBytes, leaf,
-                                            plainList(issuerBytes), made);
+                                            issuerList, made);
     } else {
         keyops::EcPrivateKey key;
         key.curveBits = static_cast<DWORD>(curveBits);
@@ -109,7 +120,7 @@ void installKeyEntry(JNIEnv* env, jboolean localMachine, jstring container,
         key.y = plain(parts[1]);
         key.d = std::move(parts[2]);
         installed = keyops::installKeyEntry(context, locationOf(localMachine), name.get(), key,
-                                            pinBytes, leaf, plainList(issuerBytes), made);
+                                            pinBytes, leaf, issuerList, made);
     }
     if (!installed) throwFailure(env, context.outcome);
 }
@@ -147,7 +158,7 @@ jlong newContainerKeyHandle(JNIEnv* env, jboolean localMachine, jstring containe
     keyops::ContainerKey key =
         keyops::newContainerKey(locationOf(localMachine), name.get(), homeOf(keyStorageProvider));
     auto* held = new keyops::HeldKey(std::move(key),
-                                     std::vector<BYTE>(info.data(), info.data() + info.size()),
+                                     copyOf(info),
                                      algorithm.get(), std::move(pinBytes));
     return handleOf(held);
 }
@@ -156,14 +167,12 @@ void bindCertificate(JNIEnv* env, jlong key, jbyteArray certificate, jobjectArra
     JavaBytes certificateBytes(env, certificate);
     if (!certificateBytes.valid())
         return throwArgumentUnavailable(env, certificate, "certificate");
-    std::vector<SecureBytes> issuerBytes;
-    if (!takeByteArrays(env, issuers, issuerBytes))
+    keyops::CertificateList issuerList;
+    if (!takeCertificates(env, issuers, issuerList))
         return throwArgumentUnavailable(env, issuers, "issuers");
     diagnostics::JavaCallLog log(env);
     keyops::CallContext context(log.sink());
-    const std::vector<BYTE> leaf(certificateBytes.data(),
-                                 certificateBytes.data() + certificateBytes.size());
-    if (!heldKey(key)->bindCertificate(context, leaf, plainList(issuerBytes)))
+    if (!heldKey(key)->bindCertificate(context, copyOf(certificateBytes), issuerList))
         throwFailure(env, context.outcome);
 }
 
@@ -173,9 +182,7 @@ void deleteKeyEntry(JNIEnv* env, jboolean localMachine, jbyteArray certificate) 
         return throwArgumentUnavailable(env, certificate, "certificate");
     diagnostics::JavaCallLog log(env);
     keyops::CallContext context(log.sink());
-    const std::vector<BYTE> encoding(certificateBytes.data(),
-                                     certificateBytes.data() + certificateBytes.size());
-    if (!keyops::deleteKeyEntry(context, locationOf(localMachine), encoding))
+    if (!keyops::deleteKeyEntry(context, locationOf(localMachine), copyOf(certificateBytes)))
         throwFailure(env, context.outcome);
 }
 
