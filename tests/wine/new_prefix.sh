@@ -5,7 +5,11 @@ set -eu
 wine=$1
 wineserver="$(dirname "$wine")/wineserver"
 # A server still serving the old prefix would hand its registry to the new one.
-if [ -d "$WINEPREFIX" ]; then "$wineserver" -k 2>/dev/null || true; fi
+# It writes that registry as it exits, so the prefix goes only once it is gone.
+if [ -d "$WINEPREFIX" ]; then
+  "$wineserver" -k 2>/dev/null || true
+  "$wineserver" -w 2>/dev/null || true
+fi
 rm -rf "$WINEPREFIX"
 "$wine" wineboot --init
 # wineboot returns before the server has written the new registry; wait for it to settle.
